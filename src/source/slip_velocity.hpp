@@ -1,0 +1,35 @@
+// The four-stage slip-velocity function and the onset search that fits it to a
+// target slip.
+//
+//   parabolic               0 <= t <= tb    am·t·(1 − t/(2·td))
+//   inverse square root     tb < t <= tr    b / √(t − eps)
+//   linear decay            tr < t <= ts    c − ar·(t − tr)
+//   rest                    otherwise       0
+//
+// eps, b, c and ar follow from the onset tb in closed form (tslip); vslip finds
+// tb by stepping, then halving, until the slip of the function (its integral)
+// equals the target, and samples the function on the given times.
+#pragma once
+
+#include <functional>
+#include <span>
+
+namespace slipvel::source {
+
+// One trial of the search: the shape of the function with onset `tb`, written
+// into b, c, ar and eps, and its slip minus `target` into `res`.
+void tslip(double& res, double target, double tb, double am, double td, double tr, double ts,
+           double& b, double& c, double& ar, double& eps);
+
+// Told the onset and the residual of every trial, in order.
+using TrialObserver = std::function<void(double onset, double residual)>;
+
+// Derives am = 2·vm/td, runs the onset search and fills rate[0..nt) with the
+// slip velocity at times tm[0..nt). b, c, ar and eps are those of the last
+// trial. `ndt` is the declared length of both arrays; an `nt` beyond it or
+// beyond either span is refused with std::length_error before anything is set.
+void vslip(std::span<const double> tm, std::span<double> rate, int ndt, int nt, double slip,
+           double td, double vm, double& am, double tr, double ts, double& tb, double& b,
+           double& c, double& ar, double& eps, const TrialObserver& observe = {});
+
+}  // namespace slipvel::source
