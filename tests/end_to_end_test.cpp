@@ -1,0 +1,152 @@
+// Runs the built program as a user would, in a folder of its own.
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <csignal>
+#include <filesystem>
+#include <string>
+
+#include "expected_run.hpp"
+#include "temp_dir.hpp"
+
+namespace slipvel::testing {
+namespace {
+
+enum class Input { kEmpty, kClosed, kFile };
+
+struct Outcome {
+  int status = 0;
+  std::string out, err;
+  off_t input_consumed = 0;  // bytes the program took from an input file
+  bool exited_zero() const { return WIFEXITED(status) && WEXITSTATUS(status) == 0; }
+  bool aborted() const { return WIFSIGNALED(status) && WTERMSIG(status) == SIGABRT; }
+};
+
+class EndToEnd : public ::testing::Test {
+ protected:
+  Outcome run(Input input = Input::kEmpty, const std::string& input_text = "",
+              const char* stdout_path = nullptr) {
+    const auto out_path = dir_ / ".out", err_path = dir_ / ".err", in_path = dir_ / ".in";
+    write_file(in_path, input_text);
+    const int in_fd = ::open(input == Input::kFile ? in_path.c_str() : "/dev/null", O_RDONLY);
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+      if (::chdir(dir_.path().c_str()) != 0) ::_exit(127);
+      ::dup2(in_fd, 0);
+      if (input == Input::kClosed) ::close(0);
+      const int out = ::open(stdout_path ? stdout_path : out_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+      const int err = ::open(err_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+      ::dup2(out, 1);
+      ::dup2(err, 2);
+      ::close(in_fd);
+      ::close(out);
+      ::close(err);
+      ::execl(SLIPVEL_PROGRAM, "slipvel", static_cast<char*>(nullptr));
+      ::_exit(127);
+    }
+    Outcome outcome;
+    ::waitpid(pid, &outcome.status, 0);
+    outcome.input_consumed = ::lseek(in_fd, 0, SEEK_CUR);
+    ::close(in_fd);
+    outcome.out = read_file(out_path);
+    outcome.err = read_file(err_path);
+    std::filesystem::remove(out_path);
+    std::filesystem::remove(err_path);
+    std::filesystem::remove(in_path);
+    return outcome;
+  }
+
+  std::string file(const char* name) const { return read_file(dir_ / name); }
+
+  TempDir dir_;
+};
+
+void expect_tabled(const std::string& text, const std::vector<std::pair<int, std::string>>& tabled,
+                   std::size_t count) {
+  const std::vector<std::string> lines = split_lines(text);
+  ASSERT_EQ(lines.size(), count);
+  for (const auto& [number, line] : tabled) EXPECT_EQ(lines[static_cast<std::size_t>(number - 1)], line);
+}
+
+TEST_F(EndToEnd, ReportAndFilesInAnEmptyFolder) {
+  const Outcome outcome = run();
+  EXPECT_TRUE(outcome.exited_zero());
+  EXPECT_EQ(outcome.out, kConsoleReport);
+  EXPECT_EQ(outcome.err, "");
+  expect_tabled(file("Vek_Slip.csv"), kTimeHistoryLines, 4097);
+  expect_tabled(file("Vek_Amp.csv"), kSpectrumLines, 2048);
+}
+
+TEST_F(EndToEnd, TwoRunsAreByteIdenticalWhateverTheFilesHeldBefore) {
+  run();
+  const std::string slip = file("Vek_Slip.csv"), amp = file("Vek_Amp.csv");
+  write_file(dir_ / "Vek_Slip.csv", slip + slip);  // longer: cut
+  write_file(dir_ / "Vek_Amp.csv", "short\n");     // shorter: extended
+  EXPECT_TRUE(run().exited_zero());
+  EXPECT_EQ(file("Vek_Slip.csv"), slip);
+  EXPECT_EQ(file("Vek_Amp.csv"), amp);
+}
+
+TEST_F(EndToEnd, StandardInputEmptyClosedOrHoldingSeveralLines) {
+  struct Case {
+    const char* name;
+    Input input;
+    std::string text;
+    off_t consumed;
+  };
+  const Case cases[] = {
+      {"empty", Input::kFile, "", 0},
+      {"closed", Input::kClosed, "", 0},
+      {"no line end", Input::kFile, "abc", 3},
+      {"several lines", Input::kFile, "first line\nsecond\nthird\n", 11},
+      {"an empty line first", Input::kFile, "\nnext\n", 1},
+      {"slashes and digits", Input::kFile, "/1/2/3\n\n", 7},
+  };
+  for (const Case& c : cases) {
+    const Outcome outcome = run(c.input, c.text);
+    EXPECT_TRUE(outcome.exited_zero()) << c.name;
+    EXPECT_EQ(outcome.out, kConsoleReport) << c.name;
+    if (c.input == Input::kFile) {
+      EXPECT_EQ(outcome.input_consumed, c.consumed) << c.name;
+    }
+  }
+}
+
+TEST_F(EndToEnd, FolderInPlaceOfTheTimeHistoryFile) {
+  std::filesystem::create_directory(dir_ / "Vek_Slip.csv");
+  const Outcome outcome = run();
+  EXPECT_TRUE(outcome.aborted());
+  EXPECT_EQ(outcome.out, kReportBeforeFiles);  // no spectrum lines, no prompt
+  EXPECT_EQ(outcome.err.rfind("list output start: can't write file\n"
+                              "apparent state: unit 10 named Vek_Slip.csv\n", 0), 0u) << outcome.err;
+  EXPECT_FALSE(std::filesystem::exists(dir_ / "Vek_Amp.csv"));
+}
+
+TEST_F(EndToEnd, FolderInPlaceOfTheSpectrumFile) {
+  std::filesystem::create_directory(dir_ / "Vek_Amp.csv");
+  const Outcome outcome = run();
+  EXPECT_TRUE(outcome.aborted());
+  EXPECT_EQ(outcome.out, kConsoleReport.substr(0, kConsoleReport.find("\n\n Hit") + 1));
+  EXPECT_EQ(outcome.err.rfind("list output start: can't write file\n"
+                              "apparent state: unit 12 named Vek_Amp.csv\n", 0), 0u) << outcome.err;
+  expect_tabled(file("Vek_Slip.csv"), kTimeHistoryLines, 4097);
+}
+
+TEST_F(EndToEnd, WriteErrorsAreReportedNeverPassedAsSuccess) {
+  std::filesystem::create_symlink("/dev/full", dir_ / "Vek_Amp.csv");
+  Outcome outcome = run();
+  EXPECT_TRUE(outcome.aborted());
+  EXPECT_EQ(outcome.err.rfind("write: No space left on device\n"
+                              "apparent state: unit 12 named Vek_Amp.csv\n", 0), 0u) << outcome.err;
+  std::filesystem::remove(dir_ / "Vek_Amp.csv");
+
+  outcome = run(Input::kEmpty, "", "/dev/full");
+  EXPECT_FALSE(WIFEXITED(outcome.status) && WEXITSTATUS(outcome.status) == 0);
+  EXPECT_EQ(outcome.err, "write: No space left on device\napparent state: standard output\n");
+}
+
+}  // namespace
+}  // namespace slipvel::testing

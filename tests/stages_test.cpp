@@ -1,0 +1,85 @@
+#include <gtest/gtest.h>
+
+#include <complex>
+#include <vector>
+
+#include "app/run.hpp"
+#include "expected_run.hpp"
+#include "output/spectrum.hpp"
+#include "output/time_history.hpp"
+#include "textio/sink.hpp"
+
+namespace slipvel {
+namespace {
+
+using testing::split_lines;
+
+textio::MemorySink whole_run() {
+  textio::MemorySink sink;
+  app::run(sink);
+  return sink;
+}
+
+void expect_lines(const std::string& text, std::size_t count, std::size_t row_length,
+                  const std::vector<std::pair<int, std::string>>& tabled) {
+  ASSERT_EQ(text.back(), '\n');
+  const std::vector<std::string> lines = split_lines(text);
+  ASSERT_EQ(lines.size(), count);
+  for (std::size_t i = 1; i < lines.size(); ++i) ASSERT_EQ(lines[i].size(), row_length) << i;
+  for (const auto& [number, line] : tabled) EXPECT_EQ(lines[static_cast<std::size_t>(number - 1)], line);
+}
+
+TEST(Run, ReportAndBothFiles) {
+  const textio::MemorySink sink = whole_run();
+  EXPECT_EQ(sink.console, testing::kConsoleReport);
+  ASSERT_EQ(sink.files.size(), 2u);
+  expect_lines(sink.files.at("Vek_Slip.csv"), 4097, 56, testing::kTimeHistoryLines);
+  expect_lines(sink.files.at("Vek_Amp.csv"), 2048, 34, testing::kSpectrumLines);
+}
+
+TEST(Run, EveryRunIsTheSame) {
+  const textio::MemorySink first = whole_run();
+  const textio::MemorySink second = whole_run();
+  EXPECT_EQ(first.console, second.console);
+  EXPECT_EQ(first.files, second.files);
+}
+
+TEST(TimeHistory, FirstRowIgnoresTheFirstVelocityExceptInItsOwnField) {
+  const std::vector<double> velocity = {2.0, 4.0};
+  EXPECT_EQ(output::time_history_text(0.5, 2, velocity),
+            " time(s),velocity,displacement,acceleration\n"
+            "  0.0000,      2.0000000,      0.0000000,      0.0000000\n"
+            "  0.5000,      4.0000000,      1.5000000,      4.0000000\n");
+  EXPECT_EQ(split_lines(output::time_history_text(0.5, 1, velocity)).size(), 2u);
+  EXPECT_EQ(split_lines(output::time_history_text(0.5, 0, velocity)).size(), 1u);
+}
+
+TEST(Spectrum, GridOfTheRun) {
+  const output::SpectrumGrid grid = output::spectrum_grid(0.005, 4096, 3.141592654);
+  EXPECT_EQ(grid.dur, 20.48);
+  EXPECT_EQ(grid.dom, 0.3067961576171875);
+  EXPECT_EQ(grid.nom, 2048);
+  EXPECT_EQ(grid.eom, 2048 * 0.3067961576171875);
+}
+
+TEST(Spectrum, CapacityWarningFromOneBelowTheCapacity) {
+  const output::SpectrumGrid grid = output::spectrum_grid(0.005, 4096, 3.141592654);
+  const std::string warning = " from Ramp: nfast > MOM ! 16400 16400\n";
+  EXPECT_EQ(output::spectrum_report(grid, 16399, 16400).find("from Ramp"), std::string::npos);
+  EXPECT_NE(output::spectrum_report(grid, 16400, 16400).find(warning), std::string::npos);
+}
+
+TEST(Spectrum, ModulusInScaledForm) {
+  struct Case {
+    std::complex<double> z;
+    double modulus;
+  };
+  const Case cases[] = {
+      {{0, 0}, 0},          {{-3, 4}, 5},           {{1e300, 1e300}, 1e300 * std::sqrt(2.0)},
+      {{1e-320, 0}, 1e-320}, {{2, 1e-17}, 2},        {{-1e-200, 1e-200}, 1e-200 * std::sqrt(2.0)},
+  };
+  for (const Case& c : cases) EXPECT_DOUBLE_EQ(output::modulus(c.z), c.modulus) << c.z;
+}
+
+}  // namespace
+}  // namespace slipvel
