@@ -1,0 +1,96 @@
+// Benchmarks of the run's parts and of the whole run into memory.
+#include <benchmark/benchmark.h>
+
+#include <array>
+#include <complex>
+#include <vector>
+
+#include "app/run.hpp"
+#include "fft/dwvfast.hpp"
+#include "output/spectrum.hpp"
+#include "output/time_history.hpp"
+#include "source/slip_velocity.hpp"
+#include "textio/sink.hpp"
+
+namespace {
+
+using namespace slipvel;
+
+constexpr double kDt = 0.005;
+constexpr int kNt = 4096;
+constexpr double kPai = 3.141592654;
+constexpr double kTd = 1 / (kPai * 6.0);
+constexpr double kTr = 2.114;
+constexpr double kTs = kTr * 1.5;
+
+struct Velocity {
+  std::vector<double> tm, rate;
+  Velocity() : tm(kNt), rate(kNt) {
+    for (int i = 0; i < kNt; ++i) tm[static_cast<std::size_t>(i)] = static_cast<double>(i) * kDt;
+    sample();
+  }
+  void sample() {
+    double am, tb, b, c, ar, eps;
+    source::vslip(tm, rate, kNt, kNt, 1.0, kTd, 4.092, am, kTr, kTs, tb, b, c, ar, eps);
+  }
+};
+
+std::vector<std::complex<double>> forward_transform(const std::vector<double>& rate) {
+  std::vector<std::complex<double>> a(rate.begin(), rate.end());
+  fft::dwvfast(kNt, a, kNt, -1);
+  return a;
+}
+
+void BM_vslip(benchmark::State& state) {
+  Velocity v;
+  for (auto _ : state) {
+    v.sample();
+    benchmark::DoNotOptimize(v.rate.data());
+  }
+}
+BENCHMARK(BM_vslip)->Unit(benchmark::kMicrosecond);
+
+void BM_dwvfast(benchmark::State& state) {
+  const int n = static_cast<int>(state.range(0));
+  std::vector<std::complex<double>> input(static_cast<std::size_t>(n)), a;
+  for (int i = 0; i < n; ++i) input[static_cast<std::size_t>(i)] = {static_cast<double>(i % 17) - 8, 0};
+  for (auto _ : state) {
+    a = input;
+    fft::dwvfast(n, a, n, -1);
+    benchmark::DoNotOptimize(a.data());
+  }
+  state.SetComplexityN(n);
+}
+BENCHMARK(BM_dwvfast)->RangeMultiplier(2)->Range(1 << 8, 1 << 14)->Complexity(benchmark::oNLogN)
+    ->Unit(benchmark::kMicrosecond);
+
+void BM_time_history_rows(benchmark::State& state) {
+  const Velocity v;
+  for (auto _ : state) benchmark::DoNotOptimize(output::time_history_text(kDt, kNt, v.rate));
+}
+BENCHMARK(BM_time_history_rows)->Unit(benchmark::kMicrosecond);
+
+void BM_spectrum_rows(benchmark::State& state) {
+  const Velocity v;
+  const auto transformed = forward_transform(v.rate);
+  const output::SpectrumGrid grid = output::spectrum_grid(kDt, kNt, kPai);
+  std::vector<std::complex<double>> a;
+  for (auto _ : state) {
+    a = transformed;  // the rows scale the values in place
+    benchmark::DoNotOptimize(output::spectrum_text(kDt, kPai, grid, a));
+  }
+}
+BENCHMARK(BM_spectrum_rows)->Unit(benchmark::kMicrosecond);
+
+void BM_whole_run_in_memory(benchmark::State& state) {
+  for (auto _ : state) {
+    textio::MemorySink sink;
+    app::run(sink);
+    benchmark::DoNotOptimize(sink.files);
+  }
+}
+BENCHMARK(BM_whole_run_in_memory)->Unit(benchmark::kMicrosecond);
+
+}  // namespace
+
+BENCHMARK_MAIN();
