@@ -1,11 +1,10 @@
 #include "textio/decimal.hpp"
 
 #include <algorithm>
+#include <array>
 #include <bit>
 #include <cassert>
 #include <charconv>
-#include <cstdint>
-#include <cstring>
 
 namespace slipvel::textio {
 namespace {
@@ -44,17 +43,6 @@ u128 round_shift(u128 numerator, int shift) {
   return quotient + (up ? 1 : 0);
 }
 
-// Digits of `value`, left-padded with zeros to at least `min_digits`.
-std::size_t put_padded(std::uint64_t value, std::size_t min_digits, char* out) {
-  char digits[20];
-  const auto end = std::to_chars(digits, digits + sizeof digits, value).ptr;
-  const auto count = static_cast<std::size_t>(end - digits);
-  const std::size_t pad = min_digits > count ? min_digits - count : 0;
-  std::memset(out, '0', pad);
-  std::memcpy(out + pad, digits, count);
-  return pad + count;
-}
-
 }  // namespace
 
 std::size_t fixed_decimal_reference(double magnitude, int decimals, char* text) {
@@ -66,25 +54,20 @@ std::size_t fixed_decimal_reference(double magnitude, int decimals, char* text) 
   return length;
 }
 
-std::size_t fixed_decimal(double magnitude, int decimals, char* text) {
-  // Fast path: magnitude = m · 2^e with e < 0 (below 2^52) and 10^decimals in
-  // 64 bits, so magnitude · 10^decimals = m · 10^decimals / 2^-e is exact in
-  // 128 bits (m < 2^53, 10^decimals < 2^64).
+bool fixed_scaled(double magnitude, int decimals, std::uint64_t& scaled) {
+  // magnitude = m · 2^e with e < 0 and 10^decimals below 2^64, so
+  // magnitude · 10^decimals = m · 10^decimals / 2^-e is exact in 128 bits.
+  if (magnitude == 0) {
+    scaled = 0;
+    return true;
+  }
   const Binary binary = decompose(magnitude);
-  if (magnitude == 0 || binary.exponent >= 0 || decimals >= 20)
-    return fixed_decimal_reference(magnitude, decimals, text);
-  const u128 scaled = round_shift(u128{binary.mantissa} * kPow10[decimals], -binary.exponent);
-  if (scaled > UINT64_MAX) return fixed_decimal_reference(magnitude, decimals, text);
-
-  // Lay the integer out as digits with the point `decimals` places from the right.
-  char digits[21];
-  const auto d = static_cast<std::size_t>(decimals);
-  const std::size_t count = put_padded(static_cast<std::uint64_t>(scaled), d + 1, digits);
-  const std::size_t whole = count - d;
-  std::memcpy(text, digits, whole);
-  text[whole] = '.';
-  std::memcpy(text + whole + 1, digits + whole, d);
-  return count + 1;
+  if (binary.exponent >= 0 || decimals < 0 || decimals >= 20) return false;
+  const u128 rounded = round_shift(u128{binary.mantissa} * kPow10[static_cast<std::size_t>(decimals)],
+                                   -binary.exponent);
+  if (rounded > UINT64_MAX) return false;
+  scaled = static_cast<std::uint64_t>(rounded);
+  return true;
 }
 
 Significant significant_digits_reference(double magnitude, int count) {
@@ -93,63 +76,57 @@ Significant significant_digits_reference(double magnitude, int count) {
   char text[40];
   const auto end = std::to_chars(text, text + sizeof text, magnitude,
                                  std::chars_format::scientific, count - 1).ptr;
-  Significant result{};
-  result.digits[0] = text[0];
-  if (count > 1) std::memcpy(result.digits.data() + 1, text + 2, static_cast<std::size_t>(count - 1));
-  const char* e = std::find(text, end, 'e');
-  int exponent = 0;
-  std::from_chars(e + (e[1] == '+' ? 2 : 1), end, exponent);
-  result.exponent = exponent + 1;
+  const char* const e = std::find(text, end, 'e');
+  Significant result{0, 0};
+  for (const char* p = text; p < e; ++p) {
+    if (*p != '.') result.digits = result.digits * 10 + static_cast<std::uint64_t>(*p - '0');
+  }
+  std::from_chars(e + (e[1] == '+' ? 2 : 1), end, result.exponent);
+  result.exponent += 1;
   return result;
 }
 
-Significant significant_digits(double magnitude, int count) {
-  // Fast path for 1e-16 <= magnitude < 2^52 and up to nine digits: the scaled
-  // value magnitude · 10^k (0 <= k <= 19) or magnitude / 10^-k is exact in
-  // 128 bits, and its rounding needs no division of 128-bit numbers.
+bool significant_digits(double magnitude, int count, Significant& result) {
+  // magnitude · 10^k (0 <= k <= 19) or magnitude / 10^-k is exact in 128 bits
+  // for these magnitudes, and its rounding needs no 128-bit division.
   const Binary binary = decompose(magnitude);
-  if (binary.exponent >= 0 || count > 9) return significant_digits_reference(magnitude, count);
+  if (binary.exponent >= 0 || count < 1 || count > 9 || magnitude <= 0) return false;
 
-  // floor(log10(magnitude)) is this estimate or one more (magnitude lies in
-  // [2^p, 2^(p+1)) with p its binary exponent).
+  // floor(log10(magnitude)) is this estimate or one more: the magnitude lies in
+  // [2^p, 2^(p+1)) with p its binary exponent.
   const int p = binary.exponent + 63 - std::countl_zero(binary.mantissa);
-  const int estimate = (p >= 0) ? (p * 78913) >> 18 : -((-p * 78913 + (1 << 18) - 1) >> 18);
+  const int estimate = p >= 0 ? (p * 78913) >> 18 : -((-p * 78913 + (1 << 18) - 1) >> 18);
   const std::uint64_t lower = kPow10[static_cast<std::size_t>(count - 1)];
   const std::uint64_t upper = kPow10[static_cast<std::size_t>(count)];
   const int shift = -binary.exponent;
 
   for (int e10 = estimate; e10 <= estimate + 1; ++e10) {
-    const int k = count - 1 - e10;  // scaled = magnitude · 10^k lies in [lower, upper)
-    if (k > 19 || k < -19) break;
+    const int k = count - 1 - e10;  // magnitude · 10^k lies in [lower, upper)
+    if (k > 19 || k < -19) return false;
     std::uint64_t rounded;
     if (k >= 0) {
       const u128 numerator = u128{binary.mantissa} * kPow10[static_cast<std::size_t>(k)];
       const u128 whole = numerator >> shift;
       if (whole >= upper) continue;  // the estimate was one low
-      if (whole < lower) break;      // never: the estimate is never high
+      if (whole < lower) return false;
       rounded = static_cast<std::uint64_t>(round_shift(numerator, shift));
     } else {
-      // magnitude / (2^shift · 10^-k); floor of nested divisions is exact.
+      // magnitude / (2^shift · 10^-k): the floor of nested divisions is exact.
       const std::uint64_t divisor = kPow10[static_cast<std::size_t>(-k)];
-      std::uint64_t quotient = (binary.mantissa >> shift) / divisor;
+      const std::uint64_t quotient = (binary.mantissa >> shift) / divisor;
       if (quotient >= upper) continue;
+      if (quotient < lower) return false;
       const u128 denominator = u128{divisor} << shift;
       const u128 remainder = u128{binary.mantissa} - u128{quotient} * denominator;
       const bool up = 2 * remainder > denominator ||
                       (2 * remainder == denominator && (quotient & 1) != 0);
       rounded = quotient + (up ? 1 : 0);
     }
-    int exponent = e10 + 1;
-    if (rounded == upper) {  // a carry adds a digit: 9.9995 -> 10.00
-      rounded = lower;
-      ++exponent;
-    }
-    Significant result{};
-    put_padded(rounded, static_cast<std::size_t>(count), result.digits.data());
-    result.exponent = exponent;
-    return result;
+    result = {rounded, e10 + 1};
+    if (rounded == upper) result = {lower, e10 + 2};  // a carry: 9.9995 -> 10.00
+    return true;
   }
-  return significant_digits_reference(magnitude, count);
+  return false;
 }
 
 }  // namespace slipvel::textio

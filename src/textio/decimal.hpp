@@ -1,35 +1,42 @@
 // Correctly rounded decimal conversions behind every number text of the program.
 //
-// Two families, each with a fast path in integer arithmetic on the double's
-// exact value and a reference path through std::to_chars. The fast path hands
-// over to the reference path outside the range it covers, so the two always
-// agree: to the nearest text, a tie going to the even last digit.
+// Each conversion has a reference form through std::to_chars and, for the two
+// that the data rows use by the thousand, a fast form in integer arithmetic on
+// the double's exact value. Both round to the nearest decimal, a tie going to
+// the even digit; the fast form declines (returns false) where it does not
+// reach, and the caller then takes the reference form.
 #pragma once
 
-#include <array>
 #include <cstddef>
+#include <cstdint>
 
 namespace slipvel::textio {
 
-// Longest text of fixed_decimal: 309 integer digits of the largest double,
-// the point and up to kMaxDecimals decimals.
+// Longest text of fixed_decimal_reference: 309 integer digits of the largest
+// double, the point and up to kMaxDecimals decimals.
 inline constexpr int kMaxDecimals = 40;
 inline constexpr std::size_t kFixedTextCapacity = 309 + 1 + kMaxDecimals;
 
-// A non-negative finite magnitude rounded to `decimals` decimals (0..kMaxDecimals):
-// its integer digits (at least one, "0" below 1), the point, the decimals.
-// Writes into `text` (kFixedTextCapacity chars) and returns the length.
-std::size_t fixed_decimal(double magnitude, int decimals, char* text);
+// A non-negative finite magnitude rounded to `decimals` decimals (0 to
+// kMaxDecimals): its integer digits (at least one, "0" below 1), the point,
+// the decimals. Writes into `text` (kFixedTextCapacity chars), returns the length.
 std::size_t fixed_decimal_reference(double magnitude, int decimals, char* text);
 
-// A positive finite magnitude rounded to `count` significant digits (1..17),
-// as 0.d1 d2 ... dcount times 10 to the power `exponent`, d1 non-zero.
+// The same rounding as a count of units of 10^-decimals, for magnitudes below
+// 2^52 and up to 19 decimals when the count fits in 64 bits.
+bool fixed_scaled(double magnitude, int decimals, std::uint64_t& scaled);
+
+// A positive finite magnitude rounded to `count` significant digits (1 to 17):
+// digits·10^(exponent − count), with 10^(count−1) <= digits < 10^count, so the
+// magnitude reads 0.d1 d2 ... dcount times 10^exponent.
 inline constexpr int kMaxSignificant = 17;
 struct Significant {
-  std::array<char, kMaxSignificant> digits;
+  std::uint64_t digits;
   int exponent;
 };
-Significant significant_digits(double magnitude, int count);
 Significant significant_digits_reference(double magnitude, int count);
+
+// The same for 1e-16 <= magnitude < 2^52 and up to nine digits.
+bool significant_digits(double magnitude, int count, Significant& result);
 
 }  // namespace slipvel::textio

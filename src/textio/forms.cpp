@@ -1,7 +1,10 @@
 #include "textio/forms.hpp"
 
+#include <algorithm>
+#include <array>
 #include <charconv>
 #include <cmath>
+#include <cstdint>
 #include <cstring>
 #include <string_view>
 
@@ -11,6 +14,41 @@ namespace slipvel::textio {
 namespace {
 
 constexpr int kRealDigits = 9;
+
+constexpr std::array<std::uint64_t, 20> kPow10 = [] {
+  std::array<std::uint64_t, 20> p{};
+  p[0] = 1;
+  for (std::size_t i = 1; i < p.size(); ++i) p[i] = p[i - 1] * 10;
+  return p;
+}();
+
+// "00" to "99", for writing two digits at a time.
+constexpr std::array<char, 200> kDigitPairs = [] {
+  std::array<char, 200> pairs{};
+  for (int i = 0; i < 100; ++i) {
+    pairs[static_cast<std::size_t>(2 * i)] = static_cast<char>('0' + i / 10);
+    pairs[static_cast<std::size_t>(2 * i + 1)] = static_cast<char>('0' + i % 10);
+  }
+  return pairs;
+}();
+
+// Writes the last `count` digits of `value` so that they end at `end`, and
+// returns where they begin.
+char* put_digits_backward(char* end, std::uint64_t value, int count) {
+  for (; count >= 2; count -= 2) {
+    end -= 2;
+    std::memcpy(end, &kDigitPairs[static_cast<std::size_t>(value % 100 * 2)], 2);
+    value /= 100;
+  }
+  if (count == 1) *--end = static_cast<char>('0' + value % 10);
+  return end;
+}
+
+int count_digits(std::uint64_t value) {
+  int count = 1;
+  while (count < 20 && value >= kPow10[static_cast<std::size_t>(count)]) ++count;
+  return count;
+}
 
 std::string_view non_finite_text(double value) {
   if (std::isnan(value)) return "NaN";
@@ -27,30 +65,61 @@ char* put_fill(char* out, char c, std::size_t count) {
   return out + count;
 }
 
+char* put_asterisks(char* out, int width) { return put_fill(out, '*', static_cast<std::size_t>(width)); }
+
 // Right-aligned in the field, or asterisks when it is too long.
 char* put_right_aligned(char* out, std::string_view text, int width) {
   const auto w = static_cast<std::size_t>(width);
-  if (text.size() > w) return put_fill(out, '*', w);
+  if (text.size() > w) return put_asterisks(out, width);
   return put(put_fill(out, ' ', w - text.size()), text);
 }
 
-// Drops trailing zeros of the digits [first, last) after position `keep`.
-std::size_t trimmed_length(const char* digits, std::size_t keep, std::size_t last) {
-  while (last > keep && digits[last - 1] == '0') --last;
-  return last;
+// --- Fixed-point field -----------------------------------------------------
+// The text is the magnitude rounded to d decimals with at least one integer
+// digit; a "-" stands before it only when a digit is not zero. Longer than the
+// field by exactly a leading 0, it drops that 0; longer still, asterisks.
+
+// From the rounded magnitude as a count of 10^-decimals, written backwards.
+[[gnu::always_inline]] inline char* put_fixed_scaled(char* out, std::uint64_t scaled, bool negative,
+                                                     int width, int decimals) {
+  const std::uint64_t unit = kPow10[static_cast<std::size_t>(decimals)];
+  const std::uint64_t whole = scaled / unit;
+  const int whole_digits = count_digits(whole);
+  const int length = whole_digits + 1 + decimals + (negative ? 1 : 0);
+  const bool drop_zero = length == width + 1 && whole == 0;
+  if (length > width && !drop_zero) return put_asterisks(out, width);
+
+  char* const end = out + width;
+  char* p = put_digits_backward(end, scaled - whole * unit, decimals);
+  *--p = '.';
+  if (!drop_zero) p = put_digits_backward(p, whole, whole_digits);
+  if (negative) *--p = '-';
+  put_fill(out, ' ', static_cast<std::size_t>(p - out));
+  return end;
 }
 
-// Exponent of a free-form real: "E", sign, at least two digits.
-char* put_real_exponent(char* out, int exponent) {
-  *out++ = 'E';
-  *out++ = exponent < 0 ? '-' : '+';
-  const int magnitude = exponent < 0 ? -exponent : exponent;
-  if (magnitude < 10) *out++ = '0';
-  return std::to_chars(out, out + 4, magnitude).ptr;
+char* put_fixed_from_text(char* out, double value, int width, int decimals) {
+  if (!std::isfinite(value)) return put_right_aligned(out, non_finite_text(value), width);
+  char text[kFixedTextCapacity + 1];
+  char* const digits = text + 1;  // room for the sign in front
+  const std::size_t length = fixed_decimal_reference(std::fabs(value), decimals, digits);
+  const bool negative =
+      value < 0 && std::string_view(digits, length).find_first_not_of("0.") != std::string_view::npos;
+  char* const start = negative ? text : digits;
+  if (negative) *start = '-';
+  const std::size_t size = length + (negative ? 1 : 0);
+  const auto w = static_cast<std::size_t>(width);
+  if (size == w + 1 && digits[0] == '0') {  // fits once its leading 0 goes
+    std::memmove(digits, start, negative ? 1 : 0);
+    return put(out, {digits + (negative ? 0 : 1), w});
+  }
+  return put_right_aligned(out, {start, size}, width);
 }
 
-// Exponent part of an exponent field, always four characters: E+XX, or the
-// sign and three digits when the exponent needs them.
+// --- Exponent field --------------------------------------------------------
+// 0.dddd and the exponent part, right-aligned; exactly full, the 0 goes.
+
+// Four characters: E, sign, two digits; or sign and three digits.
 char* put_field_exponent(char* out, int exponent) {
   const int magnitude = exponent < 0 ? -exponent : exponent;
   const char sign = exponent < 0 ? '-' : '+';
@@ -61,9 +130,52 @@ char* put_field_exponent(char* out, int exponent) {
     *out++ = 'E';
     *out++ = sign;
   }
-  *out++ = static_cast<char>('0' + magnitude / 10 % 10);
-  *out++ = static_cast<char>('0' + magnitude % 10);
-  return out;
+  std::memcpy(out, &kDigitPairs[static_cast<std::size_t>(magnitude % 100 * 2)], 2);
+  return out + 2;
+}
+
+char* put_exponent_layout(char* out, const Significant& s, bool negative, int width, int digits) {
+  const int needed = digits + 5 + (negative ? 1 : 0);
+  if (width < needed) return put_asterisks(out, width);
+  if (width > needed) {
+    out = put_fill(out, ' ', static_cast<std::size_t>(width - needed - 1));
+    if (negative) *out++ = '-';
+    *out++ = '0';
+  } else if (negative) {
+    *out++ = '-';
+  }
+  *out++ = '.';
+  out += digits;
+  put_digits_backward(out, s.digits, digits);
+  return put_field_exponent(out, s.exponent);
+}
+
+template <bool kFast>
+char* put_exponent(char* out, double value, int width, int digits) {
+  if (!std::isfinite(value)) return put_right_aligned(out, non_finite_text(value), width);
+  const double magnitude = std::fabs(value);
+  Significant s{0, 0};
+  if (magnitude != 0 && !(kFast && significant_digits(magnitude, digits, s))) {
+    s = significant_digits_reference(magnitude, digits);
+  }
+  return put_exponent_layout(out, s, value < 0, width, digits);
+}
+
+// --- Free-form real --------------------------------------------------------
+
+// Drops trailing zeros of digits[keep, last).
+std::size_t trimmed_length(const char* digits, std::size_t keep, std::size_t last) {
+  while (last > keep && digits[last - 1] == '0') --last;
+  return last;
+}
+
+// "E", sign, at least two digits.
+char* put_real_exponent(char* out, int exponent) {
+  *out++ = 'E';
+  *out++ = exponent < 0 ? '-' : '+';
+  const int magnitude = exponent < 0 ? -exponent : exponent;
+  if (magnitude < 10) *out++ = '0';
+  return std::to_chars(out, out + 4, magnitude).ptr;
 }
 
 }  // namespace
@@ -76,13 +188,14 @@ std::size_t put_real_item(double value, char* out) {
     if (text[0] != '-') *out++ = ' ';
     return static_cast<std::size_t>(put(out, text) - start);
   }
-  *out++ = std::signbit(value) && value != 0 ? '-' : ' ';
+  *out++ = value < 0 ? '-' : ' ';
   if (value == 0) return static_cast<std::size_t>(put(out, "0.") - start);
 
-  const Significant s = significant_digits(std::fabs(value), kRealDigits);
-  const char* d = s.digits.data();
+  const Significant s = significant_digits_reference(std::fabs(value), kRealDigits);
+  char d[kRealDigits];
+  put_digits_backward(d + kRealDigits, s.digits, kRealDigits);
   const int exponent = s.exponent - 1;  // of the d.dddddddd form
-  if (exponent >= -4 && exponent <= 8) {
+  if (exponent >= -4 && exponent <= 8) {  // positional
     if (exponent < 0) {
       out = put(out, "0.");
       out = put_fill(out, '0', static_cast<std::size_t>(-exponent - 1));
@@ -108,9 +221,8 @@ std::string real_item(double value) {
 }
 
 std::size_t integer_item_digits(int value) {
-  char text[12];
   const long long magnitude = value < 0 ? -static_cast<long long>(value) : value;
-  return static_cast<std::size_t>(std::to_chars(text, text + sizeof text, magnitude).ptr - text);
+  return static_cast<std::size_t>(count_digits(static_cast<std::uint64_t>(magnitude)));
 }
 
 std::string integer_item(int value) {
@@ -119,48 +231,22 @@ std::string integer_item(int value) {
 }
 
 char* put_fixed_field(char* out, double value, int width, int decimals) {
-  if (!std::isfinite(value)) return put_right_aligned(out, non_finite_text(value), width);
-  char text[kFixedTextCapacity + 1];
-  char* const digits = text + 1;  // room for the sign in front
-  const std::size_t length = fixed_decimal(std::fabs(value), decimals, digits);
-  // A minus sign never stands before an all-zero text (nor for -0).
-  const bool negative =
-      value < 0 && std::string_view(digits, length).find_first_not_of("0.") != std::string_view::npos;
-  std::string_view body(digits, length);
-  if (negative) {
-    text[0] = '-';
-    body = {text, length + 1};
+  std::uint64_t scaled = 0;
+  if (!std::isfinite(value) || !fixed_scaled(std::fabs(value), decimals, scaled)) {
+    return put_fixed_from_text(out, value, width, decimals);
   }
-  const auto w = static_cast<std::size_t>(width);
-  if (body.size() == w + 1 && digits[0] == '0') {  // "0.xxx" fits without its 0
-    if (negative) digits[0] = '-';
-    return put(out, body.substr(1));
+  const bool negative = value < 0 && scaled != 0;
+  // The program's two decimal counts get code of their own, with the
+  // divisions by 10^decimals known when compiled.
+  switch (decimals) {
+    case 4: return put_fixed_scaled(out, scaled, negative, width, 4);
+    case 7: return put_fixed_scaled(out, scaled, negative, width, 7);
+    default: return put_fixed_scaled(out, scaled, negative, width, decimals);
   }
-  return put_right_aligned(out, body, width);
 }
 
 char* put_exponent_field(char* out, double value, int width, int digits) {
-  if (!std::isfinite(value)) return put_right_aligned(out, non_finite_text(value), width);
-  const bool negative = value < 0;
-  Significant s{};
-  if (value == 0) {
-    std::memset(s.digits.data(), '0', static_cast<std::size_t>(digits));
-    s.exponent = 0;
-  } else {
-    s = significant_digits(std::fabs(value), digits);
-  }
-  const int needed = digits + 5 + (negative ? 1 : 0);
-  if (width < needed) return put_fill(out, '*', static_cast<std::size_t>(width));
-  if (width > needed) {
-    out = put_fill(out, ' ', static_cast<std::size_t>(width - needed - 1));
-    if (negative) *out++ = '-';
-    *out++ = '0';
-  } else if (negative) {
-    *out++ = '-';
-  }
-  *out++ = '.';
-  out = put(out, {s.digits.data(), static_cast<std::size_t>(digits)});
-  return put_field_exponent(out, s.exponent);
+  return put_exponent<true>(out, value, width, digits);
 }
 
 std::string fixed_field(double value, int width, int decimals) {
@@ -172,6 +258,18 @@ std::string fixed_field(double value, int width, int decimals) {
 std::string exponent_field(double value, int width, int digits) {
   std::string text(static_cast<std::size_t>(width), ' ');
   put_exponent_field(text.data(), value, width, digits);
+  return text;
+}
+
+std::string fixed_field_reference(double value, int width, int decimals) {
+  std::string text(static_cast<std::size_t>(width), ' ');
+  put_fixed_from_text(text.data(), value, width, decimals);
+  return text;
+}
+
+std::string exponent_field_reference(double value, int width, int digits) {
+  std::string text(static_cast<std::size_t>(width), ' ');
+  put_exponent<false>(text.data(), value, width, digits);
   return text;
 }
 

@@ -32,11 +32,17 @@ std::string real_item(double value);
 std::size_t integer_item_digits(int value);
 std::string integer_item(int value);
 
-// Write exactly `width` characters at `out` and return out + width.
+// Write exactly `width` characters at `out` and return out + width. `decimals`
+// is at most 40, `digits` 1 to 17.
 char* put_fixed_field(char* out, double value, int width, int decimals);
 char* put_exponent_field(char* out, double value, int width, int digits);
 
 std::string fixed_field(double value, int width, int decimals);
 std::string exponent_field(double value, int width, int digits);
+
+// The same fields built from std::to_chars alone: slower, and the yardstick
+// the fields above are tested against.
+std::string fixed_field_reference(double value, int width, int decimals);
+std::string exponent_field_reference(double value, int width, int digits);
 
 }  // namespace slipvel::textio

@@ -6,7 +6,7 @@ namespace slipvel::textio {
 
 void ProcessSink::print(std::string_view lines) { standard_output().print(lines); }
 
-void ProcessSink::store(const ResultFileName& file, std::string_view content) {
+void ProcessSink::store(const ResultFileName& file, std::string content) {
   ResultFile result(file);
   result.write(content);
   result.close();

@@ -4,6 +4,7 @@
 #include <map>
 #include <string>
 #include <string_view>
+#include <utility>
 
 #include "textio/result_file.hpp"
 
@@ -15,7 +16,7 @@ class Sink {
   // Complete lines of the console report.
   virtual void print(std::string_view lines) = 0;
   // The whole content of a result file, which replaces what the file held.
-  virtual void store(const ResultFileName& file, std::string_view content) = 0;
+  virtual void store(const ResultFileName& file, std::string content) = 0;
 };
 
 // The real run: standard output, and the result files in the current directory
@@ -23,15 +24,15 @@ class Sink {
 class ProcessSink final : public Sink {
  public:
   void print(std::string_view lines) override;
-  void store(const ResultFileName& file, std::string_view content) override;
+  void store(const ResultFileName& file, std::string content) override;
 };
 
 // Keeps everything in memory, for tests and benchmarks.
 class MemorySink final : public Sink {
  public:
   void print(std::string_view lines) override { console += lines; }
-  void store(const ResultFileName& file, std::string_view content) override {
-    files[std::string(file.name)] = content;
+  void store(const ResultFileName& file, std::string content) override {
+    files[std::string(file.name)] = std::move(content);
   }
 
   std::string console;
