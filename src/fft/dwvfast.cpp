@@ -24,22 +24,42 @@ void bit_reverse(int n, std::span<std::complex<double>> a) {
   }
 }
 
+// The twiddle factor of position k (1-based) in a stage with half-span kmax:
+// w = exp(i·angle) is (cos, sin) since exp(0) is exactly 1.
+struct Twiddle {
+  double re, im;
+};
+
+Twiddle twiddle(int k, int kmax, int ind, double pai) {
+  const double angle = static_cast<double>((k - 1) * ind) * pai / static_cast<double>(kmax);
+  return {std::cos(angle), std::sin(angle)};
+}
+
+// a(j)·w subtracted from and added to a(i), with the product written out.
+void butterfly(std::complex<double>& lower, std::complex<double>& upper, Twiddle w) {
+  const double tr = upper.real() * w.re - upper.imag() * w.im;
+  const double ti = upper.real() * w.im + upper.imag() * w.re;
+  upper = {lower.real() - tr, lower.imag() - ti};
+  lower = {lower.real() + tr, lower.imag() + ti};
+}
+
 // One stage of butterflies with half-span kmax. The twiddle factor depends on
-// k alone, so it is computed once per k; w = exp(i·angle) is (cos, sin) since
-// exp(0) is exactly 1.
+// k alone, so it is computed once per k. From kmax = 4 on, four neighbouring
+// k go together through the array, so that each pass uses whole cache lines;
+// the butterflies of a stage touch disjoint pairs, so their order does not
+// change the result.
 void butterfly_stage(int n, std::span<std::complex<double>> a, int kmax, int ind, double pai) {
+  constexpr int kGroup = 4;
   const int istep = 2 * kmax;
-  for (int k = 1; k <= kmax; ++k) {
-    const double angle = static_cast<double>((k - 1) * ind) * pai / static_cast<double>(kmax);
-    const double wr = std::cos(angle);
-    const double wi = std::sin(angle);
+  const int group = kmax < kGroup ? 1 : kGroup;
+  for (int k = 1; k <= kmax; k += group) {
+    Twiddle w[kGroup];
+    for (int g = 0; g < group; ++g) w[g] = twiddle(k + g, kmax, ind, pai);
     for (int i = k; i <= n; i += istep) {
-      std::complex<double>& lower = a[static_cast<std::size_t>(i - 1)];
-      std::complex<double>& upper = a[static_cast<std::size_t>(i - 1 + kmax)];
-      const double tr = upper.real() * wr - upper.imag() * wi;
-      const double ti = upper.real() * wi + upper.imag() * wr;
-      upper = {lower.real() - tr, lower.imag() - ti};
-      lower = {lower.real() + tr, lower.imag() + ti};
+      for (int g = 0; g < group; ++g) {
+        const auto lower = static_cast<std::size_t>(i - 1 + g);
+        butterfly(a[lower], a[lower + static_cast<std::size_t>(kmax)], w[g]);
+      }
     }
   }
 }
