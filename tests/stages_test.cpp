@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <complex>
+#include <cstdint>
 #include <vector>
 
 #include "app/run.hpp"
@@ -35,6 +36,21 @@ TEST(Run, ReportAndBothFiles) {
   ASSERT_EQ(sink.files.size(), 2u);
   expect_lines(sink.files.at("Vek_Slip.csv"), 4097, 56, testing::kTimeHistoryLines);
   expect_lines(sink.files.at("Vek_Amp.csv"), 2048, 34, testing::kSpectrumLines);
+}
+
+// FNV-1a, enough to notice any changed byte of a file.
+std::uint64_t fingerprint(const std::string& text) {
+  std::uint64_t hash = 14695981039346656037ULL;
+  for (const char c : text) hash = (hash ^ static_cast<unsigned char>(c)) * 1099511628211ULL;
+  return hash;
+}
+
+TEST(Run, FilesMatchTheirRecordedFingerprints) {
+  const textio::MemorySink sink = whole_run();
+  EXPECT_EQ(sink.files.at("Vek_Slip.csv").size(), 233516u);
+  EXPECT_EQ(sink.files.at("Vek_Amp.csv").size(), 71673u);
+  EXPECT_EQ(fingerprint(sink.files.at("Vek_Slip.csv")), 0xf720aaf8dd27c47fULL);
+  EXPECT_EQ(fingerprint(sink.files.at("Vek_Amp.csv")), 0x56bf0d1be6db3c33ULL);
 }
 
 TEST(Run, EveryRunIsTheSame) {
