@@ -7,7 +7,7 @@
 
 #include "app/run.hpp"
 #include "fft/dwvfast.hpp"
-#include "output/spectrum.hpp"
+#include "output/fourier_amplitudes.hpp"
 #include "output/time_history.hpp"
 #include "source/slip_velocity.hpp"
 #include "textio/sink.hpp"

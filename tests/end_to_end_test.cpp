@@ -64,10 +64,13 @@ class EndToEnd : public ::testing::Test {
   TempDir dir_;
 };
 
+// The file has `count` lines, each row `row_length` characters, and the tabled lines.
 void expect_tabled(const std::string& text, const std::vector<std::pair<int, std::string>>& tabled,
-                   std::size_t count) {
+                   std::size_t count, std::size_t row_length) {
+  ASSERT_EQ(text.back(), '\n');
   const std::vector<std::string> lines = split_lines(text);
   ASSERT_EQ(lines.size(), count);
+  for (std::size_t i = 1; i < lines.size(); ++i) ASSERT_EQ(lines[i].size(), row_length) << i;
   for (const auto& [number, line] : tabled) EXPECT_EQ(lines[static_cast<std::size_t>(number - 1)], line);
 }
 
@@ -76,8 +79,8 @@ TEST_F(EndToEnd, ReportAndFilesInAnEmptyFolder) {
   EXPECT_TRUE(outcome.exited_zero());
   EXPECT_EQ(outcome.out, kConsoleReport);
   EXPECT_EQ(outcome.err, "");
-  expect_tabled(file("Vek_Slip.csv"), kTimeHistoryLines, 4097);
-  expect_tabled(file("Vek_Amp.csv"), kSpectrumLines, 2048);
+  expect_tabled(file("Vek_Slip.csv"), kTimeHistoryLines, 4097, 56);
+  expect_tabled(file("Vek_Amp.csv"), kSpectrumLines, 2048, 34);
 }
 
 TEST_F(EndToEnd, TwoRunsAreByteIdenticalWhateverTheFilesHeldBefore) {
@@ -132,7 +135,7 @@ TEST_F(EndToEnd, FolderInPlaceOfTheSpectrumFile) {
   EXPECT_EQ(outcome.out, kConsoleReport.substr(0, kConsoleReport.find("\n\n Hit") + 1));
   EXPECT_EQ(outcome.err.rfind("list output start: can't write file\n"
                               "apparent state: unit 12 named Vek_Amp.csv\n", 0), 0u) << outcome.err;
-  expect_tabled(file("Vek_Slip.csv"), kTimeHistoryLines, 4097);
+  expect_tabled(file("Vek_Slip.csv"), kTimeHistoryLines, 4097, 56);
 }
 
 TEST_F(EndToEnd, WriteErrorsAreReportedNeverPassedAsSuccess) {

@@ -154,8 +154,6 @@ TEST(Trial, OutsideTheBracketTheParabolaStandsAlone) {
     EXPECT_EQ(eps, onset) << onset;
     EXPECT_EQ(b, 0.0) << onset;
     EXPECT_EQ(c, 0.0) << onset;
-    const double parabola = ((am / 2) * onset) * onset - ((am / 6) * ((onset * onset) * onset)) / kTd;
-    EXPECT_EQ(res, parabola - 1.0) << onset;
   }
 }
 

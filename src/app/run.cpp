@@ -3,7 +3,7 @@
 #include <array>
 #include <complex>
 
-#include "output/spectrum.hpp"
+#include "output/fourier_amplitudes.hpp"
 #include "output/time_history.hpp"
 #include "source/slip_velocity.hpp"
 #include "textio/free_line.hpp"

@@ -11,13 +11,6 @@ namespace {
 
 __extension__ using u128 = unsigned __int128;
 
-constexpr std::array<std::uint64_t, 20> kPow10 = [] {
-  std::array<std::uint64_t, 20> p{};
-  p[0] = 1;
-  for (std::size_t i = 1; i < p.size(); ++i) p[i] = p[i - 1] * 10;
-  return p;
-}();
-
 // A positive finite double as mantissa · 2^exponent with an integer mantissa.
 struct Binary {
   std::uint64_t mantissa;
@@ -63,7 +56,7 @@ bool fixed_scaled(double magnitude, int decimals, std::uint64_t& scaled) {
   }
   const Binary binary = decompose(magnitude);
   if (binary.exponent >= 0 || decimals < 0 || decimals >= 20) return false;
-  const u128 rounded = round_shift(u128{binary.mantissa} * kPow10[static_cast<std::size_t>(decimals)],
+  const u128 rounded = round_shift(u128{binary.mantissa} * kPowersOfTen[static_cast<std::size_t>(decimals)],
                                    -binary.exponent);
   if (rounded > UINT64_MAX) return false;
   scaled = static_cast<std::uint64_t>(rounded);
@@ -96,8 +89,8 @@ bool significant_digits(double magnitude, int count, Significant& result) {
   // [2^p, 2^(p+1)) with p its binary exponent.
   const int p = binary.exponent + 63 - std::countl_zero(binary.mantissa);
   const int estimate = p >= 0 ? (p * 78913) >> 18 : -((-p * 78913 + (1 << 18) - 1) >> 18);
-  const std::uint64_t lower = kPow10[static_cast<std::size_t>(count - 1)];
-  const std::uint64_t upper = kPow10[static_cast<std::size_t>(count)];
+  const std::uint64_t lower = kPowersOfTen[static_cast<std::size_t>(count - 1)];
+  const std::uint64_t upper = kPowersOfTen[static_cast<std::size_t>(count)];
   const int shift = -binary.exponent;
 
   for (int e10 = estimate; e10 <= estimate + 1; ++e10) {
@@ -105,14 +98,14 @@ bool significant_digits(double magnitude, int count, Significant& result) {
     if (k > 19 || k < -19) return false;
     std::uint64_t rounded;
     if (k >= 0) {
-      const u128 numerator = u128{binary.mantissa} * kPow10[static_cast<std::size_t>(k)];
+      const u128 numerator = u128{binary.mantissa} * kPowersOfTen[static_cast<std::size_t>(k)];
       const u128 whole = numerator >> shift;
       if (whole >= upper) continue;  // the estimate was one low
       if (whole < lower) return false;
       rounded = static_cast<std::uint64_t>(round_shift(numerator, shift));
     } else {
       // magnitude / (2^shift · 10^-k): the floor of nested divisions is exact.
-      const std::uint64_t divisor = kPow10[static_cast<std::size_t>(-k)];
+      const std::uint64_t divisor = kPowersOfTen[static_cast<std::size_t>(-k)];
       const std::uint64_t quotient = (binary.mantissa >> shift) / divisor;
       if (quotient >= upper) continue;
       if (quotient < lower) return false;

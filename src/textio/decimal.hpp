@@ -7,10 +7,19 @@
 // reach, and the caller then takes the reference form.
 #pragma once
 
+#include <array>
 #include <cstddef>
 #include <cstdint>
 
 namespace slipvel::textio {
+
+// 10^0 to 10^19, all that 64 bits hold.
+inline constexpr std::array<std::uint64_t, 20> kPowersOfTen = [] {
+  std::array<std::uint64_t, 20> p{};
+  p[0] = 1;
+  for (std::size_t i = 1; i < p.size(); ++i) p[i] = p[i - 1] * 10;
+  return p;
+}();
 
 // Longest text of fixed_decimal_reference: 309 integer digits of the largest
 // double, the point and up to kMaxDecimals decimals.

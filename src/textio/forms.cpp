@@ -15,13 +15,6 @@ namespace {
 
 constexpr int kRealDigits = 9;
 
-constexpr std::array<std::uint64_t, 20> kPow10 = [] {
-  std::array<std::uint64_t, 20> p{};
-  p[0] = 1;
-  for (std::size_t i = 1; i < p.size(); ++i) p[i] = p[i - 1] * 10;
-  return p;
-}();
-
 // "00" to "99", for writing two digits at a time.
 constexpr std::array<char, 200> kDigitPairs = [] {
   std::array<char, 200> pairs{};
@@ -46,7 +39,7 @@ char* put_digits_backward(char* end, std::uint64_t value, int count) {
 
 int count_digits(std::uint64_t value) {
   int count = 1;
-  while (count < 20 && value >= kPow10[static_cast<std::size_t>(count)]) ++count;
+  while (count < 20 && value >= kPowersOfTen[static_cast<std::size_t>(count)]) ++count;
   return count;
 }
 
@@ -82,7 +75,7 @@ char* put_right_aligned(char* out, std::string_view text, int width) {
 // From the rounded magnitude as a count of 10^-decimals, written backwards.
 [[gnu::always_inline]] inline char* put_fixed_scaled(char* out, std::uint64_t scaled, bool negative,
                                                      int width, int decimals) {
-  const std::uint64_t unit = kPow10[static_cast<std::size_t>(decimals)];
+  const std::uint64_t unit = kPowersOfTen[static_cast<std::size_t>(decimals)];
   const std::uint64_t whole = scaled / unit;
   const int whole_digits = count_digits(whole);
   const int length = whole_digits + 1 + decimals + (negative ? 1 : 0);
@@ -98,6 +91,7 @@ char* put_right_aligned(char* out, std::string_view text, int width) {
   return end;
 }
 
+// The same field laid out from the text of std::to_chars.
 char* put_fixed_from_text(char* out, double value, int width, int decimals) {
   if (!std::isfinite(value)) return put_right_aligned(out, non_finite_text(value), width);
   char text[kFixedTextCapacity + 1];
@@ -105,15 +99,13 @@ char* put_fixed_from_text(char* out, double value, int width, int decimals) {
   const std::size_t length = fixed_decimal_reference(std::fabs(value), decimals, digits);
   const bool negative =
       value < 0 && std::string_view(digits, length).find_first_not_of("0.") != std::string_view::npos;
-  char* const start = negative ? text : digits;
-  if (negative) *start = '-';
+  if (negative) text[0] = '-';
   const std::size_t size = length + (negative ? 1 : 0);
-  const auto w = static_cast<std::size_t>(width);
-  if (size == w + 1 && digits[0] == '0') {  // fits once its leading 0 goes
-    std::memmove(digits, start, negative ? 1 : 0);
-    return put(out, {digits + (negative ? 0 : 1), w});
+  if (size == static_cast<std::size_t>(width) + 1 && digits[0] == '0') {  // the 0 goes
+    if (negative) out = put(out, "-");
+    return put(out, {digits + 1, length - 1});
   }
-  return put_right_aligned(out, {start, size}, width);
+  return put_right_aligned(out, {negative ? text : digits, size}, width);
 }
 
 // --- Exponent field --------------------------------------------------------
@@ -249,28 +241,32 @@ char* put_exponent_field(char* out, double value, int width, int digits) {
   return put_exponent<true>(out, value, width, digits);
 }
 
-std::string fixed_field(double value, int width, int decimals) {
+namespace {
+
+// A field of `width` characters as a string, written by `put(out)`.
+template <class Put>
+std::string field_text(int width, Put put) {
   std::string text(static_cast<std::size_t>(width), ' ');
-  put_fixed_field(text.data(), value, width, decimals);
+  put(text.data());
   return text;
+}
+
+}  // namespace
+
+std::string fixed_field(double value, int width, int decimals) {
+  return field_text(width, [&](char* out) { put_fixed_field(out, value, width, decimals); });
 }
 
 std::string exponent_field(double value, int width, int digits) {
-  std::string text(static_cast<std::size_t>(width), ' ');
-  put_exponent_field(text.data(), value, width, digits);
-  return text;
+  return field_text(width, [&](char* out) { put_exponent<true>(out, value, width, digits); });
 }
 
 std::string fixed_field_reference(double value, int width, int decimals) {
-  std::string text(static_cast<std::size_t>(width), ' ');
-  put_fixed_from_text(text.data(), value, width, decimals);
-  return text;
+  return field_text(width, [&](char* out) { put_fixed_from_text(out, value, width, decimals); });
 }
 
 std::string exponent_field_reference(double value, int width, int digits) {
-  std::string text(static_cast<std::size_t>(width), ' ');
-  put_exponent<false>(text.data(), value, width, digits);
-  return text;
+  return field_text(width, [&](char* out) { put_exponent<false>(out, value, width, digits); });
 }
 
 }  // namespace slipvel::textio

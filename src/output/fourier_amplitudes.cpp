@@ -1,4 +1,4 @@
-#include "output/spectrum.hpp"
+#include "output/fourier_amplitudes.hpp"
 
 #include <algorithm>
 #include <cmath>
