@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <stdexcept>
+#include <vector>
 
 #include "fft/dwvfast.hpp"
 #include "textio/forms.hpp"
@@ -51,31 +52,53 @@ double modulus(std::complex<double> z) {
   return p * std::sqrt(1 + (q / p) * (q / p));
 }
 
-std::string spectrum_text(double dt, double pai, const SpectrumGrid& grid,
-                          std::span<std::complex<double>> svamp) {
-  if (grid.nom > 0 && static_cast<std::size_t>(grid.nom) > svamp.size()) {
+void spectrum_rows(double dt, double pai, const SpectrumGrid& grid, std::span<std::complex<double>> svamp,
+                   std::span<double> frequency, std::span<double> velocity, std::span<double> acceleration) {
+  if (grid.nom < 2) return;
+  const auto rows = static_cast<std::size_t>(grid.nom - 1);
+  if (static_cast<std::size_t>(grid.nom) > svamp.size() || frequency.size() < rows || velocity.size() < rows ||
+      acceleration.size() < rows) {
     throw std::length_error("spectrum: more rows than the array holds");
   }
-  std::string text = textio::free_line({"freq(Hz),abs(vel),abs(acc)"});
-  if (grid.nom < 2) return text;
-
-  const std::size_t header = text.size();
-  text.resize(header + static_cast<std::size_t>(grid.nom - 1) * (kRowLength + 1));
-  char* out = text.data() + header;
   for (int io = 2; io <= grid.nom; ++io) {
     const double om = static_cast<double>(io - 1) * grid.dom;
-    const double freq = om / (pai + pai);
     std::complex<double>& value = svamp[static_cast<std::size_t>(io - 1)];
     value = conjugate_scaled(value, dt);
     const double amplitude = modulus(value);
-    out = textio::put_fixed_field(out, freq, 8, 4);
+    const auto row = static_cast<std::size_t>(io - 2);
+    frequency[row] = om / (pai + pai);
+    velocity[row] = amplitude;
+    acceleration[row] = amplitude * om;
+  }
+}
+
+std::string spectrum_rows_text(std::span<const double> frequency, std::span<const double> velocity,
+                               std::span<const double> acceleration) {
+  const std::size_t rows = frequency.size();
+  if (velocity.size() < rows || acceleration.size() < rows) {
+    throw std::length_error("spectrum: more rows than the array holds");
+  }
+  std::string text = textio::free_line({"freq(Hz),abs(vel),abs(acc)"});
+  const std::size_t header = text.size();
+  text.resize(header + rows * (kRowLength + 1));
+  char* out = text.data() + header;
+  for (std::size_t row = 0; row < rows; ++row) {
+    out = textio::put_fixed_field(out, frequency[row], 8, 4);
     *out++ = ',';
-    out = textio::put_exponent_field(out, amplitude, 12, 4);
+    out = textio::put_exponent_field(out, velocity[row], 12, 4);
     *out++ = ',';
-    out = textio::put_exponent_field(out, amplitude * om, 12, 4);
+    out = textio::put_exponent_field(out, acceleration[row], 12, 4);
     *out++ = textio::kLineEnd;
   }
   return text;
+}
+
+std::string spectrum_text(double dt, double pai, const SpectrumGrid& grid,
+                          std::span<std::complex<double>> svamp) {
+  const std::size_t rows = grid.nom > 1 ? static_cast<std::size_t>(grid.nom - 1) : 0;
+  std::vector<double> frequency(rows), velocity(rows), acceleration(rows);
+  spectrum_rows(dt, pai, grid, svamp, frequency, velocity, acceleration);
+  return spectrum_rows_text(frequency, velocity, acceleration);
 }
 
 void spectrum_stage(double dt, int nt, double pai, std::span<const double> svwave,

@@ -23,9 +23,20 @@ SpectrumGrid spectrum_grid(double dt, int nt, double pai);
 // and a warning when the transform length reaches the capacity `mom`.
 std::string spectrum_report(const SpectrumGrid& grid, int nfast, int mom);
 
+// The rows io = 2..nom of the transformed `svamp`: each value is conjugated
+// and scaled by dt in place, then its frequency (Hz), its modulus (the velocity
+// amplitude) and the modulus times the angular frequency (the acceleration
+// amplitude) go to element io − 2 of the three outputs, which must hold
+// nom − 1 values (std::length_error otherwise).
+void spectrum_rows(double dt, double pai, const SpectrumGrid& grid, std::span<std::complex<double>> svamp,
+                   std::span<double> frequency, std::span<double> velocity, std::span<double> acceleration);
+
 // Header and one row "ffff.ffff,  0.vvvvE+XX,  0.aaaaE+XX" (34 characters)
-// for each index io = 2..nom of the transformed `svamp`, each value conjugated
-// and scaled by dt in place first.
+// per element of the three equally long columns.
+std::string spectrum_rows_text(std::span<const double> frequency, std::span<const double> velocity,
+                               std::span<const double> acceleration);
+
+// The rows of the transformed `svamp` as text (svamp is scaled in place).
 std::string spectrum_text(double dt, double pai, const SpectrumGrid& grid,
                           std::span<std::complex<double>> svamp);
 

@@ -1,6 +1,7 @@
 #include "output/time_history.hpp"
 
 #include <stdexcept>
+#include <vector>
 
 #include "textio/forms.hpp"
 #include "textio/free_line.hpp"
@@ -22,32 +23,57 @@ char* put_row(char* out, double t, double velocity, double displacement, double 
   return out;
 }
 
+void require_length(std::span<const double> column, std::size_t length) {
+  if (column.size() < length) throw std::length_error("time history: more samples than the array holds");
+}
+
 }  // namespace
 
-std::string time_history_text(double dt, int nt, std::span<const double> svwave) {
-  if (nt > 0 && static_cast<std::size_t>(nt) > svwave.size()) {
-    throw std::length_error("time history: more samples than the array holds");
+void time_history_columns(double dt, int nt, std::span<const double> svwave, std::span<double> time,
+                          std::span<double> displacement, std::span<double> acceleration) {
+  if (nt <= 0) return;
+  const auto n = static_cast<std::size_t>(nt);
+  for (const auto column : {svwave, std::span<const double>(time), std::span<const double>(displacement),
+                            std::span<const double>(acceleration)}) {
+    require_length(column, n);
   }
-  std::string text = textio::free_line({"time(s),velocity,displacement,acceleration"});
-  if (nt <= 0) return text;
-
-  const std::size_t header = text.size();
-  text.resize(header + static_cast<std::size_t>(nt) * (kRowLength + 1));
-  char* out = text.data() + header;
 
   double d0 = 0;
   const double a0 = 0;
-  out = put_row(out, 0, svwave[0], d0, a0);
-  for (int k = 2; k <= nt; ++k) {
-    const double now = svwave[static_cast<std::size_t>(k - 1)];
-    const double before = svwave[static_cast<std::size_t>(k - 2)];
-    const double t = static_cast<double>(k - 1) * dt;
+  time[0] = 0;
+  displacement[0] = d0;
+  acceleration[0] = a0;
+  for (std::size_t k = 1; k < n; ++k) {
+    const double now = svwave[k];
+    const double before = svwave[k - 1];
     const double d1 = ((now + before) * dt) / 2 + d0;  // one more trapezoid
-    const double a1 = (now - before) / dt;
-    out = put_row(out, t, now, d1, a1);
+    time[k] = static_cast<double>(k) * dt;
+    displacement[k] = d1;
+    acceleration[k] = (now - before) / dt;
     d0 = d1;
   }
+}
+
+std::string time_history_rows_text(std::span<const double> time, std::span<const double> velocity,
+                                   std::span<const double> displacement,
+                                   std::span<const double> acceleration) {
+  const std::size_t n = time.size();
+  for (const auto column : {velocity, displacement, acceleration}) require_length(column, n);
+
+  std::string text = textio::free_line({"time(s),velocity,displacement,acceleration"});
+  const std::size_t header = text.size();
+  text.resize(header + n * (kRowLength + 1));
+  char* out = text.data() + header;
+  for (std::size_t k = 0; k < n; ++k) out = put_row(out, time[k], velocity[k], displacement[k], acceleration[k]);
   return text;
+}
+
+std::string time_history_text(double dt, int nt, std::span<const double> svwave) {
+  const std::size_t n = nt > 0 ? static_cast<std::size_t>(nt) : 0;
+  require_length(svwave, n);
+  std::vector<double> time(n), displacement(n), acceleration(n);
+  time_history_columns(dt, nt, svwave, time, displacement, acceleration);
+  return time_history_rows_text(time, svwave.first(n), displacement, acceleration);
 }
 
 void time_history_stage(double dt, int nt, std::span<const double> svwave, textio::Sink& out) {
