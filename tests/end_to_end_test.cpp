@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -28,7 +29,7 @@ struct Outcome {
 class EndToEnd : public ::testing::Test {
  protected:
   Outcome run(Input input = Input::kEmpty, const std::string& input_text = "",
-              const char* stdout_path = nullptr) {
+              const char* stdout_path = nullptr, rlim_t file_size_limit = RLIM_INFINITY) {
     const auto out_path = dir_ / ".out", err_path = dir_ / ".err", in_path = dir_ / ".in";
     write_file(in_path, input_text);
     const int in_fd = ::open(input == Input::kFile ? in_path.c_str() : "/dev/null", O_RDONLY);
@@ -44,6 +45,8 @@ class EndToEnd : public ::testing::Test {
       ::close(in_fd);
       ::close(out);
       ::close(err);
+      const rlimit limit{file_size_limit, file_size_limit};
+      ::setrlimit(RLIMIT_FSIZE, &limit);
       ::execl(SLIPVEL_PROGRAM, "slipvel", static_cast<char*>(nullptr));
       ::_exit(127);
     }
@@ -149,6 +152,14 @@ TEST_F(EndToEnd, WriteErrorsAreReportedNeverPassedAsSuccess) {
   outcome = run(Input::kEmpty, "", "/dev/full");
   EXPECT_FALSE(WIFEXITED(outcome.status) && WEXITSTATUS(outcome.status) == 0);
   EXPECT_EQ(outcome.err, "write: No space left on device\napparent state: standard output\n");
+}
+
+TEST_F(EndToEnd, FileSizeLimitIsReportedLikeAFullDisk) {
+  const Outcome outcome = run(Input::kEmpty, "", nullptr, 100'000);
+  EXPECT_TRUE(outcome.aborted());
+  EXPECT_EQ(outcome.out, kReportBeforeFiles);
+  EXPECT_EQ(outcome.err.rfind("write: File too large\n"
+                              "apparent state: unit 10 named Vek_Slip.csv\n", 0), 0u) << outcome.err;
 }
 
 }  // namespace

@@ -31,13 +31,19 @@ int open_in(const char* name, int flags) {
 }  // namespace
 
 ResultFile::ResultFile(const ResultFileName& file) : name_(file.name), unit_(file.unit) {
-  fd_ = open_in(name_.c_str(), O_RDWR);
+  // Open or create in one step: a separate existence test would race with
+  // another run creating the file in between. Read-only is the fallback only
+  // when the file is there but cannot be written (a folder in the way, say);
+  // otherwise the reason reported is that of the attempt to create.
+  fd_ = open_in(name_.c_str(), O_RDWR | O_CREAT);
   if (fd_ < 0) {
-    fd_ = open_in(name_.c_str(), O_RDONLY);
-    read_only_ = fd_ >= 0;
+    const int create_error = errno;
+    if (create_error != ENOENT) {
+      fd_ = open_in(name_.c_str(), O_RDONLY);
+      read_only_ = fd_ >= 0;
+    }
+    if (fd_ < 0) fail_with_errno("open", create_error);
   }
-  if (fd_ < 0) fd_ = open_in(name_.c_str(), O_RDWR | O_CREAT);
-  if (fd_ < 0) fail_with_errno("open", errno);
 }
 
 ResultFile::~ResultFile() {

@@ -1,8 +1,8 @@
 // The two result files: opened for update, written from their start, cut at close.
 //
-// Update open tries, in this order, to open the existing file for reading and
-// writing (its content kept), for reading only (then the first write fails),
-// and to create it. Cut at close removes whatever an older, longer file held
+// Update open opens the file for reading and writing, creating it if absent
+// (an existing file's content is kept until the cut); if that is refused for a
+// file that is there, it opens it for reading only, and the first write fails. Cut at close removes whatever an older, longer file held
 // after the bytes written by this run.
 //
 // Every failure ends the run: flush standard output, print on standard error
