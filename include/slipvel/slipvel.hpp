@@ -1,0 +1,103 @@
+// slipvel: the slip-velocity time function of one point of an earthquake fault
+// (the rate of slip against time), its slip and slip acceleration histories and
+// its amplitude spectra, for any source.
+//
+// The function has four stages: a parabola up to the onset tb, an inverse square
+// root up to the rise time tr, a linear decay to 0 at the stopping time ts, then
+// rest. An onset search finds the tb at which the function carries the target
+// slip. Every value is computed exactly as the `slipvel` program computes it,
+// to the last bit, and the two texts are the bytes that program writes.
+//
+// Example:
+//
+//   slipvel::Parameters p;               // the program's built-in source
+//   p.vm = 3.0;                          // peak slip velocity, m/s
+//   p.slip = 0.8;                        // final slip, m
+//   const slipvel::SlipFunction f = slipvel::slip_function(p);
+//   double v = f.velocity[100];          // m/s at f.time[100] s
+//   std::string slip_csv = slipvel::time_history_text(f);
+//   std::string amp_csv = slipvel::spectrum_text(slipvel::spectrum(f));
+//
+// Every function here may be called from several threads at once: none keeps
+// state between calls.
+#pragma once
+
+#include <optional>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+namespace slipvel {
+
+/// The source. Default-constructed it is the `slipvel` program's built-in one.
+struct Parameters {
+  double dt = 0.005;   ///< time step (s): finite, > 0; the record (nt − 1)·dt must reach ts
+  int nt = 4096;       ///< number of samples: a power of two from 2 to 4194304
+  double fmax = 6.0;   ///< highest frequency (Hz): finite, > 0; sets td = 1/(3.141592654·fmax)
+  double vm = 4.092;   ///< peak slip velocity of the parabolic stage (m/s): finite, > 0
+  double slip = 1.0;   ///< target final slip (m): within the range the function carries
+  double tr = 2.114;   ///< rise time, end of the inverse-square-root stage (s): finite, > 1.01·td
+  std::optional<double> ts;  ///< stopping time, end of the linear stage (s): finite, > tr;
+                             ///< unset means tr × 1.5
+};
+
+/// Thrown for parameters that cannot work. The message has one line per problem,
+/// in the order dt, nt, fmax, vm, slip, tr, ts, each `name = value: rule`.
+class ParameterError : public std::invalid_argument {
+ public:
+  using std::invalid_argument::invalid_argument;
+};
+
+/// The shape of the function, derived by the onset search.
+struct Shape {
+  double td;   ///< time of the peak slip velocity, 1/(3.141592654·fmax) (s)
+  double am;   ///< slip acceleration at t = 0, 2·vm/td (m/s²)
+  double tb;   ///< onset of the inverse-square-root stage (s)
+  double b;    ///< amplitude of the inverse-square-root stage (m·s^−1/2)
+  double c;    ///< slip velocity at tr, where the linear stage starts (m/s)
+  double ar;   ///< fall rate of the linear stage, c/(ts − tr) (m/s²)
+  double eps;  ///< time origin of the inverse-square-root stage (s)
+};
+
+/// The function sampled at nt times: the four columns of the time-history file.
+struct SlipFunction {
+  Parameters parameters;             ///< the source, with ts always set
+  Shape shape;                       ///< the shape the search found
+  std::vector<double> time;          ///< sample times k·dt (s)
+  std::vector<double> velocity;      ///< slip velocity (m/s)
+  std::vector<double> displacement;  ///< slip, a running trapezoid sum of velocity·dt (m)
+  std::vector<double> acceleration;  ///< slip acceleration, the backward difference (m/s²); 0 first
+};
+
+/// Amplitude spectra at the frequencies 1/(nt·dt) to (nt/2 − 1)/(nt·dt): the
+/// rows of the spectrum file. Frequency 0 is not included.
+struct Spectrum {
+  std::vector<double> frequency;     ///< frequency (Hz)
+  std::vector<double> velocity;      ///< dt·|X(f)|, X the forward transform of the velocity (m)
+  std::vector<double> acceleration;  ///< velocity amplitude × 2π·f (m/s)
+};
+
+/// Checks `parameters`, runs the onset search and samples the function.
+/// Throws ParameterError listing every problem, including a target slip outside
+/// the range the function carries for the other parameters (the message gives
+/// that range).
+SlipFunction slip_function(const Parameters& parameters);
+
+/// Transforms the velocity history (forward, with the program's circle constant
+/// 3.141592654, scaled by dt) and returns nt/2 − 1 rows of amplitudes.
+Spectrum spectrum(const SlipFunction& function);
+
+/// Returns exactly what `slipvel` writes to Vek_Slip.csv for this source.
+/// Throws ParameterError when a row would not fit the file's fixed columns
+/// (times of 1000 s or more, dt below 0.0001 s, values too wide).
+std::string time_history_text(const SlipFunction& function);
+
+/// Returns exactly what `slipvel` writes to Vek_Amp.csv for this spectrum.
+/// Throws ParameterError when a frequency would not fit the file's column
+/// (1000 Hz or more) or two rows would show the same frequency.
+std::string spectrum_text(const Spectrum& spectrum);
+
+/// Returns the library's version, "major.minor.patch".
+const char* version();
+
+}  // namespace slipvel

@@ -1,0 +1,153 @@
+// The public interface over the program's own stages: the same onset search,
+// sampling, transform and row forms, with arrays sized to the source.
+#include "slipvel/slipvel.hpp"
+
+#include <algorithm>
+#include <cmath>
+#include <complex>
+#include <cstring>
+#include <span>
+
+#include "fft/dwvfast.hpp"
+#include "library/checks.hpp"
+#include "output/fourier_amplitudes.hpp"
+#include "output/time_history.hpp"
+#include "source/slip_velocity.hpp"
+#include "textio/forms.hpp"
+
+namespace slipvel {
+namespace {
+
+using library::kPai;
+using library::shortest;
+
+// The slip the function carries when its inverse-square-root stage starts at `onset`.
+double slip_at_onset(double onset, double am, double td, double tr, double ts) {
+  double carried = 0, b = 0, c = 0, ar = 0, eps = 0;
+  source::tslip(carried, 0, onset, am, td, tr, ts, b, c, ar, eps);
+  return carried;
+}
+
+// The search cannot fit a target above the slip of its first trial (it walks
+// up to tr, leaving c and ar not numbers), nor one below the slip at
+// min(2·td, tr) (it settles past 2·td, where the parabola has turned
+// negative and the function slips backwards).
+void check_slip_carried(const Parameters& p, double ts, const Shape& s) {
+  const double most = slip_at_onset(s.td * 1.01, s.am, s.td, p.tr, ts);
+  const double least = slip_at_onset(std::min(s.td + s.td, p.tr), s.am, s.td, p.tr, ts);
+  const bool too_large = !(std::isfinite(s.c) && std::isfinite(s.ar)) || s.tb >= p.tr || p.slip > most;
+  const bool too_small = s.tb > s.td + s.td || p.slip < least;
+  if (too_large || too_small) {
+    library::refuse({"slip = " + shortest(p.slip) + ": must be from " + shortest(least) + " to " +
+                     shortest(most) + " m, the slips the function carries for these fmax, vm, tr and ts"});
+  }
+}
+
+bool fits(double value, int width, int decimals) {
+  return textio::fixed_field(value, width, decimals).front() != '*';
+}
+
+// Refuses a column whose smallest or largest value would show asterisks.
+void check_column(const char* name, const char* unit, const std::vector<double>& column) {
+  if (column.empty()) return;
+  const auto [low, high] = std::minmax_element(column.begin(), column.end());
+  for (const double value : {*low, *high}) {
+    if (!fits(value, 15, 7)) {
+      library::refuse({std::string(name) + " = " + shortest(value) + " " + unit +
+                       ": too wide for the time-history file's column, which holds -999999.9999999 to "
+                       "9999999.9999999"});
+    }
+  }
+}
+
+void check_time_history_fits(const SlipFunction& f) {
+  const double dt = f.parameters.dt;
+  if (!(dt >= 0.0001)) {
+    library::refuse({"dt = " + shortest(dt) +
+                     ": the time-history file shows times to 4 decimals, so dt must be at least 0.0001 s"});
+  }
+  if (!f.time.empty() && !fits(f.time.back(), 8, 4)) {
+    library::refuse({"(nt - 1)*dt = " + shortest(f.time.back()) +
+                     ": the time-history file holds times below 1000 s"});
+  }
+  check_column("velocity", "m/s", f.velocity);
+  check_column("displacement", "m", f.displacement);
+  check_column("acceleration", "m/s^2", f.acceleration);
+}
+
+// The frequency column has 8 characters and 4 decimals: the highest frequency
+// must fit it, and no two rows may read the same.
+void check_spectrum_fits(const std::string& text, std::size_t header, const Spectrum& s) {
+  constexpr std::size_t kRow = 35, kField = 8;
+  if (!s.frequency.empty() && !fits(s.frequency.back(), 8, 4)) {
+    library::refuse({"frequency = " + shortest(s.frequency.back()) +
+                     " Hz: the spectrum file holds frequencies below 1000 Hz (dt of about 0.0005 s or more)"});
+  }
+  for (std::size_t row = 1; row < s.frequency.size(); ++row) {
+    const char* line = text.data() + header + row * kRow;
+    if (std::memcmp(line, line - kRow, kField) == 0) {
+      library::refuse({"frequency = " + shortest(s.frequency[row]) +
+                       " Hz: two rows of the spectrum file would show it; it shows frequencies to 4 "
+                       "decimals, so the record nt*dt must be at most 10000 s"});
+    }
+  }
+}
+
+}  // namespace
+
+SlipFunction slip_function(const Parameters& parameters) {
+  if (auto problems = library::parameter_problems(parameters); !problems.empty()) library::refuse(problems);
+
+  SlipFunction f;
+  f.parameters = parameters;
+  f.parameters.ts = library::stopping_time(parameters);
+  const Parameters& p = f.parameters;
+  const auto n = static_cast<std::size_t>(p.nt);
+
+  Shape& s = f.shape;
+  s.td = 1 / (kPai * p.fmax);
+  f.time.resize(n);
+  f.velocity.resize(n);
+  f.displacement.resize(n);
+  f.acceleration.resize(n);
+  for (std::size_t i = 0; i < n; ++i) f.time[i] = static_cast<double>(i) * p.dt;
+  source::vslip(f.time, f.velocity, p.nt, p.nt, p.slip, s.td, p.vm, s.am, p.tr, *p.ts, s.tb, s.b, s.c, s.ar,
+                s.eps);
+  check_slip_carried(p, *p.ts, s);
+
+  output::time_history_columns(p.dt, p.nt, f.velocity, f.time, f.displacement, f.acceleration);
+  return f;
+}
+
+Spectrum spectrum(const SlipFunction& function) {
+  const Parameters& p = function.parameters;
+  const int nt = static_cast<int>(function.velocity.size());
+  const output::SpectrumGrid grid = output::spectrum_grid(p.dt, nt, kPai);
+
+  std::vector<std::complex<double>> svamp(function.velocity.begin(), function.velocity.end());
+  fft::dwvfast(nt, svamp, nt, -1);
+
+  Spectrum s;
+  const std::size_t rows = grid.nom > 1 ? static_cast<std::size_t>(grid.nom - 1) : 0;
+  s.frequency.resize(rows);
+  s.velocity.resize(rows);
+  s.acceleration.resize(rows);
+  output::spectrum_rows(p.dt, kPai, grid, svamp, s.frequency, s.velocity, s.acceleration);
+  return s;
+}
+
+std::string time_history_text(const SlipFunction& function) {
+  check_time_history_fits(function);
+  return output::time_history_rows_text(function.time, function.velocity, function.displacement,
+                                        function.acceleration);
+}
+
+std::string spectrum_text(const Spectrum& spectrum) {
+  std::string text = output::spectrum_rows_text(spectrum.frequency, spectrum.velocity, spectrum.acceleration);
+  check_spectrum_fits(text, text.find('\n') + 1, spectrum);
+  return text;
+}
+
+const char* version() { return SLIPVEL_VERSION; }
+
+}  // namespace slipvel

@@ -1,0 +1,29 @@
+#!/usr/bin/env bash
+# Installs the build into a temporary prefix, then builds a small user program
+# against it, once through find_package and once through pkg-config, and runs both.
+# Usage: install_test.sh BUILD_DIR CONSUMER_SOURCE_DIR [COMPILER_FLAGS]
+set -euo pipefail
+build=$1 consumer=$2 flags=${3:-}
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+expected="0.2.0 td=0.0530516477 am=154.264766 tb=0.088203027 b=0.243249097 c=0.170432712 ar=0.161241923 eps=0.0769740377 v(0.055)=4.08648084"
+
+cmake --install "$build" --prefix "$work/prefix" >/dev/null
+for f in bin/slipvel include/slipvel/slipvel.hpp; do
+  [ -e "$work/prefix/$f" ] || { echo "not installed: $f" >&2; exit 1; }
+done
+
+cmake -S "$consumer" -B "$work/cmake" -DCMAKE_PREFIX_PATH="$work/prefix" \
+  -DCMAKE_CXX_FLAGS="$flags" -DCMAKE_EXE_LINKER_FLAGS="$flags" >/dev/null
+cmake --build "$work/cmake" >/dev/null
+out=$("$work/cmake/consumer")
+[ "$out" = "$expected" ] || { printf 'find_package consumer printed\n%s\nexpected\n%s\n' "$out" "$expected" >&2; exit 1; }
+
+pc=$(find "$work/prefix" -name slipvel.pc)
+export PKG_CONFIG_PATH=${pc%/*}
+[ "$(pkg-config --modversion slipvel)" = 0.2.0 ]
+# shellcheck disable=SC2046,SC2086
+c++ -std=c++20 $flags "$consumer/consumer.cpp" -o "$work/pc-consumer" $(pkg-config --cflags --libs slipvel)
+out=$("$work/pc-consumer")
+[ "$out" = "$expected" ] || { printf 'pkg-config consumer printed\n%s\n' "$out" >&2; exit 1; }
+echo "installed package works through find_package and pkg-config"

@@ -1,0 +1,187 @@
+// The public interface: the same bits as the program, any source, every refusal.
+#include "slipvel/slipvel.hpp"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <complex>
+#include <limits>
+#include <thread>
+
+#include "app/run.hpp"
+#include "expected_run.hpp"
+#include "textio/sink.hpp"
+
+namespace slipvel {
+namespace {
+
+using testing::split_lines;
+
+TEST(Library, BuiltInSourceGivesTheProgramsBytes) {
+  textio::MemorySink program;
+  app::run(program);
+  const SlipFunction f = slip_function({});
+  EXPECT_EQ(time_history_text(f), program.files.at("Vek_Slip.csv"));
+  EXPECT_EQ(spectrum_text(spectrum(f)), program.files.at("Vek_Amp.csv"));
+  EXPECT_EQ(f.parameters.ts, 2.114 * 1.5);
+  // The shape the program prints, to its 9 digits.
+  EXPECT_NEAR(f.shape.tb, 0.088203027, 5e-10);
+  EXPECT_NEAR(f.shape.eps, 0.0769740377, 5e-11);
+  EXPECT_NEAR(f.shape.c, 0.170432712, 5e-10);
+  EXPECT_NEAR(f.velocity[11], 4.0864808, 5e-8);
+  EXPECT_STREQ(version(), "0.2.0");
+}
+
+// Other sources, checked against what follows from them independently.
+TEST(Library, OtherSourcesFollowTheSameRules) {
+  struct Case {
+    const char* why;
+    Parameters p;
+  };
+  Parameters dt01, long_record, short_rise, jump;
+  dt01.dt = 0.01;
+  long_record.nt = 16384;
+  long_record.dt = 0.002;
+  short_rise.tr = 0.3;
+  short_rise.ts = 0.5;
+  short_rise.slip = 0.6;
+  short_rise.nt = 1024;
+  jump.slip = 1.1;  // the search's last trial is not tb: a small jump at tb
+  const Case cases[] = {{"dt 0.01", dt01}, {"nt 16384", long_record}, {"short rise", short_rise},
+                        {"1.1 m", jump}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.why);
+    const SlipFunction f = slip_function(c.p);
+    const auto n = static_cast<std::size_t>(c.p.nt);
+    ASSERT_EQ(f.velocity.size(), n);
+    EXPECT_EQ(f.time.back(), static_cast<double>(c.p.nt - 1) * c.p.dt);
+    EXPECT_EQ(f.velocity.back(), 0);
+
+    // The trapezoid sum, added up in long double, and the target slip.
+    long double sum = 0;
+    for (std::size_t k = 1; k < n; ++k) sum += (static_cast<long double>(f.velocity[k]) + f.velocity[k - 1]) / 2;
+    EXPECT_NEAR(f.displacement.back(), static_cast<double>(sum * c.p.dt), 1e-12);
+    EXPECT_NEAR(f.displacement.back(), c.p.slip, 0.01 * c.p.slip);
+
+    // The first spectrum row against a direct sum with true pi (the transform's
+    // own constant differs from it by 1.3e-10 relative).
+    const Spectrum s = spectrum(f);
+    ASSERT_EQ(s.frequency.size(), n / 2 - 1);
+    std::complex<long double> direct = 0;
+    const long double pi = std::acos(-1.0L);
+    for (std::size_t p = 0; p < n; ++p) direct += static_cast<long double>(f.velocity[p]) * std::polar(1.0L, -2 * pi * p / n);
+    EXPECT_NEAR(s.frequency[0], 1 / (c.p.nt * c.p.dt), 1e-9);
+    EXPECT_NEAR(s.velocity[0], c.p.dt * std::abs(direct), 1e-7 * s.velocity[0]);
+    EXPECT_NEAR(s.acceleration[0], s.velocity[0] * 2 * M_PI * s.frequency[0], 1e-7 * s.acceleration[0]);
+
+    const auto slip_rows = split_lines(time_history_text(f));
+    const auto amp_rows = split_lines(spectrum_text(s));
+    EXPECT_EQ(slip_rows.size(), n + 1);
+    EXPECT_EQ(amp_rows.size(), n / 2);
+    EXPECT_EQ(slip_rows[1], "  0.0000,      0.0000000,      0.0000000,      0.0000000");
+  }
+}
+
+TEST(Library, TheJumpAtTbIsKeptAsTheSearchLeavesIt) {
+  Parameters p;
+  p.slip = 1.1;
+  const SlipFunction f = slip_function(p);
+  EXPECT_NEAR(f.shape.tb, 0.086428594, 5e-10);
+  EXPECT_NEAR(f.shape.eps, 0.073716201, 5e-10);  // of the trial at tb + td/4096
+  EXPECT_NEAR(f.shape.b, 0.27875158, 5e-9);
+}
+
+TEST(Library, ParametersThatCannotWorkAreRefusedWithEveryReason) {
+  struct Case {
+    const char* why;
+    Parameters p;
+    std::string message;
+  };
+  constexpr double nan = std::numeric_limits<double>::quiet_NaN();
+  constexpr double inf = std::numeric_limits<double>::infinity();
+  auto with = [](auto change) {
+    Parameters p;
+    change(p);
+    return p;
+  };
+  const Case cases[] = {
+      {"negative dt", with([](Parameters& p) { p.dt = -0.005; }), "dt = -0.005: must be finite and greater than 0"},
+      {"nt not a power of two", with([](Parameters& p) { p.nt = 1000; }),
+       "nt = 1000: must be a power of two from 2 to 4194304"},
+      {"nt too large", with([](Parameters& p) { p.nt = 8388608; }),
+       "nt = 8388608: must be a power of two from 2 to 4194304"},
+      {"record too short", with([](Parameters& p) { p.nt = 512; }),
+       "nt = 512: the record (nt - 1)*dt = 2.555 s must reach ts = 3.171 s to hold the whole function"},
+      {"several at once", with([](Parameters& p) { p.fmax = nan; p.vm = 0; p.slip = -inf; p.ts = 1.0; }),
+       "fmax = nan: must be finite and greater than 0\nvm = 0: must be finite and greater than 0\n"
+       "slip = -inf: must be finite and greater than 0\nts = 1: must be finite and greater than tr = 2.114 s"},
+      {"tr before the search starts", with([](Parameters& p) { p.tr = 0.05; p.ts = 0.1; }),
+       "tr = 0.05: must be greater than 1.01*td = 0.05358216416727505 s, where the onset search starts "
+       "(td = 1/(3.141592654*fmax) = 0.05305164769037134 s)"},
+      {"tr invalid, ts unset", with([](Parameters& p) { p.tr = inf; }), "tr = inf: must be finite and greater than 0"},
+      {"slip too large", with([](Parameters& p) { p.slip = 8; }),
+       "slip = 8: must be from 0.289449789798666 to 7.98992276034132 m, the slips the function carries "
+       "for these fmax, vm, tr and ts"},
+      {"slip too small", with([](Parameters& p) { p.slip = 0.2; }),
+       "slip = 0.2: must be from 0.289449789798666 to 7.98992276034132 m, the slips the function carries "
+       "for these fmax, vm, tr and ts"},
+  };
+  for (const Case& c : cases) {
+    try {
+      slip_function(c.p);
+      ADD_FAILURE() << c.why << ": accepted";
+    } catch (const ParameterError& e) {
+      EXPECT_EQ(e.what(), c.message) << c.why;
+    }
+  }
+}
+
+TEST(Library, TextsRefuseRowsTheFixedColumnsCannotShow) {
+  struct Case {
+    const char* why;
+    Parameters p;
+    bool spectrum;
+    std::string message_start;
+  };
+  Parameters tiny_dt, long_record, high_frequency;
+  tiny_dt.dt = 0.00005;
+  tiny_dt.nt = 65536;
+  long_record.dt = 0.25;
+  long_record.nt = 4096;
+  high_frequency.dt = 0.0004;
+  high_frequency.nt = 16384;
+  const Case cases[] = {
+      {"dt below 0.0001 s", tiny_dt, false, "dt = 5e-05: the time-history file shows times to 4 decimals"},
+      {"times of 1000 s", long_record, false, "(nt - 1)*dt = 1023.75: the time-history file holds times below"},
+      {"frequencies of 1000 Hz", high_frequency, true, "frequency = 1249.847412109375 Hz: the spectrum file"},
+  };
+  for (const Case& c : cases) {
+    const SlipFunction f = slip_function(c.p);  // the arrays have no such limit
+    try {
+      c.spectrum ? spectrum_text(spectrum(f)) : time_history_text(f);
+      ADD_FAILURE() << c.why << ": accepted";
+    } catch (const ParameterError& e) {
+      EXPECT_EQ(std::string(e.what()).rfind(c.message_start, 0), 0u) << c.why << ": " << e.what();
+    }
+  }
+}
+
+TEST(Library, FourThreadsAtOnceGetIdenticalResults) {
+  const std::string expected = time_history_text(slip_function({})) + spectrum_text(spectrum(slip_function({})));
+  std::string results[4];
+  {
+    std::jthread threads[4];
+    for (int i = 0; i < 4; ++i) {
+      threads[i] = std::jthread([&results, i] {
+        for (int round = 0; round < 5; ++round) {
+          const SlipFunction f = slip_function({});
+          results[i] = time_history_text(f) + spectrum_text(spectrum(f));
+        }
+      });
+    }
+  }
+  for (const std::string& r : results) EXPECT_EQ(r, expected);
+}
+
+}  // namespace
+}  // namespace slipvel
