@@ -97,6 +97,11 @@ std::string time_history_text(const SlipFunction& function);
 /// (1000 Hz or more) or two rows would show the same frequency.
 std::string spectrum_text(const Spectrum& spectrum);
 
+/// Throws the ParameterError that time_history_text(function), or spectrum_text
+/// of its spectrum, would throw, without building either text or the spectrum:
+/// a check for every source of a batch before the first file is written.
+void check_texts(const SlipFunction& function);
+
 /// Returns the library's version, "major.minor.patch".
 const char* version();
 

@@ -75,21 +75,27 @@ void check_time_history_fits(const SlipFunction& f) {
   check_column("acceleration", "m/s^2", f.acceleration);
 }
 
+void check_highest_frequency(double frequency) {
+  if (!fits(frequency, 8, 4)) {
+    library::refuse({"frequency = " + shortest(frequency) +
+                     " Hz: the spectrum file holds frequencies below 1000 Hz (dt of about 0.0005 s or more)"});
+  }
+}
+
+void refuse_repeated_frequency(double frequency) {
+  library::refuse({"frequency = " + shortest(frequency) +
+                   " Hz: two rows of the spectrum file would show it; it shows frequencies to 4 decimals, so "
+                   "the record nt*dt must be at most 10000 s"});
+}
+
 // The frequency column has 8 characters and 4 decimals: the highest frequency
 // must fit it, and no two rows may read the same.
 void check_spectrum_fits(const std::string& text, std::size_t header, const Spectrum& s) {
   constexpr std::size_t kRow = 35, kField = 8;
-  if (!s.frequency.empty() && !fits(s.frequency.back(), 8, 4)) {
-    library::refuse({"frequency = " + shortest(s.frequency.back()) +
-                     " Hz: the spectrum file holds frequencies below 1000 Hz (dt of about 0.0005 s or more)"});
-  }
+  if (!s.frequency.empty()) check_highest_frequency(s.frequency.back());
   for (std::size_t row = 1; row < s.frequency.size(); ++row) {
     const char* line = text.data() + header + row * kRow;
-    if (std::memcmp(line, line - kRow, kField) == 0) {
-      library::refuse({"frequency = " + shortest(s.frequency[row]) +
-                       " Hz: two rows of the spectrum file would show it; it shows frequencies to 4 "
-                       "decimals, so the record nt*dt must be at most 10000 s"});
-    }
+    if (std::memcmp(line, line - kRow, kField) == 0) refuse_repeated_frequency(s.frequency[row]);
   }
 }
 
@@ -146,6 +152,18 @@ std::string spectrum_text(const Spectrum& spectrum) {
   std::string text = output::spectrum_rows_text(spectrum.frequency, spectrum.velocity, spectrum.acceleration);
   check_spectrum_fits(text, text.find('\n') + 1, spectrum);
   return text;
+}
+
+void check_texts(const SlipFunction& function) {
+  check_time_history_fits(function);
+  // The spectrum's frequencies follow from the grid alone. A record of at most
+  // 10000 s keeps them 0.0001 Hz or more apart, so no two rows read the same.
+  const Parameters& p = function.parameters;
+  const int nt = static_cast<int>(function.velocity.size());
+  const output::SpectrumGrid grid = output::spectrum_grid(p.dt, nt, kPai);
+  if (grid.nom < 2) return;
+  check_highest_frequency(static_cast<double>(grid.nom - 1) * grid.dom / (kPai + kPai));
+  if (!(grid.dur <= 10000)) refuse_repeated_frequency(grid.dom / (kPai + kPai));
 }
 
 const char* version() { return SLIPVEL_VERSION; }

@@ -1,0 +1,137 @@
+#include "batch/batch.hpp"
+
+#include <unistd.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cerrno>
+#include <cstring>
+#include <charconv>
+#include <exception>
+#include <functional>
+#include <mutex>
+#include <thread>
+
+#include "batch/atomic_file.hpp"
+#include "batch/progress.hpp"
+
+namespace slipvel::batch {
+namespace {
+
+void create_folder(const std::filesystem::path& folder) {
+  std::error_code error;
+  std::filesystem::create_directories(folder, error);
+  if (error) throw WriteError(folder.string() + ": " + error.message());
+}
+
+void append_number(std::string& out, double value) {
+  char text[32];
+  out += ',';
+  out.append(text, std::to_chars(text, text + sizeof text, value).ptr);
+}
+
+}  // namespace
+
+void for_each_index(std::size_t count, int jobs, const std::function<void(std::size_t)>& work) {
+  std::atomic<std::size_t> next{0};
+  std::atomic<bool> stop{false};
+  std::exception_ptr first_error;
+  std::mutex error_mutex;
+  const auto worker = [&] {
+    for (std::size_t i; !stop && (i = next++) < count;) {
+      try {
+        work(i);
+      } catch (...) {
+        const std::lock_guard lock(error_mutex);
+        if (!first_error) first_error = std::current_exception();
+        stop = true;
+      }
+    }
+  };
+  const auto threads = static_cast<std::size_t>(std::max(1, jobs));
+  {
+    std::vector<std::jthread> pool;
+    for (std::size_t t = 1; t < std::min(threads, count); ++t) pool.emplace_back(worker);
+    worker();
+  }
+  if (first_error) std::rethrow_exception(first_error);
+}
+
+std::vector<Problem> check_sources(const std::vector<Source>& sources, int jobs) {
+  std::vector<std::string> refusals(sources.size());
+  for_each_index(sources.size(), jobs, [&](std::size_t i) {
+    try {
+      check_texts(slip_function(sources[i].parameters));
+    } catch (const ParameterError& e) {
+      refusals[i] = e.what();
+    }
+  });
+  std::vector<Problem> problems;
+  for (std::size_t i = 0; i < sources.size(); ++i) {
+    std::string_view message = refusals[i];
+    while (!message.empty()) {
+      const std::size_t end = message.find('\n');
+      problems.push_back({sources[i].line, std::string(message.substr(0, end))});
+      message.remove_prefix(end == std::string_view::npos ? message.size() : end + 1);
+    }
+  }
+  return problems;
+}
+
+SummaryRow summarize(const SlipFunction& f) {
+  SummaryRow row{f.shape, 0, 0, 0};
+  if (f.velocity.empty()) return row;
+  const auto peak = std::max_element(f.velocity.begin(), f.velocity.end());  // the first of equal peaks
+  row.final_displacement = f.displacement.back();
+  row.peak_velocity = *peak;
+  row.peak_time = f.time[static_cast<std::size_t>(peak - f.velocity.begin())];
+  return row;
+}
+
+std::string summary_text(const std::vector<Source>& sources, const std::vector<SummaryRow>& rows) {
+  std::string text = "id,dt,nt,fmax,vm,slip,tr,ts,td,am,tb,b,c,ar,eps,final_displacement,peak_velocity,peak_time\n";
+  for (std::size_t i = 0; i < sources.size(); ++i) {
+    const Parameters& p = sources[i].parameters;
+    const SummaryRow& r = rows[i];
+    text += sources[i].id;
+    append_number(text, p.dt);
+    text += ',';
+    text += std::to_string(p.nt);
+    for (const double value : {p.fmax, p.vm, p.slip, p.tr, p.ts.value_or(p.tr * 1.5), r.shape.td, r.shape.am,
+                               r.shape.tb, r.shape.b, r.shape.c, r.shape.ar, r.shape.eps, r.final_displacement,
+                               r.peak_velocity, r.peak_time}) {
+      append_number(text, value);
+    }
+    text += '\n';
+  }
+  return text;
+}
+
+void write_batch(const std::vector<Source>& sources, const Settings& settings) {
+  create_folder(settings.folder);
+  const std::filesystem::path summary = settings.folder / "summary.csv";
+  if (::unlink(summary.c_str()) != 0 && errno != ENOENT) throw WriteError(summary.string() + ": " + std::strerror(errno));
+
+  Progress progress(sources.size(), settings.progress);
+  std::vector<SummaryRow> rows(sources.size());
+  for_each_index(sources.size(), settings.jobs, [&](std::size_t i) {
+    const SlipFunction f = slip_function(sources[i].parameters);
+    const std::string& id = sources[i].id;
+    write_atomically(settings.folder / (id + "_slip.csv"), time_history_text(f), settings.umask);
+    write_atomically(settings.folder / (id + "_amp.csv"), spectrum_text(spectrum(f)), settings.umask);
+    rows[i] = summarize(f);
+    progress.advance();
+  });
+  progress.finish();
+  write_atomically(summary, summary_text(sources, rows), settings.umask);
+}
+
+void write_single(const Parameters& parameters, const Settings& settings) {
+  const SlipFunction f = slip_function(parameters);
+  check_texts(f);
+  create_folder(settings.folder);
+  write_atomically(settings.folder / "Vek_Slip.csv", time_history_text(f), settings.umask);
+  write_atomically(settings.folder / "Vek_Amp.csv", spectrum_text(spectrum(f)), settings.umask);
+}
+
+}  // namespace slipvel::batch

@@ -1,0 +1,159 @@
+// slipvel-batch as a user runs it: a table in, complete files out, or every
+// problem listed and nothing written.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <slipvel/slipvel.hpp>
+
+#include "app/run.hpp"
+#include "expected_run.hpp"
+#include "run_process.hpp"
+#include "textio/sink.hpp"
+
+namespace slipvel::testing {
+namespace {
+
+const std::string kBatch = SLIPVEL_BATCH_PROGRAM;
+
+class Batch : public ::testing::Test {
+ protected:
+  Finished run(const std::vector<std::string>& arguments, const std::string& input = "", Launch launch = {}) {
+    launch.folder = dir_.path();
+    launch.input = input;
+    return run_process(kBatch, arguments, launch);
+  }
+  TempDir dir_;
+};
+
+// Varied sources: built-in, other dt and nt, a short rise, the 1.1 m jump,
+// defaults from options, blanks, comments and an empty field.
+const char* const kTable =
+    "# subfaults\n"
+    "id , dt , nt, vm, slip, tr, ts\n"
+    "builtin,,,,,,\n"
+    "\n"
+    "fine, 0.002, 16384, 3.5, 0.9, 1.8, 2.4\n"
+    "short-rise, 0.01, 1024, 2, 0.5, 0.5, 0.8\n"
+    "jump.1, , , , 1.1, , \n";
+
+TEST_F(Batch, TableGivesTheLibrarysFilesAndASummaryWhateverTheJobs) {
+  write_file(dir_ / "t.csv", kTable);
+  ASSERT_EQ(run({"--table", "t.csv", "-o", "one", "-j", "1"}).exit_code(), 0);
+  const Finished four = run({"--table", "-", "-o", "four", "-j", "4", "--quiet"}, kTable);
+  ASSERT_EQ(four.exit_code(), 0) << four.err;
+  EXPECT_EQ(four.out + four.err, "");
+
+  struct Row {
+    const char* id;
+    Parameters p;
+  };
+  Parameters fine, short_rise, jump;
+  fine = {0.002, 16384, 6, 3.5, 0.9, 1.8, 2.4};
+  short_rise = {0.01, 1024, 6, 2, 0.5, 0.5, 0.8};
+  jump.slip = 1.1;
+  for (const Row& row : {Row{"builtin", {}}, Row{"fine", fine}, Row{"short-rise", short_rise}, Row{"jump.1", jump}}) {
+    const SlipFunction f = slip_function(row.p);
+    const std::string id = row.id;
+    EXPECT_EQ(read_file(dir_ / "one" / (id + "_slip.csv")), time_history_text(f)) << id;
+    EXPECT_EQ(read_file(dir_ / "one" / (id + "_amp.csv")), spectrum_text(spectrum(f))) << id;
+  }
+  for (const std::string& name : file_names(dir_ / "one")) {
+    EXPECT_EQ(read_file(dir_ / "four" / name), read_file(dir_ / "one" / name)) << name;
+  }
+  const std::vector<std::string> summary = split_lines(read_file(dir_ / "one" / "summary.csv"));
+  ASSERT_EQ(summary.size(), 5u);
+  EXPECT_EQ(summary[0], "id,dt,nt,fmax,vm,slip,tr,ts,td,am,tb,b,c,ar,eps,final_displacement,peak_velocity,peak_time");
+  EXPECT_EQ(summary[1], "builtin,0.005,4096,6,4.092,1,2.114,3.171,0.05305164769037134,154.264765682016,"
+                        "0.08820302702771513,0.24324909740229644,0.1704327122419171,0.16124192265082035,"
+                        "0.07697403770276344,1.0000567314596833,4.086480841674181,0.055");
+  EXPECT_EQ(summary[4].substr(0, 7), "jump.1,");
+}
+
+TEST_F(Batch, NoOptionWritesTheProgramsFiles) {
+  textio::MemorySink program;
+  app::run(program);
+  ASSERT_EQ(run({}).exit_code(), 0);
+  EXPECT_EQ(read_file(dir_ / "Vek_Slip.csv"), program.files.at("Vek_Slip.csv"));
+  EXPECT_EQ(read_file(dir_ / "Vek_Amp.csv"), program.files.at("Vek_Amp.csv"));
+  EXPECT_EQ(std::filesystem::status(dir_ / "Vek_Slip.csv").permissions(), std::filesystem::perms(0644));
+}
+
+TEST_F(Batch, EveryProblemIsListedAndNothingIsWritten) {
+  std::filesystem::create_directory(dir_ / "out");
+  write_file(dir_ / "out" / "keep.csv", "older\n");
+  write_file(dir_ / "bad.csv",
+             "id,vm,slip,nt\n"
+             "a,3,0.8,1000\n"
+             "../x,3,0.8,\n"
+             "a,3,8,4096\n"
+             "b,x,1\n"
+             "c,1e999,,4096.0\n"
+             ",3,1,\n");
+  const Finished bad = run({"--table", "bad.csv", "-o", "out"});
+  EXPECT_EQ(bad.exit_code(), 2);
+  EXPECT_EQ(bad.err,
+            "bad.csv:2: nt = 1000: must be a power of two from 2 to 4194304\n"
+            "bad.csv:3: id = \"../x\": must be 1 to 64 letters, digits, _, - or ., not starting with .\n"
+            "bad.csv:4: duplicate id \"a\", first on line 2\n"
+            "bad.csv:4: slip = 8: must be from 0.2122065907614853 to 5.8577146336813195 m, the slips the "
+            "function carries for these fmax, vm, tr and ts\n"
+            "bad.csv:5: 3 fields, the header has 4\n"
+            "bad.csv:6: nt = 4096.0: must be a whole number\n"
+            "bad.csv:6: vm = 1e999: is beyond the range of numbers\n"
+            "bad.csv:7: id = \"\": must be 1 to 64 letters, digits, _, - or ., not starting with .\n");
+  EXPECT_EQ(file_names(dir_ / "out"), std::vector<std::string>{"keep.csv"});
+  EXPECT_FALSE(std::filesystem::exists(dir_ / "x_slip.csv"));
+
+  struct Case {
+    const char* table;
+    const char* err;
+  };
+  const Case header_cases[] = {
+      {"id,vz,vm,vm\n", "<stdin>:1: unknown column \"vz\"\n<stdin>:1: duplicate column \"vm\"\n"},
+      {"# only a comment\nvm,slip\n3,1\n", "<stdin>:2: no id column\n"},
+      {"", "<stdin>: no header: the table is empty\n"},
+  };
+  for (const Case& c : header_cases) {
+    const Finished f = run({"--table", "-", "-o", "out"}, c.table);
+    EXPECT_EQ(f.exit_code(), 2);
+    EXPECT_EQ(f.err, c.err);
+  }
+  std::string many = "id,slip\n";
+  for (int i = 0; i < 25; ++i) many.append("s").append(std::to_string(i)).append(",9\n");
+  const std::vector<std::string> lines = split_lines(run({"--table", "-"}, many).err);
+  ASSERT_EQ(lines.size(), 21u);
+  EXPECT_EQ(lines[20], "... and 5 more problems");
+}
+
+TEST_F(Batch, WrongOptionsAreUsageErrors) {
+  const std::vector<std::vector<std::string>> cases = {
+      {"--bogus"}, {"--dt"}, {"--dt", "abc"}, {"-j", "0"}, {"--nt", "4096.5"}, {"--table", "missing.csv"},
+      {"--vm", "-1"}};
+  for (const auto& arguments : cases) {
+    const Finished f = run(arguments);
+    EXPECT_EQ(f.exit_code(), 2) << arguments[0];
+    EXPECT_FALSE(f.err.empty()) << arguments[0];
+  }
+  EXPECT_TRUE(file_names(dir_.path()).empty());
+  EXPECT_EQ(run({"--version"}).out, std::string(version()) + "\n");
+}
+
+// A file-size limit stops the batch at its second source: status 1, the path
+// and reason, the first source's files complete, no temporary file, no summary.
+TEST_F(Batch, AWriteThatFailsPartWayLeavesOnlyCompleteFiles) {
+  write_file(dir_ / "t.csv", "id,nt,dt\nsmall,1024,0.005\nlarge,4096,0.005\n");
+  Launch limited;
+  limited.file_size_limit = 100'000;  // the 1024-sample files fit, the 4096-sample time history does not
+  limited.umask = 027;
+  const Finished f = run({"--table", "t.csv", "-o", "out", "-j", "1"}, "", limited);
+  EXPECT_EQ(f.exit_code(), 1);
+  EXPECT_EQ(f.err, "slipvel-batch: out/large_slip.csv: File too large\n");
+  EXPECT_EQ(file_names(dir_ / "out"), (std::vector<std::string>{"small_amp.csv", "small_slip.csv"}));
+  Parameters small;
+  small.nt = 1024;
+  EXPECT_EQ(read_file(dir_ / "out" / "small_slip.csv"), time_history_text(slip_function(small)));
+  EXPECT_EQ(std::filesystem::status(dir_ / "out" / "small_slip.csv").permissions(), std::filesystem::perms(0640));
+}
+
+}  // namespace
+}  // namespace slipvel::testing
