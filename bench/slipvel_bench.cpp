@@ -5,6 +5,8 @@
 #include <complex>
 #include <vector>
 
+#include <slipvel/slipvel.hpp>
+
 #include "app/run.hpp"
 #include "fft/dwvfast.hpp"
 #include "output/fourier_amplitudes.hpp"
@@ -90,6 +92,17 @@ void BM_whole_run_in_memory(benchmark::State& state) {
   }
 }
 BENCHMARK(BM_whole_run_in_memory)->Unit(benchmark::kMicrosecond);
+
+// What slipvel-batch does for each source before writing: the function, its
+// spectrum and both texts, through the public interface.
+void BM_source_in_memory(benchmark::State& state) {
+  for (auto _ : state) {
+    const SlipFunction f = slip_function({});
+    benchmark::DoNotOptimize(time_history_text(f));
+    benchmark::DoNotOptimize(spectrum_text(spectrum(f)));
+  }
+}
+BENCHMARK(BM_source_in_memory)->Unit(benchmark::kMicrosecond);
 
 }  // namespace
 
