@@ -1,5 +1,8 @@
 #include "output/time_history.hpp"
 
+#include <bit>
+#include <cstdint>
+#include <cstring>
 #include <stdexcept>
 #include <vector>
 
@@ -11,17 +14,44 @@ namespace {
 
 constexpr std::size_t kRowLength = 8 + 3 * (1 + 15);
 
-char* put_row(char* out, double t, double velocity, double displacement, double acceleration) {
-  out = textio::put_fixed_field(out, t, 8, 4);
-  *out++ = ',';
-  out = textio::put_fixed_field(out, velocity, 15, 7);
-  *out++ = ',';
-  out = textio::put_fixed_field(out, displacement, 15, 7);
-  *out++ = ',';
-  out = textio::put_fixed_field(out, acceleration, 15, 7);
-  *out++ = textio::kLineEnd;
-  return out;
-}
+// A value column's last field. A value equal to the one above, to the bit,
+// takes its text again: once the slip has stopped, the velocity, slip and
+// acceleration of most rows repeat.
+class RepeatingField {
+ public:
+  char* put(char* out, double value) {
+    const auto bits = std::bit_cast<std::uint64_t>(value);
+    if (!filled_ || bits != bits_) {
+      textio::put_fixed_field(text_, value, kWidth, 7);
+      bits_ = bits;
+      filled_ = true;
+    }
+    std::memcpy(out, text_, kWidth);
+    return out + kWidth;
+  }
+
+ private:
+  static constexpr int kWidth = 15;
+  char text_[kWidth];
+  std::uint64_t bits_ = 0;
+  bool filled_ = false;
+};
+
+struct RowWriter {
+  RepeatingField velocity, displacement, acceleration;
+
+  char* put(char* out, double t, double v, double d, double a) {
+    out = textio::put_fixed_field(out, t, 8, 4);
+    *out++ = ',';
+    out = velocity.put(out, v);
+    *out++ = ',';
+    out = displacement.put(out, d);
+    *out++ = ',';
+    out = acceleration.put(out, a);
+    *out++ = textio::kLineEnd;
+    return out;
+  }
+};
 
 void require_length(std::span<const double> column, std::size_t length) {
   if (column.size() < length) throw std::length_error("time history: more samples than the array holds");
@@ -64,7 +94,8 @@ std::string time_history_rows_text(std::span<const double> time, std::span<const
   const std::size_t header = text.size();
   text.resize(header + n * (kRowLength + 1));
   char* out = text.data() + header;
-  for (std::size_t k = 0; k < n; ++k) out = put_row(out, time[k], velocity[k], displacement[k], acceleration[k]);
+  RowWriter row;
+  for (std::size_t k = 0; k < n; ++k) out = row.put(out, time[k], velocity[k], displacement[k], acceleration[k]);
   return text;
 }
 

@@ -5,6 +5,7 @@
 #include <bit>
 #include <cassert>
 #include <charconv>
+#include <cmath>
 
 namespace slipvel::textio {
 namespace {
@@ -54,6 +55,12 @@ bool fixed_scaled(double magnitude, int decimals, std::uint64_t& scaled) {
     scaled = 0;
     return true;
   }
+  // Most values: the product in double arithmetic, when it cannot round
+  // differently from the exact one.
+  if (decimals >= 0 && decimals <= 15 &&
+      round_near_exact(magnitude * kExactPowersOfTen[static_cast<std::size_t>(decimals)], scaled)) {
+    return true;
+  }
   const Binary binary = decompose(magnitude);
   if (binary.exponent >= 0 || decimals < 0 || decimals >= 20) return false;
   const u128 rounded = round_shift(u128{binary.mantissa} * kPowersOfTen[static_cast<std::size_t>(decimals)],
@@ -97,6 +104,16 @@ bool significant_digits(double magnitude, int count, Significant& result) {
     const int k = count - 1 - e10;  // magnitude · 10^k lies in [lower, upper)
     if (k > 19 || k < -19) return false;
     std::uint64_t rounded;
+    // Most values: one multiplication or division in double arithmetic, when
+    // it cannot round differently from the exact one.
+    const double power = kExactPowersOfTen[static_cast<std::size_t>(k >= 0 ? k : -k)];
+    const double approximate = k >= 0 ? magnitude * power : magnitude / power;
+    if (approximate >= static_cast<double>(upper)) continue;  // the estimate was one low
+    if (approximate >= static_cast<double>(lower) && round_near_exact(approximate, rounded)) {
+      result = {rounded, e10 + 1};
+      if (rounded == upper) result = {lower, e10 + 2};  // a carry: 9.9995 -> 10.00
+      return true;
+    }
     if (k >= 0) {
       const u128 numerator = u128{binary.mantissa} * kPowersOfTen[static_cast<std::size_t>(k)];
       const u128 whole = numerator >> shift;

@@ -21,6 +21,29 @@ inline constexpr std::array<std::uint64_t, 20> kPowersOfTen = [] {
   return p;
 }();
 
+// 10^0 to 10^22, every power of ten that a double holds exactly.
+inline constexpr std::array<double, 23> kExactPowersOfTen = [] {
+  std::array<double, 23> p{};
+  p[0] = 1;
+  for (std::size_t i = 1; i < p.size(); ++i) p[i] = p[i - 1] * 10;
+  return p;
+}();
+
+// Rounds the real number that `y` approximates to the nearest integer, when
+// `y` is the correctly rounded result of one multiplication or division (so
+// within half an ulp of the real one) and below 2^52. No half-integer may lie
+// within y·2^-52 (at least one ulp) of y: the real number then lies on the same
+// side of every half-integer as y and rounds alike. False near a tie.
+inline bool round_near_exact(double y, std::uint64_t& rounded) {
+  if (!(y < 0x1p52)) return false;
+  const auto truncated = static_cast<std::uint64_t>(y);  // the floor: y is not negative
+  const double fraction = y - static_cast<double>(truncated);  // exact
+  const double distance = fraction - 0.5;
+  if (!((distance < 0 ? -distance : distance) > y * 0x1p-52)) return false;
+  rounded = truncated + (fraction > 0.5 ? 1 : 0);
+  return true;
+}
+
 // Longest text of fixed_decimal_reference: 309 integer digits of the largest
 // double, the point and up to kMaxDecimals decimals.
 inline constexpr int kMaxDecimals = 40;

@@ -91,6 +91,28 @@ char* put_right_aligned(char* out, std::string_view text, int width) {
   return end;
 }
 
+// The same for a width and decimal count known when compiled, the program's
+// row fields: the field is blanked with a store or two of known size and the
+// digits written over it from its end, straight into place (building them in
+// a buffer and copying that would make the copy wait for the digit stores).
+template <int kWidth, int kDecimals>
+[[gnu::always_inline]] inline char* put_fixed_scaled(char* out, std::uint64_t scaled, bool negative) {
+  constexpr std::uint64_t kUnit = kPowersOfTen[kDecimals];
+  const std::uint64_t whole = scaled / kUnit;
+  int whole_digits = 1;
+  for (std::uint64_t rest = whole; rest >= 10 && whole_digits < 20; rest /= 10) ++whole_digits;
+  const int length = whole_digits + 1 + kDecimals + (negative ? 1 : 0);
+  const bool drop_zero = length == kWidth + 1 && whole == 0;
+  if (length > kWidth && !drop_zero) return put_asterisks(out, kWidth);
+
+  std::memset(out, ' ', kWidth);
+  char* p = put_digits_backward(out + kWidth, scaled - whole * kUnit, kDecimals);
+  *--p = '.';
+  if (!drop_zero) p = put_digits_backward(p, whole, whole_digits);
+  if (negative) *--p = '-';
+  return out + kWidth;
+}
+
 // The same field laid out from the text of std::to_chars.
 char* put_fixed_from_text(char* out, double value, int width, int decimals) {
   if (!std::isfinite(value)) return put_right_aligned(out, non_finite_text(value), width);
@@ -130,7 +152,7 @@ char* put_exponent_layout(char* out, const Significant& s, bool negative, int wi
   const int needed = digits + 5 + (negative ? 1 : 0);
   if (width < needed) return put_asterisks(out, width);
   if (width > needed) {
-    out = put_fill(out, ' ', static_cast<std::size_t>(width - needed - 1));
+    for (int blanks = width - needed - 1; blanks > 0; --blanks) *out++ = ' ';  // one or two: no call
     if (negative) *out++ = '-';
     *out++ = '0';
   } else if (negative) {
@@ -142,6 +164,14 @@ char* put_exponent_layout(char* out, const Significant& s, bool negative, int wi
   return put_field_exponent(out, s.exponent);
 }
 
+// The spectrum's field, 12 wide with 4 digits, for a value that is not
+// negative: "  0.dddd" and the exponent part, no padding to work out.
+[[gnu::always_inline]] inline char* put_exponent_12_4(char* out, const Significant& s) {
+  std::memcpy(out, "  0.", 4);
+  put_digits_backward(out + 8, s.digits, 4);
+  return put_field_exponent(out + 8, s.exponent);
+}
+
 template <bool kFast>
 char* put_exponent(char* out, double value, int width, int digits) {
   if (!std::isfinite(value)) return put_right_aligned(out, non_finite_text(value), width);
@@ -150,6 +180,7 @@ char* put_exponent(char* out, double value, int width, int digits) {
   if (magnitude != 0 && !(kFast && significant_digits(magnitude, digits, s))) {
     s = significant_digits_reference(magnitude, digits);
   }
+  if (kFast && width == 12 && digits == 4 && !(value < 0)) return put_exponent_12_4(out, s);
   return put_exponent_layout(out, s, value < 0, width, digits);
 }
 
@@ -224,17 +255,17 @@ std::string integer_item(int value) {
 
 char* put_fixed_field(char* out, double value, int width, int decimals) {
   std::uint64_t scaled = 0;
-  if (!std::isfinite(value) || !fixed_scaled(std::fabs(value), decimals, scaled)) {
+  const double magnitude = std::fabs(value);
+  const bool quick = decimals >= 0 && decimals <= 15 &&
+                     round_near_exact(magnitude * kExactPowersOfTen[static_cast<std::size_t>(decimals)], scaled);
+  if (!quick && (!std::isfinite(value) || !fixed_scaled(magnitude, decimals, scaled))) {
     return put_fixed_from_text(out, value, width, decimals);
   }
   const bool negative = value < 0 && scaled != 0;
-  // The program's two decimal counts get code of their own, with the
-  // divisions by 10^decimals known when compiled.
-  switch (decimals) {
-    case 4: return put_fixed_scaled(out, scaled, negative, width, 4);
-    case 7: return put_fixed_scaled(out, scaled, negative, width, 7);
-    default: return put_fixed_scaled(out, scaled, negative, width, decimals);
-  }
+  // The program's two row fields get code of their own.
+  if (width == 8 && decimals == 4) return put_fixed_scaled<8, 4>(out, scaled, negative);
+  if (width == 15 && decimals == 7) return put_fixed_scaled<15, 7>(out, scaled, negative);
+  return put_fixed_scaled(out, scaled, negative, width, decimals);
 }
 
 char* put_exponent_field(char* out, double value, int width, int digits) {
