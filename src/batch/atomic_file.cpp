@@ -70,10 +70,42 @@ mode_t read_umask() {
   return mask;
 }
 
-// No fsync: the files are results that can be made again, the rename already
-// keeps readers from seeing a part, and a sync per file would cost more than
-// computing it.
+namespace {
+
+// Where the system allows it, the file is made without a name (O_TMPFILE),
+// written, and given its final name by one link: no other directory operation,
+// and the making of the file does not hold the folder's lock, which many jobs
+// writing into one folder would otherwise wait for. False when that cannot be
+// done (no O_TMPFILE here, or a file of that name exists, which must then be
+// replaced by a rename); nothing is left behind then.
+bool write_by_linking(const std::filesystem::path& path, std::string_view content) {
+  const std::filesystem::path folder = path.parent_path().empty() ? "." : path.parent_path();
+  const int fd = ::open(folder.c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0666);  // 0666 less the umask
+  if (fd < 0) return false;
+  if (const int error = write_all(fd, content); error != 0) {
+    ::close(fd);
+    fail(path, error);
+  }
+  const std::string self = "/proc/self/fd/" + std::to_string(fd);
+  const bool linked = ::linkat(AT_FDCWD, self.c_str(), AT_FDCWD, path.c_str(), AT_SYMLINK_FOLLOW) == 0;
+  const int link_error = errno;
+  if (::close(fd) != 0 && errno != EINTR) {
+    if (linked) ::unlink(path.c_str());
+    fail(path, errno);
+  }
+  if (!linked && link_error != EEXIST && link_error != ENOENT && link_error != EPERM && link_error != EXDEV) {
+    fail(path, link_error);
+  }
+  return linked;
+}
+
+}  // namespace
+
+// No fsync: the files are results that can be made again, the link or rename
+// already keeps readers from seeing a part, and a sync per file would cost
+// more than computing it.
 void write_atomically(const std::filesystem::path& path, std::string_view content, mode_t umask) {
+  if (write_by_linking(path, content)) return;
   TemporaryFile temporary(path);
   if (::fchmod(temporary.fd(), 0666 & ~umask) != 0) fail(path, errno);
   if (const int error = write_all(temporary.fd(), content); error != 0) fail(path, error);
