@@ -57,6 +57,9 @@ TEST_F(Batch, TableGivesTheLibrarysFilesAndASummaryWhateverTheJobs) {
     EXPECT_EQ(read_file(dir_ / "one" / (id + "_slip.csv")), time_history_text(f)) << id;
     EXPECT_EQ(read_file(dir_ / "one" / (id + "_amp.csv")), spectrum_text(spectrum(f))) << id;
   }
+  // Again into "one": every file is there already and is replaced whole.
+  ASSERT_EQ(run({"--table", "t.csv", "-o", "one", "-j", "2"}).exit_code(), 0);
+  EXPECT_EQ(file_names(dir_ / "one"), file_names(dir_ / "four"));
   for (const std::string& name : file_names(dir_ / "one")) {
     EXPECT_EQ(read_file(dir_ / "four" / name), read_file(dir_ / "one" / name)) << name;
   }
