@@ -104,6 +104,15 @@ void BM_source_in_memory(benchmark::State& state) {
 }
 BENCHMARK(BM_source_in_memory)->Unit(benchmark::kMicrosecond);
 
+// The work that bench/python_bench.py times from Python.
+void BM_function_and_spectrum(benchmark::State& state) {
+  for (auto _ : state) {
+    const SlipFunction f = slip_function({});
+    benchmark::DoNotOptimize(spectrum(f));
+  }
+}
+BENCHMARK(BM_function_and_spectrum)->Unit(benchmark::kMicrosecond);
+
 }  // namespace
 
 BENCHMARK_MAIN();

@@ -26,4 +26,11 @@ export PKG_CONFIG_PATH=${pc%/*}
 c++ -std=c++20 $flags "$consumer/consumer.cpp" -o "$work/pc-consumer" $(pkg-config --cflags --libs slipvel)
 out=$("$work/pc-consumer")
 [ "$out" = "$expected" ] || { printf 'pkg-config consumer printed\n%s\n' "$out" >&2; exit 1; }
+# The Python module, where the build made one: installed under the prefix and importable from there.
+if ls "$build"/python/slipvel*.so >/dev/null 2>&1; then
+  module=$(find "$work/prefix" -name 'slipvel*.so' | head -1)
+  [ -n "$module" ] || { echo "Python module not installed under the prefix" >&2; exit 1; }
+  python=$(sed -n 's/^Python_EXECUTABLE:[A-Z]*=//p' "$build/CMakeCache.txt")
+  PYTHONPATH=${module%/*} "$python" -c 'import slipvel; assert slipvel.__version__ == "0.2.0"'
+fi
 echo "installed package works through find_package and pkg-config"
