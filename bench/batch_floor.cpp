@@ -26,9 +26,9 @@ int main(int argc, char** argv) {
   const mode_t umask = slipvel::batch::read_umask();
   std::filesystem::create_directories(dir);
   slipvel::batch::for_each_index(count, jobs, [&](std::size_t i) {
-    const std::string id = "s" + std::to_string(i);
-    slipvel::batch::write_atomically(dir / (id + "_slip.csv"), slip, umask);
-    slipvel::batch::write_atomically(dir / (id + "_amp.csv"), amp, umask);
+    const std::string id = std::string("s").append(std::to_string(i));
+    slipvel::batch::write_atomically(dir / std::string(id).append("_slip.csv"), slip, umask);
+    slipvel::batch::write_atomically(dir / std::string(id).append("_amp.csv"), amp, umask);
   });
   // A summary row is about 330 bytes, as the batch's are.
   std::string summary;

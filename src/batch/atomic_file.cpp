@@ -4,63 +4,25 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
-#include <string>
 
 namespace slipvel::batch {
 namespace {
 
-[[noreturn]] void fail(const std::filesystem::path& path, int error) {
-  throw WriteError(path.string() + ": " + std::strerror(error));
+std::filesystem::path folder_of(const std::filesystem::path& path) {
+  return path.parent_path().empty() ? std::filesystem::path(".") : path.parent_path();
 }
 
-int write_all(int fd, std::string_view bytes) {
-  while (!bytes.empty()) {
-    const ssize_t written = ::write(fd, bytes.data(), bytes.size());
-    if (written < 0) {
-      if (errno == EINTR) continue;
-      return errno;
-    }
-    bytes.remove_prefix(static_cast<std::size_t>(written));
-  }
-  return 0;
+// A name beside `path` that no result takes (no id starts with '.').
+std::string hidden_name(const std::filesystem::path& path, std::string_view suffix) {
+  std::string name = ".";
+  name += path.filename().string();
+  name += suffix;
+  return (folder_of(path) / name).string();
 }
-
-// A temporary file removed on destruction unless it was renamed into place.
-class TemporaryFile {
- public:
-  explicit TemporaryFile(const std::filesystem::path& final_path) {
-    // The leading '.' keeps it apart from every result name (no id starts with one).
-    std::string temporary_name = ".";
-    temporary_name += final_path.filename().string();
-    temporary_name += ".XXXXXX";
-    name_ = (final_path.parent_path() / temporary_name).string();
-    fd_ = ::mkostemp(name_.data(), O_CLOEXEC);
-    if (fd_ < 0) fail(final_path, errno);
-  }
-  TemporaryFile(const TemporaryFile&) = delete;
-  TemporaryFile& operator=(const TemporaryFile&) = delete;
-  ~TemporaryFile() {
-    if (fd_ >= 0) ::close(fd_);
-    if (!committed_) ::unlink(name_.c_str());
-  }
-
-  int fd() const { return fd_; }
-  const std::string& name() const { return name_; }
-  int close() {
-    const int result = ::close(fd_);
-    fd_ = -1;
-    return result == 0 || errno == EINTR ? 0 : errno;
-  }
-  void committed() { committed_ = true; }
-
- private:
-  std::string name_;
-  int fd_ = -1;
-  bool committed_ = false;
-};
 
 }  // namespace
 
@@ -70,48 +32,87 @@ mode_t read_umask() {
   return mask;
 }
 
-namespace {
-
-// Where the system allows it, the file is made without a name (O_TMPFILE),
-// written, and given its final name by one link: no other directory operation,
-// and the making of the file does not hold the folder's lock, which many jobs
-// writing into one folder would otherwise wait for. False when that cannot be
-// done (no O_TMPFILE here, or a file of that name exists, which must then be
-// replaced by a rename); nothing is left behind then.
-bool write_by_linking(const std::filesystem::path& path, std::string_view content) {
-  const std::filesystem::path folder = path.parent_path().empty() ? "." : path.parent_path();
-  const int fd = ::open(folder.c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0666);  // 0666 less the umask
-  if (fd < 0) return false;
-  if (const int error = write_all(fd, content); error != 0) {
-    ::close(fd);
-    fail(path, error);
+// Without a name, the file is made without holding the folder's lock, which
+// many jobs writing into one folder would otherwise wait for, and it needs one
+// directory operation (the link) instead of two.
+AtomicFile::AtomicFile(std::filesystem::path path, mode_t umask) : path_(std::move(path)) {
+  fd_ = ::open(folder_of(path_).c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0666);  // 0666 less the umask
+  if (fd_ >= 0) return;
+  temporary_ = hidden_name(path_, ".XXXXXX");
+  fd_ = ::mkostemp(temporary_.data(), O_CLOEXEC);
+  if (fd_ < 0) {
+    temporary_.clear();
+    fail(errno);
   }
-  const std::string self = "/proc/self/fd/" + std::to_string(fd);
-  const bool linked = ::linkat(AT_FDCWD, self.c_str(), AT_FDCWD, path.c_str(), AT_SYMLINK_FOLLOW) == 0;
-  const int link_error = errno;
-  if (::close(fd) != 0 && errno != EINTR) {
-    if (linked) ::unlink(path.c_str());
-    fail(path, errno);
-  }
-  if (!linked && link_error != EEXIST && link_error != ENOENT && link_error != EPERM && link_error != EXDEV) {
-    fail(path, link_error);
-  }
-  return linked;
+  if (::fchmod(fd_, 0666 & ~umask) != 0) fail(errno);
 }
 
-}  // namespace
+AtomicFile::~AtomicFile() {
+  if (fd_ >= 0) ::close(fd_);
+  if (!committed_ && !temporary_.empty()) ::unlink(temporary_.c_str());
+}
+
+void AtomicFile::fail(int error) { throw WriteError(path_.string() + ": " + std::strerror(error)); }
+
+void AtomicFile::write(std::string_view bytes) {
+  while (!bytes.empty()) {
+    const ssize_t written = ::write(fd_, bytes.data(), bytes.size());
+    if (written < 0 && errno == EINTR) continue;
+    if (written < 0) fail(errno);
+    bytes.remove_prefix(static_cast<std::size_t>(written));
+  }
+}
+
+// A file without a name is linked to its final name; where a file of that name
+// exists, to a temporary name first, which is then renamed over it.
+void AtomicFile::link_into_place() {
+  const std::string self = "/proc/self/fd/" + std::to_string(fd_);
+  if (::linkat(AT_FDCWD, self.c_str(), AT_FDCWD, path_.c_str(), AT_SYMLINK_FOLLOW) == 0) return;
+  if (errno != EEXIST) fail(errno);
+  static std::atomic<unsigned> counter{0};
+  for (;;) {
+    std::string suffix = ".";
+    suffix.append(std::to_string(::getpid())).append(".").append(std::to_string(counter++));
+    temporary_ = hidden_name(path_, suffix);
+    if (::linkat(AT_FDCWD, self.c_str(), AT_FDCWD, temporary_.c_str(), AT_SYMLINK_FOLLOW) == 0) break;
+    if (errno != EEXIST) {
+      const int error = errno;
+      temporary_.clear();
+      fail(error);
+    }
+  }
+  if (::rename(temporary_.c_str(), path_.c_str()) != 0) fail(errno);
+  temporary_.clear();
+}
 
 // No fsync: the files are results that can be made again, the link or rename
 // already keeps readers from seeing a part, and a sync per file would cost
 // more than computing it.
+void AtomicFile::commit() {
+  if (temporary_.empty()) {
+    link_into_place();
+    // Every byte is written; a close that still fails takes the name away again.
+    committed_ = true;
+    const int fd = fd_;
+    fd_ = -1;
+    if (::close(fd) != 0 && errno != EINTR) {
+      const int error = errno;
+      ::unlink(path_.c_str());
+      fail(error);
+    }
+    return;
+  }
+  const int fd = fd_;
+  fd_ = -1;
+  if (::close(fd) != 0 && errno != EINTR) fail(errno);
+  if (::rename(temporary_.c_str(), path_.c_str()) != 0) fail(errno);
+  committed_ = true;
+}
+
 void write_atomically(const std::filesystem::path& path, std::string_view content, mode_t umask) {
-  if (write_by_linking(path, content)) return;
-  TemporaryFile temporary(path);
-  if (::fchmod(temporary.fd(), 0666 & ~umask) != 0) fail(path, errno);
-  if (const int error = write_all(temporary.fd(), content); error != 0) fail(path, error);
-  if (const int error = temporary.close(); error != 0) fail(path, error);
-  if (::rename(temporary.name().c_str(), path.c_str()) != 0) fail(path, errno);
-  temporary.committed();
+  AtomicFile file(path, umask);
+  file.write(content);
+  file.commit();
 }
 
 }  // namespace slipvel::batch

@@ -13,6 +13,7 @@
 
 #include "batch/atomic_file.hpp"
 #include "batch/batch.hpp"
+#include "batch/srf.hpp"
 #include "batch/table.hpp"
 
 namespace {
@@ -31,6 +32,7 @@ struct Request {
   std::filesystem::path folder = ".";
   int jobs = static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
   bool quiet = false;
+  std::string srf, planes, srf_version = "1.0";
 };
 
 void add_options(CLI::App& app, Request& r) {
@@ -42,12 +44,22 @@ void add_options(CLI::App& app, Request& r) {
   app.add_option("--slip", r.defaults.slip, "target final slip (m)")->capture_default_str()->group("Source");
   app.add_option("--tr", r.defaults.tr, "rise time (s)")->capture_default_str()->group("Source");
   app.add_option("--ts", r.ts, "stopping time (s) [default: 1.5 x tr]")->group("Source");
-  app.add_option("--table", r.table,
+  CLI::Option* table = app.add_option("--table", r.table,
                  "CSV table of sources, one per row ('-': standard input); header: id and any of "
                  "dt,nt,fmax,vm,slip,tr,ts (missing columns and empty fields take the options' values)")
       ->group("Input");
-  app.add_option("-o,--output", r.folder, "folder for the result files, created if missing")
-      ->capture_default_str()->group("Output");
+  CLI::Option* output = app.add_option("-o,--output", r.folder, "folder for the result files, created if missing")
+                            ->capture_default_str()->group("Output");
+  CLI::Option* srf = app.add_option("--srf", r.srf,
+                                    "write the table's sources as one Standard Rupture Format file FILE instead "
+                                    "(the table then needs lon,lat,dep,stk,dip,rake,area,tinit; vs,den for 2.0)")
+                         ->group("Output")->excludes(output)->needs(table);
+  app.add_option("--planes", r.planes,
+                 "CSV of fault segments for the SRF PLANE block: elon,elat,nstk,ndip,len,wid,stk,dip,dtop,shyp,"
+                 "dhyp (several SRF readers require the PLANE block)")
+      ->group("Output")->needs(srf);
+  app.add_option("--srf-version", r.srf_version, "SRF version, 1.0 (read by more codes) or 2.0")
+      ->check(CLI::IsMember({"1.0", "2.0"}))->capture_default_str()->group("Output")->needs(srf);
   app.add_option("-j,--jobs", r.jobs, "sources computed at a time [default: the number of processors]")
       ->check(CLI::Range(1, 4096))->group("Run");
   app.add_flag("--quiet", r.quiet, "no progress line on a terminal")->group("Run");
@@ -78,6 +90,25 @@ void print_problems(const std::string& table, const std::vector<Problem>& proble
   if (problems.size() > kProblemsShown) std::fprintf(stderr, "... and %zu more problems\n", problems.size() - kProblemsShown);
 }
 
+// The planes of an SRF file, or the problems that keep them from being read.
+std::vector<Plane> read_planes_file(const Request& r, std::size_t points, bool& failed) {
+  if (r.planes.empty()) return {};
+  std::string text, reason;
+  if (!read_whole(r.planes, text, reason)) {
+    std::fprintf(stderr, "slipvel-batch: %s: %s\n", r.planes.c_str(), reason.c_str());
+    failed = true;
+    return {};
+  }
+  PlanesTable planes = read_planes(text);
+  if (planes.problems.empty() && points_in(planes.planes) != static_cast<long long>(points)) {
+    planes.problems.push_back({0, std::to_string(points) + " points in " + r.table + ", the planes hold " +
+                                      std::to_string(points_in(planes.planes)) + " (the sum of nstk*ndip)"});
+  }
+  print_problems(r.planes, planes.problems);
+  failed = !planes.problems.empty();
+  return planes.planes;
+}
+
 int run_table(const Request& r, const Settings& settings) {
   const std::string name = r.table == "-" ? "<stdin>" : r.table;
   std::string text, reason;
@@ -85,16 +116,23 @@ int run_table(const Request& r, const Settings& settings) {
     std::fprintf(stderr, "slipvel-batch: %s: %s\n", name.c_str(), reason.c_str());
     return kUsageOrInput;
   }
-  Table table = read_table(text, r.defaults);
+  const SrfVersion version = r.srf_version == "2.0" ? SrfVersion::k2 : SrfVersion::k1;
+  Table table = read_table(text, r.defaults, r.srf.empty() ? std::vector<ExtraColumn>{} : point_columns(version));
   std::vector<Problem> refused = check_sources(table.sources, r.jobs);
   table.problems.insert(table.problems.end(), refused.begin(), refused.end());
   std::stable_sort(table.problems.begin(), table.problems.end(),
                    [](const Problem& a, const Problem& b) { return a.line < b.line; });
-  if (!table.problems.empty()) {
-    print_problems(name, table.problems);
-    return kUsageOrInput;
+  print_problems(name, table.problems);
+  bool planes_failed = false;
+  const std::vector<Plane> planes =
+      table.problems.empty() ? read_planes_file(r, table.sources.size(), planes_failed) : std::vector<Plane>{};
+  if (!table.problems.empty() || planes_failed) return kUsageOrInput;
+
+  if (!r.srf.empty()) {
+    write_srf(table.sources, planes, version, r.srf, settings);
+  } else {
+    write_batch(table.sources, settings);
   }
-  write_batch(table.sources, settings);
   return 0;
 }
 

@@ -19,23 +19,6 @@ Parsed parsed(std::string_view text, std::from_chars_result result) {
   return result.ec == std::errc() ? Parsed::kOk : Parsed::kNotANumber;
 }
 
-std::string_view trim(std::string_view text) {
-  const auto blank = [](char c) { return c == ' ' || c == '\t' || c == '\r'; };
-  while (!text.empty() && blank(text.front())) text.remove_prefix(1);
-  while (!text.empty() && blank(text.back())) text.remove_suffix(1);
-  return text;
-}
-
-std::vector<std::string_view> split_fields(std::string_view line) {
-  std::vector<std::string_view> fields;
-  for (;;) {
-    const std::size_t comma = line.find(',');
-    fields.push_back(trim(line.substr(0, comma)));
-    if (comma == std::string_view::npos) return fields;
-    line.remove_prefix(comma + 1);
-  }
-}
-
 std::string number_text(double value) {
   char text[32];
   return {text, std::to_chars(text, text + sizeof text, value).ptr};
@@ -144,13 +127,8 @@ void read_row(std::string_view line, int number, const Layout& layout, const Par
   }
   for (std::size_t e = 0; e < extra.size(); ++e) {
     if (!extra[e].required || !layout.extra[e]) continue;
-    const std::string_view text = fields[*layout.extra[e]];
-    double& value = source.extra[e];
-    if (const Parsed why = parse_number(text, value); why != Parsed::kOk) {
-      table.problems.push_back({number, unreadable(extra[e].name, text, why, extra[e].whole)});
-    } else if (!in_range(extra[e], value)) {
-      table.problems.push_back({number, extra[e].name + " = " + std::string(text) + ": " + range_rule(extra[e]) +
-                                            (extra[e].whole ? ", a whole number" : "")});
+    if (auto problem = read_field(extra[e], fields[*layout.extra[e]], source.extra[e])) {
+      table.problems.push_back({number, std::move(*problem)});
     }
   }
   if (table.problems.size() == problems_before) table.sources.push_back(std::move(source));
@@ -169,6 +147,44 @@ void check_unique_ids(Table& table) {
 }
 
 }  // namespace
+
+std::string_view trim(std::string_view text) {
+  const auto blank = [](char c) { return c == ' ' || c == '\t' || c == '\r'; };
+  while (!text.empty() && blank(text.front())) text.remove_prefix(1);
+  while (!text.empty() && blank(text.back())) text.remove_suffix(1);
+  return text;
+}
+
+std::vector<std::string_view> split_fields(std::string_view line) {
+  std::vector<std::string_view> fields;
+  for (;;) {
+    const std::size_t comma = line.find(',');
+    fields.push_back(trim(line.substr(0, comma)));
+    if (comma == std::string_view::npos) return fields;
+    line.remove_prefix(comma + 1);
+  }
+}
+
+std::optional<std::string> read_field(const ExtraColumn& column, std::string_view text, double& value) {
+  if (const Parsed why = parse_number(text, value); why != Parsed::kOk) {
+    return unreadable(column.name, text, why, column.whole);
+  }
+  if (!in_range(column, value)) {
+    return column.name + " = " + std::string(text) + ": " + range_rule(column) + (column.whole ? ", a whole number" : "");
+  }
+  return std::nullopt;
+}
+
+void for_each_content_line(std::string_view text, const std::function<void(int, std::string_view)>& line) {
+  int number = 0;
+  while (!text.empty()) {
+    const std::size_t end = text.find('\n');
+    const std::string_view content = trim(text.substr(0, end));
+    text.remove_prefix(end == std::string_view::npos ? text.size() : end + 1);
+    ++number;
+    if (!content.empty() && content.front() != '#') line(number, content);
+  }
+}
 
 bool valid_id(std::string_view id) {
   if (id.empty() || id.size() > kLongestId || id.front() == '.') return false;
@@ -196,21 +212,17 @@ Parsed parse_integer(std::string_view text, int& value) {
 Table read_table(std::string_view text, const Parameters& defaults, const std::vector<ExtraColumn>& extra) {
   Table table;
   std::optional<Layout> layout;
-  int number = 0;
-  while (!text.empty()) {
-    const std::size_t end = text.find('\n');
-    const std::string_view line = text.substr(0, end);
-    text.remove_prefix(end == std::string_view::npos ? text.size() : end + 1);
-    ++number;
-    const std::string_view content = trim(line);
-    if (content.empty() || content.front() == '#') continue;
+  bool broken_header = false;
+  for_each_content_line(text, [&](int number, std::string_view content) {
+    if (broken_header) return;  // rows cannot be read against a broken header
     if (!layout) {
       layout = read_header(content, number, extra, table.problems);
-      if (!table.problems.empty()) return table;  // rows cannot be read against a broken header
+      broken_header = !table.problems.empty();
     } else {
       read_row(content, number, *layout, defaults, extra, table);
     }
-  }
+  });
+  if (broken_header) return table;
   if (!layout) table.problems.push_back({0, "no header: the table is empty"});
   check_unique_ids(table);
   return table;

@@ -1,6 +1,8 @@
 // The table of sources: a CSV header naming the columns, then one source per row.
 #pragma once
 
+#include <functional>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -44,6 +46,15 @@ struct ExtraColumn {
 // `#` are skipped. Every field is checked against its own rule; whether the
 // function can carry the source is for check_sources.
 Table read_table(std::string_view text, const Parameters& defaults, const std::vector<ExtraColumn>& extra = {});
+
+// Pieces of the reading, shared with other tables of the same form.
+std::string_view trim(std::string_view text);
+std::vector<std::string_view> split_fields(std::string_view line);
+// Reads `text` into `value` by the column's rule; the problem ("name = text:
+// rule") if it does not parse or breaks the rule.
+std::optional<std::string> read_field(const ExtraColumn& column, std::string_view text, double& value);
+// Calls `line(number, content)` for every line that is neither blank nor a comment.
+void for_each_content_line(std::string_view text, const std::function<void(int, std::string_view)>& line);
 
 // Whether `id` is 1 to 64 letters, digits, '_', '-' and '.', not starting with
 // '.': a file name that stays inside the output folder.
