@@ -4,16 +4,39 @@
 // same way (write_atomically) and on JOBS threads; the texts are made once,
 // before anything else.
 // Usage: slipvel_batch_floor COUNT DIR JOBS
+//
+// With --copy it is the floor of an SRF file: it reads the file REFERENCE (the
+// batch's own output) and writes the same bytes to OUT the same way.
+// Usage: slipvel_batch_floor --copy REFERENCE OUT
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
 #include <slipvel/slipvel.hpp>
 #include <string>
 
 #include "batch/atomic_file.hpp"
 #include "batch/batch.hpp"
 
+namespace {
+
+// Reads and writes a piece at a time through one buffer, the least memory
+// traffic a copy can have.
+int copy(const char* reference, const char* out) {
+  std::ifstream in(reference, std::ios::binary);
+  slipvel::batch::AtomicFile file(out, slipvel::batch::read_umask());
+  std::string piece(1 << 20, '\0');
+  while (in.read(piece.data(), static_cast<std::streamsize>(piece.size())) || in.gcount() > 0) {
+    file.write(std::string_view(piece.data(), static_cast<std::size_t>(in.gcount())));
+  }
+  file.commit();
+  return 0;
+}
+
+}  // namespace
+
 int main(int argc, char** argv) {
+  if (argc == 4 && std::string(argv[1]) == "--copy") return copy(argv[2], argv[3]);
   if (argc != 4) {
     std::fprintf(stderr, "usage: slipvel_batch_floor COUNT DIR JOBS\n");
     return 2;

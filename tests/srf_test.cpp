@@ -6,6 +6,12 @@
 #include <slipvel/slipvel.hpp>
 #include <sstream>
 
+#include <bit>
+#include <cstdio>
+#include <limits>
+#include <random>
+
+#include "batch/srf.hpp"
 #include "expected_run.hpp"
 #include "run_process.hpp"
 
@@ -170,6 +176,31 @@ TEST(Srf, BadTablesAndDisagreeingCountsWriteNothing) {
     EXPECT_EQ(f.err, c.err);
     EXPECT_FALSE(std::filesystem::exists(dir / "r.srf"));
   }
+}
+
+// The samples' own %13.5e against printf: random magnitudes over the range
+// the fast digits take and beyond, both signs, and the values at its edges.
+TEST(Srf, SamplesAreWrittenAsPrintfWritesThem) {
+  std::mt19937_64 engine(7);
+  std::vector<double> values = {0.0, -0.0, 1e-16, 9.99999e-17, 1e15, 999999.5, 9.999995, 0.1234565, 1.0,
+                                std::numeric_limits<double>::infinity(), std::numeric_limits<double>::quiet_NaN(),
+                                std::numeric_limits<double>::denorm_min(), std::numeric_limits<double>::max()};
+  for (int i = 0; i < 1'000'000; ++i) {
+    const std::uint64_t bits = engine();
+    const double magnitude = std::pow(10.0, -20 + 40 * static_cast<double>(bits >> 11) * 0x1p-53);
+    values.push_back((bits & 1) != 0 ? -magnitude : magnitude);
+    if (i % 8 == 0) values.push_back(std::bit_cast<double>(engine()));  // any bit pattern
+  }
+  int differences = 0;
+  for (const double v : values) {
+    char expected[32], got[14] = {};
+    std::snprintf(expected, sizeof expected, "%13.5e", v);
+    batch::put_sample(got, v);
+    if (std::string(got, 13) != expected && ++differences <= 5) {
+      ADD_FAILURE() << std::hexfloat << v << ": \"" << std::string(got, 13) << "\" against \"" << expected << "\"";
+    }
+  }
+  EXPECT_EQ(differences, 0);
 }
 
 }  // namespace

@@ -83,6 +83,10 @@ struct Spectrum {
 /// that range).
 SlipFunction slip_function(const Parameters& parameters);
 
+/// Throws the ParameterError that slip_function(parameters) would throw, and
+/// returns if it would not; it runs the onset search but samples nothing.
+void check_parameters(const Parameters& parameters);
+
 /// Transforms the velocity history (forward, with the program's circle constant
 /// 3.141592654, scaled by dt) and returns nt/2 − 1 rows of amplitudes.
 Spectrum spectrum(const SlipFunction& function);

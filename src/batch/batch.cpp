@@ -57,11 +57,15 @@ void for_each_index(std::size_t count, int jobs, const std::function<void(std::s
   if (first_error) std::rethrow_exception(first_error);
 }
 
-std::vector<Problem> check_sources(const std::vector<Source>& sources, int jobs) {
+std::vector<Problem> check_sources(const std::vector<Source>& sources, int jobs, bool csv_files) {
   std::vector<std::string> refusals(sources.size());
   for_each_index(sources.size(), jobs, [&](std::size_t i) {
     try {
-      check_texts(slip_function(sources[i].parameters));
+      if (csv_files) {
+        check_texts(slip_function(sources[i].parameters));
+      } else {
+        check_parameters(sources[i].parameters);
+      }
     } catch (const ParameterError& e) {
       refusals[i] = e.what();
     }

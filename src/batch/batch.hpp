@@ -25,9 +25,10 @@ struct Settings {
 // have stopped.
 void for_each_index(std::size_t count, int jobs, const std::function<void(std::size_t)>& work);
 
-// Each source the library refuses (it cannot carry the slip, or its files
-// could not show its rows), with the library's message, one problem per line.
-std::vector<Problem> check_sources(const std::vector<Source>& sources, int jobs);
+// Each source the library refuses (it cannot carry the slip, or, with
+// `csv_files`, the result files could not show its rows), with the library's
+// message, one problem per line.
+std::vector<Problem> check_sources(const std::vector<Source>& sources, int jobs, bool csv_files = true);
 
 // The summary's header and one row per source, in table order.
 struct SummaryRow {

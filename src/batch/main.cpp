@@ -118,7 +118,7 @@ int run_table(const Request& r, const Settings& settings) {
   }
   const SrfVersion version = r.srf_version == "2.0" ? SrfVersion::k2 : SrfVersion::k1;
   Table table = read_table(text, r.defaults, r.srf.empty() ? std::vector<ExtraColumn>{} : point_columns(version));
-  std::vector<Problem> refused = check_sources(table.sources, r.jobs);
+  std::vector<Problem> refused = check_sources(table.sources, r.jobs, r.srf.empty());
   table.problems.insert(table.problems.end(), refused.begin(), refused.end());
   std::stable_sort(table.problems.begin(), table.problems.end(),
                    [](const Problem& a, const Problem& b) { return a.line < b.line; });

@@ -3,12 +3,17 @@
 #include <algorithm>
 #include <array>
 #include <cmath>
+#include <cstdint>
 #include <cstdio>
+#include <cstring>
 #include <limits>
+#include <exception>
 #include <optional>
+#include <thread>
 
 #include "batch/atomic_file.hpp"
 #include "batch/progress.hpp"
+#include "textio/decimal.hpp"
 
 namespace slipvel::batch {
 namespace {
@@ -51,7 +56,51 @@ std::size_t sample_count(const std::vector<double>& velocity) {
   return count < velocity.size() ? count + 1 : count;
 }
 
+// The source with its record cut to the shortest power of two that still
+// holds every sample the file takes: the last non-zero one lies at or before
+// ts, the zero after it one step later. Samples do not depend on the record's
+// length, so they are the very ones of the whole record, for less work.
+Parameters shortened_record(const Parameters& p) {
+  Parameters q = p;
+  const double ts = p.ts.value_or(p.tr * 1.5);
+  const double needed = std::floor(ts / p.dt) + 2;
+  int nt = 2;
+  while (nt < p.nt && static_cast<double>(nt) < needed) nt *= 2;
+  q.nt = std::min(nt, p.nt);
+  return q;
+}
+
 }  // namespace
+
+// d.ddddde±XX from the six correctly rounded significant digits (ties to even,
+// as printf rounds), for the magnitudes the fast rounding reaches; printf
+// itself for the rest (zero, tiny, huge and non-finite values).
+char* put_sample(char* out, double value) {
+  textio::Significant s{0, 0};
+  const double magnitude = std::fabs(value);
+  if (!(magnitude >= 1e-16 && magnitude < 1e15) || !textio::significant_digits(magnitude, 6, s)) {
+    char text[32];
+    std::snprintf(text, sizeof text, "%13.5e", value);
+    std::memcpy(out, text, 13);
+    return out + 13;
+  }
+  const int exponent = s.exponent - 1;  // of d.ddddd
+  const int magnitude_of_exponent = exponent < 0 ? -exponent : exponent;
+  char* p = out + 13;
+  p -= 2;
+  p[0] = static_cast<char>('0' + magnitude_of_exponent / 10 % 10);
+  p[1] = static_cast<char>('0' + magnitude_of_exponent % 10);
+  if (magnitude_of_exponent >= 100) *--p = static_cast<char>('0' + magnitude_of_exponent / 100);
+  *--p = exponent < 0 ? '-' : '+';
+  *--p = 'e';
+  std::uint64_t digits = s.digits;
+  for (int i = 0; i < 5; ++i, digits /= 10) *--p = static_cast<char>('0' + digits % 10);
+  *--p = '.';
+  *--p = static_cast<char>('0' + digits);
+  if (value < 0) *--p = '-';
+  while (p > out) *--p = ' ';
+  return out + 13;
+}
 
 std::vector<ExtraColumn> point_columns(SrfVersion version) {
   const bool v2 = version == SrfVersion::k2;
@@ -158,9 +207,12 @@ std::string srf_point_text(const Source& source, const SlipFunction& f, SrfVersi
                   x[kDip], area_cm2, x[kTinit], dt);
     append_format(text, "%4.0f %8.2f %6d %8.2f %6d %8.2f %6d\n", x[kRake], slip_cm, nt1, 0.0, 0, 0.0, 0);
   }
+  const std::size_t head = text.size();
+  text.resize(head + count * 13 + (count + 5) / 6);
+  char* out = text.data() + head;
   for (std::size_t k = 0; k < count; ++k) {
-    append_format(text, "%13.5e", f.velocity[k] * 100);
-    if (k % 6 == 5 || k + 1 == count) text += '\n';
+    out = put_sample(out, f.velocity[k] * 100);
+    if (k % 6 == 5 || k + 1 == count) *out++ = '\n';
   }
   return text;
 }
@@ -178,17 +230,13 @@ void write_srf(const std::vector<Source>& sources, const std::vector<Plane>& pla
   AtomicFile file(path, settings.umask);
   file.write(srf_head_text(planes, version));
   Progress progress(sources.size(), settings.progress);
-  // Points are made a chunk at a time on every job and written in table order.
+
+  // The points are made a chunk at a time on every job; while one chunk is
+  // made, the one before is written, in table order, by a thread of its own.
   constexpr std::size_t kChunk = 256;
-  std::vector<std::string> texts(kChunk);
   std::size_t block = 0;
-  for (std::size_t first = 0; first < sources.size(); first += kChunk) {
-    const std::size_t count = std::min(kChunk, sources.size() - first);
-    for_each_index(count, settings.jobs, [&](std::size_t i) {
-      texts[i] = srf_point_text(sources[first + i], slip_function(sources[first + i].parameters), version);
-      progress.advance();
-    });
-    for (std::size_t i = 0; i < count; ++i) {
+  const auto write_chunk = [&](std::size_t first, const std::vector<std::string>& texts) {
+    for (std::size_t i = 0; i < texts.size(); ++i) {
       const std::size_t point = first + i;
       if (block < block_starts.size() && point == block_starts[block]) {
         const std::size_t end = block + 1 < block_starts.size() ? block_starts[block + 1] : sources.size();
@@ -199,6 +247,32 @@ void write_srf(const std::vector<Source>& sources, const std::vector<Plane>& pla
       }
       file.write(texts[i]);
     }
+  };
+  const auto make_chunk = [&](std::size_t first, std::vector<std::string>& texts) {
+    texts.assign(std::min(kChunk, sources.size() - first), {});
+    for_each_index(texts.size(), settings.jobs, [&](std::size_t i) {
+      const Source& source = sources[first + i];
+      texts[i] = srf_point_text(source, slip_function(shortened_record(source.parameters)), version);
+      progress.advance();
+    });
+  };
+
+  std::vector<std::string> made, writing;
+  if (!sources.empty()) make_chunk(0, made);
+  for (std::size_t first = 0; first < sources.size(); first += kChunk) {
+    std::swap(made, writing);
+    std::exception_ptr write_error;
+    {
+      std::jthread writer([&] {
+        try {
+          write_chunk(first, writing);
+        } catch (...) {
+          write_error = std::current_exception();
+        }
+      });
+      if (first + kChunk < sources.size()) make_chunk(first + kChunk, made);
+    }
+    if (write_error) std::rethrow_exception(write_error);
   }
   if (sources.empty()) file.write("POINTS 0\n");
   progress.finish();

@@ -43,6 +43,9 @@ PlanesTable read_planes(std::string_view text);
 // The number of points the planes hold: the sum of nstk·ndip.
 long long points_in(const std::vector<Plane>& planes);
 
+// Writes `value` as printf's "%13.5e" would, 13 characters.
+char* put_sample(char* out, double value);
+
 // The point's two header lines and its slip-rate samples (cm/s), six per
 // line: the velocity from time 0 through its last non-zero sample, and one
 // zero after it where the record has one.

@@ -101,6 +101,16 @@ void check_spectrum_fits(const std::string& text, std::size_t header, const Spec
 
 }  // namespace
 
+void check_parameters(const Parameters& parameters) {
+  if (auto problems = library::parameter_problems(parameters); !problems.empty()) library::refuse(problems);
+  Parameters p = parameters;
+  p.ts = library::stopping_time(parameters);
+  Shape s{};
+  s.td = 1 / (kPai * p.fmax);
+  source::vslip({}, {}, 0, 0, p.slip, s.td, p.vm, s.am, p.tr, *p.ts, s.tb, s.b, s.c, s.ar, s.eps);
+  check_slip_carried(p, *p.ts, s);
+}
+
 SlipFunction slip_function(const Parameters& parameters) {
   if (auto problems = library::parameter_problems(parameters); !problems.empty()) library::refuse(problems);
 
