@@ -106,6 +106,11 @@ std::string spectrum_text(const Spectrum& spectrum);
 /// a check for every source of a batch before the first file is written.
 void check_texts(const SlipFunction& function);
 
+/// Throws what slip_function(parameters) and then check_texts of that function
+/// would throw, and returns if neither would; cheaper, as it samples only up
+/// to the end of the slip.
+void check_texts(const Parameters& parameters);
+
 /// Returns the library's version, "major.minor.patch".
 const char* version();
 

@@ -62,7 +62,7 @@ std::vector<Problem> check_sources(const std::vector<Source>& sources, int jobs,
   for_each_index(sources.size(), jobs, [&](std::size_t i) {
     try {
       if (csv_files) {
-        check_texts(slip_function(sources[i].parameters));
+        check_texts(sources[i].parameters);
       } else {
         check_parameters(sources[i].parameters);
       }

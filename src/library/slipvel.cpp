@@ -60,19 +60,25 @@ void check_column(const char* name, const char* unit, const std::vector<double>&
   }
 }
 
-void check_time_history_fits(const SlipFunction& f) {
-  const double dt = f.parameters.dt;
+void check_time_column(double dt, double last_time) {
   if (!(dt >= 0.0001)) {
     library::refuse({"dt = " + shortest(dt) +
                      ": the time-history file shows times to 4 decimals, so dt must be at least 0.0001 s"});
   }
-  if (!f.time.empty() && !fits(f.time.back(), 8, 4)) {
-    library::refuse({"(nt - 1)*dt = " + shortest(f.time.back()) +
-                     ": the time-history file holds times below 1000 s"});
+  if (!fits(last_time, 8, 4)) {
+    library::refuse({"(nt - 1)*dt = " + shortest(last_time) + ": the time-history file holds times below 1000 s"});
   }
+}
+
+void check_value_columns(const SlipFunction& f) {
   check_column("velocity", "m/s", f.velocity);
   check_column("displacement", "m", f.displacement);
   check_column("acceleration", "m/s^2", f.acceleration);
+}
+
+void check_time_history_fits(const SlipFunction& f) {
+  if (!f.time.empty()) check_time_column(f.parameters.dt, f.time.back());
+  check_value_columns(f);
 }
 
 void check_highest_frequency(double frequency) {
@@ -97,6 +103,15 @@ void check_spectrum_fits(const std::string& text, std::size_t header, const Spec
     const char* line = text.data() + header + row * kRow;
     if (std::memcmp(line, line - kRow, kField) == 0) refuse_repeated_frequency(s.frequency[row]);
   }
+}
+
+// The spectrum's frequencies follow from the grid alone. A record of at most
+// 10000 s keeps them 0.0001 Hz or more apart, so no two rows read the same.
+void check_frequency_column(double dt, int nt) {
+  const output::SpectrumGrid grid = output::spectrum_grid(dt, nt, kPai);
+  if (grid.nom < 2) return;
+  check_highest_frequency(static_cast<double>(grid.nom - 1) * grid.dom / (kPai + kPai));
+  if (!(grid.dur <= 10000)) refuse_repeated_frequency(grid.dom / (kPai + kPai));
 }
 
 }  // namespace
@@ -166,14 +181,22 @@ std::string spectrum_text(const Spectrum& spectrum) {
 
 void check_texts(const SlipFunction& function) {
   check_time_history_fits(function);
-  // The spectrum's frequencies follow from the grid alone. A record of at most
-  // 10000 s keeps them 0.0001 Hz or more apart, so no two rows read the same.
-  const Parameters& p = function.parameters;
-  const int nt = static_cast<int>(function.velocity.size());
-  const output::SpectrumGrid grid = output::spectrum_grid(p.dt, nt, kPai);
-  if (grid.nom < 2) return;
-  check_highest_frequency(static_cast<double>(grid.nom - 1) * grid.dom / (kPai + kPai));
-  if (!(grid.dur <= 10000)) refuse_repeated_frequency(grid.dom / (kPai + kPai));
+  check_frequency_column(function.parameters.dt, static_cast<int>(function.velocity.size()));
+}
+
+void check_texts(const Parameters& parameters) {
+  if (auto problems = library::parameter_problems(parameters); !problems.empty()) library::refuse(problems);
+  // The value columns' extremes lie within the samples up to the first one at
+  // rest after ts: later rows repeat 0, the final slip and 0. So a record of
+  // the shortest power of two that holds them shows them all.
+  Parameters shorter = parameters;
+  const double ts = library::stopping_time(parameters);
+  const double needed = std::floor(ts / parameters.dt) + 2;
+  for (shorter.nt = 2; shorter.nt < parameters.nt && static_cast<double>(shorter.nt) < needed;) shorter.nt *= 2;
+  const SlipFunction f = slip_function(shorter);
+  check_time_column(parameters.dt, static_cast<double>(parameters.nt - 1) * parameters.dt);
+  check_value_columns(f);
+  check_frequency_column(parameters.dt, parameters.nt);
 }
 
 const char* version() { return SLIPVEL_VERSION; }
