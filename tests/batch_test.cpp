@@ -28,8 +28,8 @@ class Batch : public ::testing::Test {
 // Varied sources: built-in, other dt and nt, a short rise, the 1.1 m jump,
 // defaults from options, blanks, comments and an empty field.
 const char* const kTable =
-    "# subfaults\n"
-    "id , dt , nt, vm, slip, tr, ts\n"
+    "\xEF\xBB\xBF# subfaults, in UTF-8 with a byte order mark and CRLF line ends\r\n"
+    "id , dt , nt, vm, slip, tr, ts\r\n"
     "builtin,,,,,,\n"
     "\n"
     "fine, 0.002, 16384, 3.5, 0.9, 1.8, 2.4\n"

@@ -176,6 +176,8 @@ std::optional<std::string> read_field(const ExtraColumn& column, std::string_vie
 }
 
 void for_each_content_line(std::string_view text, const std::function<void(int, std::string_view)>& line) {
+  constexpr std::string_view kByteOrderMark = "\xEF\xBB\xBF";  // spreadsheets put it before UTF-8 tables
+  if (text.substr(0, kByteOrderMark.size()) == kByteOrderMark) text.remove_prefix(kByteOrderMark.size());
   int number = 0;
   while (!text.empty()) {
     const std::size_t end = text.find('\n');
