@@ -36,32 +36,32 @@ struct Request {
 };
 
 void add_options(CLI::App& app, Request& r) {
-  app.add_option("--dt", r.defaults.dt, "time step (s)")->capture_default_str()->group("Source");
-  app.add_option("--nt", r.defaults.nt, "number of samples, a power of two")->capture_default_str()->group("Source");
-  app.add_option("--fmax", r.defaults.fmax, "highest frequency (Hz); sets td = 1/(3.141592654*fmax)")
+  app.add_option("--dt", r.defaults.dt, "time step (s)")->type_name("S")->capture_default_str()->group("Source");
+  app.add_option("--nt", r.defaults.nt, "number of samples, a power of two")->type_name("N")->capture_default_str()->group("Source");
+  app.add_option("--fmax", r.defaults.fmax, "highest frequency (Hz); sets td = 1/(3.141592654*fmax)")->type_name("HZ")
       ->capture_default_str()->group("Source");
-  app.add_option("--vm", r.defaults.vm, "peak slip velocity (m/s)")->capture_default_str()->group("Source");
-  app.add_option("--slip", r.defaults.slip, "target final slip (m)")->capture_default_str()->group("Source");
-  app.add_option("--tr", r.defaults.tr, "rise time (s)")->capture_default_str()->group("Source");
-  app.add_option("--ts", r.ts, "stopping time (s) [default: 1.5 x tr]")->group("Source");
+  app.add_option("--vm", r.defaults.vm, "peak slip velocity (m/s)")->type_name("M/S")->capture_default_str()->group("Source");
+  app.add_option("--slip", r.defaults.slip, "target final slip (m)")->type_name("M")->capture_default_str()->group("Source");
+  app.add_option("--tr", r.defaults.tr, "rise time (s)")->type_name("S")->capture_default_str()->group("Source");
+  app.add_option("--ts", r.ts, "stopping time (s) [default: 1.5 x tr]")->type_name("S")->group("Source");
   CLI::Option* table = app.add_option("--table", r.table,
                  "CSV table of sources, one per row ('-': standard input); header: id and any of "
-                 "dt,nt,fmax,vm,slip,tr,ts (missing columns and empty fields take the options' values)")
+                 "dt,nt,fmax,vm,slip,tr,ts (missing columns and empty fields take the options' values)")->type_name("FILE")
       ->group("Input");
-  CLI::Option* output = app.add_option("-o,--output", r.folder, "folder for the result files, created if missing")
+  CLI::Option* output = app.add_option("-o,--output", r.folder, "folder for the result files, created if missing")->type_name("DIR")
                             ->capture_default_str()->group("Output");
   CLI::Option* srf = app.add_option("--srf", r.srf,
                                     "write the table's sources as one Standard Rupture Format file FILE instead "
-                                    "(the table then needs lon,lat,dep,stk,dip,rake,area,tinit; vs,den for 2.0)")
+                                    "(the table then needs lon,lat,dep,stk,dip,rake,area,tinit; vs,den for 2.0)")->type_name("FILE")
                          ->group("Output")->excludes(output)->needs(table);
   app.add_option("--planes", r.planes,
                  "CSV of fault segments for the SRF PLANE block: elon,elat,nstk,ndip,len,wid,stk,dip,dtop,shyp,"
-                 "dhyp (several SRF readers require the PLANE block)")
+                 "dhyp (several SRF readers require the PLANE block)")->type_name("FILE")
       ->group("Output")->needs(srf);
-  app.add_option("--srf-version", r.srf_version, "SRF version, 1.0 (read by more codes) or 2.0")
+  app.add_option("--srf-version", r.srf_version, "SRF version, 1.0 (read by more codes) or 2.0")->type_name("V")
       ->check(CLI::IsMember({"1.0", "2.0"}))->capture_default_str()->group("Output")->needs(srf);
   app.add_option("-j,--jobs", r.jobs, "sources computed at a time [default: the number of processors]")
-      ->check(CLI::Range(1, 4096))->group("Run");
+      ->type_name("N")->check(CLI::Range(1, 4096).description(""))->group("Run");
   app.add_flag("--quiet", r.quiet, "no progress line on a terminal")->group("Run");
 }
 
