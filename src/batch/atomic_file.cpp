@@ -9,6 +9,8 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "textio/console.hpp"
+
 namespace slipvel::batch {
 namespace {
 
@@ -55,12 +57,7 @@ AtomicFile::~AtomicFile() {
 void AtomicFile::fail(int error) { throw WriteError(path_.string() + ": " + std::strerror(error)); }
 
 void AtomicFile::write(std::string_view bytes) {
-  while (!bytes.empty()) {
-    const ssize_t written = ::write(fd_, bytes.data(), bytes.size());
-    if (written < 0 && errno == EINTR) continue;
-    if (written < 0) fail(errno);
-    bytes.remove_prefix(static_cast<std::size_t>(written));
-  }
+  if (const int error = textio::write_all(fd_, bytes); error != 0) fail(error);
 }
 
 // A file without a name is linked to its final name; where a file of that name

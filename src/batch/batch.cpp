@@ -6,7 +6,6 @@
 #include <atomic>
 #include <cerrno>
 #include <cstring>
-#include <charconv>
 #include <exception>
 #include <functional>
 #include <mutex>
@@ -14,6 +13,7 @@
 
 #include "batch/atomic_file.hpp"
 #include "batch/progress.hpp"
+#include "library/checks.hpp"
 
 namespace slipvel::batch {
 namespace {
@@ -25,9 +25,8 @@ void create_folder(const std::filesystem::path& folder) {
 }
 
 void append_number(std::string& out, double value) {
-  char text[32];
   out += ',';
-  out.append(text, std::to_chars(text, text + sizeof text, value).ptr);
+  out += library::shortest(value);
 }
 
 }  // namespace
@@ -101,7 +100,7 @@ std::string summary_text(const std::vector<Source>& sources, const std::vector<S
     append_number(text, p.dt);
     text += ',';
     text += std::to_string(p.nt);
-    for (const double value : {p.fmax, p.vm, p.slip, p.tr, p.ts.value_or(p.tr * 1.5), r.shape.td, r.shape.am,
+    for (const double value : {p.fmax, p.vm, p.slip, p.tr, library::stopping_time(p), r.shape.td, r.shape.am,
                                r.shape.tb, r.shape.b, r.shape.c, r.shape.ar, r.shape.eps, r.final_displacement,
                                r.peak_velocity, r.peak_time}) {
       append_number(text, value);

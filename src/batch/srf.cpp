@@ -13,6 +13,7 @@
 
 #include "batch/atomic_file.hpp"
 #include "batch/progress.hpp"
+#include "library/checks.hpp"
 #include "textio/decimal.hpp"
 
 namespace slipvel::batch {
@@ -54,20 +55,6 @@ std::size_t sample_count(const std::vector<double>& velocity) {
   std::size_t count = velocity.size();
   while (count > 0 && velocity[count - 1] == 0) --count;
   return count < velocity.size() ? count + 1 : count;
-}
-
-// The source with its record cut to the shortest power of two that still
-// holds every sample the file takes: the last non-zero one lies at or before
-// ts, the zero after it one step later. Samples do not depend on the record's
-// length, so they are the very ones of the whole record, for less work.
-Parameters shortened_record(const Parameters& p) {
-  Parameters q = p;
-  const double ts = p.ts.value_or(p.tr * 1.5);
-  const double needed = std::floor(ts / p.dt) + 2;
-  int nt = 2;
-  while (nt < p.nt && static_cast<double>(nt) < needed) nt *= 2;
-  q.nt = std::min(nt, p.nt);
-  return q;
 }
 
 }  // namespace
@@ -252,7 +239,8 @@ void write_srf(const std::vector<Source>& sources, const std::vector<Plane>& pla
     texts.assign(std::min(kChunk, sources.size() - first), {});
     for_each_index(texts.size(), settings.jobs, [&](std::size_t i) {
       const Source& source = sources[first + i];
-      texts[i] = srf_point_text(source, slip_function(shortened_record(source.parameters)), version);
+      // The shortened record holds every sample the file takes, for less work.
+      texts[i] = srf_point_text(source, slip_function(library::shortened_record(source.parameters)), version);
       progress.advance();
     });
   };

@@ -7,6 +7,8 @@
 #include <optional>
 #include <unordered_map>
 
+#include "library/checks.hpp"
+
 namespace slipvel::batch {
 namespace {
 
@@ -19,17 +21,12 @@ Parsed parsed(std::string_view text, std::from_chars_result result) {
   return result.ec == std::errc() ? Parsed::kOk : Parsed::kNotANumber;
 }
 
-std::string number_text(double value) {
-  char text[32];
-  return {text, std::to_chars(text, text + sizeof text, value).ptr};
-}
-
 std::string range_rule(const ExtraColumn& c) {
   const std::string unit = c.unit.empty() ? "" : " " + c.unit;
   if (std::isinf(c.most)) {
-    return (c.least_excluded ? "must be greater than " : "must be at least ") + number_text(c.least) + unit;
+    return (c.least_excluded ? "must be greater than " : "must be at least ") + library::shortest(c.least) + unit;
   }
-  return "must be from " + number_text(c.least) + " to " + number_text(c.most) + unit;
+  return "must be from " + library::shortest(c.least) + " to " + library::shortest(c.most) + unit;
 }
 
 bool in_range(const ExtraColumn& c, double value) {

@@ -28,6 +28,13 @@ std::string shortest(double value) {
 
 double stopping_time(const Parameters& p) { return p.ts.value_or(p.tr * 1.5); }
 
+Parameters shortened_record(const Parameters& p) {
+  Parameters shorter = p;
+  const double needed = std::floor(stopping_time(p) / p.dt) + 2;
+  for (shorter.nt = 2; shorter.nt < p.nt && static_cast<double>(shorter.nt) < needed;) shorter.nt *= 2;
+  return shorter;
+}
+
 std::vector<std::string> parameter_problems(const Parameters& p) {
   const std::string kPositive = "must be finite and greater than 0";
   const double ts = stopping_time(p);

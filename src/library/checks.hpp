@@ -18,6 +18,12 @@ std::string shortest(double value);
 // The stopping time: as given, or tr × 1.5 as the program forms it.
 double stopping_time(const Parameters& p);
 
+// The source on the shortest power-of-two record (at most its own) that holds
+// every sample up to the first at rest after ts: the last non-zero one lies at
+// or before ts, the zero after it one step later. Samples do not depend on the
+// record's length, so these are the very ones of the whole record.
+Parameters shortened_record(const Parameters& p);
+
 // One "name = value: rule" line for every value that breaks a rule on its own
 // or against the others, in the order dt, nt, fmax, vm, slip, tr, ts.
 std::vector<std::string> parameter_problems(const Parameters& p);

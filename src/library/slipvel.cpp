@@ -187,13 +187,9 @@ void check_texts(const SlipFunction& function) {
 void check_texts(const Parameters& parameters) {
   if (auto problems = library::parameter_problems(parameters); !problems.empty()) library::refuse(problems);
   // The value columns' extremes lie within the samples up to the first one at
-  // rest after ts: later rows repeat 0, the final slip and 0. So a record of
-  // the shortest power of two that holds them shows them all.
-  Parameters shorter = parameters;
-  const double ts = library::stopping_time(parameters);
-  const double needed = std::floor(ts / parameters.dt) + 2;
-  for (shorter.nt = 2; shorter.nt < parameters.nt && static_cast<double>(shorter.nt) < needed;) shorter.nt *= 2;
-  const SlipFunction f = slip_function(shorter);
+  // rest after ts (later rows repeat 0, the final slip and 0), so the shortened
+  // record shows them all.
+  const SlipFunction f = slip_function(library::shortened_record(parameters));
   check_time_column(parameters.dt, static_cast<double>(parameters.nt - 1) * parameters.dt);
   check_value_columns(f);
   check_frequency_column(parameters.dt, parameters.nt);

@@ -55,12 +55,6 @@ bool fixed_scaled(double magnitude, int decimals, std::uint64_t& scaled) {
     scaled = 0;
     return true;
   }
-  // Most values: the product in double arithmetic, when it cannot round
-  // differently from the exact one.
-  if (decimals >= 0 && decimals <= 15 &&
-      round_near_exact(magnitude * kExactPowersOfTen[static_cast<std::size_t>(decimals)], scaled)) {
-    return true;
-  }
   const Binary binary = decompose(magnitude);
   if (binary.exponent >= 0 || decimals < 0 || decimals >= 20) return false;
   const u128 rounded = round_shift(u128{binary.mantissa} * kPowersOfTen[static_cast<std::size_t>(decimals)],

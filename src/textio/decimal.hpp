@@ -55,7 +55,8 @@ inline constexpr std::size_t kFixedTextCapacity = 309 + 1 + kMaxDecimals;
 std::size_t fixed_decimal_reference(double magnitude, int decimals, char* text);
 
 // The same rounding as a count of units of 10^-decimals, for magnitudes below
-// 2^52 and up to 19 decimals when the count fits in 64 bits.
+// 2^52 and up to 19 decimals when the count fits in 64 bits, in exact integer
+// arithmetic (callers try round_near_exact on the product first).
 bool fixed_scaled(double magnitude, int decimals, std::uint64_t& scaled);
 
 // A positive finite magnitude rounded to `count` significant digits (1 to 17):
