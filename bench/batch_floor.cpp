@@ -15,8 +15,9 @@
 #include <slipvel/slipvel.hpp>
 #include <string>
 
-#include "batch/atomic_file.hpp"
-#include "batch/batch.hpp"
+#include "common/atomic_file.hpp"
+#include "common/batch.hpp"
+#include "common/parallel.hpp"
 
 namespace {
 
@@ -24,7 +25,7 @@ namespace {
 // traffic a copy can have.
 int copy(const char* reference, const char* out) {
   std::ifstream in(reference, std::ios::binary);
-  slipvel::batch::AtomicFile file(out, slipvel::batch::read_umask());
+  slipvel::apps::AtomicFile file(out, slipvel::apps::read_umask());
   std::string piece(1 << 20, '\0');
   while (in.read(piece.data(), static_cast<std::streamsize>(piece.size())) || in.gcount() > 0) {
     file.write(std::string_view(piece.data(), static_cast<std::size_t>(in.gcount())));
@@ -46,15 +47,15 @@ int main(int argc, char** argv) {
   const int jobs = std::atoi(argv[3]);
   const slipvel::SlipFunction f = slipvel::slip_function({});
   const std::string slip = slipvel::time_history_text(f), amp = slipvel::spectrum_text(slipvel::spectrum(f));
-  const mode_t umask = slipvel::batch::read_umask();
+  const mode_t umask = slipvel::apps::read_umask();
   std::filesystem::create_directories(dir);
-  slipvel::batch::for_each_index(count, jobs, [&](std::size_t i) {
+  slipvel::apps::for_each_index(count, jobs, [&](std::size_t i) {
     const std::string id = std::string("s").append(std::to_string(i));
-    slipvel::batch::write_atomically(dir / std::string(id).append("_slip.csv"), slip, umask);
-    slipvel::batch::write_atomically(dir / std::string(id).append("_amp.csv"), amp, umask);
+    slipvel::apps::write_atomically(dir / std::string(id).append("_slip.csv"), slip, umask);
+    slipvel::apps::write_atomically(dir / std::string(id).append("_amp.csv"), amp, umask);
   });
   // A summary row is about 330 bytes, as the batch's are.
   std::string summary;
   for (std::size_t i = 0; i < count; ++i) summary.append(329, '0').append("\n");
-  slipvel::batch::write_atomically(dir / "summary.csv", summary, umask);
+  slipvel::apps::write_atomically(dir / "summary.csv", summary, umask);
 }

@@ -7,12 +7,12 @@
 
 #include <slipvel/slipvel.hpp>
 
-#include "app/run.hpp"
-#include "fft/dwvfast.hpp"
-#include "output/fourier_amplitudes.hpp"
-#include "output/time_history.hpp"
-#include "source/slip_velocity.hpp"
-#include "textio/sink.hpp"
+#include "run.hpp"
+#include "dwvfast.hpp"
+#include "spectrum_rows.hpp"
+#include "time_history.hpp"
+#include "slip_velocity.hpp"
+#include "sink.hpp"
 
 namespace {
 
@@ -20,8 +20,7 @@ using namespace slipvel;
 
 constexpr double kDt = 0.005;
 constexpr int kNt = 4096;
-constexpr double kPai = 3.141592654;
-constexpr double kTd = 1 / (kPai * 6.0);
+const double kTd = peak_time(6.0);
 constexpr double kTr = 2.114;
 constexpr double kTs = kTr * 1.5;
 
@@ -67,27 +66,32 @@ BENCHMARK(BM_dwvfast)->RangeMultiplier(2)->Range(1 << 8, 1 << 14)->Complexity(be
     ->Unit(benchmark::kMicrosecond);
 
 void BM_time_history_rows(benchmark::State& state) {
-  const Velocity v;
-  for (auto _ : state) benchmark::DoNotOptimize(output::time_history_text(kDt, kNt, v.rate));
+  const SlipFunction f = slip_function({});
+  for (auto _ : state) {
+    benchmark::DoNotOptimize(output::time_history_rows_text(f.time, f.velocity, f.displacement, f.acceleration));
+  }
 }
 BENCHMARK(BM_time_history_rows)->Unit(benchmark::kMicrosecond);
 
 void BM_spectrum_rows(benchmark::State& state) {
   const Velocity v;
   const auto transformed = forward_transform(v.rate);
-  const output::SpectrumGrid grid = output::spectrum_grid(kDt, kNt, kPai);
+  const SpectrumGrid grid = spectrum_grid(kDt, kNt);
+  const auto rows = static_cast<std::size_t>(grid.nom - 1);
+  std::vector<double> frequency(rows), velocity(rows), acceleration(rows);
   std::vector<std::complex<double>> a;
   for (auto _ : state) {
     a = transformed;  // the rows scale the values in place
-    benchmark::DoNotOptimize(output::spectrum_text(kDt, kPai, grid, a));
+    output::spectrum_rows(kDt, kPai, grid, a, frequency, velocity, acceleration);
+    benchmark::DoNotOptimize(output::spectrum_rows_text(frequency, velocity, acceleration));
   }
 }
 BENCHMARK(BM_spectrum_rows)->Unit(benchmark::kMicrosecond);
 
 void BM_whole_run_in_memory(benchmark::State& state) {
   for (auto _ : state) {
-    textio::MemorySink sink;
-    app::run(sink);
+    program::MemorySink sink;
+    program::run(sink);
     benchmark::DoNotOptimize(sink.files);
   }
 }

@@ -5,10 +5,10 @@
 #include <algorithm>
 #include <slipvel/slipvel.hpp>
 
-#include "app/run.hpp"
+#include "run.hpp"
 #include "expected_run.hpp"
 #include "run_process.hpp"
-#include "textio/sink.hpp"
+#include "sink.hpp"
 
 namespace slipvel::testing {
 namespace {
@@ -73,11 +73,11 @@ TEST_F(Batch, TableGivesTheLibrarysFilesAndASummaryWhateverTheJobs) {
 }
 
 TEST_F(Batch, NoOptionWritesTheProgramsFiles) {
-  textio::MemorySink program;
-  app::run(program);
+  program::MemorySink fixed_run;
+  program::run(fixed_run);
   ASSERT_EQ(run({}).exit_code(), 0);
-  EXPECT_EQ(read_file(dir_ / "Vek_Slip.csv"), program.files.at("Vek_Slip.csv"));
-  EXPECT_EQ(read_file(dir_ / "Vek_Amp.csv"), program.files.at("Vek_Amp.csv"));
+  EXPECT_EQ(read_file(dir_ / "Vek_Slip.csv"), fixed_run.files.at("Vek_Slip.csv"));
+  EXPECT_EQ(read_file(dir_ / "Vek_Amp.csv"), fixed_run.files.at("Vek_Amp.csv"));
   EXPECT_EQ(std::filesystem::status(dir_ / "Vek_Slip.csv").permissions(), std::filesystem::perms(0644));
 }
 

@@ -6,7 +6,7 @@
 #include <stdexcept>
 #include <vector>
 
-#include "fft/dwvfast.hpp"
+#include "dwvfast.hpp"
 
 namespace slipvel::fft {
 namespace {

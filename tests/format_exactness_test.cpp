@@ -9,9 +9,9 @@
 #include <functional>
 #include <random>
 
-#include "textio/forms.hpp"
+#include "number_text.hpp"
 
-namespace slipvel::textio {
+namespace slipvel::text {
 namespace {
 
 #ifdef SLIPVEL_SANITIZED_BUILD
@@ -129,4 +129,4 @@ TEST(FastFields, ExponentOnEveryTie) {
 }
 
 }  // namespace
-}  // namespace slipvel::textio
+}  // namespace slipvel::text

@@ -2,22 +2,23 @@
 
 #include <complex>
 #include <cstdint>
+#include <span>
 #include <vector>
 
-#include "app/run.hpp"
+#include "run.hpp"
 #include "expected_run.hpp"
-#include "output/fourier_amplitudes.hpp"
-#include "output/time_history.hpp"
-#include "textio/sink.hpp"
+#include "spectrum_rows.hpp"
+#include "time_history.hpp"
+#include "sink.hpp"
 
 namespace slipvel {
 namespace {
 
 using testing::split_lines;
 
-textio::MemorySink whole_run() {
-  textio::MemorySink sink;
-  app::run(sink);
+program::MemorySink whole_run() {
+  program::MemorySink sink;
+  program::run(sink);
   return sink;
 }
 
@@ -29,7 +30,7 @@ std::uint64_t fingerprint(const std::string& text) {
 }
 
 TEST(Run, ReportAndFilesMatchWhatWasRecorded) {
-  const textio::MemorySink sink = whole_run();
+  const program::MemorySink sink = whole_run();
   EXPECT_EQ(sink.console, testing::kConsoleReport);
   EXPECT_EQ(sink.files.at("Vek_Slip.csv").size(), 233516u);
   EXPECT_EQ(sink.files.at("Vek_Amp.csv").size(), 71673u);
@@ -38,27 +39,35 @@ TEST(Run, ReportAndFilesMatchWhatWasRecorded) {
 }
 
 TEST(Run, EveryRunIsTheSame) {
-  const textio::MemorySink first = whole_run();
-  const textio::MemorySink second = whole_run();
+  const program::MemorySink first = whole_run();
+  const program::MemorySink second = whole_run();
   EXPECT_EQ(first.console, second.console);
   EXPECT_EQ(first.files, second.files);
 }
 
+// The file of the first nt samples of `velocity`, dt apart.
+std::string time_history_text(double dt, int nt, const std::vector<double>& velocity) {
+  const auto n = static_cast<std::size_t>(nt);
+  std::vector<double> time(n), displacement(n), acceleration(n);
+  output::time_history_columns(dt, nt, velocity, time, displacement, acceleration);
+  return output::time_history_rows_text(time, std::span(velocity).first(n), displacement, acceleration);
+}
+
 TEST(TimeHistory, FirstRowIgnoresTheFirstVelocityExceptInItsOwnField) {
   const std::vector<double> velocity = {2.0, 4.0};
-  EXPECT_EQ(output::time_history_text(0.5, 2, velocity),
+  EXPECT_EQ(time_history_text(0.5, 2, velocity),
             " time(s),velocity,displacement,acceleration\n"
             "  0.0000,      2.0000000,      0.0000000,      0.0000000\n"
             "  0.5000,      4.0000000,      1.5000000,      4.0000000\n");
-  EXPECT_EQ(split_lines(output::time_history_text(0.5, 1, velocity)).size(), 2u);
-  EXPECT_EQ(split_lines(output::time_history_text(0.5, 0, velocity)).size(), 1u);
+  EXPECT_EQ(split_lines(time_history_text(0.5, 1, velocity)).size(), 2u);
+  EXPECT_EQ(split_lines(time_history_text(0.5, 0, velocity)).size(), 1u);
 }
 
 TEST(Spectrum, CapacityWarningFromOneBelowTheCapacity) {
-  const output::SpectrumGrid grid = output::spectrum_grid(0.005, 4096, 3.141592654);
+  const SpectrumGrid grid = spectrum_grid(0.005, 4096);
   const std::string warning = " from Ramp: nfast > MOM ! 16400 16400\n";
-  EXPECT_EQ(output::spectrum_report(grid, 16399, 16400).find("from Ramp"), std::string::npos);
-  EXPECT_NE(output::spectrum_report(grid, 16400, 16400).find(warning), std::string::npos);
+  EXPECT_EQ(program::spectrum_report(grid, 16399).find("from Ramp"), std::string::npos);
+  EXPECT_NE(program::spectrum_report(grid, 16400).find(warning), std::string::npos);
 }
 
 TEST(Spectrum, ModulusInScaledForm) {

@@ -3,10 +3,10 @@
 #include <cmath>
 #include <limits>
 
-#include "textio/forms.hpp"
-#include "textio/free_line.hpp"
+#include "number_text.hpp"
+#include <slipvel/text.hpp>
 
-namespace slipvel::textio {
+namespace slipvel::text {
 namespace {
 
 struct Case {
@@ -137,4 +137,4 @@ TEST(FreeLine, WrapsWhenAnItemWouldReachEighty) {
 }
 
 }  // namespace
-}  // namespace slipvel::textio
+}  // namespace slipvel::text

@@ -6,10 +6,10 @@
 #include <filesystem>
 
 #include "temp_dir.hpp"
-#include "textio/result_file.hpp"
-#include "textio/sink.hpp"
+#include "result_file.hpp"
+#include "sink.hpp"
 
-namespace slipvel::textio {
+namespace slipvel::program {
 namespace {
 
 using slipvel::testing::read_file;
@@ -84,4 +84,4 @@ TEST_F(ResultFileDeathTest, OpenFailureGivesTheSystemsReason) {
 }
 
 }  // namespace
-}  // namespace slipvel::textio
+}  // namespace slipvel::program

@@ -4,7 +4,7 @@
 #include <stdexcept>
 #include <vector>
 
-#include "source/slip_velocity.hpp"
+#include "slip_velocity.hpp"
 
 namespace slipvel::source {
 namespace {

@@ -1,5 +1,5 @@
 // The public interface: the same bits as the program, any source, every refusal.
-#include "slipvel/slipvel.hpp"
+#include <slipvel/slipvel.hpp>
 
 #include <gtest/gtest.h>
 
@@ -9,9 +9,9 @@
 #include <limits>
 #include <thread>
 
-#include "app/run.hpp"
+#include "run.hpp"
 #include "expected_run.hpp"
-#include "textio/sink.hpp"
+#include "sink.hpp"
 
 namespace slipvel {
 namespace {
@@ -19,11 +19,11 @@ namespace {
 using testing::split_lines;
 
 TEST(Library, BuiltInSourceGivesTheProgramsBytes) {
-  textio::MemorySink program;
-  app::run(program);
+  program::MemorySink fixed_run;
+  program::run(fixed_run);
   const SlipFunction f = slip_function({});
-  EXPECT_EQ(time_history_text(f), program.files.at("Vek_Slip.csv"));
-  EXPECT_EQ(spectrum_text(spectrum(f)), program.files.at("Vek_Amp.csv"));
+  EXPECT_EQ(time_history_text(f), fixed_run.files.at("Vek_Slip.csv"));
+  EXPECT_EQ(spectrum_text(spectrum(f)), fixed_run.files.at("Vek_Amp.csv"));
   check_texts(f);
   EXPECT_EQ(f.parameters.ts, 2.114 * 1.5);
   // The shape the program prints, to its 9 digits.

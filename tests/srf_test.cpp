@@ -11,7 +11,7 @@
 #include <limits>
 #include <random>
 
-#include "batch/srf.hpp"
+#include <slipvel/text.hpp>
 #include "expected_run.hpp"
 #include "run_process.hpp"
 
@@ -195,7 +195,7 @@ TEST(Srf, SamplesAreWrittenAsPrintfWritesThem) {
   for (const double v : values) {
     char expected[32], got[14] = {};
     std::snprintf(expected, sizeof expected, "%13.5e", v);
-    batch::put_sample(got, v);
+    text::put_srf_sample(got, v);
     if (std::string(got, 13) != expected && ++differences <= 5) {
       ADD_FAILURE() << std::hexfloat << v << ": \"" << std::string(got, 13) << "\" against \"" << expected << "\"";
     }

@@ -29,11 +29,19 @@
 
 namespace slipvel {
 
+/// The circle constant of the function and its spectrum, as the `slipvel`
+/// program has always formed them (not π to double precision: every bit of
+/// the results depends on it).
+inline constexpr double kPai = 3.141592654;
+
+/// The most samples a record may have.
+inline constexpr int kLargestNt = 4194304;
+
 /// The source. Default-constructed it is the `slipvel` program's built-in one.
 struct Parameters {
   double dt = 0.005;   ///< time step (s): finite, > 0; the record (nt − 1)·dt must reach ts
   int nt = 4096;       ///< number of samples: a power of two from 2 to 4194304
-  double fmax = 6.0;   ///< highest frequency (Hz): finite, > 0; sets td = 1/(3.141592654·fmax)
+  double fmax = 6.0;   ///< highest frequency (Hz): finite, > 0; sets td = 1/(kPai·fmax)
   double vm = 4.092;   ///< peak slip velocity of the parabolic stage (m/s): finite, > 0
   double slip = 1.0;   ///< target final slip (m): within the range the function carries
   double tr = 2.114;   ///< rise time, end of the inverse-square-root stage (s): finite, > 1.01·td
@@ -50,7 +58,7 @@ class ParameterError : public std::invalid_argument {
 
 /// The shape of the function, derived by the onset search.
 struct Shape {
-  double td;   ///< time of the peak slip velocity, 1/(3.141592654·fmax) (s)
+  double td;   ///< time of the peak slip velocity, peak_time(fmax) (s)
   double am;   ///< slip acceleration at t = 0, 2·vm/td (m/s²)
   double tb;   ///< onset of the inverse-square-root stage (s)
   double b;    ///< amplitude of the inverse-square-root stage (m·s^−1/2)
@@ -77,6 +85,19 @@ struct Spectrum {
   std::vector<double> acceleration;  ///< velocity amplitude × 2π·f (m/s)
 };
 
+/// Returns td, the time of the peak slip velocity (s), 1/(kPai·fmax) for
+/// `fmax` in Hz.
+double peak_time(double fmax);
+
+/// Returns the stopping time (s): `ts` as given, or tr × 1.5.
+double stopping_time(const Parameters& parameters);
+
+/// Returns the source on the shortest power-of-two record (at most its own nt)
+/// that holds every sample up to the first at rest after ts. Samples do not
+/// depend on the record's length, so these are the very samples of the whole
+/// record, for less work where the tail of zeros is not needed.
+Parameters shortened_record(const Parameters& parameters);
+
 /// Checks `parameters`, runs the onset search and samples the function.
 /// Throws ParameterError listing every problem, including a target slip outside
 /// the range the function carries for the other parameters (the message gives
@@ -87,8 +108,19 @@ SlipFunction slip_function(const Parameters& parameters);
 /// returns if it would not; it runs the onset search but samples nothing.
 void check_parameters(const Parameters& parameters);
 
-/// Transforms the velocity history (forward, with the program's circle constant
-/// 3.141592654, scaled by dt) and returns nt/2 − 1 rows of amplitudes.
+/// The frequency grid of the spectrum of a record of nt samples at dt.
+struct SpectrumGrid {
+  double dur;  ///< record length nt·dt (s)
+  double dom;  ///< angular-frequency step 2·kPai/dur (rad/s)
+  int nom;     ///< nt/2: one more than the frequency index of the last row
+  double eom;  ///< nom·dom, the Nyquist angular frequency (rad/s)
+};
+
+/// Returns the grid of the spectrum of `nt` samples `dt` apart (dt in s).
+SpectrumGrid spectrum_grid(double dt, int nt);
+
+/// Transforms the velocity history (forward, with the circle constant kPai,
+/// conjugated and scaled by dt) and returns nt/2 − 1 rows of amplitudes.
 Spectrum spectrum(const SlipFunction& function);
 
 /// Returns exactly what `slipvel` writes to Vek_Slip.csv for this source.

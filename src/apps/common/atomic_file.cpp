@@ -1,0 +1,115 @@
+#include "common/atomic_file.hpp"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+
+#include "common/write_all.hpp"
+
+namespace slipvel::apps {
+namespace {
+
+std::filesystem::path folder_of(const std::filesystem::path& path) {
+  return path.parent_path().empty() ? std::filesystem::path(".") : path.parent_path();
+}
+
+// A name beside `path` that no result takes (no id starts with '.').
+std::string hidden_name(const std::filesystem::path& path, std::string_view suffix) {
+  std::string name = ".";
+  name += path.filename().string();
+  name += suffix;
+  return (folder_of(path) / name).string();
+}
+
+}  // namespace
+
+mode_t read_umask() {
+  const mode_t mask = ::umask(0);
+  ::umask(mask);
+  return mask;
+}
+
+// Without a name, the file is made without holding the folder's lock, which
+// many jobs writing into one folder would otherwise wait for, and it needs one
+// directory operation (the link) instead of two.
+AtomicFile::AtomicFile(std::filesystem::path path, mode_t umask) : path_(std::move(path)) {
+  fd_ = ::open(folder_of(path_).c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0666);  // 0666 less the umask
+  if (fd_ >= 0) return;
+  temporary_ = hidden_name(path_, ".XXXXXX");
+  fd_ = ::mkostemp(temporary_.data(), O_CLOEXEC);
+  if (fd_ < 0) {
+    temporary_.clear();
+    fail(errno);
+  }
+  if (::fchmod(fd_, 0666 & ~umask) != 0) fail(errno);
+}
+
+AtomicFile::~AtomicFile() {
+  if (fd_ >= 0) ::close(fd_);
+  if (!committed_ && !temporary_.empty()) ::unlink(temporary_.c_str());
+}
+
+void AtomicFile::fail(int error) { throw WriteError(path_.string() + ": " + std::strerror(error)); }
+
+void AtomicFile::write(std::string_view bytes) {
+  if (const int error = write_all(fd_, bytes); error != 0) fail(error);
+}
+
+// A file without a name is linked to its final name; where a file of that name
+// exists, to a temporary name first, which is then renamed over it.
+void AtomicFile::link_into_place() {
+  const std::string self = "/proc/self/fd/" + std::to_string(fd_);
+  if (::linkat(AT_FDCWD, self.c_str(), AT_FDCWD, path_.c_str(), AT_SYMLINK_FOLLOW) == 0) return;
+  if (errno != EEXIST) fail(errno);
+  static std::atomic<unsigned> counter{0};
+  for (;;) {
+    std::string suffix = ".";
+    suffix.append(std::to_string(::getpid())).append(".").append(std::to_string(counter++));
+    temporary_ = hidden_name(path_, suffix);
+    if (::linkat(AT_FDCWD, self.c_str(), AT_FDCWD, temporary_.c_str(), AT_SYMLINK_FOLLOW) == 0) break;
+    if (errno != EEXIST) {
+      const int error = errno;
+      temporary_.clear();
+      fail(error);
+    }
+  }
+  if (::rename(temporary_.c_str(), path_.c_str()) != 0) fail(errno);
+  temporary_.clear();
+}
+
+// No fsync: the files are results that can be made again, the link or rename
+// already keeps readers from seeing a part, and a sync per file would cost
+// more than computing it.
+void AtomicFile::commit() {
+  if (temporary_.empty()) {
+    link_into_place();
+    // Every byte is written; a close that still fails takes the name away again.
+    committed_ = true;
+    const int fd = fd_;
+    fd_ = -1;
+    if (::close(fd) != 0 && errno != EINTR) {
+      const int error = errno;
+      ::unlink(path_.c_str());
+      fail(error);
+    }
+    return;
+  }
+  const int fd = fd_;
+  fd_ = -1;
+  if (::close(fd) != 0 && errno != EINTR) fail(errno);
+  if (::rename(temporary_.c_str(), path_.c_str()) != 0) fail(errno);
+  committed_ = true;
+}
+
+void write_atomically(const std::filesystem::path& path, std::string_view content, mode_t umask) {
+  AtomicFile file(path, umask);
+  file.write(content);
+  file.commit();
+}
+
+}  // namespace slipvel::apps

@@ -1,0 +1,52 @@
+// Result files that are complete or absent.
+#pragma once
+
+#include <filesystem>
+#include <stdexcept>
+#include <string>
+#include <string_view>
+#include <sys/types.h>
+
+namespace slipvel::apps {
+
+// A result file that could not be written: its path and the system's reason.
+class WriteError : public std::runtime_error {
+ public:
+  using std::runtime_error::runtime_error;
+};
+
+// The process's file-creation mask, read once while only one thread runs
+// (reading it means setting it for a moment).
+mode_t read_umask();
+
+// A file written in pieces that takes its final name only at commit(), once
+// every byte is written: a reader sees the old file or the whole new one,
+// never a part. It is made in the final folder (so the naming is atomic),
+// without a name where the system allows (O_TMPFILE), else under a temporary
+// one starting with '.'. It gets 0666 less `umask`, the mode of a new file.
+// Every failure throws WriteError with the final path and the system's
+// reason; a file not committed is removed.
+class AtomicFile {
+ public:
+  AtomicFile(std::filesystem::path path, mode_t umask);
+  AtomicFile(const AtomicFile&) = delete;
+  AtomicFile& operator=(const AtomicFile&) = delete;
+  ~AtomicFile();
+
+  void write(std::string_view bytes);
+  void commit();
+
+ private:
+  [[noreturn]] void fail(int error);
+  void link_into_place();
+
+  std::filesystem::path path_;
+  std::string temporary_;  // the temporary name, or empty for a file without a name
+  int fd_ = -1;
+  bool committed_ = false;
+};
+
+// The whole of `content` as one AtomicFile.
+void write_atomically(const std::filesystem::path& path, std::string_view content, mode_t umask);
+
+}  // namespace slipvel::apps

@@ -1,0 +1,112 @@
+#include "common/batch.hpp"
+
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+
+#include <slipvel/text.hpp>
+
+#include "common/atomic_file.hpp"
+#include "common/parallel.hpp"
+#include "common/progress.hpp"
+
+namespace slipvel::apps {
+namespace {
+
+void create_folder(const std::filesystem::path& folder) {
+  std::error_code error;
+  std::filesystem::create_directories(folder, error);
+  if (error) throw WriteError(folder.string() + ": " + error.message());
+}
+
+void append_number(std::string& out, double value) {
+  out += ',';
+  out += text::shortest(value);
+}
+
+}  // namespace
+
+std::vector<Problem> check_sources(const std::vector<Source>& sources, int jobs, bool csv_files) {
+  std::vector<std::string> refusals(sources.size());
+  for_each_index(sources.size(), jobs, [&](std::size_t i) {
+    try {
+      if (csv_files) {
+        check_texts(sources[i].parameters);
+      } else {
+        check_parameters(sources[i].parameters);
+      }
+    } catch (const ParameterError& e) {
+      refusals[i] = e.what();
+    }
+  });
+  std::vector<Problem> problems;
+  for (std::size_t i = 0; i < sources.size(); ++i) {
+    std::string_view message = refusals[i];
+    while (!message.empty()) {
+      const std::size_t end = message.find('\n');
+      problems.push_back({sources[i].line, std::string(message.substr(0, end))});
+      message.remove_prefix(end == std::string_view::npos ? message.size() : end + 1);
+    }
+  }
+  return problems;
+}
+
+SummaryRow summarize(const SlipFunction& f) {
+  SummaryRow row{f.shape, 0, 0, 0};
+  if (f.velocity.empty()) return row;
+  const auto peak = std::max_element(f.velocity.begin(), f.velocity.end());  // the first of equal peaks
+  row.final_displacement = f.displacement.back();
+  row.peak_velocity = *peak;
+  row.peak_time = f.time[static_cast<std::size_t>(peak - f.velocity.begin())];
+  return row;
+}
+
+std::string summary_text(const std::vector<Source>& sources, const std::vector<SummaryRow>& rows) {
+  std::string text = "id,dt,nt,fmax,vm,slip,tr,ts,td,am,tb,b,c,ar,eps,final_displacement,peak_velocity,peak_time\n";
+  for (std::size_t i = 0; i < sources.size(); ++i) {
+    const Parameters& p = sources[i].parameters;
+    const SummaryRow& r = rows[i];
+    text += sources[i].id;
+    append_number(text, p.dt);
+    text += ',';
+    text += std::to_string(p.nt);
+    for (const double value : {p.fmax, p.vm, p.slip, p.tr, stopping_time(p), r.shape.td, r.shape.am,
+                               r.shape.tb, r.shape.b, r.shape.c, r.shape.ar, r.shape.eps, r.final_displacement,
+                               r.peak_velocity, r.peak_time}) {
+      append_number(text, value);
+    }
+    text += '\n';
+  }
+  return text;
+}
+
+void write_batch(const std::vector<Source>& sources, const Settings& settings) {
+  create_folder(settings.folder);
+  const std::filesystem::path summary = settings.folder / "summary.csv";
+  if (::unlink(summary.c_str()) != 0 && errno != ENOENT) throw WriteError(summary.string() + ": " + std::strerror(errno));
+
+  Progress progress(sources.size(), settings.progress);
+  std::vector<SummaryRow> rows(sources.size());
+  for_each_index(sources.size(), settings.jobs, [&](std::size_t i) {
+    const SlipFunction f = slip_function(sources[i].parameters);
+    const std::string& id = sources[i].id;
+    write_atomically(settings.folder / (id + "_slip.csv"), time_history_text(f), settings.umask);
+    write_atomically(settings.folder / (id + "_amp.csv"), spectrum_text(spectrum(f)), settings.umask);
+    rows[i] = summarize(f);
+    progress.advance();
+  });
+  progress.finish();
+  write_atomically(summary, summary_text(sources, rows), settings.umask);
+}
+
+void write_single(const Parameters& parameters, const Settings& settings) {
+  const SlipFunction f = slip_function(parameters);
+  check_texts(f);
+  create_folder(settings.folder);
+  write_atomically(settings.folder / "Vek_Slip.csv", time_history_text(f), settings.umask);
+  write_atomically(settings.folder / "Vek_Amp.csv", spectrum_text(spectrum(f)), settings.umask);
+}
+
+}  // namespace slipvel::apps

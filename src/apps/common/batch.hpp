@@ -1,0 +1,43 @@
+// Many sources at once: check them all, then write their files and a summary.
+#pragma once
+
+#include <filesystem>
+#include <string>
+#include <sys/types.h>
+#include <vector>
+
+#include <slipvel/slipvel.hpp>
+
+#include "common/table.hpp"
+
+namespace slipvel::apps {
+
+struct Settings {
+  std::filesystem::path folder;  // where the files go; created if missing
+  int jobs = 1;                  // sources computed at a time
+  bool progress = false;         // show progress on standard error
+  mode_t umask = 022;            // the process's file-creation mask
+};
+
+// Each source the library refuses (it cannot carry the slip, or, with
+// `csv_files`, the result files could not show its rows), with the library's
+// message, one problem per line.
+std::vector<Problem> check_sources(const std::vector<Source>& sources, int jobs, bool csv_files = true);
+
+// The summary's header and one row per source, in table order.
+struct SummaryRow {
+  Shape shape;
+  double final_displacement, peak_velocity, peak_time;
+};
+SummaryRow summarize(const SlipFunction& f);
+std::string summary_text(const std::vector<Source>& sources, const std::vector<SummaryRow>& rows);
+
+// Writes <id>_slip.csv and <id>_amp.csv for every source, then summary.csv
+// (an older one is removed first, so its presence means the batch completed).
+// Throws WriteError at the first failure; files finished before it stay.
+void write_batch(const std::vector<Source>& sources, const Settings& settings);
+
+// Writes Vek_Slip.csv and Vek_Amp.csv for one source. Throws ParameterError or WriteError.
+void write_single(const Parameters& parameters, const Settings& settings);
+
+}  // namespace slipvel::apps

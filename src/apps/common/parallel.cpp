@@ -1,0 +1,37 @@
+#include "common/parallel.hpp"
+
+#include <algorithm>
+#include <atomic>
+#include <exception>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+namespace slipvel::apps {
+
+void for_each_index(std::size_t count, int jobs, const std::function<void(std::size_t)>& work) {
+  std::atomic<std::size_t> next{0};
+  std::atomic<bool> stop{false};
+  std::exception_ptr first_error;
+  std::mutex error_mutex;
+  const auto worker = [&] {
+    for (std::size_t i; !stop && (i = next++) < count;) {
+      try {
+        work(i);
+      } catch (...) {
+        const std::lock_guard lock(error_mutex);
+        if (!first_error) first_error = std::current_exception();
+        stop = true;
+      }
+    }
+  };
+  const auto threads = static_cast<std::size_t>(std::max(1, jobs));
+  {
+    std::vector<std::jthread> pool;
+    for (std::size_t t = 1; t < std::min(threads, count); ++t) pool.emplace_back(worker);
+    worker();
+  }
+  if (first_error) std::rethrow_exception(first_error);
+}
+
+}  // namespace slipvel::apps

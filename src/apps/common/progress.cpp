@@ -1,0 +1,35 @@
+#include "common/progress.hpp"
+
+#include <unistd.h>
+
+#include <cstdio>
+
+namespace slipvel::apps {
+
+Progress::Progress(std::size_t total, bool enabled) : total_(total), enabled_(enabled) {}
+
+void Progress::advance() {
+  const std::size_t done = ++done_;
+  if (!enabled_) return;
+  std::unique_lock lock(draw_mutex_, std::try_to_lock);
+  if (!lock.owns_lock() || Clock::now() - last_draw_ < std::chrono::milliseconds(100)) return;
+  draw(done);
+}
+
+void Progress::finish() {
+  if (!enabled_) return;
+  const std::lock_guard lock(draw_mutex_);
+  draw(done_);
+  std::fputs("\n", stderr);
+}
+
+void Progress::draw(std::size_t done) {
+  last_draw_ = Clock::now();
+  const double seconds = std::chrono::duration<double>(last_draw_ - start_).count();
+  const double rate = seconds > 0 ? static_cast<double>(done) / seconds : 0;
+  const double left = rate > 0 ? static_cast<double>(total_ - done) / rate : 0;
+  std::fprintf(stderr, "\r%zu/%zu sources, %.0f/s, %.0f s left   ", done, total_, rate, left);
+  std::fflush(stderr);
+}
+
+}  // namespace slipvel::apps

@@ -1,0 +1,154 @@
+#include "common/srf.hpp"
+
+#include <algorithm>
+#include <array>
+#include <cmath>
+#include <cstdint>
+#include <cstdio>
+#include <cstring>
+#include <limits>
+#include <exception>
+#include <optional>
+#include <thread>
+
+#include "common/atomic_file.hpp"
+#include "common/parallel.hpp"
+#include "common/progress.hpp"
+
+namespace slipvel::apps {
+namespace {
+
+constexpr double kOpen = std::numeric_limits<double>::infinity();
+
+enum PointColumn { kLon, kLat, kDep, kStk, kDip, kRake, kArea, kTinit, kVs, kDen };
+
+const std::array<NumberColumn, 11> kPlaneColumns = {{
+    {"elon", "degrees", -180, 360, false},
+    {"elat", "degrees", -90, 90, false},
+    {"nstk", "", 1, kOpen, false, true, true},
+    {"ndip", "", 1, kOpen, false, true, true},
+    {"len", "km", 0, kOpen, true},
+    {"wid", "km", 0, kOpen, true},
+    {"stk", "degrees", 0, 360, false},
+    {"dip", "degrees", 0, 90, false},
+    {"dtop", "km", 0, kOpen, false},
+    {"shyp", "km", -kOpen, kOpen, false},
+    {"dhyp", "km", 0, kOpen, false},
+}};
+
+srf::Plane plane_of(const std::array<double, kPlaneColumns.size()>& v) {
+  return {v[0], v[1], static_cast<int>(v[2]), static_cast<int>(v[3]), v[4], v[5], v[6], v[7], v[8], v[9], v[10]};
+}
+
+}  // namespace
+
+std::vector<NumberColumn> point_columns(srf::Version version) {
+  const bool v2 = version == srf::Version::k2;
+  return {
+      {"lon", "degrees", -180, 360, false},
+      {"lat", "degrees", -90, 90, false},
+      {"dep", "km", 0, kOpen, false},
+      {"stk", "degrees", 0, 360, false},
+      {"dip", "degrees", 0, 90, false},
+      {"rake", "degrees", -180, 360, false},
+      {"area", "m^2", 0, kOpen, true},
+      {"tinit", "s", 0, kOpen, false},
+      {"vs", "m/s", 0, kOpen, true, v2},
+      {"den", "kg/m^3", 0, kOpen, true, v2},
+  };
+}
+
+PlanesTable read_planes(std::string_view text) {
+  std::vector<CsvColumn> columns;
+  for (const NumberColumn& c : kPlaneColumns) columns.push_back({c.name, true});
+  const CsvTable csv = read_csv(text, columns);
+  PlanesTable table{{}, csv.problems};
+  for (const CsvRow& row : csv.rows) {
+    std::array<double, kPlaneColumns.size()> values{};
+    bool ok = true;
+    for (std::size_t c = 0; c < kPlaneColumns.size(); ++c) {
+      if (auto problem = read_field(kPlaneColumns[c], row.fields[*csv.position[c]], values[c])) {
+        table.problems.push_back({row.line, std::move(*problem)});
+        ok = false;
+      }
+    }
+    if (ok) table.planes.push_back(plane_of(values));
+  }
+  std::stable_sort(table.problems.begin(), table.problems.end(),
+                   [](const Problem& a, const Problem& b) { return a.line < b.line; });
+  return table;
+}
+
+srf::Point point_of(const Source& source) {
+  const std::vector<double>& x = source.extra;
+  return {x[kLon], x[kLat], x[kDep], x[kStk], x[kDip], x[kRake], x[kArea], x[kTinit], x[kVs], x[kDen]};
+}
+
+long long points_in(const std::vector<srf::Plane>& planes) {
+  long long count = 0;
+  for (const srf::Plane& p : planes) count += static_cast<long long>(p.nstk) * p.ndip;
+  return count;
+}
+
+void write_srf(const std::vector<Source>& sources, const std::vector<srf::Plane>& planes, srf::Version version,
+               const std::filesystem::path& path, const Settings& settings) {
+  // Segment boundaries: version 2.0 with planes starts a POINTS block at each.
+  std::vector<std::size_t> block_starts{0};
+  if (version == srf::Version::k2) {
+    for (std::size_t i = 0, start = 0; i + 1 < planes.size(); ++i) {
+      start += static_cast<std::size_t>(planes[i].nstk) * static_cast<std::size_t>(planes[i].ndip);
+      block_starts.push_back(start);
+    }
+  }
+  AtomicFile file(path, settings.umask);
+  file.write(srf::head_text(planes, version));
+  Progress progress(sources.size(), settings.progress);
+
+  // The points are made a chunk at a time on every job; while one chunk is
+  // made, the one before is written, in table order, by a thread of its own.
+  constexpr std::size_t kChunk = 256;
+  std::size_t block = 0;
+  const auto write_chunk = [&](std::size_t first, const std::vector<std::string>& texts) {
+    for (std::size_t i = 0; i < texts.size(); ++i) {
+      const std::size_t point = first + i;
+      if (block < block_starts.size() && point == block_starts[block]) {
+        const std::size_t end = block + 1 < block_starts.size() ? block_starts[block + 1] : sources.size();
+        file.write(srf::points_line(end - point));
+        ++block;
+      }
+      file.write(texts[i]);
+    }
+  };
+  const auto make_chunk = [&](std::size_t first, std::vector<std::string>& texts) {
+    texts.assign(std::min(kChunk, sources.size() - first), {});
+    for_each_index(texts.size(), settings.jobs, [&](std::size_t i) {
+      const Source& source = sources[first + i];
+      // The shortened record holds every sample the file takes, for less work.
+      texts[i] = srf::point_text(point_of(source), slip_function(shortened_record(source.parameters)), version);
+      progress.advance();
+    });
+  };
+
+  std::vector<std::string> made, writing;
+  if (!sources.empty()) make_chunk(0, made);
+  for (std::size_t first = 0; first < sources.size(); first += kChunk) {
+    std::swap(made, writing);
+    std::exception_ptr write_error;
+    {
+      std::jthread writer([&] {
+        try {
+          write_chunk(first, writing);
+        } catch (...) {
+          write_error = std::current_exception();
+        }
+      });
+      if (first + kChunk < sources.size()) make_chunk(first + kChunk, made);
+    }
+    if (write_error) std::rethrow_exception(write_error);
+  }
+  if (sources.empty()) file.write(srf::points_line(0));
+  progress.finish();
+  file.commit();
+}
+
+}  // namespace slipvel::apps

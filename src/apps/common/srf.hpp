@@ -1,0 +1,42 @@
+// A whole rupture as one Standard Rupture Format (SRF) file, from a points
+// table and an optional planes table.
+#pragma once
+
+#include <filesystem>
+#include <string_view>
+#include <vector>
+
+#include <slipvel/slipvel.hpp>
+#include <slipvel/srf.hpp>
+
+#include "common/batch.hpp"
+#include "common/table.hpp"
+
+namespace slipvel::apps {
+
+// The point columns of the table, in this order in Source::extra: lon, lat
+// (degrees), dep (km), stk, dip, rake (degrees), area (m²), tinit (s), then
+// vs (m/s) and den (kg/m³), which version 1.0 accepts but does not read.
+std::vector<NumberColumn> point_columns(srf::Version version);
+
+// The SRF point of a row of the points table.
+srf::Point point_of(const Source& source);
+
+struct PlanesTable {
+  std::vector<srf::Plane> planes;
+  std::vector<Problem> problems;
+};
+
+// Reads a planes table: a header with exactly elon,elat,nstk,ndip,len,wid,stk,
+// dip,dtop,shyp,dhyp in any order, then one segment per row.
+PlanesTable read_planes(std::string_view text);
+
+// The number of points the planes hold: the sum of nstk·ndip.
+long long points_in(const std::vector<srf::Plane>& planes);
+
+// Writes the whole file: head, then the points in table order (one POINTS
+// block, or with version 2.0 and planes one per segment). Throws WriteError.
+void write_srf(const std::vector<Source>& sources, const std::vector<srf::Plane>& planes, srf::Version version,
+               const std::filesystem::path& path, const Settings& settings);
+
+}  // namespace slipvel::apps

@@ -1,0 +1,233 @@
+#include "common/table.hpp"
+
+#include <algorithm>
+#include <array>
+#include <charconv>
+#include <cmath>
+#include <optional>
+#include <unordered_map>
+
+#include <slipvel/text.hpp>
+
+namespace slipvel::apps {
+namespace {
+
+constexpr std::array<std::string_view, 7> kParameterColumns = {"dt", "nt", "fmax", "vm", "slip", "tr", "ts"};
+constexpr std::size_t kLongestId = 64;
+
+Parsed parsed(std::string_view text, std::from_chars_result result) {
+  if (text.empty() || result.ptr != text.data() + text.size()) return Parsed::kNotANumber;
+  if (result.ec == std::errc::result_out_of_range) return Parsed::kOutOfRange;
+  return result.ec == std::errc() ? Parsed::kOk : Parsed::kNotANumber;
+}
+
+std::string range_rule(const NumberColumn& c) {
+  const std::string unit = c.unit.empty() ? "" : " " + c.unit;
+  if (std::isinf(c.most)) {
+    return (c.least_excluded ? "must be greater than " : "must be at least ") + text::shortest(c.least) + unit;
+  }
+  return "must be from " + text::shortest(c.least) + " to " + text::shortest(c.most) + unit;
+}
+
+bool in_range(const NumberColumn& c, double value) {
+  const bool above = c.least_excluded ? value > c.least : value >= c.least;
+  return above && value <= c.most && (!c.whole || value == std::floor(value));
+}
+
+// The columns of a source table: id, the parameters, then the extras.
+std::vector<CsvColumn> source_columns(const std::vector<NumberColumn>& extra) {
+  std::vector<CsvColumn> columns{{"id", true}};
+  for (const std::string_view name : kParameterColumns) columns.push_back({name, false});
+  for (const NumberColumn& e : extra) columns.push_back({e.name, e.required});
+  return columns;
+}
+
+std::string quoted(std::string_view text) {
+  std::string q = "\"";
+  return q.append(text).append("\"");
+}
+
+// Sets the parameter of column `index` from `text`.
+Parsed set_parameter(Parameters& p, std::size_t index, std::string_view text) {
+  if (index == 1) return parse_integer(text, p.nt);
+  double value = 0;
+  const Parsed result = parse_number(text, value);
+  if (result != Parsed::kOk) return result;
+  switch (index) {
+    case 0: p.dt = value; break;
+    case 2: p.fmax = value; break;
+    case 3: p.vm = value; break;
+    case 4: p.slip = value; break;
+    case 5: p.tr = value; break;
+    default: p.ts = value; break;
+  }
+  return result;
+}
+
+std::string unreadable(std::string_view name, std::string_view text, Parsed why, bool integer) {
+  const char* rule = why == Parsed::kOutOfRange ? ": is beyond the range of numbers"
+                     : integer                  ? ": must be a whole number"
+                                                : ": must be a decimal or exponent number";
+  return std::string(name) + " = " + std::string(text) + rule;
+}
+
+// The row's source: its id, its parameters over the defaults, its extra values.
+void read_source(const CsvTable& csv, const CsvRow& row, const Parameters& defaults,
+                 const std::vector<NumberColumn>& extra, Table& table) {
+  const auto field = [&](std::size_t column) -> std::optional<std::string_view> {
+    if (!csv.position[column]) return std::nullopt;
+    return row.fields[*csv.position[column]];
+  };
+  const int number = row.line;
+  const std::size_t problems_before = table.problems.size();
+  Source source{number, std::string(*field(0)), defaults, std::vector<double>(extra.size())};
+  if (!valid_id(source.id)) {
+    table.problems.push_back({number, "id = " + quoted(source.id) + ": must be 1 to 64 letters, digits, _, - or ., "
+                                      "not starting with ."});
+  }
+  for (std::size_t i = 0; i < kParameterColumns.size(); ++i) {
+    const auto text = field(1 + i);
+    if (!text || text->empty()) continue;
+    if (const Parsed why = set_parameter(source.parameters, i, *text); why != Parsed::kOk) {
+      table.problems.push_back({number, unreadable(kParameterColumns[i], *text, why, i == 1)});
+    }
+  }
+  for (std::size_t e = 0; e < extra.size(); ++e) {
+    const auto text = field(1 + kParameterColumns.size() + e);
+    if (!extra[e].required || !text) continue;
+    if (auto problem = read_field(extra[e], *text, source.extra[e])) {
+      table.problems.push_back({number, std::move(*problem)});
+    }
+  }
+  if (table.problems.size() == problems_before) table.sources.push_back(std::move(source));
+}
+
+void check_unique_ids(Table& table) {
+  std::unordered_map<std::string_view, int> first_line;
+  for (const Source& s : table.sources) {
+    const auto [where, fresh] = first_line.emplace(s.id, s.line);
+    if (!fresh) {
+      table.problems.push_back({s.line, "duplicate id \"" + s.id + "\", first on line " + std::to_string(where->second)});
+    }
+  }
+  std::stable_sort(table.problems.begin(), table.problems.end(),
+                   [](const Problem& a, const Problem& b) { return a.line < b.line; });
+}
+
+}  // namespace
+
+std::string_view trim(std::string_view text) {
+  const auto blank = [](char c) { return c == ' ' || c == '\t' || c == '\r'; };
+  while (!text.empty() && blank(text.front())) text.remove_prefix(1);
+  while (!text.empty() && blank(text.back())) text.remove_suffix(1);
+  return text;
+}
+
+std::vector<std::string_view> split_fields(std::string_view line) {
+  std::vector<std::string_view> fields;
+  for (;;) {
+    const std::size_t comma = line.find(',');
+    fields.push_back(trim(line.substr(0, comma)));
+    if (comma == std::string_view::npos) return fields;
+    line.remove_prefix(comma + 1);
+  }
+}
+
+std::optional<std::string> read_field(const NumberColumn& column, std::string_view text, double& value) {
+  if (const Parsed why = parse_number(text, value); why != Parsed::kOk) {
+    return unreadable(column.name, text, why, column.whole);
+  }
+  if (!in_range(column, value)) {
+    return column.name + " = " + std::string(text) + ": " + range_rule(column) + (column.whole ? ", a whole number" : "");
+  }
+  return std::nullopt;
+}
+
+void for_each_content_line(std::string_view text, const std::function<void(int, std::string_view)>& line) {
+  constexpr std::string_view kByteOrderMark = "\xEF\xBB\xBF";  // spreadsheets put it before UTF-8 tables
+  if (text.substr(0, kByteOrderMark.size()) == kByteOrderMark) text.remove_prefix(kByteOrderMark.size());
+  int number = 0;
+  while (!text.empty()) {
+    const std::size_t end = text.find('\n');
+    const std::string_view content = trim(text.substr(0, end));
+    text.remove_prefix(end == std::string_view::npos ? text.size() : end + 1);
+    ++number;
+    if (!content.empty() && content.front() != '#') line(number, content);
+  }
+}
+
+bool valid_id(std::string_view id) {
+  if (id.empty() || id.size() > kLongestId || id.front() == '.') return false;
+  return std::all_of(id.begin(), id.end(), [](char c) {
+    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '_' || c == '-' ||
+           c == '.';
+  });
+}
+
+Parsed parse_number(std::string_view text, double& value) {
+  if (!text.empty() && text.front() == '+') text.remove_prefix(1);
+  // from_chars would also take "inf", "nan" and "infinity": decimal texts only.
+  const bool decimal = !text.empty() && std::all_of(text.begin(), text.end(), [](char c) {
+    return (c >= '0' && c <= '9') || c == '.' || c == 'e' || c == 'E' || c == '-' || c == '+';
+  });
+  if (!decimal) return Parsed::kNotANumber;
+  return parsed(text, std::from_chars(text.data(), text.data() + text.size(), value));
+}
+
+Parsed parse_integer(std::string_view text, int& value) {
+  if (!text.empty() && text.front() == '+') text.remove_prefix(1);
+  return parsed(text, std::from_chars(text.data(), text.data() + text.size(), value));
+}
+
+CsvTable read_csv(std::string_view text, const std::vector<CsvColumn>& columns) {
+  CsvTable table;
+  table.position.resize(columns.size());
+  std::size_t width = 0;
+  bool header_read = false, broken_header = false;
+  for_each_content_line(text, [&](int number, std::string_view content) {
+    if (broken_header) return;  // rows cannot be read against a broken header
+    std::vector<std::string_view> fields = split_fields(content);
+    if (header_read) {
+      if (fields.size() == width) {
+        table.rows.push_back({number, std::move(fields)});
+      } else {
+        table.problems.push_back(
+            {number, std::to_string(fields.size()) + " fields, the header has " + std::to_string(width)});
+      }
+      return;
+    }
+    header_read = true;
+    width = fields.size();
+    std::unordered_map<std::string_view, bool> seen;
+    for (std::size_t i = 0; i < fields.size(); ++i) {
+      const auto c = std::find_if(columns.begin(), columns.end(), [&](const CsvColumn& k) { return k.name == fields[i]; });
+      if (seen[fields[i]]) {
+        table.problems.push_back({number, "duplicate column " + quoted(fields[i])});
+      } else if (c == columns.end()) {
+        table.problems.push_back({number, "unknown column " + quoted(fields[i])});
+      } else {
+        table.position[static_cast<std::size_t>(c - columns.begin())] = i;
+      }
+      seen[fields[i]] = true;
+    }
+    for (std::size_t c = 0; c < columns.size(); ++c) {
+      if (columns[c].required && !table.position[c]) {
+        table.problems.push_back({number, "no " + std::string(columns[c].name) + " column"});
+      }
+    }
+    broken_header = !table.problems.empty();
+  });
+  if (!header_read) table.problems.push_back({0, "no header: the table is empty"});
+  return table;
+}
+
+Table read_table(std::string_view text, const Parameters& defaults, const std::vector<NumberColumn>& extra) {
+  const CsvTable csv = read_csv(text, source_columns(extra));
+  Table table;
+  table.problems = csv.problems;
+  for (const CsvRow& row : csv.rows) read_source(csv, row, defaults, extra, table);
+  check_unique_ids(table);  // and puts the problems in line order
+  return table;
+}
+
+}  // namespace slipvel::apps

@@ -1,0 +1,174 @@
+// slipvel-batch: the slip-velocity function for one source given by options,
+// or for every source of a table, written as the program's result files.
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <CLI/CLI.hpp>
+#include <algorithm>
+#include <cerrno>
+#include <csignal>
+#include <cstdio>
+#include <cstring>
+#include <thread>
+
+#include "common/atomic_file.hpp"
+#include "common/batch.hpp"
+#include "common/srf.hpp"
+#include "common/table.hpp"
+
+namespace {
+
+using namespace slipvel;
+using namespace slipvel::apps;
+
+constexpr int kUsageOrInput = 2;  // bad options, a bad table, parameters that cannot work
+constexpr int kWriteFailed = 1;
+constexpr std::size_t kProblemsShown = 20;
+
+struct Request {
+  Parameters defaults;
+  double ts = 0;
+  std::string table;
+  std::filesystem::path folder = ".";
+  int jobs = static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
+  bool quiet = false;
+  std::string srf, planes, srf_version = "1.0";
+};
+
+void add_options(CLI::App& app, Request& r) {
+  app.add_option("--dt", r.defaults.dt, "time step (s)")->type_name("S")->capture_default_str()->group("Source");
+  app.add_option("--nt", r.defaults.nt, "number of samples, a power of two")->type_name("N")->capture_default_str()->group("Source");
+  app.add_option("--fmax", r.defaults.fmax, "highest frequency (Hz); sets td = 1/(3.141592654*fmax)")->type_name("HZ")
+      ->capture_default_str()->group("Source");
+  app.add_option("--vm", r.defaults.vm, "peak slip velocity (m/s)")->type_name("M/S")->capture_default_str()->group("Source");
+  app.add_option("--slip", r.defaults.slip, "target final slip (m)")->type_name("M")->capture_default_str()->group("Source");
+  app.add_option("--tr", r.defaults.tr, "rise time (s)")->type_name("S")->capture_default_str()->group("Source");
+  app.add_option("--ts", r.ts, "stopping time (s) [default: 1.5 x tr]")->type_name("S")->group("Source");
+  CLI::Option* table = app.add_option("--table", r.table,
+                 "CSV table of sources, one per row ('-': standard input); header: id and any of "
+                 "dt,nt,fmax,vm,slip,tr,ts (missing columns and empty fields take the options' values)")->type_name("FILE")
+      ->group("Input");
+  CLI::Option* output = app.add_option("-o,--output", r.folder, "folder for the result files, created if missing")->type_name("DIR")
+                            ->capture_default_str()->group("Output");
+  CLI::Option* srf = app.add_option("--srf", r.srf,
+                                    "write the table's sources as one Standard Rupture Format file FILE instead "
+                                    "(the table then needs lon,lat,dep,stk,dip,rake,area,tinit; vs,den for 2.0)")->type_name("FILE")
+                         ->group("Output")->excludes(output)->needs(table);
+  app.add_option("--planes", r.planes,
+                 "CSV of fault segments for the SRF PLANE block: elon,elat,nstk,ndip,len,wid,stk,dip,dtop,shyp,"
+                 "dhyp (several SRF readers require the PLANE block)")->type_name("FILE")
+      ->group("Output")->needs(srf);
+  app.add_option("--srf-version", r.srf_version, "SRF version, 1.0 (read by more codes) or 2.0")->type_name("V")
+      ->check(CLI::IsMember({"1.0", "2.0"}))->capture_default_str()->group("Output")->needs(srf);
+  app.add_option("-j,--jobs", r.jobs, "sources computed at a time [default: the number of processors]")
+      ->type_name("N")->check(CLI::Range(1, 4096).description(""))->group("Run");
+  app.add_flag("--quiet", r.quiet, "no progress line on a terminal")->group("Run");
+}
+
+// The whole table, from a file or (for "-") standard input; false with the
+// system's reason if it cannot be read.
+bool read_whole(const std::string& name, std::string& text, std::string& reason) {
+  const int fd = name == "-" ? STDIN_FILENO : ::open(name.c_str(), O_RDONLY | O_CLOEXEC);
+  int error = fd < 0 ? errno : 0;
+  char buffer[65536];
+  while (error == 0) {
+    const ssize_t got = ::read(fd, buffer, sizeof buffer);
+    if (got == 0) break;
+    if (got < 0 && errno != EINTR) error = errno;
+    if (got > 0) text.append(buffer, static_cast<std::size_t>(got));
+  }
+  if (fd > STDIN_FILENO) ::close(fd);
+  if (error != 0) reason = std::strerror(error);
+  return error == 0;
+}
+
+void print_problems(const std::string& table, const std::vector<Problem>& problems) {
+  for (std::size_t i = 0; i < problems.size() && i < kProblemsShown; ++i) {
+    const std::string where = problems[i].line > 0 ? table + ":" + std::to_string(problems[i].line) : table;
+    std::fprintf(stderr, "%s: %s\n", where.c_str(), problems[i].what.c_str());
+  }
+  if (problems.size() > kProblemsShown) std::fprintf(stderr, "... and %zu more problems\n", problems.size() - kProblemsShown);
+}
+
+// The planes of an SRF file, or the problems that keep them from being read.
+std::vector<srf::Plane> read_planes_file(const Request& r, std::size_t points, bool& failed) {
+  if (r.planes.empty()) return {};
+  std::string text, reason;
+  if (!read_whole(r.planes, text, reason)) {
+    std::fprintf(stderr, "slipvel-batch: %s: %s\n", r.planes.c_str(), reason.c_str());
+    failed = true;
+    return {};
+  }
+  PlanesTable planes = read_planes(text);
+  if (planes.problems.empty() && points_in(planes.planes) != static_cast<long long>(points)) {
+    planes.problems.push_back({0, std::to_string(points) + " points in " + r.table + ", the planes hold " +
+                                      std::to_string(points_in(planes.planes)) + " (the sum of nstk*ndip)"});
+  }
+  print_problems(r.planes, planes.problems);
+  failed = !planes.problems.empty();
+  return planes.planes;
+}
+
+int run_table(const Request& r, const Settings& settings) {
+  const std::string name = r.table == "-" ? "<stdin>" : r.table;
+  std::string text, reason;
+  if (!read_whole(r.table, text, reason)) {
+    std::fprintf(stderr, "slipvel-batch: %s: %s\n", name.c_str(), reason.c_str());
+    return kUsageOrInput;
+  }
+  const srf::Version version = r.srf_version == "2.0" ? srf::Version::k2 : srf::Version::k1;
+  Table table = read_table(text, r.defaults, r.srf.empty() ? std::vector<NumberColumn>{} : point_columns(version));
+  std::vector<Problem> refused = check_sources(table.sources, r.jobs, r.srf.empty());
+  table.problems.insert(table.problems.end(), refused.begin(), refused.end());
+  std::stable_sort(table.problems.begin(), table.problems.end(),
+                   [](const Problem& a, const Problem& b) { return a.line < b.line; });
+  print_problems(name, table.problems);
+  bool planes_failed = false;
+  const std::vector<srf::Plane> planes =
+      table.problems.empty() ? read_planes_file(r, table.sources.size(), planes_failed) : std::vector<srf::Plane>{};
+  if (!table.problems.empty() || planes_failed) return kUsageOrInput;
+
+  if (!r.srf.empty()) {
+    write_srf(table.sources, planes, version, r.srf, settings);
+  } else {
+    write_batch(table.sources, settings);
+  }
+  return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  // Under a file-size limit a write fails with EFBIG and is reported.
+  std::signal(SIGXFSZ, SIG_IGN);
+
+  CLI::App app{"Writes the slip-velocity function of one source (given by the options) or of every source of a "
+               "table, as Vek_Slip.csv and Vek_Amp.csv, or as <id>_slip.csv, <id>_amp.csv and summary.csv.",
+               "slipvel-batch"};
+  app.set_version_flag("--version", std::string(slipvel::version()));
+  Request r;
+  add_options(app, r);
+  try {
+    app.parse(argc, argv);
+  } catch (const CLI::ParseError& e) {
+    return app.exit(e) == 0 ? 0 : kUsageOrInput;
+  }
+  if (app.count("--ts") > 0) r.defaults.ts = r.ts;
+
+  Settings settings;
+  settings.folder = r.folder;
+  settings.jobs = r.jobs;
+  settings.progress = !r.quiet && ::isatty(STDERR_FILENO);
+  settings.umask = read_umask();
+  try {
+    if (!r.table.empty()) return run_table(r, settings);
+    write_single(r.defaults, settings);
+    return 0;
+  } catch (const ParameterError& e) {
+    std::fprintf(stderr, "%s\n", e.what());
+    return kUsageOrInput;
+  } catch (const WriteError& e) {
+    std::fprintf(stderr, "slipvel-batch: %s\n", e.what());
+    return kWriteFailed;
+  }
+}

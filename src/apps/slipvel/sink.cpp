@@ -1,0 +1,16 @@
+#include "sink.hpp"
+
+#include "console.hpp"
+#include "common/write_all.hpp"
+
+namespace slipvel::program {
+
+void ProcessSink::print(std::string_view lines) { standard_output().print(lines); }
+
+void ProcessSink::store(const ResultFileName& file, std::string content) {
+  ResultFile result(file);
+  result.write(content);
+  result.close();
+}
+
+}  // namespace slipvel::program

@@ -1,0 +1,91 @@
+#include "checks.hpp"
+
+#include <cmath>
+
+#include <slipvel/text.hpp>
+
+namespace slipvel {
+
+double peak_time(double fmax) { return 1 / (kPai * fmax); }
+
+double stopping_time(const Parameters& p) { return p.ts.value_or(p.tr * 1.5); }
+
+Parameters shortened_record(const Parameters& p) {
+  Parameters shorter = p;
+  const double needed = std::floor(stopping_time(p) / p.dt) + 2;
+  for (shorter.nt = 2; shorter.nt < p.nt && static_cast<double>(shorter.nt) < needed;) shorter.nt *= 2;
+  return shorter;
+}
+
+}  // namespace slipvel
+
+namespace slipvel::library {
+
+using text::shortest;
+
+namespace {
+
+bool positive(double value) { return std::isfinite(value) && value > 0; }
+
+bool power_of_two_in_range(int nt) { return nt >= 2 && nt <= kLargestNt && (nt & (nt - 1)) == 0; }
+
+std::string problem(const char* name, const std::string& value, const std::string& rule) {
+  return std::string(name) + " = " + value + ": " + rule;
+}
+
+std::string problem(const char* name, double value, const std::string& rule) {
+  return problem(name, shortest(value), rule);
+}
+
+}  // namespace
+
+std::vector<std::string> parameter_problems(const Parameters& p) {
+  const std::string kPositive = "must be finite and greater than 0";
+  const double ts = stopping_time(p);
+  const bool dt_ok = positive(p.dt), nt_ok = power_of_two_in_range(p.nt), fmax_ok = positive(p.fmax);
+  const bool tr_ok = positive(p.tr), ts_ok = tr_ok && std::isfinite(ts) && ts > p.tr;
+
+  std::vector<std::string> found;
+  if (!dt_ok) found.push_back(problem("dt", p.dt, kPositive));
+  if (!nt_ok) {
+    found.push_back(problem("nt", std::to_string(p.nt), "must be a power of two from 2 to " + std::to_string(kLargestNt)));
+  } else if (dt_ok && ts_ok && !(static_cast<double>(p.nt - 1) * p.dt >= ts)) {
+    // A shorter record would cut the function off and carry less slip than asked.
+    found.push_back(problem("nt", std::to_string(p.nt),
+                            "the record (nt - 1)*dt = " + shortest(static_cast<double>(p.nt - 1) * p.dt) +
+                                " s must reach ts = " + shortest(ts) + " s to hold the whole function"));
+  }
+  if (!fmax_ok) found.push_back(problem("fmax", p.fmax, kPositive));
+  if (!positive(p.vm)) found.push_back(problem("vm", p.vm, kPositive));
+  if (!positive(p.slip)) found.push_back(problem("slip", p.slip, kPositive));
+  if (!tr_ok) {
+    found.push_back(problem("tr", p.tr, kPositive));
+  } else if (fmax_ok) {
+    // The onset search starts at 1.01·td and must start before the rise time.
+    const double td = peak_time(p.fmax);
+    const double first_onset = td * 1.01;
+    if (!(p.tr > first_onset)) {
+      found.push_back(problem("tr", p.tr,
+                              "must be greater than 1.01*td = " + shortest(first_onset) +
+                                  " s, where the onset search starts (td = 1/(3.141592654*fmax) = " +
+                                  shortest(td) + " s)"));
+    }
+  }
+  if (tr_ok && !ts_ok) {
+    found.push_back(problem("ts", ts, "must be finite and greater than tr = " + shortest(p.tr) + " s"));
+  } else if (!tr_ok && p.ts && !positive(*p.ts)) {
+    found.push_back(problem("ts", *p.ts, kPositive));  // an unset ts follows tr, whose line says it all
+  }
+  return found;
+}
+
+void refuse(const std::vector<std::string>& problems) {
+  std::string message;
+  for (const std::string& line : problems) {
+    if (!message.empty()) message += '\n';
+    message += line;
+  }
+  throw ParameterError(message);
+}
+
+}  // namespace slipvel::library

@@ -1,0 +1,51 @@
+// The four-stage slip-velocity function and the onset search that fits it to a
+// target slip.
+//
+//   parabolic               0 <= t <= tb    am·t·(1 − t/(2·td))
+//   inverse square root     tb < t <= tr    b / √(t − eps)
+//   linear decay            tr < t <= ts    c − ar·(t − tr)
+//   rest                    otherwise       0
+//
+// eps, b, c and ar follow from the onset tb in closed form (tslip); vslip finds
+// tb by stepping, then halving, until the slip of the function (its integral)
+// equals the target, and samples the function on the given times.
+#pragma once
+
+#include <functional>
+#include <span>
+
+#include <slipvel/slipvel.hpp>
+
+namespace slipvel::source {
+
+// One trial of the search: the shape of the function with onset `tb`, written
+// into b, c, ar and eps, and its slip minus `target` into `res`.
+void tslip(double& res, double target, double tb, double am, double td, double tr, double ts,
+           double& b, double& c, double& ar, double& eps);
+
+// Told the onset and the residual of every trial, in order.
+using TrialObserver = std::function<void(double onset, double residual)>;
+
+// Derives am = 2·vm/td, runs the onset search and fills rate[0..nt) with the
+// slip velocity at times tm[0..nt). b, c, ar and eps are those of the last
+// trial. `ndt` is the declared length of both arrays; an `nt` beyond it or
+// beyond either span is refused with std::length_error before anything is set.
+void vslip(std::span<const double> tm, std::span<double> rate, int ndt, int nt, double slip,
+           double td, double vm, double& am, double tr, double ts, double& tb, double& b,
+           double& c, double& ar, double& eps, const TrialObserver& observe = {});
+
+// Value-typed forms of the two, which the rest of the code uses.
+
+// The onset search for `p` (ts set): td, am, the onset tb and the b, c, ar and
+// eps of the search's last trial, exactly as vslip leaves them.
+Shape search_shape(const Parameters& p, const TrialObserver& observe = {});
+
+// Fills velocity[k] with the slip velocity (m/s) at times[k] (s), as vslip
+// samples: stage by stage, 0 before time 0 and after ts.
+void sample_velocity(const Shape& shape, const Parameters& p, std::span<const double> times,
+                     std::span<double> velocity);
+
+// The slip velocity (m/s) at one time t (s).
+double velocity_at(const Shape& shape, const Parameters& p, double t);
+
+}  // namespace slipvel::source

@@ -1,0 +1,194 @@
+// The public interface over the program's own stages: the same onset search,
+// sampling, transform and row forms, with arrays sized to the source.
+#include <slipvel/slipvel.hpp>
+
+#include <algorithm>
+#include <cmath>
+#include <complex>
+#include <cstring>
+#include <span>
+
+#include <slipvel/text.hpp>
+
+#include "checks.hpp"
+#include "dwvfast.hpp"
+#include "slip_velocity.hpp"
+#include "spectrum_rows.hpp"
+#include "time_history.hpp"
+
+namespace slipvel {
+namespace {
+
+using text::fits;
+using text::shortest;
+
+// The slip the function carries when its inverse-square-root stage starts at `onset`.
+double slip_at_onset(double onset, double am, double td, double tr, double ts) {
+  double carried = 0, b = 0, c = 0, ar = 0, eps = 0;
+  source::tslip(carried, 0, onset, am, td, tr, ts, b, c, ar, eps);
+  return carried;
+}
+
+// The search cannot fit a target above the slip of its first trial (it walks
+// up to tr, leaving c and ar not numbers), nor one below the slip at
+// min(2·td, tr) (it settles past 2·td, where the parabola has turned
+// negative and the function slips backwards).
+void check_slip_carried(const Parameters& p, double ts, const Shape& s) {
+  const double most = slip_at_onset(s.td * 1.01, s.am, s.td, p.tr, ts);
+  const double least = slip_at_onset(std::min(s.td + s.td, p.tr), s.am, s.td, p.tr, ts);
+  const bool too_large = !(std::isfinite(s.c) && std::isfinite(s.ar)) || s.tb >= p.tr || p.slip > most;
+  const bool too_small = s.tb > s.td + s.td || p.slip < least;
+  if (too_large || too_small) {
+    library::refuse({"slip = " + shortest(p.slip) + ": must be from " + shortest(least) + " to " +
+                     shortest(most) + " m, the slips the function carries for these fmax, vm, tr and ts"});
+  }
+}
+
+// Refuses a column whose smallest or largest value would show asterisks.
+void check_column(const char* name, const char* unit, const std::vector<double>& column) {
+  if (column.empty()) return;
+  const auto [low, high] = std::minmax_element(column.begin(), column.end());
+  for (const double value : {*low, *high}) {
+    if (!fits(value, text::kValueColumn)) {
+      library::refuse({std::string(name) + " = " + shortest(value) + " " + unit +
+                       ": too wide for the time-history file's column, which holds -999999.9999999 to "
+                       "9999999.9999999"});
+    }
+  }
+}
+
+void check_time_column(double dt, double last_time) {
+  if (!(dt >= 0.0001)) {
+    library::refuse({"dt = " + shortest(dt) +
+                     ": the time-history file shows times to 4 decimals, so dt must be at least 0.0001 s"});
+  }
+  if (!fits(last_time, text::kTimeColumn)) {
+    library::refuse({"(nt - 1)*dt = " + shortest(last_time) + ": the time-history file holds times below 1000 s"});
+  }
+}
+
+void check_value_columns(const SlipFunction& f) {
+  check_column("velocity", "m/s", f.velocity);
+  check_column("displacement", "m", f.displacement);
+  check_column("acceleration", "m/s^2", f.acceleration);
+}
+
+void check_time_history_fits(const SlipFunction& f) {
+  if (!f.time.empty()) check_time_column(f.parameters.dt, f.time.back());
+  check_value_columns(f);
+}
+
+void check_highest_frequency(double frequency) {
+  if (!fits(frequency, text::kFrequencyColumn)) {
+    library::refuse({"frequency = " + shortest(frequency) +
+                     " Hz: the spectrum file holds frequencies below 1000 Hz (dt of about 0.0005 s or more)"});
+  }
+}
+
+void refuse_repeated_frequency(double frequency) {
+  library::refuse({"frequency = " + shortest(frequency) +
+                   " Hz: two rows of the spectrum file would show it; it shows frequencies to 4 decimals, so "
+                   "the record nt*dt must be at most 10000 s"});
+}
+
+// The highest frequency must fit its column, and no two rows may read the same.
+void check_spectrum_fits(const std::string& file, std::size_t header, const Spectrum& s) {
+  constexpr auto kField = static_cast<std::size_t>(text::kFrequencyColumn.width);
+  constexpr std::size_t kRow = kField + 2 * (1 + text::kAmplitudeColumn.width) + 1;
+  if (!s.frequency.empty()) check_highest_frequency(s.frequency.back());
+  for (std::size_t row = 1; row < s.frequency.size(); ++row) {
+    const char* line = file.data() + header + row * kRow;
+    if (std::memcmp(line, line - kRow, kField) == 0) refuse_repeated_frequency(s.frequency[row]);
+  }
+}
+
+// The spectrum's frequencies follow from the grid alone. A record of at most
+// 10000 s keeps them 0.0001 Hz or more apart, so no two rows read the same.
+void check_frequency_column(double dt, int nt) {
+  const SpectrumGrid grid = spectrum_grid(dt, nt);
+  if (grid.nom < 2) return;
+  check_highest_frequency(static_cast<double>(grid.nom - 1) * grid.dom / (kPai + kPai));
+  if (!(grid.dur <= 10000)) refuse_repeated_frequency(grid.dom / (kPai + kPai));
+}
+
+}  // namespace
+
+void check_parameters(const Parameters& parameters) {
+  if (auto problems = library::parameter_problems(parameters); !problems.empty()) library::refuse(problems);
+  Parameters p = parameters;
+  p.ts = stopping_time(parameters);
+  check_slip_carried(p, *p.ts, source::search_shape(p));
+}
+
+SlipFunction slip_function(const Parameters& parameters) {
+  if (auto problems = library::parameter_problems(parameters); !problems.empty()) library::refuse(problems);
+
+  SlipFunction f;
+  f.parameters = parameters;
+  f.parameters.ts = stopping_time(parameters);
+  const Parameters& p = f.parameters;
+  f.shape = source::search_shape(p);
+  check_slip_carried(p, *p.ts, f.shape);
+
+  const auto n = static_cast<std::size_t>(p.nt);
+  f.time.resize(n);
+  f.velocity.resize(n);
+  f.displacement.resize(n);
+  f.acceleration.resize(n);
+  for (std::size_t i = 0; i < n; ++i) f.time[i] = static_cast<double>(i) * p.dt;
+  source::sample_velocity(f.shape, p, f.time, f.velocity);
+
+  output::time_history_columns(p.dt, p.nt, f.velocity, f.time, f.displacement, f.acceleration);
+  return f;
+}
+
+SpectrumGrid spectrum_grid(double dt, int nt) { return output::spectrum_grid(dt, nt, kPai); }
+
+Spectrum spectrum(const SlipFunction& function) {
+  const Parameters& p = function.parameters;
+  const int nt = static_cast<int>(function.velocity.size());
+  const SpectrumGrid grid = spectrum_grid(p.dt, nt);
+
+  std::vector<std::complex<double>> svamp(function.velocity.begin(), function.velocity.end());
+  fft::dwvfast(nt, svamp, nt, -1);
+
+  Spectrum s;
+  const std::size_t rows = grid.nom > 1 ? static_cast<std::size_t>(grid.nom - 1) : 0;
+  s.frequency.resize(rows);
+  s.velocity.resize(rows);
+  s.acceleration.resize(rows);
+  output::spectrum_rows(p.dt, kPai, grid, svamp, s.frequency, s.velocity, s.acceleration);
+  return s;
+}
+
+std::string time_history_text(const SlipFunction& function) {
+  check_time_history_fits(function);
+  return output::time_history_rows_text(function.time, function.velocity, function.displacement,
+                                        function.acceleration);
+}
+
+std::string spectrum_text(const Spectrum& spectrum) {
+  std::string file = output::spectrum_rows_text(spectrum.frequency, spectrum.velocity, spectrum.acceleration);
+  check_spectrum_fits(file, file.find(text::kLineEnd) + 1, spectrum);
+  return file;
+}
+
+void check_texts(const SlipFunction& function) {
+  check_time_history_fits(function);
+  check_frequency_column(function.parameters.dt, static_cast<int>(function.velocity.size()));
+}
+
+void check_texts(const Parameters& parameters) {
+  if (auto problems = library::parameter_problems(parameters); !problems.empty()) library::refuse(problems);
+  // The value columns' extremes lie within the samples up to the first one at
+  // rest after ts (later rows repeat 0, the final slip and 0), so the shortened
+  // record shows them all.
+  const SlipFunction f = slip_function(shortened_record(parameters));
+  check_time_column(parameters.dt, static_cast<double>(parameters.nt - 1) * parameters.dt);
+  check_value_columns(f);
+  check_frequency_column(parameters.dt, parameters.nt);
+}
+
+const char* version() { return SLIPVEL_VERSION; }
+
+}  // namespace slipvel

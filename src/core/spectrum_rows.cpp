@@ -1,0 +1,85 @@
+#include "spectrum_rows.hpp"
+
+#include <algorithm>
+#include <cmath>
+#include <stdexcept>
+
+#include <slipvel/text.hpp>
+
+namespace slipvel::output {
+namespace {
+
+using text::kAmplitudeColumn;
+using text::kFrequencyColumn;
+
+constexpr auto kRowLength = static_cast<std::size_t>(kFrequencyColumn.width + 2 * (1 + kAmplitudeColumn.width));
+
+// conj(z)·(dt, 0) written out as the full complex product.
+std::complex<double> conjugate_scaled(std::complex<double> z, double dt) {
+  const double re = z.real();
+  const double im = -z.imag();
+  return {re * dt - im * 0, re * 0 + im * dt};
+}
+
+}  // namespace
+
+SpectrumGrid spectrum_grid(double dt, int nt, double pai) {
+  SpectrumGrid grid{};
+  grid.dur = static_cast<double>(nt) * dt;
+  grid.dom = (pai + pai) / grid.dur;
+  grid.nom = nt / 2;
+  grid.eom = static_cast<double>(grid.nom) * grid.dom;
+  return grid;
+}
+
+double modulus(std::complex<double> z) {
+  const double x = std::fabs(z.real());
+  const double y = std::fabs(z.imag());
+  const double p = std::max(x, y);
+  const double q = std::min(x, y);
+  if (q + p == p) return p;
+  return p * std::sqrt(1 + (q / p) * (q / p));
+}
+
+void spectrum_rows(double dt, double pai, const SpectrumGrid& grid, std::span<std::complex<double>> svamp,
+                   std::span<double> frequency, std::span<double> velocity, std::span<double> acceleration) {
+  if (grid.nom < 2) return;
+  const auto rows = static_cast<std::size_t>(grid.nom - 1);
+  if (static_cast<std::size_t>(grid.nom) > svamp.size() || frequency.size() < rows || velocity.size() < rows ||
+      acceleration.size() < rows) {
+    throw std::length_error("spectrum: more rows than the array holds");
+  }
+  for (int io = 2; io <= grid.nom; ++io) {
+    const double om = static_cast<double>(io - 1) * grid.dom;
+    std::complex<double>& value = svamp[static_cast<std::size_t>(io - 1)];
+    value = conjugate_scaled(value, dt);
+    const double amplitude = modulus(value);
+    const auto row = static_cast<std::size_t>(io - 2);
+    frequency[row] = om / (pai + pai);
+    velocity[row] = amplitude;
+    acceleration[row] = amplitude * om;
+  }
+}
+
+std::string spectrum_rows_text(std::span<const double> frequency, std::span<const double> velocity,
+                               std::span<const double> acceleration) {
+  const std::size_t rows = frequency.size();
+  if (velocity.size() < rows || acceleration.size() < rows) {
+    throw std::length_error("spectrum: more rows than the array holds");
+  }
+  std::string file = text::free_line({"freq(Hz),abs(vel),abs(acc)"});
+  const std::size_t header = file.size();
+  file.resize(header + rows * (kRowLength + 1));
+  char* out = file.data() + header;
+  for (std::size_t row = 0; row < rows; ++row) {
+    out = text::put_fixed_field(out, frequency[row], kFrequencyColumn);
+    *out++ = text::kSeparator;
+    out = text::put_exponent_field(out, velocity[row], kAmplitudeColumn);
+    *out++ = text::kSeparator;
+    out = text::put_exponent_field(out, acceleration[row], kAmplitudeColumn);
+    *out++ = text::kLineEnd;
+  }
+  return file;
+}
+
+}  // namespace slipvel::output
