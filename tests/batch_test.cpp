@@ -142,9 +142,12 @@ TEST_F(Batch, WrongOptionsAreUsageErrors) {
 }
 
 // A file-size limit stops the batch at its second source: status 1, the path
-// and reason, the first source's files complete, no temporary file, no summary.
+// and reason, the first source's files complete, no temporary file, and the
+// summary of an earlier batch gone before the first file.
 TEST_F(Batch, AWriteThatFailsPartWayLeavesOnlyCompleteFiles) {
   write_file(dir_ / "t.csv", "id,nt,dt\nsmall,1024,0.005\nlarge,4096,0.005\n");
+  std::filesystem::create_directory(dir_ / "out");
+  write_file(dir_ / "out" / "summary.csv", "from an earlier batch\n");
   Launch limited;
   limited.file_size_limit = 100'000;  // the 1024-sample files fit, the 4096-sample time history does not
   limited.umask = 027;

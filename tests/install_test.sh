@@ -8,6 +8,19 @@ work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 expected="0.2.0 td=0.0530516477 am=154.264766 tb=0.088203027 b=0.243249097 c=0.170432712 ar=0.161241923 eps=0.0769740377 v(0.055)=4.08648084"
 
+# The library alone, as a packager would split it: headers, archive, CMake
+# package and .pc, no programs. The archive never ends its caller's process.
+cmake --install "$build" --component library --prefix "$work/library" >/dev/null
+for f in include/slipvel/slipvel.hpp include/slipvel/text.hpp include/slipvel/srf.hpp; do
+  [ -e "$work/library/$f" ] || { echo "not installed with the library: $f" >&2; exit 1; }
+done
+[ ! -e "$work/library/bin" ] || { echo "the library component installed programs" >&2; exit 1; }
+archive=$(find "$work/library" -name libslipvel.a)
+if nm -u "$archive" | grep -wE 'abort|exit|_exit|_Exit'; then
+  echo "$archive calls a function that ends the process" >&2
+  exit 1
+fi
+
 cmake --install "$build" --prefix "$work/prefix" >/dev/null
 for f in bin/slipvel include/slipvel/slipvel.hpp; do
   [ -e "$work/prefix/$f" ] || { echo "not installed: $f" >&2; exit 1; }

@@ -186,6 +186,25 @@ TEST(Library, TextsRefuseRowsTheFixedColumnsCannotShow) {
   }
 }
 
+TEST(Library, SpectrumTextRefusesRowsThatWouldShowOneFrequency) {
+  Spectrum s;
+  s.frequency = {0.00001, 0.00002};  // both read 0.0000 to 4 decimals
+  s.velocity = s.acceleration = {1, 1};
+  EXPECT_THROW(
+      {
+        try {
+          spectrum_text(s);
+        } catch (const ParameterError& e) {
+          EXPECT_STREQ(e.what(), "frequency = 2e-05 Hz: two rows of the spectrum file would show it; it shows "
+                                 "frequencies to 4 decimals, so the record nt*dt must be at most 10000 s");
+          throw;
+        }
+      },
+      ParameterError);
+  s.frequency = {0.0001, 0.0002};
+  EXPECT_NO_THROW(spectrum_text(s));
+}
+
 TEST(Library, FourThreadsAtOnceGetIdenticalResults) {
   const std::string expected = time_history_text(slip_function({})) + spectrum_text(spectrum(slip_function({})));
   std::string results[4];

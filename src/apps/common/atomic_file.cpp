@@ -18,6 +18,8 @@ std::filesystem::path folder_of(const std::filesystem::path& path) {
   return path.parent_path().empty() ? std::filesystem::path(".") : path.parent_path();
 }
 
+std::atomic<bool> named_temporaries{false};
+
 // A name beside `path` that no result takes (no id starts with '.').
 std::string hidden_name(const std::filesystem::path& path, std::string_view suffix) {
   std::string name = ".";
@@ -38,8 +40,10 @@ mode_t read_umask() {
 // many jobs writing into one folder would otherwise wait for, and it needs one
 // directory operation (the link) instead of two.
 AtomicFile::AtomicFile(std::filesystem::path path, mode_t umask) : path_(std::move(path)) {
-  fd_ = ::open(folder_of(path_).c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0666);  // 0666 less the umask
-  if (fd_ >= 0) return;
+  if (!named_temporaries) {
+    fd_ = ::open(folder_of(path_).c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0666);  // 0666 less the umask
+    if (fd_ >= 0) return;
+  }
   temporary_ = hidden_name(path_, ".XXXXXX");
   fd_ = ::mkostemp(temporary_.data(), O_CLOEXEC);
   if (fd_ < 0) {
@@ -105,6 +109,8 @@ void AtomicFile::commit() {
   if (::rename(temporary_.c_str(), path_.c_str()) != 0) fail(errno);
   committed_ = true;
 }
+
+void use_named_temporaries(bool named) { named_temporaries = named; }
 
 void write_atomically(const std::filesystem::path& path, std::string_view content, mode_t umask) {
   AtomicFile file(path, umask);

@@ -46,6 +46,10 @@ class AtomicFile {
   bool committed_ = false;
 };
 
+// Makes every AtomicFile take a temporary name, as on a file system without
+// O_TMPFILE: for tests of that path.
+void use_named_temporaries(bool named);
+
 // The whole of `content` as one AtomicFile.
 void write_atomically(const std::filesystem::path& path, std::string_view content, mode_t umask);
 

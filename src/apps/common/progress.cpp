@@ -2,7 +2,9 @@
 
 #include <unistd.h>
 
+#include <cmath>
 #include <cstdio>
+#include <string>
 
 namespace slipvel::apps {
 
@@ -28,7 +30,11 @@ void Progress::draw(std::size_t done) {
   const double seconds = std::chrono::duration<double>(last_draw_ - start_).count();
   const double rate = seconds > 0 ? static_cast<double>(done) / seconds : 0;
   const double left = rate > 0 ? static_cast<double>(total_ - done) / rate : 0;
-  std::fprintf(stderr, "\r%zu/%zu sources, %.0f/s, %.0f s left   ", done, total_, rate, left);
+  std::string line = "\r";
+  line.append(std::to_string(done)).append("/").append(std::to_string(total_)).append(" sources, ");
+  line.append(std::to_string(std::llround(rate))).append("/s, ");
+  line.append(std::to_string(std::llround(left))).append(" s left   ");
+  std::fputs(line.c_str(), stderr);
   std::fflush(stderr);
 }
 

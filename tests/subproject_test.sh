@@ -1,0 +1,28 @@
+#!/usr/bin/env bash
+# slipvel as a subproject: the parent configures and builds, exports its own
+# library that links slipvel::slipvel, and finds in its cache and its `all`
+# nothing of slipvel's but the library.
+# Usage: subproject_test.sh SLIPVEL_SOURCE_DIR PARENT_SOURCE_DIR [COMPILER_FLAGS]
+set -euo pipefail
+source=$1 parent=$2 flags=${3:-}
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+
+cmake -S "$parent" -B "$work/build" -DSLIPVEL_SOURCE="$source" \
+  -DCMAKE_CXX_FLAGS="$flags" -DCMAKE_EXE_LINKER_FLAGS="$flags" >"$work/configure.log" ||
+  { cat "$work/configure.log" >&2; exit 1; }
+cache=$work/build/CMakeCache.txt
+if grep -E '^CMAKE_BUILD_TYPE:[A-Z]*=.+' "$cache" || grep -E '^Python_EXECUTABLE:' "$cache"; then
+  echo "slipvel set the parent's CMAKE_BUILD_TYPE or Python_EXECUTABLE" >&2
+  exit 1
+fi
+cmake --build "$work/build" -j2 >"$work/build.log" || { cat "$work/build.log" >&2; exit 1; }
+[ "$("$work/build/parent_program")" = 1.0001 ]
+built=$(find "$work/build" -type f \( -name slipvel -o -name slipvel-batch -o -name '*_test' -o -name 'slipvel*.so' \))
+[ -z "$built" ] || { printf 'the parent'"'"'s all built\n%s\n' "$built" >&2; exit 1; }
+cmake --install "$work/build" --prefix "$work/prefix" >/dev/null
+for f in lib/cmake/mylib/mylib-targets.cmake lib/cmake/slipvel/slipvel-targets.cmake lib/libslipvel.a; do
+  [ -e "$work/prefix/$f" ] || { echo "not installed: $f" >&2; exit 1; }
+done
+[ ! -e "$work/prefix/bin" ] || { echo "the parent's install took slipvel's programs" >&2; exit 1; }
+echo "slipvel works as a subproject"
