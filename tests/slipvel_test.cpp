@@ -10,6 +10,7 @@
 #include <thread>
 
 #include "run.hpp"
+#include "slip_velocity.hpp"
 #include "expected_run.hpp"
 #include "sink.hpp"
 
@@ -220,6 +221,36 @@ TEST(Library, FourThreadsAtOnceGetIdenticalResults) {
     }
   }
   for (const std::string& r : results) EXPECT_EQ(r, expected);
+}
+
+}  // namespace
+}  // namespace slipvel
+
+namespace slipvel {
+namespace {
+
+// S(t) against a fine midpoint sum of the function's own values, at times in
+// every stage; S(ts) against the target the search fitted.
+TEST(Library, SlipUntilIsTheIntegralOfTheFunction) {
+  struct Case {
+    double fmax, vm, slip, tr;
+  };
+  for (const Case c : {Case{6, 4.092, 1.0, 2.114}, Case{6, 3, 0.8, 2.114}, Case{12, 1.5, 0.4, 0.9}, Case{1, 1, 0.5, 0.5}}) {
+    Parameters p;
+    p.fmax = c.fmax, p.vm = c.vm, p.slip = c.slip, p.tr = c.tr;
+    const Shape s = find_shape(p);
+    const double ts = stopping_time(p);
+    SCOPED_TRACE(c.fmax);
+    EXPECT_EQ(slip_until(s, p, -1), 0);
+    EXPECT_EQ(slip_until(s, p, ts), slip_until(s, p, ts + 5));
+    EXPECT_NEAR(slip_until(s, p, ts), c.slip, 1e-3 * c.slip);
+    for (const double t : {s.td * 0.5, s.tb, (s.tb + p.tr) / 2, p.tr, (p.tr + ts) / 2, ts}) {
+      const int steps = 400000;
+      double sum = 0;
+      for (int k = 0; k < steps; ++k) sum += source::velocity_at(s, p, (k + 0.5) * t / steps);
+      EXPECT_NEAR(slip_until(s, p, t), sum * t / steps, 2e-6 * c.slip) << "t = " << t;
+    }
+  }
 }
 
 }  // namespace

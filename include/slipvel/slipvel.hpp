@@ -104,6 +104,18 @@ Parameters shortened_record(const Parameters& parameters);
 /// that range).
 SlipFunction slip_function(const Parameters& parameters);
 
+/// Checks `parameters` as slip_function does and returns the shape its onset
+/// search finds, without sampling anything. Throws ParameterError.
+Shape find_shape(const Parameters& parameters);
+
+/// S(t): the slip (m) the function of this shape carries from time 0 to time
+/// `t` (s), the exact integral of the function as it is sampled: the parabola
+/// up to tb, the inverse square root up to tr, the linear stage up to ts, and
+/// S(ts) after. S(t) = 0 for t <= 0. S(ts), the function's whole slip, lies
+/// within the onset search's tolerance of the target slip. `parameters` gives
+/// tr and ts (unset: tr × 1.5), as for the shape.
+double slip_until(const Shape& shape, const Parameters& parameters, double t);
+
 /// Throws the ParameterError that slip_function(parameters) would throw, and
 /// returns if it would not; it runs the onset search but samples nothing.
 void check_parameters(const Parameters& parameters);

@@ -1,5 +1,6 @@
 #include "slip_velocity.hpp"
 
+#include <algorithm>
 #include <cmath>
 #include <stdexcept>
 
@@ -107,3 +108,35 @@ double velocity_at(const Shape& shape, const Parameters& p, double t) {
 }
 
 }  // namespace slipvel::source
+
+namespace slipvel {
+namespace {
+
+// The slip of each stage from its start to t, the integrals of the forms
+// sample() evaluates.
+double parabola_slip(const Shape& s, double t) {
+  return s.am * ((t * t) / 2 - ((t * t) * t) / (6 * s.td));
+}
+
+double inverse_root_slip(const Shape& s, double t) {
+  return (s.b + s.b) * (std::sqrt(t - s.eps) - std::sqrt(s.tb - s.eps));
+}
+
+double linear_slip(const Shape& s, double tr, double t) {
+  const double since = t - tr;
+  return s.c * since - (s.ar * (since * since)) / 2;
+}
+
+}  // namespace
+
+double slip_until(const Shape& shape, const Parameters& parameters, double t) {
+  if (!(t > 0)) return 0;
+  const double tr = parameters.tr;
+  const double ts = stopping_time(parameters);
+  double slip = parabola_slip(shape, std::min(t, shape.tb));
+  if (t > shape.tb) slip += inverse_root_slip(shape, std::min(t, tr));
+  if (t > tr) slip += linear_slip(shape, tr, std::min(t, ts));
+  return slip;
+}
+
+}  // namespace slipvel

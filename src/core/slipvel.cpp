@@ -113,12 +113,16 @@ void check_frequency_column(double dt, int nt) {
 
 }  // namespace
 
-void check_parameters(const Parameters& parameters) {
+Shape find_shape(const Parameters& parameters) {
   if (auto problems = library::parameter_problems(parameters); !problems.empty()) library::refuse(problems);
   Parameters p = parameters;
   p.ts = stopping_time(parameters);
-  check_slip_carried(p, *p.ts, source::search_shape(p));
+  const Shape shape = source::search_shape(p);
+  check_slip_carried(p, *p.ts, shape);
+  return shape;
 }
+
+void check_parameters(const Parameters& parameters) { find_shape(parameters); }
 
 SlipFunction slip_function(const Parameters& parameters) {
   if (auto problems = library::parameter_problems(parameters); !problems.empty()) library::refuse(problems);
