@@ -138,7 +138,7 @@ TEST_F(Batch, WrongOptionsAreUsageErrors) {
     EXPECT_FALSE(f.err.empty()) << arguments[0];
   }
   EXPECT_TRUE(file_names(dir_.path()).empty());
-  EXPECT_EQ(run({"--version"}).out, std::string(version()) + "\n");
+  EXPECT_EQ(run({"--version"}).out, "slipvel-batch " + std::string(version()) + "\n");
 }
 
 // A file-size limit stops the batch at its second source: status 1, the path

@@ -9,6 +9,7 @@
 #include <csignal>
 #include <filesystem>
 #include <string>
+#include <vector>
 
 #include "expected_run.hpp"
 #include "temp_dir.hpp"
@@ -47,7 +48,10 @@ class EndToEnd : public ::testing::Test {
       ::close(err);
       const rlimit limit{file_size_limit, file_size_limit};
       ::setrlimit(RLIMIT_FSIZE, &limit);
-      ::execl(SLIPVEL_PROGRAM, "slipvel", static_cast<char*>(nullptr));
+      std::vector<char*> argv{const_cast<char*>("slipvel")};
+      for (std::string& a : arguments_) argv.push_back(a.data());
+      argv.push_back(nullptr);
+      ::execv(SLIPVEL_PROGRAM, argv.data());
       ::_exit(127);
     }
     Outcome outcome;
@@ -65,6 +69,7 @@ class EndToEnd : public ::testing::Test {
   std::string file(const char* name) const { return read_file(dir_ / name); }
 
   TempDir dir_;
+  std::vector<std::string> arguments_;
 };
 
 // The file has `count` lines, each row `row_length` characters, and the tabled lines.
@@ -84,6 +89,27 @@ TEST_F(EndToEnd, ReportAndFilesInAnEmptyFolder) {
   EXPECT_EQ(outcome.err, "");
   expect_tabled(file("Vek_Slip.csv"), kTimeHistoryLines, 4097, 56);
   expect_tabled(file("Vek_Amp.csv"), kSpectrumLines, 2048, 34);
+}
+
+// --help and --version answer and exit: no report, no file touched, no input read.
+TEST_F(EndToEnd, HelpAndVersionTouchNothing) {
+  struct Case {
+    const char* option;
+    const char* starts;
+  };
+  for (const Case c : {Case{"--help", "Usage: slipvel\n"}, Case{"--version", "slipvel 0.3.0\n"}}) {
+    write_file(dir_ / "Vek_Slip.csv", "kept\n");
+    arguments_ = {"ignored", c.option};
+    const Outcome outcome = run(Input::kFile, "line\n");
+    EXPECT_TRUE(outcome.exited_zero()) << c.option;
+    EXPECT_EQ(outcome.out.rfind(c.starts, 0), 0u) << outcome.out;
+    EXPECT_EQ(outcome.err, "");
+    EXPECT_EQ(outcome.input_consumed, 0);
+    EXPECT_EQ(file("Vek_Slip.csv"), "kept\n");
+    EXPECT_FALSE(std::filesystem::exists(dir_ / "Vek_Amp.csv"));
+  }
+  arguments_ = {"--other"};  // anything else is ignored: the usual run
+  EXPECT_EQ(run().out, kConsoleReport);
 }
 
 TEST_F(EndToEnd, TwoRunsAreByteIdenticalWhateverTheFilesHeldBefore) {

@@ -6,7 +6,7 @@ set -euo pipefail
 build=$1 consumer=$2 flags=${3:-}
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
-expected="0.2.0 td=0.0530516477 am=154.264766 tb=0.088203027 b=0.243249097 c=0.170432712 ar=0.161241923 eps=0.0769740377 v(0.055)=4.08648084"
+expected="0.3.0 td=0.0530516477 am=154.264766 tb=0.088203027 b=0.243249097 c=0.170432712 ar=0.161241923 eps=0.0769740377 v(0.055)=4.08648084"
 
 # The library alone, as a packager would split it: headers, archive, CMake
 # package and .pc, no programs. The archive never ends its caller's process.
@@ -34,7 +34,7 @@ out=$("$work/cmake/consumer")
 
 pc=$(find "$work/prefix" -name slipvel.pc)
 export PKG_CONFIG_PATH=${pc%/*}
-[ "$(pkg-config --modversion slipvel)" = 0.2.0 ]
+[ "$(pkg-config --modversion slipvel)" = 0.3.0 ]
 # shellcheck disable=SC2046,SC2086
 c++ -std=c++20 $flags "$consumer/consumer.cpp" -o "$work/pc-consumer" $(pkg-config --cflags --libs slipvel)
 out=$("$work/pc-consumer")
@@ -44,6 +44,6 @@ if ls "$build"/python/slipvel*.so >/dev/null 2>&1; then
   module=$(find "$work/prefix" -name 'slipvel*.so' | head -1)
   [ -n "$module" ] || { echo "Python module not installed under the prefix" >&2; exit 1; }
   python=$(sed -n 's/^Python_EXECUTABLE:[A-Z]*=//p' "$build/CMakeCache.txt")
-  PYTHONPATH=${module%/*} "$python" -c 'import slipvel; assert slipvel.__version__ == "0.2.0"'
+  PYTHONPATH=${module%/*} "$python" -c 'import slipvel; assert slipvel.__version__ == "0.3.0"'
 fi
 echo "installed package works through find_package and pkg-config"

@@ -32,7 +32,7 @@ TEST(Library, BuiltInSourceGivesTheProgramsBytes) {
   EXPECT_NEAR(f.shape.eps, 0.0769740377, 5e-11);
   EXPECT_NEAR(f.shape.c, 0.170432712, 5e-10);
   EXPECT_NEAR(f.velocity[11], 4.0864808, 5e-8);
-  EXPECT_STREQ(version(), "0.2.0");
+  EXPECT_STREQ(version(), "0.3.0");
 }
 
 // Other sources, checked against what follows from them independently.

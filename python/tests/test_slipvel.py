@@ -33,7 +33,7 @@ def test_builtin_source_is_the_programs(tmp_path):
     assert amp_text.splitlines()[1] == "  0.0488,  0.9706E+00,  0.2978E+00"
     assert (s.frequency[0], s.velocity[0]) == (pytest.approx(0.0488, abs=5e-5), pytest.approx(0.9706, abs=5e-5))
     assert len(f.time) == 4096 and len(s.frequency) == 2047
-    assert slipvel.__version__ == "0.2.0"
+    assert slipvel.__version__ == "0.3.0"
 
 
 @pytest.mark.parametrize("arguments, keywords", [

@@ -145,7 +145,7 @@ int main(int argc, char** argv) {
   CLI::App app{"Writes the slip-velocity function of one source (given by the options) or of every source of a "
                "table, as Vek_Slip.csv and Vek_Amp.csv, or as <id>_slip.csv, <id>_amp.csv and summary.csv.",
                "slipvel-batch"};
-  app.set_version_flag("--version", std::string(slipvel::version()));
+  app.set_version_flag("--version", std::string("slipvel-batch ") + slipvel::version());
   Request r;
   add_options(app, r);
   try {

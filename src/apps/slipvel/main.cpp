@@ -2,12 +2,58 @@
 // its time histories to Vek_Slip.csv and its amplitude spectra to Vek_Amp.csv,
 // then waits for one line on standard input.
 #include <csignal>
+#include <cstdio>
+#include <string>
+#include <string_view>
 
-#include "run.hpp"
+#include <slipvel/slipvel.hpp>
+#include <slipvel/text.hpp>
+
 #include "final_read.hpp"
+#include "result_file.hpp"
+#include "run.hpp"
 #include "sink.hpp"
 
-int main() {
+namespace {
+
+using slipvel::text::shortest;
+
+std::string usage() {
+  const slipvel::Parameters p;
+  return std::string("Usage: slipvel\n\n") +
+         "Builds the slip-velocity time function of one built-in source\n"
+         "  dt = " + shortest(p.dt) + " s, nt = " + std::to_string(p.nt) + ", fmax = " + shortest(p.fmax) +
+         " Hz, vm = " + shortest(p.vm) + " m/s, slip = " + shortest(p.slip) + " m, tr = " + shortest(p.tr) +
+         " s, ts = 1.5*tr\n"
+         "prints a report and writes two files in the current folder:\n"
+         "  " + std::string(slipvel::program::kTimeHistoryFile.name) +
+         "  time (s), slip velocity (m/s), slip (m), slip acceleration (m/s^2)\n"
+         "  " + std::string(slipvel::program::kSpectrumFile.name) +
+         "   frequency (Hz), amplitude spectra of slip velocity (m) and acceleration (m/s)\n"
+         "then waits for one line on standard input before it ends. Every run is the same.\n"
+         "It takes no arguments; slipvel-batch and the library take any source.\n\n"
+         "Options:\n"
+         "  --help     print this text and exit\n"
+         "  --version  print the version and exit\n";
+}
+
+// The first --help or --version among the arguments, or an empty view: every
+// other argument is ignored, as it always was.
+std::string_view answered_option(int argc, char** argv) {
+  for (int i = 1; i < argc; ++i) {
+    const std::string_view argument = argv[i];
+    if (argument == "--help" || argument == "--version") return argument;
+  }
+  return {};
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (const std::string_view option = answered_option(argc, argv); !option.empty()) {
+    const std::string text = option == "--help" ? usage() : std::string("slipvel ") + slipvel::version() + "\n";
+    return std::fputs(text.c_str(), stdout) >= 0 && std::fflush(stdout) == 0 ? 0 : 1;
+  }
   // Under a file-size limit a write past it fails with EFBIG, reported like a
   // full disk, instead of killing the run silently.
   std::signal(SIGXFSZ, SIG_IGN);
