@@ -1,9 +1,9 @@
 #!/usr/bin/env bash
 # Runs tools/plot-results on the program's own output in a temporary folder and
 # checks the pictures and the error cases. Exits 77 (skipped) without gnuplot.
-# Usage: plot_results_test.sh PROGRAM TOOL
+# Usage: plot_results_test.sh PROGRAM TOOL [BATCH_PROGRAM]
 set -uo pipefail
-program=$(realpath "$1") tool=$(realpath "$2")
+program=$(realpath "$1") tool=$(realpath "$2") batch=${3:+$(realpath "$3")}
 command -v gnuplot >/dev/null 2>&1 || { echo "gnuplot absent: skipped"; exit 77; }
 
 work=$(mktemp -d)
@@ -24,7 +24,9 @@ png_ok() {
 fails_with() {  # fails_with FOLDER MESSAGE [ENV...]
   local folder=$1 message=$2 err
   shift 2
-  err=$(env "$@" "$tool" "$folder" 2>&1 >/dev/null) && return 1
+  local settings=() ids=()
+  for a in "$@"; do if [[ "$a" == *=* ]]; then settings+=("$a"); else ids+=("$a"); fi; done
+  err=$(env ${settings[@]+"${settings[@]}"} "$tool" "$folder" ${ids[@]+"${ids[@]}"} 2>&1 >/dev/null) && return 1
   [[ "$err" == *"$message"* ]] || { echo "  said: $err"; return 1; }
   [ -z "$(find "$folder" -name '*.png*')" ]
 }
@@ -46,5 +48,21 @@ check "a foreign file is refused" fails_with "$work/foreign" "Vek_Slip.csv is no
 check "a missing gnuplot is named" fails_with "$work/nognuplot" "gnuplot not found: install gnuplot-nox" \
   GNUPLOT=/nonexistent/gnuplot
 
-echo "$((7 - failures)) passed, $failures failed"
+check "--help answers" bash -c "'$tool' --help | grep -q '^Usage: tools/plot-results'"
+checks=8
+
+# Batch results: one id, then several in one picture each.
+if [ -n "$batch" ]; then
+  mkdir "$work/batch"
+  printf 'id,vm,slip\nsf-1,3,0.8\nsf.2,4.092,1\n' > "$work/batch/t.csv"
+  (cd "$work/batch" && "$batch" --table t.csv -o out) || { echo "FAILED: the batch did not run"; exit 1; }
+  check "an unknown id is named" fails_with "$work/batch/out" "nope_slip.csv not found" nope
+  check "one id" "$tool" "$work/batch/out" sf-1
+  check "one id: its two pictures" png_ok "$work/batch/out/sf-1_slip.png"
+  check "several ids" "$tool" "$work/batch/out" sf-1 sf.2
+  check "several ids: one picture each" png_ok "$work/batch/out/amp.png"
+  checks=$((checks + 5))
+fi
+
+echo "$((checks - failures)) passed, $failures failed"
 [ "$failures" -eq 0 ]
