@@ -25,8 +25,8 @@ enum PointColumn { kLon, kLat, kDep, kStk, kDip, kRake, kArea, kTinit, kVs, kDen
 const std::array<NumberColumn, 11> kPlaneColumns = {{
     {"elon", "degrees", -180, 360, false},
     {"elat", "degrees", -90, 90, false},
-    {"nstk", "", 1, kOpen, false, true, true},
-    {"ndip", "", 1, kOpen, false, true, true},
+    {"nstk", "", 1, 99999, false, true, true},  // %5d in the file
+    {"ndip", "", 1, 99999, false, true, true},
     {"len", "km", 0, kOpen, true},
     {"wid", "km", 0, kOpen, true},
     {"stk", "degrees", 0, 360, false},
@@ -90,7 +90,83 @@ long long points_in(const std::vector<srf::Plane>& planes) {
   return count;
 }
 
-void write_srf(const std::vector<Source>& sources, const std::vector<srf::Plane>& planes, srf::Version version,
+namespace {
+
+// The lines of a message, each a problem of the table's line `line`.
+void add_problems(std::vector<Problem>& problems, int line, std::string_view message) {
+  while (!message.empty()) {
+    const std::size_t end = message.find('\n');
+    problems.push_back({line, std::string(message.substr(0, end))});
+    message.remove_prefix(end == std::string_view::npos ? message.size() : end + 1);
+  }
+}
+
+// The library's problems with a source of slip 0 other than its slip: a point
+// that does not slip is written without samples, but its other values must
+// still make a source.
+void check_without_slip(const Parameters& parameters) {
+  try {
+    check_parameters(parameters);
+  } catch (const ParameterError& e) {
+    std::vector<Problem> others;
+    add_problems(others, 0, e.what());
+    std::erase_if(others, [](const Problem& p) { return p.what.starts_with("slip = "); });
+    std::string message;
+    for (const Problem& p : others) message += (message.empty() ? "" : "\n") + p.what;
+    if (!message.empty()) throw ParameterError(message);
+  }
+}
+
+// The count of samples a slipping point's history has at most: through the
+// interval that holds ts, and one zero.
+std::size_t samples_at_most(const Parameters& p) { return static_cast<std::size_t>(stopping_time(p) / p.dt) + 3; }
+
+RupturePoint checked_point(const Source& source, srf::Version version) {
+  RupturePoint point{point_of(source), source.parameters};
+  srf::check_point(point.where, version);
+  if (source.parameters.slip == 0) {
+    check_without_slip(source.parameters);
+    return point;
+  }
+  point.slips = true;
+  point.shape = find_shape(source.parameters);
+  point.slip = slip_until(point.shape, source.parameters, stopping_time(source.parameters));
+  srf::check_slip_rate(point.slip * 100, std::min<std::size_t>(samples_at_most(source.parameters), 1000000), version);
+  return point;
+}
+
+}  // namespace
+
+std::vector<Problem> check_rupture(const std::vector<Source>& sources, srf::Version version, int jobs,
+                                   std::vector<RupturePoint>& points) {
+  points.assign(sources.size(), {});
+  std::vector<std::string> refusals(sources.size());
+  for_each_index(sources.size(), jobs, [&](std::size_t i) {
+    try {
+      points[i] = checked_point(sources[i], version);
+    } catch (const ParameterError& e) {
+      refusals[i] = e.what();
+    }
+  });
+  std::vector<Problem> problems;
+  for (std::size_t i = 0; i < sources.size(); ++i) add_problems(problems, sources[i].line, refusals[i]);
+  if (!problems.empty()) points.clear();
+  return problems;
+}
+
+std::vector<Problem> check_planes(const std::vector<srf::Plane>& planes, srf::Version version) {
+  std::vector<Problem> problems;
+  for (const srf::Plane& plane : planes) {
+    try {
+      srf::check_plane(plane, version);
+    } catch (const ParameterError& e) {
+      add_problems(problems, 0, e.what());
+    }
+  }
+  return problems;
+}
+
+void write_srf(const std::vector<RupturePoint>& points, const std::vector<srf::Plane>& planes, srf::Version version,
                const std::filesystem::path& path, const Settings& settings) {
   // Segment boundaries: version 2.0 with planes starts a POINTS block at each.
   std::vector<std::size_t> block_starts{0};
@@ -102,7 +178,7 @@ void write_srf(const std::vector<Source>& sources, const std::vector<srf::Plane>
   }
   AtomicFile file(path, settings.umask);
   file.write(srf::head_text(planes, version));
-  Progress progress(sources.size(), settings.progress);
+  Progress progress(points.size(), settings.progress);
 
   // The points are made a chunk at a time on every job; while one chunk is
   // made, the one before is written, in table order, by a thread of its own.
@@ -112,7 +188,7 @@ void write_srf(const std::vector<Source>& sources, const std::vector<srf::Plane>
     for (std::size_t i = 0; i < texts.size(); ++i) {
       const std::size_t point = first + i;
       if (block < block_starts.size() && point == block_starts[block]) {
-        const std::size_t end = block + 1 < block_starts.size() ? block_starts[block + 1] : sources.size();
+        const std::size_t end = block + 1 < block_starts.size() ? block_starts[block + 1] : points.size();
         file.write(srf::points_line(end - point));
         ++block;
       }
@@ -120,18 +196,20 @@ void write_srf(const std::vector<Source>& sources, const std::vector<srf::Plane>
     }
   };
   const auto make_chunk = [&](std::size_t first, std::vector<std::string>& texts) {
-    texts.assign(std::min(kChunk, sources.size() - first), {});
+    texts.assign(std::min(kChunk, points.size() - first), {});
     for_each_index(texts.size(), settings.jobs, [&](std::size_t i) {
-      const Source& source = sources[first + i];
-      // The shortened record holds every sample the file takes, for less work.
-      texts[i] = srf::point_text(point_of(source), slip_function(shortened_record(source.parameters)), version);
+      const RupturePoint& point = points[first + i];
+      const srf::SlipRate rate =
+          point.slips ? srf::slip_rate(point.shape, point.parameters) : srf::no_slip(point.parameters.dt);
+      texts[i].clear();
+      srf::append_point_text(texts[i], point.where, rate, version);
       progress.advance();
     });
   };
 
   std::vector<std::string> made, writing;
-  if (!sources.empty()) make_chunk(0, made);
-  for (std::size_t first = 0; first < sources.size(); first += kChunk) {
+  if (!points.empty()) make_chunk(0, made);
+  for (std::size_t first = 0; first < points.size(); first += kChunk) {
     std::swap(made, writing);
     std::exception_ptr write_error;
     {
@@ -142,11 +220,11 @@ void write_srf(const std::vector<Source>& sources, const std::vector<srf::Plane>
           write_error = std::current_exception();
         }
       });
-      if (first + kChunk < sources.size()) make_chunk(first + kChunk, made);
+      if (first + kChunk < points.size()) make_chunk(first + kChunk, made);
     }
     if (write_error) std::rethrow_exception(write_error);
   }
-  if (sources.empty()) file.write(srf::points_line(0));
+  if (points.empty()) file.write(srf::points_line(0));
   progress.finish();
   file.commit();
 }
