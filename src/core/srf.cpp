@@ -91,23 +91,15 @@ char* put_field(char* out, const Field& f, double value, char after) {
   return out;
 }
 
-// What a field holds, for the message of a value that does not fit.
-std::string field_limit(const Field& f) {
-  switch (f.form) {
-    case Form::kFixed: {
-      const auto whole = static_cast<std::size_t>(f.width - f.digits - 1);
-      const std::string decimals(static_cast<std::size_t>(f.digits), '9');
-      std::string limit(1, '-');
-      limit.append(whole - 1, '9').append(".").append(decimals).append(" to ");
-      return limit.append(whole, '9').append(".").append(decimals);
-    }
-    case Form::kCount:
-    case Form::kWhole:
-      return "at most " + std::string(static_cast<std::size_t>(f.width), '9');
-    case Form::kExponent:
-      return "finite numbers";
-  }
-  return {};
+// What a field holds on the side of `value`, for the message of a value that
+// does not fit.
+std::string field_limit(const Field& f, double value) {
+  if (f.form != Form::kFixed) return "values up to " + std::string(static_cast<std::size_t>(f.width), '9');
+  const auto whole = static_cast<std::size_t>(f.width - f.digits - 1);
+  const std::string decimals(static_cast<std::size_t>(f.digits), '9');
+  std::string limit = "values ";
+  if (value < 0) return limit.append("down to -").append(whole - 1, '9').append(".").append(decimals);
+  return limit.append("up to ").append(whole, '9').append(".").append(decimals);
 }
 
 std::string printf_form(const Field& f) {
@@ -132,7 +124,7 @@ void check_field(std::vector<std::string>& problems, const Field& f, double tabl
     problem += "becomes " + shortest(file_value) + " in the SRF file's unit, not a finite number";
   } else {
     problem += "too wide for its SRF " + std::string(version_text(v)) + " field (" + printf_form(f) + "), which holds " +
-               field_limit(f);
+               field_limit(f, file_value);
   }
   problems.push_back(std::move(problem));
 }
@@ -281,7 +273,7 @@ void check_slip_rate(double slip_cm, std::size_t samples, Version version) {
     if (!fits(line.fields[i], line.file[i])) {
       problems.push_back(std::string(line.fields[i].name) + " = " + shortest(line.file[i]) + (i == 1 ? " cm" : " samples") +
                          ": too wide for its SRF " + version_text(version) + " field (" + printf_form(line.fields[i]) +
-                         "), which holds " + field_limit(line.fields[i]));
+                         "), which holds " + field_limit(line.fields[i], line.file[i]));
     }
   }
   refuse_if_any(problems);

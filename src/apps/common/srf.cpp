@@ -36,6 +36,15 @@ const std::array<NumberColumn, 11> kPlaneColumns = {{
     {"dhyp", "km", 0, kOpen, false},
 }};
 
+// The lines of a message, each a problem of the table's line `line`.
+void add_problems(std::vector<Problem>& problems, int line, std::string_view message) {
+  while (!message.empty()) {
+    const std::size_t end = message.find('\n');
+    problems.push_back({line, std::string(message.substr(0, end))});
+    message.remove_prefix(end == std::string_view::npos ? message.size() : end + 1);
+  }
+}
+
 srf::Plane plane_of(const std::array<double, kPlaneColumns.size()>& v) {
   return {v[0], v[1], static_cast<int>(v[2]), static_cast<int>(v[3]), v[4], v[5], v[6], v[7], v[8], v[9], v[10]};
 }
@@ -58,7 +67,7 @@ std::vector<NumberColumn> point_columns(srf::Version version) {
   };
 }
 
-PlanesTable read_planes(std::string_view text) {
+PlanesTable read_planes(std::string_view text, srf::Version version) {
   std::vector<CsvColumn> columns;
   for (const NumberColumn& c : kPlaneColumns) columns.push_back({c.name, true});
   const CsvTable csv = read_csv(text, columns);
@@ -72,7 +81,13 @@ PlanesTable read_planes(std::string_view text) {
         ok = false;
       }
     }
-    if (ok) table.planes.push_back(plane_of(values));
+    if (!ok) continue;
+    table.planes.push_back(plane_of(values));
+    try {
+      srf::check_plane(table.planes.back(), version);
+    } catch (const ParameterError& e) {
+      add_problems(table.problems, row.line, e.what());
+    }
   }
   std::stable_sort(table.problems.begin(), table.problems.end(),
                    [](const Problem& a, const Problem& b) { return a.line < b.line; });
@@ -91,15 +106,6 @@ long long points_in(const std::vector<srf::Plane>& planes) {
 }
 
 namespace {
-
-// The lines of a message, each a problem of the table's line `line`.
-void add_problems(std::vector<Problem>& problems, int line, std::string_view message) {
-  while (!message.empty()) {
-    const std::size_t end = message.find('\n');
-    problems.push_back({line, std::string(message.substr(0, end))});
-    message.remove_prefix(end == std::string_view::npos ? message.size() : end + 1);
-  }
-}
 
 // The library's problems with a source of slip 0 other than its slip: a point
 // that does not slip is written without samples, but its other values must
@@ -151,18 +157,6 @@ std::vector<Problem> check_rupture(const std::vector<Source>& sources, srf::Vers
   std::vector<Problem> problems;
   for (std::size_t i = 0; i < sources.size(); ++i) add_problems(problems, sources[i].line, refusals[i]);
   if (!problems.empty()) points.clear();
-  return problems;
-}
-
-std::vector<Problem> check_planes(const std::vector<srf::Plane>& planes, srf::Version version) {
-  std::vector<Problem> problems;
-  for (const srf::Plane& plane : planes) {
-    try {
-      srf::check_plane(plane, version);
-    } catch (const ParameterError& e) {
-      add_problems(problems, 0, e.what());
-    }
-  }
   return problems;
 }
 

@@ -29,8 +29,9 @@ struct PlanesTable {
 };
 
 // Reads a planes table: a header with exactly elon,elat,nstk,ndip,len,wid,stk,
-// dip,dtop,shyp,dhyp in any order, then one segment per row.
-PlanesTable read_planes(std::string_view text);
+// dip,dtop,shyp,dhyp in any order, then one segment per row; each value is
+// also checked against the width of its field in the file of this version.
+PlanesTable read_planes(std::string_view text, srf::Version version);
 
 // The number of points the planes hold: the sum of nstk·ndip.
 long long points_in(const std::vector<srf::Plane>& planes);
@@ -42,9 +43,6 @@ long long points_in(const std::vector<srf::Plane>& planes);
 // into `points`.
 std::vector<Problem> check_rupture(const std::vector<Source>& sources, srf::Version version, int jobs,
                                    std::vector<RupturePoint>& points);
-
-// Checks the planes' values against the widths of their fields.
-std::vector<Problem> check_planes(const std::vector<srf::Plane>& planes, srf::Version version);
 
 // Writes the whole file: head, then the points in table order (one POINTS
 // block, or with version 2.0 and planes one per segment). Throws WriteError.

@@ -116,8 +116,7 @@ std::vector<srf::Plane> read_planes_file(const Request& r, std::size_t points, s
     failed = true;
     return {};
   }
-  PlanesTable planes = read_planes(text);
-  if (planes.problems.empty()) planes.problems = check_planes(planes.planes, version);
+  PlanesTable planes = read_planes(text, version);
   if (planes.problems.empty() && points_in(planes.planes) != static_cast<long long>(points)) {
     planes.problems.push_back({0, std::to_string(points) + " points in " + r.table + ", the planes hold " +
                                       std::to_string(points_in(planes.planes)) + " (the sum of nstk*ndip)"});
