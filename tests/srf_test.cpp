@@ -210,8 +210,14 @@ TEST(Srf, SamplesAreIntervalMeansAtAnyTimeStep) {
     } catch (const ParameterError&) {
       continue;  // a slip this function cannot carry
     }
-    table += "r" + std::to_string(sources.size()) + ",-118,34,5,90,45,180,1e6,0," + text::shortest(p.vm) + "," +
-             text::shortest(p.slip) + "," + text::shortest(p.tr) + "," + text::shortest(p.dt) + "\n";
+    table += 'r';
+    table += std::to_string(sources.size());
+    table += ",-118,34,5,90,45,180,1e6,0";
+    for (const double v : {p.vm, p.slip, p.tr, p.dt}) {
+      table += ',';
+      table += text::shortest(v);
+    }
+    table += '\n';
     sources.push_back(p);
   }
   TempDir dir;

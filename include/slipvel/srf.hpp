@@ -80,6 +80,13 @@ std::string head_text(const std::vector<Plane>& planes, Version version);
 /// Returns the line that opens a block of `count` points.
 std::string points_line(std::size_t count);
 
+/// The most characters the text of a point with this history takes.
+std::size_t point_text_capacity(const SlipRate& rate);
+
+/// Writes the point's text, as append_point_text appends it, at `out` (room
+/// for point_text_capacity(rate) characters) and returns its end.
+char* put_point_text(char* out, const Point& point, const SlipRate& rate, Version version);
+
 /// Appends the point's two header lines and its slip-rate samples, six per
 /// line, to `out`. Throws ParameterError as check_point and check_slip_rate do,
 /// leaving `out` as it was.

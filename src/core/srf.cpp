@@ -12,6 +12,7 @@
 
 #include "checks.hpp"
 #include "decimal.hpp"
+#include "slip_velocity.hpp"
 
 namespace slipvel::srf {
 namespace {
@@ -239,11 +240,13 @@ SlipRate slip_rate(const Shape& shape, const Parameters& parameters) {
   const double ts = stopping_time(parameters);
   rate.dt = dt;
   rate.samples.reserve(static_cast<std::size_t>(std::max(0.0, ts / dt)) + 3);
+  // S(t) exactly as slip_until gives it, with its constants worked out once.
+  const source::SlipCurve slip_until_time(shape, parameters);
   // Each interval ends at k·dt + dt/2, where the next begins: the sum telescopes.
   double slip_before = 0, sum = 0;
   for (std::size_t k = 0;; ++k) {
     const double end = static_cast<double>(k) * dt + dt / 2;
-    const double slip_after = slip_until(shape, parameters, end);
+    const double slip_after = slip_until_time(end);
     // The function does not slip backwards; a difference below 0 is rounding.
     const double mean = std::max(0.0, (slip_after - slip_before) / dt * 100);
     rate.samples.push_back(mean);
@@ -302,22 +305,23 @@ std::string head_text(const std::vector<Plane>& planes, Version version) {
 
 std::string points_line(std::size_t count) { return "POINTS " + std::to_string(count) + "\n"; }
 
-void append_point_text(std::string& out, const Point& point, const SlipRate& rate, Version version) {
+std::size_t point_text_capacity(const SlipRate& rate) {
+  const std::size_t count = rate.samples.size();
+  return 2 * kLineCapacity + count * text::kSrfSampleWidth + count / kSamplesPerLine + 1;
+}
+
+char* put_point_text(char* out, const Point& point, const SlipRate& rate, Version version) {
   check_point(point, version);
   const std::size_t count = rate.samples.size();
   check_slip_rate(rate.slip, count, version);
-  out.reserve(out.size() + 2 * kLineCapacity + count * text::kSrfSampleWidth + count / kSamplesPerLine + 1);
-  char head[2 * kLineCapacity];
-  char* end = put_line(head, point_line1(point, rate.dt, version));
-  end = put_line(end, point_line2(point.rake, rate.slip, static_cast<double>(count), version));
-  out.append(head, end);
-  for (std::size_t k = 0; k < count; k += kSamplesPerLine) {
-    char line[kSamplesPerLine * text::kSrfSampleWidth + 1];
-    char* p = line;
-    for (std::size_t i = k; i < count && i < k + kSamplesPerLine; ++i) p = text::put_srf_sample(p, rate.samples[i]);
-    *p++ = '\n';
-    out.append(line, p);
-  }
+  out = put_line(out, point_line1(point, rate.dt, version));
+  out = put_line(out, point_line2(point.rake, rate.slip, static_cast<double>(count), version));
+  return text::put_srf_samples(out, rate.samples.data(), count, kSamplesPerLine);
+}
+
+void append_point_text(std::string& out, const Point& point, const SlipRate& rate, Version version) {
+  const auto text = std::make_unique_for_overwrite<char[]>(point_text_capacity(rate));
+  out.append(text.get(), put_point_text(text.get(), point, rate, version));
 }
 
 std::string point_text(const Point& point, const SlipRate& rate, Version version) {

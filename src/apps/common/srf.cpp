@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <cstring>
 #include <limits>
+#include <memory>
 #include <exception>
 #include <optional>
 #include <thread>
@@ -160,6 +161,16 @@ std::vector<Problem> check_rupture(const std::vector<Source>& sources, srf::Vers
   return problems;
 }
 
+namespace {
+
+// The text of one point, made by a job and written later.
+struct PointText {
+  std::unique_ptr<char[]> bytes;
+  std::size_t size = 0;
+};
+
+}  // namespace
+
 void write_srf(const std::vector<RupturePoint>& points, const std::vector<srf::Plane>& planes, srf::Version version,
                const std::filesystem::path& path, const Settings& settings) {
   // Segment boundaries: version 2.0 with planes starts a POINTS block at each.
@@ -178,7 +189,7 @@ void write_srf(const std::vector<RupturePoint>& points, const std::vector<srf::P
   // made, the one before is written, in table order, by a thread of its own.
   constexpr std::size_t kChunk = 256;
   std::size_t block = 0;
-  const auto write_chunk = [&](std::size_t first, const std::vector<std::string>& texts) {
+  const auto write_chunk = [&](std::size_t first, const std::vector<PointText>& texts) {
     for (std::size_t i = 0; i < texts.size(); ++i) {
       const std::size_t point = first + i;
       if (block < block_starts.size() && point == block_starts[block]) {
@@ -186,22 +197,25 @@ void write_srf(const std::vector<RupturePoint>& points, const std::vector<srf::P
         file.write(srf::points_line(end - point));
         ++block;
       }
-      file.write(texts[i]);
+      file.write({texts[i].bytes.get(), texts[i].size});
     }
   };
-  const auto make_chunk = [&](std::size_t first, std::vector<std::string>& texts) {
-    texts.assign(std::min(kChunk, points.size() - first), {});
+  const auto make_chunk = [&](std::size_t first, std::vector<PointText>& texts) {
+    texts.clear();
+    texts.resize(std::min(kChunk, points.size() - first));
     for_each_index(texts.size(), settings.jobs, [&](std::size_t i) {
       const RupturePoint& point = points[first + i];
       const srf::SlipRate rate =
           point.slips ? srf::slip_rate(point.shape, point.parameters) : srf::no_slip(point.parameters.dt);
-      texts[i].clear();
-      srf::append_point_text(texts[i], point.where, rate, version);
+      // A buffer of its own, filled once: nothing cleared first, nothing copied.
+      texts[i].bytes = std::make_unique_for_overwrite<char[]>(srf::point_text_capacity(rate));
+      texts[i].size = static_cast<std::size_t>(
+          srf::put_point_text(texts[i].bytes.get(), point.where, rate, version) - texts[i].bytes.get());
       progress.advance();
     });
   };
 
-  std::vector<std::string> made, writing;
+  std::vector<PointText> made, writing;
   if (!points.empty()) make_chunk(0, made);
   for (std::size_t first = 0; first < points.size(); first += kChunk) {
     std::swap(made, writing);
