@@ -57,9 +57,14 @@ class SlipCurve {
  public:
   SlipCurve(const Shape& shape, const Parameters& p);
 
-  double operator()(double t) const {
+  double operator()(double t) const { return ordered() ? in_order(t) : unordered(t); }
+
+  // Whether the onset lies before tr, as for every shape the search accepts.
+  bool ordered() const { return tb_ < tr_; }
+
+  // S(t) for an ordered shape: no call, for loops over many times.
+  double in_order(double t) const {
     if (!(t > 0)) return 0;
-    if (!(tb_ < tr_)) return unordered(t);
     if (t <= tb_) return parabola(t);
     if (t <= tr_) return at_tb_ + inverse_root(t);
     const double since = std::min(t, ts_) - tr_;
@@ -71,7 +76,7 @@ class SlipCurve {
   double inverse_root(double t) const { return two_b_ * (std::sqrt(t - eps_) - root_at_tb_); }
   // The stages in turn for a shape whose onset is not before tr (one the
   // search refuses), as the general sum has them.
-  double unordered(double t) const;
+  double unordered(double t) const;  // 0 for t <= 0 too
 
   double am_, six_td_, tb_, tr_, ts_, two_b_, eps_, root_at_tb_, c_, ar_;
   double at_tb_, at_tr_;  // S(tb), S(tr)

@@ -234,26 +234,47 @@ constexpr std::size_t kLineCapacity = 10 * 14;
 
 }  // namespace
 
+namespace {
+
+// The means of the intervals k·dt ± dt/2 (from 0) in cm/s, through the one
+// that holds ts; `slip` is S(t) for one shape. Each interval ends where the
+// next begins, so the sum telescopes.
+template <class Slip>
+double interval_means(double* samples, std::size_t room, std::size_t& count, double dt, double ts, const Slip& slip) {
+  double slip_before = 0, sum = 0;
+  for (std::int64_t k = 0;; ++k) {
+    const double end = static_cast<double>(k) * dt + dt / 2;
+    const double slip_after = slip(end);
+    // The function does not slip backwards; a difference below 0 is rounding.
+    const double mean = std::max(0.0, (slip_after - slip_before) / dt * 100);
+    samples[k] = mean;
+    sum += mean;
+    slip_before = slip_after;
+    if (!(end < ts) || static_cast<std::size_t>(k) + 2 >= room) {  // room: never reached, a guard
+      count = static_cast<std::size_t>(k) + 1;
+      return sum;
+    }
+  }
+}
+
+}  // namespace
+
 SlipRate slip_rate(const Shape& shape, const Parameters& parameters) {
   SlipRate rate;
   const double dt = parameters.dt;
   const double ts = stopping_time(parameters);
   rate.dt = dt;
-  rate.samples.reserve(static_cast<std::size_t>(std::max(0.0, ts / dt)) + 3);
+  // The interval k holds ts for some k <= ts/dt + 1: room for it and the zero after it.
+  const std::size_t room = static_cast<std::size_t>(std::max(0.0, ts / dt)) + 3;
+  const auto means = std::make_unique_for_overwrite<double[]>(room);
   // S(t) exactly as slip_until gives it, with its constants worked out once.
-  const source::SlipCurve slip_until_time(shape, parameters);
-  // Each interval ends at k·dt + dt/2, where the next begins: the sum telescopes.
-  double slip_before = 0, sum = 0;
-  for (std::size_t k = 0;; ++k) {
-    const double end = static_cast<double>(k) * dt + dt / 2;
-    const double slip_after = slip_until_time(end);
-    // The function does not slip backwards; a difference below 0 is rounding.
-    const double mean = std::max(0.0, (slip_after - slip_before) / dt * 100);
-    rate.samples.push_back(mean);
-    sum += mean;
-    slip_before = slip_after;
-    if (!(end < ts)) break;
-  }
+  const source::SlipCurve curve(shape, parameters);
+  std::size_t count = 0;
+  const double sum =
+      curve.ordered() ? interval_means(means.get(), room, count, dt, ts, [&](double t) { return curve.in_order(t); })
+                      : interval_means(means.get(), room, count, dt, ts, curve);
+  rate.samples.reserve(count + 1);
+  rate.samples.assign(means.get(), means.get() + count);
   while (!rate.samples.empty() && rate.samples.back() == 0) rate.samples.pop_back();
   rate.samples.push_back(0);  // the one zero after the last non-zero sample
   rate.slip = dt * sum;
