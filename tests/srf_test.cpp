@@ -430,13 +430,25 @@ TEST(Srf, SamplesAreWrittenAsPrintfWritesThem) {
       values.push_back(-v);
     }
   }
+  // Runs of neighbouring values, as a slip-rate history has them.
+  for (double v = 1e-3; v < 1e4; v *= 1.0001) values.push_back(v);
+  // One value at a time, and all as lines of six.
+  std::string lines(values.size() * 14 + 6, ' ');
+  const char* const end = text::put_srf_samples(lines.data(), values.data(), values.size(), 6);
+  EXPECT_EQ(static_cast<std::size_t>(end - lines.data()), values.size() * 13 + (values.size() + 5) / 6);
   int differences = 0;
-  for (const double v : values) {
+  for (std::size_t i = 0; i < values.size(); ++i) {
+    const double v = values[i];
     char expected[32], got[14] = {};
     std::snprintf(expected, sizeof expected, "%13.5e", v);
     text::put_srf_sample(got, v);
-    if (std::string(got, 13) != expected && ++differences <= 5) {
-      ADD_FAILURE() << std::hexfloat << v << ": \"" << std::string(got, 13) << "\" against \"" << expected << "\"";
+    const std::string in_line = lines.substr(i * 13 + i / 6, 13);
+    if ((std::string(got, 13) != expected || in_line != expected) && ++differences <= 5) {
+      ADD_FAILURE() << std::hexfloat << v << ": \"" << std::string(got, 13) << "\" and \"" << in_line << "\" against \""
+                    << expected << "\"";
+    }
+    if (i % 6 == 5) {
+      EXPECT_EQ(lines[i * 13 + i / 6 + 13], '\n');
     }
   }
   EXPECT_EQ(differences, 0);

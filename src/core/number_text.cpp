@@ -425,30 +425,56 @@ char* put_srf_sample(char* out, double value) {
   return out + kSrfSampleWidth;
 }
 
+namespace {
+
+// The six digits 100000 to 999999 as "d.ddddd" at `out`, in one 8-byte store
+// (the byte after them is written over by the caller): the digits in three
+// pairs, each pair's tens and ones split in 16-bit lanes at once.
+[[gnu::always_inline]] inline void put_six_digits(char* out, std::uint32_t digits) {
+  const std::uint32_t high = digits / 10000, low = digits - high * 10000;
+  const std::uint32_t middle = low / 100, last = low - middle * 100;
+  const std::uint64_t pairs = high | (std::uint64_t{middle} << 16) | (std::uint64_t{last} << 32);
+  const std::uint64_t tens = ((pairs * 103) >> 10) & 0x0000000F000F000Full;  // n/10 for n below 100
+  const std::uint64_t ones = pairs - tens * 10;
+  const std::uint64_t text = (tens | (ones << 8)) + 0x0000303030303030ull;  // d d d d d d, little-endian
+  out[0] = static_cast<char>(text);
+  const std::uint64_t after_point = (text >> 8) & 0x000000FFFFFFFFFFull;  // the five after the point
+  out[1] = '.';
+  std::memcpy(out + 2, &after_point, 8);
+}
+
+}  // namespace
+
 char* put_srf_samples(char* out, const double* values, std::size_t count, std::size_t per_line) {
-  // Neighbouring samples mostly share their decade: [low, high) with the
-  // scale 10^k that brings it to six digits, tried before working it out.
+  // Neighbouring samples mostly share their decade: [low, high), with the
+  // scale 10^k that brings it to six digits and its exponent text, tried
+  // before working them out.
   double low = 1, high = 0, power = 1;
   int exponent = 0;
+  char exponent_text[4] = {'e', '+', '0', '0'};
   std::size_t line_left = per_line;
   for (std::size_t i = 0; i < count; ++i) {
     const double value = values[i];
     const double magnitude = std::fabs(value);
-    std::uint32_t digits = 0;
     bool done = false;
     if (magnitude >= low && magnitude < high) {
+      // Here the scaled value is at least 99999.5 (it is 10^5 but for the
+      // rounding of a negative power of ten, which still gives 100000).
       const double scaled = exponent <= 5 ? magnitude * power : magnitude / power;
-      if (scaled >= 99999.5 && scaled < 999999.5) {
+      if (scaled < 999999.5) {
         const auto truncated = static_cast<std::int64_t>(scaled);
         const double fraction = scaled - static_cast<double>(truncated);  // exact
         if (std::fabs(fraction - 0.5) > 0x1p-32) {
-          digits = static_cast<std::uint32_t>(truncated) + (fraction > 0.5 ? 1 : 0);
-          put_sample_digits(out, value < 0, digits, exponent);
+          std::memcpy(out, value < 0 ? " -" : "  ", 2);
+          put_six_digits(out + 2, static_cast<std::uint32_t>(truncated) + (fraction > 0.5 ? 1 : 0));
+          std::memcpy(out + 9, exponent_text, 4);
           done = true;
         }
       }
-    } else if (magnitude >= 1e-16 && magnitude < 1e15 && six_digits(magnitude, digits, exponent)) {
+    } else if (std::uint32_t digits = 0;
+               magnitude >= 1e-16 && magnitude < 1e15 && six_digits(magnitude, digits, exponent)) {
       put_sample_digits(out, value < 0, digits, exponent);
+      std::memcpy(exponent_text, out + 9, 4);
       low = kDecades[static_cast<std::size_t>(exponent + 16)];
       high = kDecades[static_cast<std::size_t>(exponent + 17)];
       power = kExactPowersOfTen[static_cast<std::size_t>(exponent <= 5 ? 5 - exponent : exponent - 5)];

@@ -71,7 +71,11 @@ std::size_t field_text(char* out, const Field& f, double value) {
 // the decimals and 4, so a leading "0." is never shortened).
 bool fits(const Field& f, double value) {
   if (!std::isfinite(value)) return false;
-  if (f.form == Form::kFixed) return text::fits(value, {f.width, f.digits});
+  if (f.form == Form::kFixed) {
+    char field[40];
+    text::put_fixed_field(field, value, {f.width, f.digits});  // asterisks when too wide
+    return field[0] != '*';
+  }
   char text[40];
   return field_text(text, f, value) <= static_cast<std::size_t>(f.width);
 }
