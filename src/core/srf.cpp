@@ -80,14 +80,19 @@ bool fits(const Field& f, double value) {
   return field_text(text, f, value) <= static_cast<std::size_t>(f.width);
 }
 
-// Writes the field, which fits, right-aligned in its width, then `after`.
+// Writes the field right-aligned in its width, then `after`; nullptr when the
+// value does not fit (then the message comes from check_point and the like).
 char* put_field(char* out, const Field& f, double value, char after) {
+  if (!std::isfinite(value)) return nullptr;
   const auto width = static_cast<std::size_t>(f.width);
   if (f.form == Form::kFixed) {
-    out = text::put_fixed_field(out, value, {f.width, f.digits});
+    text::put_fixed_field(out, value, {f.width, f.digits});
+    if (*out == '*') return nullptr;  // asterisks: too wide
+    out += width;
   } else {
     char text[40];
-    const std::size_t length = std::min(field_text(text, f, value), width);
+    const std::size_t length = field_text(text, f, value);
+    if (length > width) return nullptr;
     std::memset(out, ' ', width - length);
     std::memcpy(out + (width - length), text, length);
     out += width;
@@ -225,9 +230,10 @@ void refuse_if_any(const std::vector<std::string>& problems) {
   throw ParameterError(message);
 }
 
-// The fields of a checked line, blank-separated, and its line end.
+// The fields of a line, blank-separated, and its line end; nullptr when a
+// value does not fit its field.
 char* put_line(char* out, const Line& line) {
-  for (std::size_t i = 0; i < line.fields.size(); ++i) {
+  for (std::size_t i = 0; out != nullptr && i < line.fields.size(); ++i) {
     out = put_field(out, line.fields[i], line.file[i], i + 1 < line.fields.size() ? ' ' : '\n');
   }
   return out;
@@ -319,10 +325,10 @@ std::string head_text(const std::vector<Plane>& planes, Version version) {
   if (planes.empty()) return text;
   text += "PLANE " + std::to_string(planes.size()) + "\n";
   for (const Plane& p : planes) {
-    check_plane(p, version);
     char line[2 * kLineCapacity];
     char* end = put_line(line, plane_line1(p, version));
-    end = put_line(end, plane_line2(p, version));
+    if (end != nullptr) end = put_line(end, plane_line2(p, version));
+    if (end == nullptr) check_plane(p, version);  // throws, naming the value
     text.append(line, end);
   }
   return text;
@@ -336,12 +342,15 @@ std::size_t point_text_capacity(const SlipRate& rate) {
 }
 
 char* put_point_text(char* out, const Point& point, const SlipRate& rate, Version version) {
-  check_point(point, version);
   const std::size_t count = rate.samples.size();
-  check_slip_rate(rate.slip, count, version);
-  out = put_line(out, point_line1(point, rate.dt, version));
-  out = put_line(out, point_line2(point.rake, rate.slip, static_cast<double>(count), version));
-  return text::put_srf_samples(out, rate.samples.data(), count, kSamplesPerLine);
+  char* end = put_line(out, point_line1(point, rate.dt, version));
+  if (end != nullptr) end = put_line(end, point_line2(point.rake, rate.slip, static_cast<double>(count), version));
+  if (end == nullptr) {  // a value too wide for its field: say which
+    check_point(point, version);
+    check_slip_rate(rate.slip, count, version);
+    throw ParameterError("dt = " + shortest(rate.dt) + " s: not a finite number");
+  }
+  return text::put_srf_samples(end, rate.samples.data(), count, kSamplesPerLine);
 }
 
 void append_point_text(std::string& out, const Point& point, const SlipRate& rate, Version version) {
