@@ -127,7 +127,8 @@ std::string write_batch(const std::vector<Source>& sources, const Settings& sett
   CoarseSampling found;
   for (std::size_t i = 0; i < sources.size(); ++i) {
     if (coarse[i] == 0) continue;
-    if (found.sources++ == 0) found = {1, sources[i].id, rows[i].final_displacement, sources[i].parameters.slip};
+    if (found.sources == 0) found = {0, sources[i].id, rows[i].final_displacement, sources[i].parameters.slip};
+    ++found.sources;
   }
   return coarse_sampling_warning(found);
 }

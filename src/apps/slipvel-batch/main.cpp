@@ -219,7 +219,8 @@ int main(int argc, char** argv) {
     print_warning(write_single(r.defaults, settings));
     return 0;
   } catch (const ParameterError& e) {
-    std::fprintf(stderr, "%s\n", zero_slip_note(r.defaults, e.what()).c_str());
+    const std::string message = r.table.empty() ? zero_slip_note(r.defaults, e.what()) : e.what();
+    std::fprintf(stderr, "%s\n", message.c_str());
     return kUsageOrInput;
   } catch (const WriteError& e) {
     std::fprintf(stderr, "slipvel-batch: %s\n", e.what());
