@@ -18,6 +18,8 @@
 namespace slipvel::testing {
 namespace {
 
+constexpr double kPowersOfTen[] = {1, 10, 100, 1e3, 1e4, 1e5, 1e6, 1e7, 1e8};
+
 const std::string kBatch = SLIPVEL_BATCH_PROGRAM;
 
 // Two points of the built-in source and two others, on two segments of two points.
@@ -124,22 +126,29 @@ TEST(Srf, FilesReadBackToTheTableAndTheFunction) {
       if (p.head.size() == 10) {
         EXPECT_NEAR(p.head[9] * 1000, i < 2 ? 2700 : 2650, 1e-9);  // g/cm³ back to kg/m³
       }
-      // The samples: the velocity in cm/s up to its end and one zero after it.
-      ASSERT_LE(p.samples.size(), fn.velocity.size());
+      // The samples: the mean slip velocity over each interval, in cm/s, up
+      // to the end of the slip and one zero after it.
+      const double dt = sources[i].dt, ts = stopping_time(sources[i]);
       EXPECT_EQ(p.samples.back(), 0);
       EXPECT_NE(p.samples[p.samples.size() - 2], 0);
+      EXPECT_LT(static_cast<double>(p.samples.size() - 2) * dt - dt / 2, ts);
+      EXPECT_GE(static_cast<double>(p.samples.size() - 1) * dt - dt / 2, ts);
       double sum = 0, rounding = 0;
       for (std::size_t s = 0; s < p.samples.size(); ++s) {
-        EXPECT_NEAR(p.samples[s] / 100, fn.velocity[s], 5e-6 * fn.velocity[s] + 1e-300);
+        const double t = static_cast<double>(s) * dt;
+        const double mean =
+            (slip_until(fn.shape, sources[i], t + dt / 2) - slip_until(fn.shape, sources[i], std::max(0.0, t - dt / 2))) /
+            dt;
+        EXPECT_NEAR(p.samples[s] / 100, mean, 5e-6 * mean + 1e-12);
         sum += p.samples[s];
         rounding += 5e-6 * std::fabs(p.samples[s]);
       }
       EXPECT_NEAR(p.second[1], sources[i].dt * sum, slip_precision + sources[i].dt * rounding);  // slip1 in cm
-      EXPECT_NEAR(p.second[1] / 100, sources[i].slip, 0.01);
+      EXPECT_NEAR(p.second[1] / 100, slip_until(fn.shape, sources[i], ts), slip_precision / 100);  // the whole slip
       EXPECT_EQ(p.second[3], 0);
       EXPECT_EQ(p.second[4], 0);
     }
-    EXPECT_EQ(points[0].samples.size(), 636u);  // the built-in source: 0 to 3.175 s
+    EXPECT_EQ(points[0].samples.size(), 636u);  // the built-in source: intervals up to 3.1725 s, and one zero
   }
 }
 
@@ -178,6 +187,226 @@ TEST(Srf, BadTablesAndDisagreeingCountsWriteNothing) {
   }
 }
 
+// For random sources at dt from 0.001 to 0.1 s every sample is the mean slip
+// velocity over its interval and slip1 the function's whole slip; the slip at
+// a coarse dt is the slip asked, not what point samples would carry.
+TEST(Srf, SamplesAreIntervalMeansAtAnyTimeStep) {
+  std::mt19937_64 engine(16);
+  std::uniform_real_distribution<double> unit(0, 1);
+  std::string table = "id,lon,lat,dep,stk,dip,rake,area,tinit,vm,slip,tr,dt\n"
+                      "example,-118,34,5,90,45,180,1e6,0,3,0.8,,0.1\n";
+  std::vector<Parameters> sources(1);
+  sources[0].vm = 3;
+  sources[0].slip = 0.8;
+  sources[0].dt = 0.1;
+  while (sources.size() < 40) {
+    Parameters p;
+    p.vm = 1 + 4 * unit(engine);
+    p.tr = 0.5 + 2 * unit(engine);
+    p.dt = std::pow(10.0, -3 + 2 * unit(engine));
+    p.slip = 0.3 + 1.5 * unit(engine);
+    try {
+      check_parameters(p);
+    } catch (const ParameterError&) {
+      continue;  // a slip this function cannot carry
+    }
+    table += 'r';
+    table += std::to_string(sources.size());
+    table += ",-118,34,5,90,45,180,1e6,0";
+    for (const double v : {p.vm, p.slip, p.tr, p.dt}) {
+      table += ',';
+      table += text::shortest(v);
+    }
+    table += '\n';
+    sources.push_back(p);
+  }
+  TempDir dir;
+  write_file(dir / "points.csv", table);
+  const Finished f = run_process(kBatch, {"--table", "points.csv", "--srf", "r.srf"}, in(dir));
+  ASSERT_EQ(f.exit_code(), 0) << f.err;
+  const std::vector<Point> points = read_srf(read_file(dir / "r.srf"), "1.0", 0, 1);
+  ASSERT_EQ(points.size(), sources.size());
+  EXPECT_EQ(points[0].second[1], 79.98);  // point values at this dt would carry 66.41 cm
+  for (std::size_t i = 0; i < points.size(); ++i) {
+    const Parameters& p = sources[i];
+    const Shape shape = find_shape(p);
+    double before = 0;
+    for (std::size_t k = 0; k < points[i].samples.size(); ++k) {
+      const double after = slip_until(shape, p, static_cast<double>(k) * p.dt + p.dt / 2);
+      const double mean = (after - before) / p.dt * 100;
+      ASSERT_NEAR(points[i].samples[k], mean, 5e-6 * mean + 1e-9) << "point " << i << ", sample " << k;
+      before = after;
+    }
+    EXPECT_NEAR(points[i].second[1], 100 * slip_until(shape, p, stopping_time(p)), 0.005) << "point " << i;
+  }
+}
+
+// Points of slip 0: their two header lines with slip1 0 and nt1 0, no samples,
+// and the file reads as any other; the table's other checks still apply.
+TEST(Srf, PointsThatDoNotSlipHaveNoSamples) {
+  TempDir dir;
+  write_file(dir / "points.csv",
+             "id,lon,lat,dep,stk,dip,rake,area,tinit,vs,den,slip\n"
+             "a,-118.5,34.2,5,90,45,180,1e6,0,3500,2700,0\n"
+             "b,-118.49,34.2,5,90,45,180,1e6,0.5,3500,2700,\n"
+             "c,-118.48,34.2,5,90,45,180,1e6,1,3500,2700,0\n");
+  for (const char* version : {"1.0", "2.0"}) {
+    const Finished f = run_process(kBatch, {"--table", "points.csv", "--srf", "r.srf", "--srf-version", version}, in(dir));
+    ASSERT_EQ(f.exit_code(), 0) << f.err;
+    const std::vector<Point> points = read_srf(read_file(dir / "r.srf"), version, 0, 1);
+    ASSERT_EQ(points.size(), 3u);
+    for (const std::size_t i : {0u, 2u}) {
+      EXPECT_EQ(points[i].second[1], 0);
+      EXPECT_EQ(points[i].second[2], 0);
+      EXPECT_TRUE(points[i].samples.empty());
+    }
+    EXPECT_EQ(points[1].samples.size(), 636u);
+  }
+  write_file(dir / "bad.csv", "id,lon,lat,dep,stk,dip,rake,area,tinit,slip,vm\na,-118.5,34.2,5,90,45,180,1e6,0,0,-1\n");
+  const Finished bad = run_process(kBatch, {"--table", "bad.csv", "--srf", "bad.srf"}, in(dir));
+  EXPECT_EQ(bad.exit_code(), 2);
+  EXPECT_EQ(bad.err, "bad.csv:2: vm = -1: must be finite and greater than 0\n");
+  EXPECT_FALSE(std::filesystem::exists(dir / "bad.srf"));
+  // Without --srf slip 0 stays refused, and the message says where it is taken.
+  write_file(dir / "sources.csv", "id,slip\na,0\n");
+  const Finished csv = run_process(kBatch, {"--table", "sources.csv", "-o", "out"}, in(dir));
+  EXPECT_EQ(csv.exit_code(), 2);
+  EXPECT_EQ(csv.err, "sources.csv:2: slip = 0: must be finite and greater than 0 (SRF output, --srf, takes points of slip 0)\n");
+  EXPECT_FALSE(std::filesystem::exists(dir / "out"));
+}
+
+// "key=value" of the moment line.
+double moment_field(const std::string& line, const std::string& key) {
+  const std::size_t at = line.find(" " + key + "=");
+  return at == std::string::npos ? std::nan("") : std::stod(line.substr(at + key.size() + 2));
+}
+
+// M0 and Mw against a sum of their own; the moment rate sums to M0 and starts
+// at 0; the line goes to standard output, or to standard error with --srf -.
+TEST(Srf, MomentLineAndMomentRateAgreeWithAnIndependentSum) {
+  struct Case {
+    const char* version;
+    std::vector<std::string> options;
+    double rigidity;  // for points without vs and den; 0: each point's den·vs²
+  };
+  const Case cases[] = {{"1.0", {}, 3.6288e10}, {"1.0", {"--rigidity", "3e10"}, 3e10}, {"2.0", {}, 0}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::string(c.version) + " " + (c.options.empty() ? "" : c.options[1]));
+    TempDir dir;
+    std::string table = kPoints;
+    table += "e,-118.48,34.21,6.25,90,45,170,4e6,2,3400,2650,,0,\n";  // a point that does not slip
+    write_file(dir / "points.csv", table);
+    std::vector<std::string> arguments = {"--table", "points.csv", "--srf", "r.srf", "--srf-version", c.version,
+                                          "--moment-rate", "rate.csv"};
+    arguments.insert(arguments.end(), c.options.begin(), c.options.end());
+    // The table's point c has dt 0.01: one dt is needed for the moment rate.
+    Finished f = run_process(kBatch, arguments, in(dir));
+    EXPECT_EQ(f.exit_code(), 2);
+    EXPECT_EQ(f.err, "slipvel-batch: --moment-rate needs one dt for the whole table: points.csv:2 has dt = 0.005, "
+                     "points.csv:4 has dt = 0.01\n");
+    EXPECT_EQ(file_names(dir.path()), std::vector<std::string>{"points.csv"});
+    std::string one_dt = table;
+    one_dt.replace(one_dt.find(",1.1,0.01"), 9, ",1.1,");
+    write_file(dir / "points.csv", one_dt);
+    f = run_process(kBatch, arguments, in(dir));
+    ASSERT_EQ(f.exit_code(), 0) << f.err;
+
+    const double areas[] = {1e6, 2.5e6, 1e6, 1e6, 4e6}, tinit[] = {0, 0.5, 1, 1.5, 2};
+    const double vs[] = {3500, 3500, 3400, 3400}, den[] = {2700, 2700, 2650, 2650};
+    Parameters sources[4];
+    sources[1].vm = 3;
+    sources[1].slip = 0.8;
+    sources[2].slip = 1.1;
+    double m0 = 0, duration = 0;
+    for (std::size_t i = 0; i < 4; ++i) {
+      const double mu = c.rigidity > 0 ? c.rigidity : den[i] * vs[i] * vs[i];
+      m0 += mu * areas[i] * slip_until(find_shape(sources[i]), sources[i], stopping_time(sources[i]));
+      duration = std::max(duration, tinit[i] + stopping_time(sources[i]));
+    }
+    const std::string& line = f.out;
+    EXPECT_TRUE(line.starts_with("points=5 area_m2=9500000 M0_Nm=")) << line;
+    EXPECT_EQ(line.back(), '\n');
+    EXPECT_NEAR(moment_field(line, "M0_Nm"), m0, 1e-12 * m0);
+    EXPECT_NEAR(moment_field(line, "Mw"), 2.0 / 3.0 * (std::log10(m0) - 9.1), 1e-12);
+    EXPECT_EQ(moment_field(line, "duration_s"), duration);
+
+    const std::vector<std::string> rows = split_lines(read_file(dir / "rate.csv"));
+    ASSERT_GT(rows.size(), 2u);
+    EXPECT_EQ(rows[0], "time(s),moment_rate(N*m/s)");
+    EXPECT_TRUE(rows[1].starts_with("0,")) << rows[1];
+    EXPECT_EQ(rows.size() - 2, static_cast<std::size_t>(std::ceil(duration / 0.005 + 0.5)));
+    double sum = 0;
+    for (std::size_t k = 1; k < rows.size(); ++k) sum += std::stod(rows[k].substr(rows[k].find(',') + 1));
+    EXPECT_NEAR(0.005 * sum, m0, 1e-9 * m0);
+    EXPECT_EQ(std::stod(rows.back().substr(rows.back().find(',') + 1)), 0);
+  }
+}
+
+// Values whose text would be wider than their field, or not a finite number
+// in the file's units, are refused with their line and the limit; nothing is
+// written. Values just inside are written whole, and -0 shows as 0.
+TEST(Srf, ValuesTooWideForTheirFieldsAreRefused) {
+  struct Case {
+    const char* version;
+    std::string row;  // lon,lat,dep,stk,dip,rake,area,tinit,vs,den
+    std::string err;
+  };
+  const Case cases[] = {
+      {"1.0", "-118,34,5,90,45,180,1e6,1e300,,",
+       "p.csv:2: tinit = 1e+300 s: too wide for its SRF 1.0 field (%10.4f), which holds values up to 99999.9999\n"},
+      {"1.0", "-118,34,1e250,90,45,180,1e6,0,,",
+       "p.csv:2: dep = 1e+250 km: too wide for its SRF 1.0 field (%9.4f), which holds values up to 9999.9999\n"},
+      {"1.0", "-118,34,9999.99996,90,45,180,1e6,0,,",
+       "p.csv:2: dep = 9999.99996 km: too wide for its SRF 1.0 field (%9.4f), which holds values up to 9999.9999\n"},
+      {"2.0", "-118,34,5,90,45,180,1e305,0,3000,2700",
+       "p.csv:2: area = 1e+305 m^2: becomes inf in the SRF file's unit, not a finite number\n"},
+      {"2.0", "-118,34,5,90,45,180,1e6,0,1e307,2700",
+       "p.csv:2: vs = 1e+307 m/s: becomes inf in the SRF file's unit, not a finite number\n"},
+  };
+  for (const Case& c : cases) {
+    TempDir dir;
+    write_file(dir / "p.csv", "id,lon,lat,dep,stk,dip,rake,area,tinit,vs,den\na," + c.row + "\n");
+    const Finished f = run_process(kBatch, {"--table", "p.csv", "--srf", "r.srf", "--srf-version", c.version}, in(dir));
+    EXPECT_EQ(f.exit_code(), 2) << c.row;
+    EXPECT_EQ(f.err, c.err);
+    EXPECT_FALSE(std::filesystem::exists(dir / "r.srf"));
+  }
+  TempDir dir;
+  write_file(dir / "planes.csv", "elon,elat,nstk,ndip,len,wid,stk,dip,dtop,shyp,dhyp\n-118,34,1,1,1e300,1,90,45,0,0,0\n");
+  write_file(dir / "p.csv", "id,lon,lat,dep,stk,dip,rake,area,tinit\na,-0.00001,34,9999.9999,0,45,-0.2,1e6,99999.9999\n");
+  Finished f = run_process(kBatch, {"--table", "p.csv", "--srf", "r.srf", "--planes", "planes.csv"}, in(dir));
+  EXPECT_EQ(f.exit_code(), 2);
+  EXPECT_EQ(f.err, "planes.csv:2: len = 1e+300 km: too wide for its SRF 1.0 field (%8.2f), which holds values up to 99999.99\n");
+  f = run_process(kBatch, {"--table", "p.csv", "--srf", "r.srf"}, in(dir));
+  ASSERT_EQ(f.exit_code(), 0) << f.err;
+  const std::vector<std::string> lines = split_lines(read_file(dir / "r.srf"));
+  EXPECT_EQ(lines[2], "    0.0000   34.0000 9999.9999    0   45  1.00000e+10 99999.9999  5.00000e-03");
+  EXPECT_TRUE(lines[3].starts_with("   0   ")) << lines[3];
+}
+
+// The coarse-sampling warning of the CSV files: once, exactly when a time
+// history ends more than 1 % off its target; the files are written, status 0.
+TEST(Srf, CoarseTimeHistoriesAreWarnedAboutOnce) {
+  struct Case {
+    const char* table;
+    std::string err;
+  };
+  const Case cases[] = {
+      {"id,vm,slip,dt\na,3,0.8,0.005\nb,3,0.8,0.01\n", ""},
+      {"id,vm,slip,dt\na,3,0.8,0.005\nb,3,0.8,0.1\nc,3,0.8,0.05\n",
+       "slipvel-batch: 2 sources' time history ends more than 1 % off the slip asked (first b: 0.6640544661149328 m "
+       "sampled, 0.8 m asked): at this dt the samples miss part of the sharp rise; a smaller dt fixes it\n"},
+  };
+  for (const Case& c : cases) {
+    TempDir dir;
+    write_file(dir / "t.csv", c.table);
+    const Finished f = run_process(kBatch, {"--table", "t.csv", "-o", "out"}, in(dir));
+    EXPECT_EQ(f.exit_code(), 0);
+    EXPECT_EQ(f.err, c.err);
+    EXPECT_TRUE(std::filesystem::exists(dir / "out" / "summary.csv"));
+  }
+}
+
 // The samples' own %13.5e against printf: random magnitudes over the range
 // the fast digits take and beyond, both signs, and the values at its edges.
 TEST(Srf, SamplesAreWrittenAsPrintfWritesThem) {
@@ -191,13 +420,35 @@ TEST(Srf, SamplesAreWrittenAsPrintfWritesThem) {
     values.push_back((bits & 1) != 0 ? -magnitude : magnitude);
     if (i % 8 == 0) values.push_back(std::bit_cast<double>(engine()));  // any bit pattern
   }
+  // Values on a rounding tie of the fifth decimal (seven significant digits
+  // ending in 5, exactly representable), and their neighbours.
+  for (int i = 0; i < 100'000; ++i) {
+    const auto digits = static_cast<double>(100000 + engine() % 900000);
+    const double tie = (digits * 10 + 5) * kPowersOfTen[engine() % 9] / (i % 2 == 0 ? 1 : 10);  // ... or d.ddddd5e+0X
+    for (const double v : {tie, std::nextafter(tie, 0.0), std::nextafter(tie, 1e300)}) {
+      values.push_back(v);
+      values.push_back(-v);
+    }
+  }
+  // Runs of neighbouring values, as a slip-rate history has them.
+  for (double v = 1e-3; v < 1e4; v *= 1.0001) values.push_back(v);
+  // One value at a time, and all as lines of six.
+  std::string lines(values.size() * 14 + 6, ' ');
+  const char* const end = text::put_srf_samples(lines.data(), values.data(), values.size(), 6);
+  EXPECT_EQ(static_cast<std::size_t>(end - lines.data()), values.size() * 13 + (values.size() + 5) / 6);
   int differences = 0;
-  for (const double v : values) {
+  for (std::size_t i = 0; i < values.size(); ++i) {
+    const double v = values[i];
     char expected[32], got[14] = {};
     std::snprintf(expected, sizeof expected, "%13.5e", v);
     text::put_srf_sample(got, v);
-    if (std::string(got, 13) != expected && ++differences <= 5) {
-      ADD_FAILURE() << std::hexfloat << v << ": \"" << std::string(got, 13) << "\" against \"" << expected << "\"";
+    const std::string in_line = lines.substr(i * 13 + i / 6, 13);
+    if ((std::string(got, 13) != expected || in_line != expected) && ++differences <= 5) {
+      ADD_FAILURE() << std::hexfloat << v << ": \"" << std::string(got, 13) << "\" and \"" << in_line << "\" against \""
+                    << expected << "\"";
+    }
+    if (i % 6 == 5) {
+      EXPECT_EQ(lines[i * 13 + i / 6 + 13], '\n');
     }
   }
   EXPECT_EQ(differences, 0);

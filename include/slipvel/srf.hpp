@@ -43,17 +43,60 @@ struct Plane {
   double shyp, dhyp;  ///< hypocentre along strike from the centre and down dip (km)
 };
 
+/// A point's slip-rate history as the file holds it: sample k is the mean
+/// slip velocity over its interval, (S(k·dt + dt/2) − S(max(0, k·dt − dt/2)))/dt
+/// with S the slip the function carries up to a time (slip_until), in cm/s,
+/// from k = 0 through the last non-zero sample and one zero after it. So
+/// dt·Σ samples is the function's whole slip S(ts) at any dt.
+struct SlipRate {
+  double dt = 0;                ///< sample spacing (s)
+  std::vector<double> samples;  ///< cm/s; none for a point that does not slip
+  double slip = 0;              ///< slip1: dt·Σ samples (cm), 0 for a point that does not slip
+};
+
+/// The slip-rate history of the function of `shape` for `parameters`.
+SlipRate slip_rate(const Shape& shape, const Parameters& parameters);
+
+/// The slip-rate history of a point that does not slip: no samples, slip 0.
+SlipRate no_slip(double dt);
+
+/// Throws ParameterError, one line per field, for every value of the point
+/// whose printf text would be wider than its field in this version (or not a
+/// finite number once in the file's units); the message names the value and
+/// the limit. point_text then writes every line whole.
+void check_point(const Point& point, Version version);
+
+/// The same for the slip-rate history's fields: slip1 (cm) and nt1, the
+/// sample count.
+void check_slip_rate(double slip_cm, std::size_t samples, Version version);
+
+/// The same for a fault segment of the PLANE block.
+void check_plane(const Plane& plane, Version version);
+
 /// Returns the lines before the points: the version and, when `planes` is not
-/// empty, the PLANE block.
+/// empty, the PLANE block. Throws ParameterError as check_plane does.
 std::string head_text(const std::vector<Plane>& planes, Version version);
 
 /// Returns the line that opens a block of `count` points.
 std::string points_line(std::size_t count);
 
-/// Returns the point's two header lines and its slip-rate samples (cm/s), six
-/// per line: the velocity of `function` from time 0 through its last non-zero
-/// sample, and one zero after it where the record has one. slip1 is dt times
-/// their sum, the slip they carry.
+/// The most characters the text of a point with this history takes.
+std::size_t point_text_capacity(const SlipRate& rate);
+
+/// Writes the point's text, as append_point_text appends it, at `out` (room
+/// for point_text_capacity(rate) characters) and returns its end.
+char* put_point_text(char* out, const Point& point, const SlipRate& rate, Version version);
+
+/// Appends the point's two header lines and its slip-rate samples, six per
+/// line, to `out`. Throws ParameterError as check_point and check_slip_rate do,
+/// leaving `out` as it was.
+void append_point_text(std::string& out, const Point& point, const SlipRate& rate, Version version);
+
+/// The same as a string of its own.
+std::string point_text(const Point& point, const SlipRate& rate, Version version);
+
+/// The same for a sampled function: its shape's slip-rate history (the
+/// samples are interval means, not the function's values at the sample times).
 std::string point_text(const Point& point, const SlipFunction& function, Version version);
 
 }  // namespace slipvel::srf

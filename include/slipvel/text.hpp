@@ -64,6 +64,9 @@ inline constexpr int kSrfSampleWidth = 13;
 /// Writes `value` exactly as printf("%13.5e") would (13 characters for every
 /// finite value below 1e100 in magnitude) and returns the end.
 char* put_srf_sample(char* out, double value);
+/// Writes `count` samples as put_srf_sample does, `per_line` to a line, each
+/// line ended by '\n' (the last one too), and returns the end.
+char* put_srf_samples(char* out, const double* values, std::size_t count, std::size_t per_line);
 
 /// Free-form lines: items written one after the other. An item that would
 /// bring the line to kLineLimit characters or more starts a new line (unless

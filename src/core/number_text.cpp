@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <array>
+#include <bit>
 #include <charconv>
 #include <cmath>
 #include <cstdint>
@@ -324,32 +325,169 @@ std::string shortest(double value) {
   return {text, result.ptr};
 }
 
+namespace {
+
+// printf's "%13.5e" of `value`, for any value.
+char* put_srf_sample_by_printf(char* out, double value) {
+  char text[32];
+  std::snprintf(text, sizeof text, "%13.5e", value);
+  std::memcpy(out, text, kSrfSampleWidth);
+  return out + kSrfSampleWidth;
+}
+
+// 10^-16 to 10^16, the nearest doubles: where the decimal exponent steps.
+constexpr std::array<double, 33> kDecades = [] {
+  std::array<double, 33> d{};
+  for (int n = -16; n <= 16; ++n) {
+    const std::size_t at = static_cast<std::size_t>(n + 16);
+    d[at] = n >= 0 ? kExactPowersOfTen[static_cast<std::size_t>(n)] : 1 / kExactPowersOfTen[static_cast<std::size_t>(-n)];
+  }
+  return d;
+}();
+
+// The six significant digits of a magnitude from 1e-16 up to 1e15 as
+// digits·10^(exponent − 5), 100000 <= digits <= 999999, by one multiplication
+// or division in double arithmetic; false where that could round otherwise
+// than the exact value (near a tie, or a carry into the next power of ten).
+[[gnu::always_inline]] inline bool six_digits(double magnitude, std::uint32_t& digits, int& exponent) {
+  // floor(log10(magnitude)): the estimate from the binary exponent, or one
+  // more. A magnitude within an ulp of a power of ten may take the wrong one:
+  // its scaled value then falls outside [99999.5, 999999.5) or rounds to the
+  // same digits either way.
+  const int binary = static_cast<int>(std::bit_cast<std::uint64_t>(magnitude) >> 52) - 1023;
+  int e10 = (binary * 78913) >> 18;
+  if (magnitude >= kDecades[static_cast<std::size_t>(e10 + 17)]) ++e10;
+  const int k = 5 - e10;  // from -9 to 21 here
+  const double scaled = k >= 0 ? magnitude * kExactPowersOfTen[static_cast<std::size_t>(k)]
+                               : magnitude / kExactPowersOfTen[static_cast<std::size_t>(-k)];
+  if (!(scaled >= 99999.5 && scaled < 999999.5)) return false;
+  // As round_near_exact, with a bound for these magnitudes: the real product
+  // lies within half an ulp (below 2^-33 here) of `scaled`, so unless a
+  // half-integer lies within 2^-32 both round alike.
+  const auto truncated = static_cast<std::int64_t>(scaled);
+  const double fraction = scaled - static_cast<double>(truncated);  // exact
+  if (!(std::fabs(fraction - 0.5) > 0x1p-32)) return false;
+  digits = static_cast<std::uint32_t>(truncated) + (fraction > 0.5 ? 1 : 0);
+  exponent = e10;
+  return true;
+}
+
+}  // namespace
+
 // d.ddddde±XX from the six correctly rounded significant digits (ties to even,
 // as printf rounds), for the magnitudes the fast rounding reaches; printf
-// itself for the rest (zero, tiny, huge and non-finite values).
-char* put_srf_sample(char* out, double value) {
-  Significant s{0, 0};
-  const double magnitude = std::fabs(value);
-  if (!(magnitude >= 1e-16 && magnitude < 1e15) || !significant_digits(magnitude, 6, s)) {
-    char text[32];
-    std::snprintf(text, sizeof text, "%13.5e", value);
-    std::memcpy(out, text, kSrfSampleWidth);
+// itself for the rest (zero, tiny, huge and non-finite values, and values
+// whose rounding the double arithmetic cannot settle).
+namespace {
+
+// The "%13.5e" text of six digits (100000 to 999999) and a decimal exponent
+// from -99 to 99: "  d.ddddde±XX", or " -d.ddddde±XX". The digits in pairs,
+// d d | dd | dd, the point after the first.
+[[gnu::always_inline]] inline void put_sample_digits(char* out, bool negative, std::uint32_t digits, int exponent) {
+  std::memcpy(out, negative ? " -" : "  ", 2);
+  const std::uint32_t high = digits / 10000, low = digits - high * 10000;
+  const char* const first = &kDigitPairs[high * 2];
+  out[2] = first[0];
+  out[3] = '.';
+  out[4] = first[1];
+  std::memcpy(out + 5, &kDigitPairs[low / 100 * 2], 2);
+  std::memcpy(out + 7, &kDigitPairs[low % 100 * 2], 2);
+  out[9] = 'e';
+  out[10] = exponent < 0 ? '-' : '+';
+  std::memcpy(out + 11, &kDigitPairs[static_cast<std::size_t>((exponent < 0 ? -exponent : exponent) * 2)], 2);
+}
+
+// The same for any value, the slow way: zero, values the fast digits decline.
+char* put_srf_sample_slowly(char* out, double value) {
+  if (value == 0 && !std::signbit(value)) {
+    std::memcpy(out, "  0.00000e+00", kSrfSampleWidth);
     return out + kSrfSampleWidth;
   }
-  const int exponent = s.exponent - 1;  // of d.ddddd
-  const int magnitude_of_exponent = exponent < 0 ? -exponent : exponent;
-  char* p = out + kSrfSampleWidth;
-  p -= 2;
-  std::memcpy(p, &kDigitPairs[static_cast<std::size_t>(magnitude_of_exponent % 100 * 2)], 2);
-  if (magnitude_of_exponent >= 100) *--p = static_cast<char>('0' + magnitude_of_exponent / 100);
-  *--p = exponent < 0 ? '-' : '+';
-  *--p = 'e';
-  p = put_digits_backward(p, s.digits % 100000, 5);
-  *--p = '.';
-  *--p = static_cast<char>('0' + s.digits / 100000);
-  if (value < 0) *--p = '-';
-  while (p > out) *--p = ' ';
+  const double magnitude = std::fabs(value);
+  Significant s{0, 0};
+  if (!(magnitude >= 1e-16 && magnitude < 1e15) || !significant_digits(magnitude, 6, s)) {
+    return put_srf_sample_by_printf(out, value);
+  }
+  put_sample_digits(out, value < 0, static_cast<std::uint32_t>(s.digits), s.exponent - 1);
   return out + kSrfSampleWidth;
+}
+
+}  // namespace
+
+char* put_srf_sample(char* out, double value) {
+  const double magnitude = std::fabs(value);
+  std::uint32_t digits = 0;
+  int exponent = 0;
+  if (!(magnitude >= 1e-16 && magnitude < 1e15) || !six_digits(magnitude, digits, exponent)) {
+    return put_srf_sample_slowly(out, value);
+  }
+  put_sample_digits(out, value < 0, digits, exponent);
+  return out + kSrfSampleWidth;
+}
+
+namespace {
+
+// The six digits 100000 to 999999 as "d.ddddd" at `out`, in one 8-byte store
+// (the byte after them is written over by the caller): the digits in three
+// pairs, each pair's tens and ones split in 16-bit lanes at once.
+[[gnu::always_inline]] inline void put_six_digits(char* out, std::uint32_t digits) {
+  const std::uint32_t high = digits / 10000, low = digits - high * 10000;
+  const std::uint32_t middle = low / 100, last = low - middle * 100;
+  const std::uint64_t pairs = high | (std::uint64_t{middle} << 16) | (std::uint64_t{last} << 32);
+  const std::uint64_t tens = ((pairs * 103) >> 10) & 0x0000000F000F000Full;  // n/10 for n below 100
+  const std::uint64_t ones = pairs - tens * 10;
+  const std::uint64_t text = (tens | (ones << 8)) + 0x0000303030303030ull;  // d d d d d d, little-endian
+  out[0] = static_cast<char>(text);
+  const std::uint64_t after_point = (text >> 8) & 0x000000FFFFFFFFFFull;  // the five after the point
+  out[1] = '.';
+  std::memcpy(out + 2, &after_point, 8);
+}
+
+}  // namespace
+
+char* put_srf_samples(char* out, const double* values, std::size_t count, std::size_t per_line) {
+  // Neighbouring samples mostly share their decade: [low, high), with the
+  // scale 10^k that brings it to six digits and its exponent text, tried
+  // before working them out.
+  double low = 1, high = 0, power = 1;
+  int exponent = 0;
+  char exponent_text[4] = {'e', '+', '0', '0'};
+  std::size_t line_left = per_line;
+  for (std::size_t i = 0; i < count; ++i) {
+    const double value = values[i];
+    const double magnitude = std::fabs(value);
+    bool done = false;
+    if (magnitude >= low && magnitude < high) {
+      // Here the scaled value is at least 99999.5 (it is 10^5 but for the
+      // rounding of a negative power of ten, which still gives 100000).
+      const double scaled = exponent <= 5 ? magnitude * power : magnitude / power;
+      if (scaled < 999999.5) {
+        const auto truncated = static_cast<std::int64_t>(scaled);
+        const double fraction = scaled - static_cast<double>(truncated);  // exact
+        if (std::fabs(fraction - 0.5) > 0x1p-32) {
+          std::memcpy(out, value < 0 ? " -" : "  ", 2);
+          put_six_digits(out + 2, static_cast<std::uint32_t>(truncated) + (fraction > 0.5 ? 1 : 0));
+          std::memcpy(out + 9, exponent_text, 4);
+          done = true;
+        }
+      }
+    } else if (std::uint32_t digits = 0;
+               magnitude >= 1e-16 && magnitude < 1e15 && six_digits(magnitude, digits, exponent)) {
+      put_sample_digits(out, value < 0, digits, exponent);
+      std::memcpy(exponent_text, out + 9, 4);
+      low = kDecades[static_cast<std::size_t>(exponent + 16)];
+      high = kDecades[static_cast<std::size_t>(exponent + 17)];
+      power = kExactPowersOfTen[static_cast<std::size_t>(exponent <= 5 ? 5 - exponent : exponent - 5)];
+      done = true;
+    }
+    if (!done) put_srf_sample_slowly(out, value);
+    out += kSrfSampleWidth;
+    if (--line_left == 0 || i + 1 == count) {
+      *out++ = '\n';
+      line_left = per_line;
+    }
+  }
+  return out;
 }
 
 }  // namespace slipvel::text

@@ -109,34 +109,33 @@ double velocity_at(const Shape& shape, const Parameters& p, double t) {
 
 }  // namespace slipvel::source
 
+namespace slipvel::source {
+
+// Each stage's slip from its start, the integrals of the forms sample()
+// evaluates: am·(t²/2 − t³/(6·td)), 2·b·(√(t − eps) − √(tb − eps)) and
+// c·(t − tr) − ar·(t − tr)²/2; S adds the stages before t.
+SlipCurve::SlipCurve(const Shape& s, const Parameters& p)
+    : am_(s.am), six_td_(6 * s.td), tb_(s.tb), tr_(p.tr), ts_(stopping_time(p)), two_b_(s.b + s.b), eps_(s.eps),
+      root_at_tb_(std::sqrt(s.tb - s.eps)), c_(s.c), ar_(s.ar), at_tb_(parabola(s.tb)),
+      at_tr_(at_tb_ + inverse_root(p.tr)) {}
+
+double SlipCurve::unordered(double t) const {
+  if (!(t > 0)) return 0;
+  double slip = parabola(std::min(t, tb_));
+  if (t > tb_) slip += inverse_root(std::min(t, tr_));
+  if (t > tr_) {
+    const double since = std::min(t, ts_) - tr_;
+    slip += c_ * since - (ar_ * (since * since)) / 2;
+  }
+  return slip;
+}
+
+}  // namespace slipvel::source
+
 namespace slipvel {
-namespace {
-
-// The slip of each stage from its start to t, the integrals of the forms
-// sample() evaluates.
-double parabola_slip(const Shape& s, double t) {
-  return s.am * ((t * t) / 2 - ((t * t) * t) / (6 * s.td));
-}
-
-double inverse_root_slip(const Shape& s, double t) {
-  return (s.b + s.b) * (std::sqrt(t - s.eps) - std::sqrt(s.tb - s.eps));
-}
-
-double linear_slip(const Shape& s, double tr, double t) {
-  const double since = t - tr;
-  return s.c * since - (s.ar * (since * since)) / 2;
-}
-
-}  // namespace
 
 double slip_until(const Shape& shape, const Parameters& parameters, double t) {
-  if (!(t > 0)) return 0;
-  const double tr = parameters.tr;
-  const double ts = stopping_time(parameters);
-  double slip = parabola_slip(shape, std::min(t, shape.tb));
-  if (t > shape.tb) slip += inverse_root_slip(shape, std::min(t, tr));
-  if (t > tr) slip += linear_slip(shape, tr, std::min(t, ts));
-  return slip;
+  return source::SlipCurve(shape, parameters)(t);
 }
 
 }  // namespace slipvel

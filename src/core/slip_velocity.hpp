@@ -11,6 +11,8 @@
 // equals the target, and samples the function on the given times.
 #pragma once
 
+#include <algorithm>
+#include <cmath>
 #include <functional>
 #include <span>
 
@@ -47,5 +49,37 @@ void sample_velocity(const Shape& shape, const Parameters& p, std::span<const do
 
 // The slip velocity (m/s) at one time t (s).
 double velocity_at(const Shape& shape, const Parameters& p, double t);
+
+// S(t), the slip of one shape from 0 to t, with what does not depend on t
+// worked out once: the very operations of slip_until (which calls it), so the
+// same bits, for the many times of a slip-rate history.
+class SlipCurve {
+ public:
+  SlipCurve(const Shape& shape, const Parameters& p);
+
+  double operator()(double t) const { return ordered() ? in_order(t) : unordered(t); }
+
+  // Whether the onset lies before tr, as for every shape the search accepts.
+  bool ordered() const { return tb_ < tr_; }
+
+  // S(t) for an ordered shape: no call, for loops over many times.
+  double in_order(double t) const {
+    if (!(t > 0)) return 0;
+    if (t <= tb_) return parabola(t);
+    if (t <= tr_) return at_tb_ + inverse_root(t);
+    const double since = std::min(t, ts_) - tr_;
+    return at_tr_ + (c_ * since - (ar_ * (since * since)) / 2);
+  }
+
+ private:
+  double parabola(double t) const { return am_ * ((t * t) / 2 - ((t * t) * t) / six_td_); }
+  double inverse_root(double t) const { return two_b_ * (std::sqrt(t - eps_) - root_at_tb_); }
+  // The stages in turn for a shape whose onset is not before tr (one the
+  // search refuses), as the general sum has them.
+  double unordered(double t) const;  // 0 for t <= 0 too
+
+  double am_, six_td_, tb_, tr_, ts_, two_b_, eps_, root_at_tb_, c_, ar_;
+  double at_tb_, at_tr_;  // S(tb), S(tr)
+};
 
 }  // namespace slipvel::source

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cmath>
 #include <cstring>
 
 #include <slipvel/text.hpp>
@@ -38,7 +39,7 @@ std::vector<Problem> check_sources(const std::vector<Source>& sources, int jobs,
         check_parameters(sources[i].parameters);
       }
     } catch (const ParameterError& e) {
-      refusals[i] = e.what();
+      refusals[i] = zero_slip_note(sources[i].parameters, e.what());
     }
   });
   std::vector<Problem> problems;
@@ -82,15 +83,39 @@ std::string summary_text(const std::vector<Source>& sources, const std::vector<S
   return text;
 }
 
-void write_batch(const std::vector<Source>& sources, const Settings& settings) {
+bool coarsely_sampled(const SlipFunction& f) {
+  const double asked = f.parameters.slip;
+  return !f.displacement.empty() && !(std::fabs(f.displacement.back() - asked) <= 0.01 * asked);
+}
+
+std::string coarse_sampling_warning(const CoarseSampling& c) {
+  if (c.sources == 0) return "";
+  return std::to_string(c.sources) + (c.sources == 1 ? " source's" : " sources'") +
+         " time history ends more than 1 % off the slip asked (first " + c.first_id + ": " +
+         text::shortest(c.sampled) + " m sampled, " + text::shortest(c.asked) +
+         " m asked): at this dt the samples miss part of the sharp rise; a smaller dt fixes it";
+}
+
+std::string zero_slip_note(const Parameters& parameters, std::string message) {
+  if (parameters.slip != 0) return message;
+  const std::size_t start = message.starts_with("slip = ") ? 0 : message.find("\nslip = ");
+  if (start == std::string::npos) return message;
+  const std::size_t end = message.find('\n', start + 1);
+  message.insert(end == std::string::npos ? message.size() : end, " (SRF output, --srf, takes points of slip 0)");
+  return message;
+}
+
+std::string write_batch(const std::vector<Source>& sources, const Settings& settings) {
   create_folder(settings.folder);
   const std::filesystem::path summary = settings.folder / "summary.csv";
   if (::unlink(summary.c_str()) != 0 && errno != ENOENT) throw WriteError(summary.string() + ": " + std::strerror(errno));
 
   Progress progress(sources.size(), settings.progress);
   std::vector<SummaryRow> rows(sources.size());
+  std::vector<char> coarse(sources.size(), 0);
   for_each_index(sources.size(), settings.jobs, [&](std::size_t i) {
     const SlipFunction f = slip_function(sources[i].parameters);
+    coarse[i] = coarsely_sampled(f) ? 1 : 0;
     const std::string& id = sources[i].id;
     write_atomically(settings.folder / (id + "_slip.csv"), time_history_text(f), settings.umask);
     write_atomically(settings.folder / (id + "_amp.csv"), spectrum_text(spectrum(f)), settings.umask);
@@ -99,14 +124,23 @@ void write_batch(const std::vector<Source>& sources, const Settings& settings) {
   });
   progress.finish();
   write_atomically(summary, summary_text(sources, rows), settings.umask);
+  CoarseSampling found;
+  for (std::size_t i = 0; i < sources.size(); ++i) {
+    if (coarse[i] == 0) continue;
+    if (found.sources == 0) found = {0, sources[i].id, rows[i].final_displacement, sources[i].parameters.slip};
+    ++found.sources;
+  }
+  return coarse_sampling_warning(found);
 }
 
-void write_single(const Parameters& parameters, const Settings& settings) {
+std::string write_single(const Parameters& parameters, const Settings& settings) {
   const SlipFunction f = slip_function(parameters);
   check_texts(f);
   create_folder(settings.folder);
   write_atomically(settings.folder / "Vek_Slip.csv", time_history_text(f), settings.umask);
   write_atomically(settings.folder / "Vek_Amp.csv", spectrum_text(spectrum(f)), settings.umask);
+  if (!coarsely_sampled(f)) return "";
+  return coarse_sampling_warning({1, "(the options' source)", f.displacement.back(), parameters.slip});
 }
 
 }  // namespace slipvel::apps

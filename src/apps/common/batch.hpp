@@ -35,9 +35,29 @@ std::string summary_text(const std::vector<Source>& sources, const std::vector<S
 // Writes <id>_slip.csv and <id>_amp.csv for every source, then summary.csv
 // (an older one is removed first, so its presence means the batch completed).
 // Throws WriteError at the first failure; files finished before it stay.
-void write_batch(const std::vector<Source>& sources, const Settings& settings);
+// Returns the coarse-sampling warning (coarse_sampling_warning), or "".
+std::string write_batch(const std::vector<Source>& sources, const Settings& settings);
 
-// Writes Vek_Slip.csv and Vek_Amp.csv for one source. Throws ParameterError or WriteError.
-void write_single(const Parameters& parameters, const Settings& settings);
+// Writes Vek_Slip.csv and Vek_Amp.csv for one source. Throws ParameterError or
+// WriteError. Returns the coarse-sampling warning, or "".
+std::string write_single(const Parameters& parameters, const Settings& settings);
+
+// A time history's final slip (its last value) more than 1 % from the target:
+// the samples miss part of the sharp rise at this dt.
+bool coarsely_sampled(const SlipFunction& f);
+
+// The sources whose time histories are coarsely sampled: how many, and the
+// first in table order with its sampled and asked slip.
+struct CoarseSampling {
+  std::size_t sources = 0;
+  std::string first_id;
+  double sampled = 0, asked = 0;
+};
+// One line saying so (no line end), or "" when there are none.
+std::string coarse_sampling_warning(const CoarseSampling& coarse);
+
+// The library's message for `parameters`, with a note that SRF output takes
+// the points of slip 0 it refuses.
+std::string zero_slip_note(const Parameters& parameters, std::string message);
 
 }  // namespace slipvel::apps

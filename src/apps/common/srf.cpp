@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <cstring>
 #include <limits>
+#include <memory>
 #include <exception>
 #include <optional>
 #include <thread>
@@ -25,8 +26,8 @@ enum PointColumn { kLon, kLat, kDep, kStk, kDip, kRake, kArea, kTinit, kVs, kDen
 const std::array<NumberColumn, 11> kPlaneColumns = {{
     {"elon", "degrees", -180, 360, false},
     {"elat", "degrees", -90, 90, false},
-    {"nstk", "", 1, kOpen, false, true, true},
-    {"ndip", "", 1, kOpen, false, true, true},
+    {"nstk", "", 1, 99999, false, true, true},  // %5d in the file
+    {"ndip", "", 1, 99999, false, true, true},
     {"len", "km", 0, kOpen, true},
     {"wid", "km", 0, kOpen, true},
     {"stk", "degrees", 0, 360, false},
@@ -35,6 +36,15 @@ const std::array<NumberColumn, 11> kPlaneColumns = {{
     {"shyp", "km", -kOpen, kOpen, false},
     {"dhyp", "km", 0, kOpen, false},
 }};
+
+// The lines of a message, each a problem of the table's line `line`.
+void add_problems(std::vector<Problem>& problems, int line, std::string_view message) {
+  while (!message.empty()) {
+    const std::size_t end = message.find('\n');
+    problems.push_back({line, std::string(message.substr(0, end))});
+    message.remove_prefix(end == std::string_view::npos ? message.size() : end + 1);
+  }
+}
 
 srf::Plane plane_of(const std::array<double, kPlaneColumns.size()>& v) {
   return {v[0], v[1], static_cast<int>(v[2]), static_cast<int>(v[3]), v[4], v[5], v[6], v[7], v[8], v[9], v[10]};
@@ -58,7 +68,7 @@ std::vector<NumberColumn> point_columns(srf::Version version) {
   };
 }
 
-PlanesTable read_planes(std::string_view text) {
+PlanesTable read_planes(std::string_view text, srf::Version version) {
   std::vector<CsvColumn> columns;
   for (const NumberColumn& c : kPlaneColumns) columns.push_back({c.name, true});
   const CsvTable csv = read_csv(text, columns);
@@ -72,7 +82,13 @@ PlanesTable read_planes(std::string_view text) {
         ok = false;
       }
     }
-    if (ok) table.planes.push_back(plane_of(values));
+    if (!ok) continue;
+    table.planes.push_back(plane_of(values));
+    try {
+      srf::check_plane(table.planes.back(), version);
+    } catch (const ParameterError& e) {
+      add_problems(table.problems, row.line, e.what());
+    }
   }
   std::stable_sort(table.problems.begin(), table.problems.end(),
                    [](const Problem& a, const Problem& b) { return a.line < b.line; });
@@ -90,7 +106,82 @@ long long points_in(const std::vector<srf::Plane>& planes) {
   return count;
 }
 
-void write_srf(const std::vector<Source>& sources, const std::vector<srf::Plane>& planes, srf::Version version,
+namespace {
+
+// The library's problems with a source of slip 0 other than its slip: a point
+// that does not slip is written without samples, but its other values must
+// still make a source.
+void check_without_slip(const Parameters& parameters) {
+  try {
+    check_parameters(parameters);
+  } catch (const ParameterError& e) {
+    std::vector<Problem> others;
+    add_problems(others, 0, e.what());
+    std::erase_if(others, [](const Problem& p) { return p.what.starts_with("slip = "); });
+    std::string message;
+    for (const Problem& p : others) message += (message.empty() ? "" : "\n") + p.what;
+    if (!message.empty()) throw ParameterError(message);
+  }
+}
+
+// The count of samples a slipping point's history has at most: through the
+// interval that holds ts, and one zero.
+std::size_t samples_at_most(const Parameters& p) { return static_cast<std::size_t>(stopping_time(p) / p.dt) + 3; }
+
+RupturePoint checked_point(const Source& source, srf::Version version) {
+  RupturePoint point{point_of(source), source.parameters};
+  srf::check_point(point.where, version);
+  if (source.parameters.slip == 0) {
+    check_without_slip(source.parameters);
+    return point;
+  }
+  point.slips = true;
+  point.shape = find_shape(source.parameters);
+  point.slip = slip_until(point.shape, source.parameters, stopping_time(source.parameters));
+  srf::check_slip_rate(point.slip * 100, std::min<std::size_t>(samples_at_most(source.parameters), 1000000), version);
+  return point;
+}
+
+}  // namespace
+
+std::vector<Problem> check_rupture(const std::vector<Source>& sources, srf::Version version, int jobs,
+                                   std::vector<RupturePoint>& points) {
+  points.assign(sources.size(), {});
+  std::vector<std::string> refusals(sources.size());
+  for_each_index(sources.size(), jobs, [&](std::size_t i) {
+    try {
+      points[i] = checked_point(sources[i], version);
+    } catch (const ParameterError& e) {
+      refusals[i] = e.what();
+    }
+  });
+  std::vector<Problem> problems;
+  for (std::size_t i = 0; i < sources.size(); ++i) add_problems(problems, sources[i].line, refusals[i]);
+  if (!problems.empty()) points.clear();
+  return problems;
+}
+
+namespace {
+
+// The text of one point, made by a job and written later. Its buffer is kept
+// for the point at the same place of a later chunk: freeing and taking fresh
+// memory for every point cost more system time than writing the file.
+struct PointText {
+  std::unique_ptr<char[]> bytes;
+  std::size_t size = 0, capacity = 0;
+
+  char* room(std::size_t needed) {
+    if (capacity < needed) {
+      bytes = std::make_unique_for_overwrite<char[]>(needed);
+      capacity = needed;
+    }
+    return bytes.get();
+  }
+};
+
+}  // namespace
+
+void write_srf(const std::vector<RupturePoint>& points, const std::vector<srf::Plane>& planes, srf::Version version,
                const std::filesystem::path& path, const Settings& settings) {
   // Segment boundaries: version 2.0 with planes starts a POINTS block at each.
   std::vector<std::size_t> block_starts{0};
@@ -102,36 +193,48 @@ void write_srf(const std::vector<Source>& sources, const std::vector<srf::Plane>
   }
   AtomicFile file(path, settings.umask);
   file.write(srf::head_text(planes, version));
-  Progress progress(sources.size(), settings.progress);
+  Progress progress(points.size(), settings.progress);
 
   // The points are made a chunk at a time on every job; while one chunk is
   // made, the one before is written, in table order, by a thread of its own.
   constexpr std::size_t kChunk = 256;
   std::size_t block = 0;
-  const auto write_chunk = [&](std::size_t first, const std::vector<std::string>& texts) {
+  // The points' texts go out a megabyte at a time: a write per point cost
+  // more system time than the bytes themselves.
+  constexpr std::size_t kWriteSize = std::size_t{1} << 20;
+  std::string pending;
+  pending.reserve(kWriteSize);
+  const auto write_chunk = [&](std::size_t first, const std::vector<PointText>& texts) {
     for (std::size_t i = 0; i < texts.size(); ++i) {
       const std::size_t point = first + i;
       if (block < block_starts.size() && point == block_starts[block]) {
-        const std::size_t end = block + 1 < block_starts.size() ? block_starts[block + 1] : sources.size();
-        file.write(srf::points_line(end - point));
+        const std::size_t end = block + 1 < block_starts.size() ? block_starts[block + 1] : points.size();
+        pending += srf::points_line(end - point);
         ++block;
       }
-      file.write(texts[i]);
+      pending.append(texts[i].bytes.get(), texts[i].size);
+      if (pending.size() >= kWriteSize) {
+        file.write(pending);
+        pending.clear();
+      }
     }
   };
-  const auto make_chunk = [&](std::size_t first, std::vector<std::string>& texts) {
-    texts.assign(std::min(kChunk, sources.size() - first), {});
+  const auto make_chunk = [&](std::size_t first, std::vector<PointText>& texts) {
+    texts.resize(std::min(kChunk, points.size() - first));
     for_each_index(texts.size(), settings.jobs, [&](std::size_t i) {
-      const Source& source = sources[first + i];
-      // The shortened record holds every sample the file takes, for less work.
-      texts[i] = srf::point_text(point_of(source), slip_function(shortened_record(source.parameters)), version);
+      const RupturePoint& point = points[first + i];
+      const srf::SlipRate rate =
+          point.slips ? srf::slip_rate(point.shape, point.parameters) : srf::no_slip(point.parameters.dt);
+      // Written straight into its buffer: nothing cleared first, nothing copied.
+      char* const text = texts[i].room(srf::point_text_capacity(rate));
+      texts[i].size = static_cast<std::size_t>(srf::put_point_text(text, point.where, rate, version) - text);
       progress.advance();
     });
   };
 
-  std::vector<std::string> made, writing;
-  if (!sources.empty()) make_chunk(0, made);
-  for (std::size_t first = 0; first < sources.size(); first += kChunk) {
+  std::vector<PointText> made, writing;
+  if (!points.empty()) make_chunk(0, made);
+  for (std::size_t first = 0; first < points.size(); first += kChunk) {
     std::swap(made, writing);
     std::exception_ptr write_error;
     {
@@ -142,11 +245,12 @@ void write_srf(const std::vector<Source>& sources, const std::vector<srf::Plane>
           write_error = std::current_exception();
         }
       });
-      if (first + kChunk < sources.size()) make_chunk(first + kChunk, made);
+      if (first + kChunk < points.size()) make_chunk(first + kChunk, made);
     }
     if (write_error) std::rethrow_exception(write_error);
   }
-  if (sources.empty()) file.write(srf::points_line(0));
+  if (points.empty()) pending += srf::points_line(0);
+  file.write(pending);
   progress.finish();
   file.commit();
 }

@@ -9,10 +9,15 @@
 #include <csignal>
 #include <cstdio>
 #include <cstring>
+#include <cmath>
+#include <optional>
+
+#include <slipvel/text.hpp>
 #include <thread>
 
 #include "common/atomic_file.hpp"
 #include "common/batch.hpp"
+#include "common/moment.hpp"
 #include "common/srf.hpp"
 #include "common/table.hpp"
 
@@ -33,6 +38,8 @@ struct Request {
   int jobs = static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
   bool quiet = false;
   std::string srf, planes, srf_version = "1.0";
+  double rigidity = kDefaultRigidity;
+  std::string moment_rate;
 };
 
 void add_options(CLI::App& app, Request& r) {
@@ -60,6 +67,12 @@ void add_options(CLI::App& app, Request& r) {
       ->group("Output")->needs(srf);
   app.add_option("--srf-version", r.srf_version, "SRF version, 1.0 (read by more codes) or 2.0")->type_name("V")
       ->check(CLI::IsMember({"1.0", "2.0"}))->capture_default_str()->group("Output")->needs(srf);
+  app.add_option("--rigidity", r.rigidity,
+                 "with --srf: rigidity (Pa) for the moment of points without vs and den")->type_name("PA")
+      ->capture_default_str()->group("Output")->needs(srf);
+  app.add_option("--moment-rate", r.moment_rate,
+                 "with --srf: write the rupture's moment-rate function to FILE (the table needs one dt)")
+      ->type_name("FILE")->group("Output")->needs(srf);
   app.add_option("-j,--jobs", r.jobs, "sources computed at a time [default: the number of processors]")
       ->type_name("N")->check(CLI::Range(1, 4096).description(""))->group("Run");
   app.add_flag("--quiet", r.quiet, "no progress line on a terminal")->group("Run");
@@ -82,6 +95,10 @@ bool read_whole(const std::string& name, std::string& text, std::string& reason)
   return error == 0;
 }
 
+void print_warning(const std::string& warning) {
+  if (!warning.empty()) std::fprintf(stderr, "slipvel-batch: %s\n", warning.c_str());
+}
+
 void print_problems(const std::string& table, const std::vector<Problem>& problems) {
   for (std::size_t i = 0; i < problems.size() && i < kProblemsShown; ++i) {
     const std::string where = problems[i].line > 0 ? table + ":" + std::to_string(problems[i].line) : table;
@@ -91,7 +108,7 @@ void print_problems(const std::string& table, const std::vector<Problem>& proble
 }
 
 // The planes of an SRF file, or the problems that keep them from being read.
-std::vector<srf::Plane> read_planes_file(const Request& r, std::size_t points, bool& failed) {
+std::vector<srf::Plane> read_planes_file(const Request& r, std::size_t points, srf::Version version, bool& failed) {
   if (r.planes.empty()) return {};
   std::string text, reason;
   if (!read_whole(r.planes, text, reason)) {
@@ -99,7 +116,7 @@ std::vector<srf::Plane> read_planes_file(const Request& r, std::size_t points, b
     failed = true;
     return {};
   }
-  PlanesTable planes = read_planes(text);
+  PlanesTable planes = read_planes(text, version);
   if (planes.problems.empty() && points_in(planes.planes) != static_cast<long long>(points)) {
     planes.problems.push_back({0, std::to_string(points) + " points in " + r.table + ", the planes hold " +
                                       std::to_string(points_in(planes.planes)) + " (the sum of nstk*ndip)"});
@@ -107,6 +124,33 @@ std::vector<srf::Plane> read_planes_file(const Request& r, std::size_t points, b
   print_problems(r.planes, planes.problems);
   failed = !planes.problems.empty();
   return planes.planes;
+}
+
+// A moment-rate function needs one time step: the first row whose dt differs
+// from the first row's, or nothing.
+std::optional<std::string> several_time_steps(const std::string& table, const std::vector<Source>& sources) {
+  for (const Source& s : sources) {
+    if (s.parameters.dt != sources.front().parameters.dt) {
+      return "--moment-rate needs one dt for the whole table: " + table + ":" + std::to_string(sources.front().line) +
+             " has dt = " + text::shortest(sources.front().parameters.dt) + ", " + table + ":" +
+             std::to_string(s.line) + " has dt = " + text::shortest(s.parameters.dt);
+    }
+  }
+  return std::nullopt;
+}
+
+// The SRF file, then the moment line and the moment-rate file.
+int write_rupture(const Request& r, const Settings& settings, const std::vector<RupturePoint>& points,
+                  const std::vector<srf::Plane>& planes, srf::Version version) {
+  write_srf(points, planes, version, r.srf, settings);
+  const std::string line = moment_line(rupture_moment(points, r.rigidity));
+  std::fputs(line.c_str(), r.srf == "-" ? stderr : stdout);  // "-": the file itself is on standard output
+  std::fflush(stdout);
+  if (!r.moment_rate.empty()) {
+    const double dt = points.empty() ? r.defaults.dt : points.front().parameters.dt;
+    write_atomically(r.moment_rate, moment_rate_text(points, dt, r.rigidity), settings.umask);
+  }
+  return 0;
 }
 
 int run_table(const Request& r, const Settings& settings) {
@@ -117,22 +161,28 @@ int run_table(const Request& r, const Settings& settings) {
     return kUsageOrInput;
   }
   const srf::Version version = r.srf_version == "2.0" ? srf::Version::k2 : srf::Version::k1;
-  Table table = read_table(text, r.defaults, r.srf.empty() ? std::vector<NumberColumn>{} : point_columns(version));
-  std::vector<Problem> refused = check_sources(table.sources, r.jobs, r.srf.empty());
+  const bool srf_mode = !r.srf.empty();
+  Table table = read_table(text, r.defaults, srf_mode ? point_columns(version) : std::vector<NumberColumn>{});
+  if (srf_mode && !r.moment_rate.empty() && table.problems.empty()) {
+    if (const auto problem = several_time_steps(name, table.sources)) {
+      std::fprintf(stderr, "slipvel-batch: %s\n", problem->c_str());
+      return kUsageOrInput;
+    }
+  }
+  std::vector<RupturePoint> points;
+  std::vector<Problem> refused = srf_mode ? check_rupture(table.sources, version, r.jobs, points)
+                                          : check_sources(table.sources, r.jobs);
   table.problems.insert(table.problems.end(), refused.begin(), refused.end());
   std::stable_sort(table.problems.begin(), table.problems.end(),
                    [](const Problem& a, const Problem& b) { return a.line < b.line; });
   print_problems(name, table.problems);
   bool planes_failed = false;
   const std::vector<srf::Plane> planes =
-      table.problems.empty() ? read_planes_file(r, table.sources.size(), planes_failed) : std::vector<srf::Plane>{};
+      table.problems.empty() ? read_planes_file(r, table.sources.size(), version, planes_failed) : std::vector<srf::Plane>{};
   if (!table.problems.empty() || planes_failed) return kUsageOrInput;
 
-  if (!r.srf.empty()) {
-    write_srf(table.sources, planes, version, r.srf, settings);
-  } else {
-    write_batch(table.sources, settings);
-  }
+  if (srf_mode) return write_rupture(r, settings, points, planes, version);
+  print_warning(write_batch(table.sources, settings));
   return 0;
 }
 
@@ -161,11 +211,16 @@ int main(int argc, char** argv) {
   settings.progress = !r.quiet && ::isatty(STDERR_FILENO);
   settings.umask = read_umask();
   try {
+    if (!(std::isfinite(r.rigidity) && r.rigidity > 0)) {
+      std::fprintf(stderr, "--rigidity = %s: must be finite and greater than 0\n", text::shortest(r.rigidity).c_str());
+      return kUsageOrInput;
+    }
     if (!r.table.empty()) return run_table(r, settings);
-    write_single(r.defaults, settings);
+    print_warning(write_single(r.defaults, settings));
     return 0;
   } catch (const ParameterError& e) {
-    std::fprintf(stderr, "%s\n", e.what());
+    const std::string message = r.table.empty() ? zero_slip_note(r.defaults, e.what()) : e.what();
+    std::fprintf(stderr, "%s\n", message.c_str());
     return kUsageOrInput;
   } catch (const WriteError& e) {
     std::fprintf(stderr, "slipvel-batch: %s\n", e.what());
