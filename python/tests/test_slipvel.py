@@ -4,6 +4,7 @@ import pickle
 import subprocess
 import sys
 import threading
+from pathlib import Path
 
 import numpy as np
 import pytest
@@ -162,3 +163,12 @@ def test_first_results_in_two_threads_at_once_do_not_deadlock():
     done = subprocess.run([sys.executable, "-c", code], capture_output=True, text=True, timeout=120)
     assert done.returncode == 0, done.stderr
     assert done.stdout.strip() == "[(4096,), (4096,)]"
+
+
+def test_stub_names_every_function_class_and_attribute():
+    stub = (Path(__file__).parent.parent / "slipvel.pyi").read_text()
+    for name in [n for n in dir(slipvel) if not n.startswith("_")]:
+        assert f" {name}" in stub, name
+        for attribute in [a for a in dir(getattr(slipvel, name)) if not a.startswith("_")]:
+            if isinstance(getattr(slipvel, name), type) and attribute not in dir(ValueError):
+                assert f"def {attribute}(" in stub, f"{name}.{attribute}"
