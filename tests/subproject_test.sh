@@ -16,6 +16,12 @@ if grep -E '^CMAKE_BUILD_TYPE:[A-Z]*=.+' "$cache" || grep -E '^Python_EXECUTABLE
   echo "slipvel set the parent's CMAKE_BUILD_TYPE or Python_EXECUTABLE" >&2
   exit 1
 fi
+# With the Python module asked for, the interpreter slipvel picks stays its own.
+cmake -S "$parent" -B "$work/build-python" -DSLIPVEL_SOURCE="$source" -DSLIPVEL_PYTHON=ON >/dev/null
+if grep -E '^Python_EXECUTABLE:' "$work/build-python/CMakeCache.txt"; then
+  echo "slipvel set the parent's Python_EXECUTABLE" >&2
+  exit 1
+fi
 cmake --build "$work/build" -j2 >"$work/build.log" || { cat "$work/build.log" >&2; exit 1; }
 [ "$("$work/build/parent_program")" = 1.0001 ]
 built=$(find "$work/build" -type f \( -name slipvel -o -name slipvel-batch -o -name '*_test' -o -name 'slipvel*.so' \))

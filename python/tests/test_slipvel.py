@@ -1,7 +1,10 @@
 """The module against what the slipvel program prints and writes."""
 import os
+import pickle
 import subprocess
+import sys
 import threading
+from pathlib import Path
 
 import numpy as np
 import pytest
@@ -83,8 +86,10 @@ def test_arrays_are_read_only_and_the_function_keeps_its_values():
     assert v.dtype == np.float64 and not v.flags.writeable
     with pytest.raises(ValueError):
         v[10] = 99.0
-    v.setflags(write=True)  # allowed on a copy of one's own, but it is only that
-    v[10] = 99.0
+    with pytest.raises(ValueError):
+        v.setflags(write=True)  # a view of the result's own values: never writeable
+    own = v.copy()
+    own[10] = 99.0
     assert f.velocity[10] != 99.0
 
 
@@ -98,3 +103,72 @@ def test_threads_get_identical_results():
     for t in threads:
         t.join()
     assert results == [expected] * 4
+
+
+# --- Results that know their sampling, arrays made once, pickling, S(t) -----
+
+def test_arrays_are_made_once_and_read_only():
+    f = slipvel.slip_function()
+    s = f.spectrum()
+    for owner, name in [(f, "time"), (f, "velocity"), (f, "displacement"), (f, "acceleration"),
+                        (s, "frequency"), (s, "velocity"), (s, "acceleration")]:
+        assert getattr(owner, name) is getattr(owner, name), name
+        assert not getattr(owner, name).flags.writeable, name
+
+
+def test_results_know_their_sampling_and_pickle():
+    f = slipvel.slip_function(dt=0.01, nt=1024, vm=3.0)
+    for result in (f, f.spectrum()):
+        assert (result.dt, result.nt, result.sampling_rate) == (0.01, 1024, 100.0)
+        p = result.parameters
+        assert (p.dt, p.nt, p.fmax, p.vm, p.slip, p.tr, p.ts) == (0.01, 1024, 6.0, 3.0, 1.0, 2.114, 2.114 * 1.5)
+        assert "vm=3.0" in repr(result)
+        back = pickle.loads(pickle.dumps(result))
+        assert back.parameters == result.parameters
+        assert back.velocity.tobytes() == result.velocity.tobytes()
+
+
+def test_defaults_are_the_built_in_source():
+    signature = slipvel.slip_function.__doc__.splitlines()[0]
+    for default in ["dt: object = 0.005", "nt: object = 4096", "fmax: object = 6.0", "vm: object = 4.092",
+                    "slip: object = 1.0", "tr: object = 2.114", "ts: object = None"]:
+        assert default in signature
+
+
+@pytest.mark.parametrize("arguments, error", [
+    ({"nt": 2**63}, slipvel.ParameterError),
+    ({"nt": -2**70}, slipvel.ParameterError),
+    ({"nt": True}, TypeError),
+    ({"dt": True}, TypeError),
+    ({"vm": "3"}, TypeError),
+])
+def test_arguments_of_the_wrong_kind_or_size(arguments, error):
+    with pytest.raises(error):
+        slipvel.slip_function(**arguments)
+
+
+def test_slip_until_takes_floats_and_arrays():
+    f = slipvel.slip_function()
+    times = np.array([[0.0, 1.0], [2.0, 10.0]])
+    slips = f.slip_until(times)
+    assert slips.shape == times.shape
+    assert slips[0, 0] == 0.0
+    assert [f.slip_until(float(t)) for t in times.ravel()] == list(slips.ravel())
+    assert abs(f.slip_until(10.0) - f.displacement[-1]) < 1e-2  # the whole slip, near the sampled sum
+
+
+def test_first_results_in_two_threads_at_once_do_not_deadlock():
+    code = ("import slipvel; from concurrent.futures import ThreadPoolExecutor as E;"
+            "print(list(E(2).map(lambda v: slipvel.slip_function(vm=v).velocity.shape, [3.0, 4.0])))")
+    done = subprocess.run([sys.executable, "-c", code], capture_output=True, text=True, timeout=120)
+    assert done.returncode == 0, done.stderr
+    assert done.stdout.strip() == "[(4096,), (4096,)]"
+
+
+def test_stub_names_every_function_class_and_attribute():
+    stub = (Path(__file__).parent.parent / "slipvel.pyi").read_text()
+    for name in [n for n in dir(slipvel) if not n.startswith("_")]:
+        assert f" {name}" in stub, name
+        for attribute in [a for a in dir(getattr(slipvel, name)) if not a.startswith("_")]:
+            if isinstance(getattr(slipvel, name), type) and attribute not in dir(ValueError):
+                assert f"def {attribute}(" in stub, f"{name}.{attribute}"
