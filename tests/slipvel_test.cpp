@@ -8,6 +8,10 @@
 #include <functional>
 #include <limits>
 #include <thread>
+#include <vector>
+#include <string>
+#include <cstring>
+#include <random>
 
 #include "run.hpp"
 #include "slip_velocity.hpp"
@@ -124,10 +128,10 @@ TEST(Library, ParametersThatCannotWorkAreRefusedWithEveryReason) {
       {"tr invalid, ts unset", with([](Parameters& p) { p.tr = inf; }), "tr = inf: must be finite and greater than 0"},
       {"slip too large", with([](Parameters& p) { p.slip = 8; }),
        "slip = 8: must be from 0.289449789798666 to 7.98992276034132 m, the slips the function carries "
-       "for these fmax, vm, tr and ts"},
+       "for these fmax, vm, tr and ts; vm from 4.097161009176208 to 113.09733554388691 m/s carries 8 m"},
       {"slip too small", with([](Parameters& p) { p.slip = 0.2; }),
        "slip = 0.2: must be from 0.289449789798666 to 7.98992276034132 m, the slips the function carries "
-       "for these fmax, vm, tr and ts"},
+       "for these fmax, vm, tr and ts; vm from 0.10242902522940521 to 2.8274333886000003 m/s carries 0.2 m"},
   };
   for (const Case& c : cases) {
     for (const auto& call : {std::function<void()>([&] { slip_function(c.p); }),
@@ -249,6 +253,81 @@ TEST(Library, SlipUntilIsTheIntegralOfTheFunction) {
       double sum = 0;
       for (int k = 0; k < steps; ++k) sum += source::velocity_at(s, p, (k + 0.5) * t / steps);
       EXPECT_NEAR(slip_until(s, p, t), sum * t / steps, 2e-6 * c.slip) << "t = " << t;
+    }
+  }
+}
+
+}  // namespace
+}  // namespace slipvel
+
+namespace slipvel {
+namespace {
+
+double range_end(const std::string& message, const char* before) {
+  const std::size_t at = message.find(before);
+  return at == std::string::npos ? std::nan("") : std::stod(message.substr(at + std::strlen(before)));
+}
+
+// The range a refusal prints is the set of slips accepted: inside it (by one
+// part in 1e9) accepted, outside refused; what is accepted samples to finite
+// numbers only. Sources include ones whose search once left eps past tb.
+TEST(Library, PrintedSlipRangeIsTheAcceptedSet) {
+  std::mt19937_64 random(20261209);
+  std::uniform_real_distribution<double> unit(0, 1);
+  std::vector<Parameters> sources;
+  Parameters fixed;
+  fixed.fmax = 0.95732806999, fixed.vm = 2.3081791955088495, fixed.tr = 2.3136798512818584;
+  sources.push_back(fixed);
+  fixed.fmax = 1, fixed.vm = 1, fixed.tr = 0.5;
+  sources.push_back(fixed);
+  for (int i = 0; i < 60; ++i) {
+    Parameters p;
+    p.fmax = 0.5 + 12 * unit(random), p.vm = 0.2 + 5 * unit(random);
+    p.tr = 1.02 * peak_time(p.fmax) + 3 * unit(random);
+    sources.push_back(p);
+  }
+  for (Parameters p : sources) {
+    p.slip = 1e6;  // refused: the message gives the range
+    std::string message;
+    try {
+      check_parameters(p);
+    } catch (const ParameterError& e) {
+      message = e.what();
+    }
+    SCOPED_TRACE(message);
+    const double low = range_end(message, "must be from "), high = range_end(message, " to ");
+    if (std::isnan(low)) continue;  // a single slip or none
+    for (const double inside : {low * (1 + 1e-9), (low + high) / 2, high * (1 - 1e-9)}) {
+      p.slip = inside;
+      const SlipFunction f = slip_function(p);
+      for (const double v : f.velocity) ASSERT_TRUE(std::isfinite(v));
+    }
+    for (const double outside : {low * (1 - 1e-9), high * (1 + 1e-9)}) {
+      p.slip = outside;
+      EXPECT_THROW(check_parameters(p), ParameterError) << outside;
+    }
+    const std::size_t vm_at = message.find("vm from ");
+    ASSERT_NE(vm_at, std::string::npos);
+    const std::string hint = message.substr(vm_at);
+    for (const double vm : {range_end(hint, "vm from ") * (1 + 1e-9), range_end(hint, " to ") * (1 - 1e-9)}) {
+      Parameters q = p;
+      q.slip = 1e6, q.vm = vm;
+      EXPECT_NO_THROW(check_parameters(q)) << "vm = " << vm;
+    }
+  }
+}
+
+// Targets above what the first onset carries are refused before any search,
+// so a large fmax costs nothing.
+TEST(Library, LargeFmaxIsRefusedInBoundedTrials) {
+  for (const double fmax : {1e5, 1e8, 1e9}) {
+    for (const double slip : {1.0, 1e-12}) {
+      Parameters p;
+      p.fmax = fmax, p.slip = slip;
+      long trials = 0;
+      source::WatchTrials watch([&](double, double) { ++trials; });
+      EXPECT_THROW(check_parameters(p), ParameterError);
+      EXPECT_LT(trials, 20000) << fmax << " " << slip;
     }
   }
 }
