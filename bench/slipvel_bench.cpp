@@ -7,12 +7,12 @@
 
 #include <slipvel/slipvel.hpp>
 
-#include "run.hpp"
 #include "dwvfast.hpp"
+#include "run.hpp"
+#include "sink.hpp"
+#include "slip_velocity.hpp"
 #include "spectrum_rows.hpp"
 #include "time_history.hpp"
-#include "slip_velocity.hpp"
-#include "sink.hpp"
 
 namespace {
 
@@ -62,7 +62,10 @@ void BM_dwvfast(benchmark::State& state) {
   }
   state.SetComplexityN(n);
 }
-BENCHMARK(BM_dwvfast)->RangeMultiplier(2)->Range(1 << 8, 1 << 14)->Complexity(benchmark::oNLogN)
+BENCHMARK(BM_dwvfast)
+    ->RangeMultiplier(2)
+    ->Range(1 << 8, 1 << 14)
+    ->Complexity(benchmark::oNLogN)
     ->Unit(benchmark::kMicrosecond);
 
 void BM_time_history_rows(benchmark::State& state) {

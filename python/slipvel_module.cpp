@@ -86,8 +86,12 @@ Function compute_function(const slipvel::Parameters& p) {
 
 Function slip_function(const py::object& dt, const py::object& nt, const py::object& fmax, const py::object& vm,
                        const py::object& slip, const py::object& tr, const py::object& ts) {
-  slipvel::Parameters p{real_number("dt", dt), sample_count(nt), real_number("fmax", fmax),
-                        real_number("vm", vm), real_number("slip", slip), real_number("tr", tr),
+  slipvel::Parameters p{real_number("dt", dt),
+                        sample_count(nt),
+                        real_number("fmax", fmax),
+                        real_number("vm", vm),
+                        real_number("slip", slip),
+                        real_number("tr", tr),
                         ts.is_none() ? std::nullopt : std::optional<double>(real_number("ts", ts))};
   return compute_function(p);
 }
@@ -98,7 +102,8 @@ Spectrum spectrum_of(const Function& function) {
     py::gil_scoped_release computing;
     s = std::make_shared<const slipvel::Spectrum>(slipvel::spectrum(*function.f));
   }
-  return {function, s, read_only_view(s, s->frequency), read_only_view(s, s->velocity), read_only_view(s, s->acceleration)};
+  return {function, s, read_only_view(s, s->frequency), read_only_view(s, s->velocity),
+          read_only_view(s, s->acceleration)};
 }
 
 std::string time_history_text(const Function& function) {
@@ -120,8 +125,12 @@ slipvel::Parameters parameters_from(const py::tuple& state) {
   if (state.size() != 7) {
     throw std::runtime_error("slipvel: a pickled state must hold 7 parameters");
   }
-  return {state[0].cast<double>(), state[1].cast<int>(), state[2].cast<double>(), state[3].cast<double>(),
-          state[4].cast<double>(), state[5].cast<double>(),
+  return {state[0].cast<double>(),
+          state[1].cast<int>(),
+          state[2].cast<double>(),
+          state[3].cast<double>(),
+          state[4].cast<double>(),
+          state[5].cast<double>(),
           state[6].is_none() ? std::nullopt : std::optional<double>(state[6].cast<double>())};
 }
 
@@ -161,11 +170,10 @@ void define_parameters(py::module_& m) {
       .def_readonly("vm", &slipvel::Parameters::vm, "peak slip velocity of the parabolic stage (m/s)")
       .def_readonly("slip", &slipvel::Parameters::slip, "target final slip (m)")
       .def_readonly("tr", &slipvel::Parameters::tr, "rise time (s)")
-      .def_property_readonly("ts", [](const slipvel::Parameters& p) { return *p.ts; },
-                             "stopping time used (s): as given, or tr * 1.5")
-      .def("__eq__", [](const slipvel::Parameters& a, const slipvel::Parameters& b) {
-        return parameter_tuple(a).equal(parameter_tuple(b));
-      })
+      .def_property_readonly(
+          "ts", [](const slipvel::Parameters& p) { return *p.ts; }, "stopping time used (s): as given, or tr * 1.5")
+      .def("__eq__", [](const slipvel::Parameters& a,
+                        const slipvel::Parameters& b) { return parameter_tuple(a).equal(parameter_tuple(b)); })
       .def("__repr__", [](const slipvel::Parameters& p) { return "Parameters(" + parameters_repr(p) + ")"; })
       .def(py::pickle([](const slipvel::Parameters& p) { return parameter_tuple(p); },
                       [](const py::tuple& state) { return parameters_from(state); }));
@@ -190,21 +198,24 @@ void define_spectrum(py::module_& m) {
   py::class_<Spectrum>(m, "Spectrum",
                        "Amplitude spectra at the frequencies 1/(nt*dt) to (nt/2 - 1)/(nt*dt): the rows of "
                        "Vek_Amp.csv. Frequency 0 is not included.")
-      .def_property_readonly("frequency", [](const Spectrum& s) { return s.frequency; },
-                             "frequency (Hz), a read-only float64 array")
-      .def_property_readonly("velocity", [](const Spectrum& s) { return s.velocity; },
-                             "velocity amplitude dt*|X(f)|, X the forward transform of the velocity (m)")
-      .def_property_readonly("acceleration", [](const Spectrum& s) { return s.acceleration; },
-                             "acceleration amplitude, velocity amplitude * 2*pi*f (m/s)")
-      .def_property_readonly("parameters", [](const Spectrum& s) { return s.function.f->parameters; },
-                             "the Parameters of the function it was computed from")
-      .def_property_readonly("dt", [](const Spectrum& s) { return s.function.f->parameters.dt; }, "time step (s)")
-      .def_property_readonly("nt", [](const Spectrum& s) { return s.function.f->parameters.nt; }, "number of samples")
-      .def_property_readonly("sampling_rate", [](const Spectrum& s) { return 1.0 / s.function.f->parameters.dt; },
-                             "1/dt (Hz)")
-      .def("__repr__", [](const Spectrum& s) {
-        return "Spectrum(" + parameters_repr(s.function.f->parameters) + ")";
-      })
+      .def_property_readonly(
+          "frequency", [](const Spectrum& s) { return s.frequency; }, "frequency (Hz), a read-only float64 array")
+      .def_property_readonly(
+          "velocity", [](const Spectrum& s) { return s.velocity; },
+          "velocity amplitude dt*|X(f)|, X the forward transform of the velocity (m)")
+      .def_property_readonly(
+          "acceleration", [](const Spectrum& s) { return s.acceleration; },
+          "acceleration amplitude, velocity amplitude * 2*pi*f (m/s)")
+      .def_property_readonly(
+          "parameters", [](const Spectrum& s) { return s.function.f->parameters; },
+          "the Parameters of the function it was computed from")
+      .def_property_readonly(
+          "dt", [](const Spectrum& s) { return s.function.f->parameters.dt; }, "time step (s)")
+      .def_property_readonly(
+          "nt", [](const Spectrum& s) { return s.function.f->parameters.nt; }, "number of samples")
+      .def_property_readonly(
+          "sampling_rate", [](const Spectrum& s) { return 1.0 / s.function.f->parameters.dt; }, "1/dt (Hz)")
+      .def("__repr__", [](const Spectrum& s) { return "Spectrum(" + parameters_repr(s.function.f->parameters) + ")"; })
       .def(py::pickle([](const Spectrum& s) { return parameter_tuple(s.function.f->parameters); },
                       [](const py::tuple& state) { return spectrum_of(compute_function(parameters_from(state))); }))
       .def("text", &spectrum_text,
@@ -214,23 +225,30 @@ void define_spectrum(py::module_& m) {
 
 void define_function(py::module_& m) {
   py::class_<Function>(m, "SlipFunction", "The slip-velocity function sampled at nt times.")
-      .def_property_readonly("time", [](const Function& f) { return f.time; },
-                             "sample times k*dt (s), a read-only float64 array")
-      .def_property_readonly("velocity", [](const Function& f) { return f.velocity; },
-                             "slip velocity (m/s)")
-      .def_property_readonly("displacement", [](const Function& f) { return f.displacement; },
-                             "slip, a running trapezoid sum of velocity*dt (m)")
-      .def_property_readonly("acceleration", [](const Function& f) { return f.acceleration; },
-                             "slip acceleration, the backward difference (m/s^2); 0 at the first sample")
-      .def_property_readonly("shape", [](const Function& f) { return f.f->shape; }, "the Shape (td, am, tb, b, c, ar, eps)")
-      .def_property_readonly("ts", [](const Function& f) { return *f.f->parameters.ts; },
-                             "the stopping time used (s): as given, or tr * 1.5")
-      .def_property_readonly("parameters", [](const Function& f) { return f.f->parameters; },
-                             "the Parameters it was made from (dt, nt, fmax, vm, slip, tr, ts)")
-      .def_property_readonly("dt", [](const Function& f) { return f.f->parameters.dt; }, "time step (s)")
-      .def_property_readonly("nt", [](const Function& f) { return f.f->parameters.nt; }, "number of samples")
-      .def_property_readonly("sampling_rate", [](const Function& f) { return 1.0 / f.f->parameters.dt; },
-                             "1/dt (Hz)")
+      .def_property_readonly(
+          "time", [](const Function& f) { return f.time; }, "sample times k*dt (s), a read-only float64 array")
+      .def_property_readonly(
+          "velocity", [](const Function& f) { return f.velocity; }, "slip velocity (m/s)")
+      .def_property_readonly(
+          "displacement", [](const Function& f) { return f.displacement; },
+          "slip, a running trapezoid sum of velocity*dt (m)")
+      .def_property_readonly(
+          "acceleration", [](const Function& f) { return f.acceleration; },
+          "slip acceleration, the backward difference (m/s^2); 0 at the first sample")
+      .def_property_readonly(
+          "shape", [](const Function& f) { return f.f->shape; }, "the Shape (td, am, tb, b, c, ar, eps)")
+      .def_property_readonly(
+          "ts", [](const Function& f) { return *f.f->parameters.ts; },
+          "the stopping time used (s): as given, or tr * 1.5")
+      .def_property_readonly(
+          "parameters", [](const Function& f) { return f.f->parameters; },
+          "the Parameters it was made from (dt, nt, fmax, vm, slip, tr, ts)")
+      .def_property_readonly(
+          "dt", [](const Function& f) { return f.f->parameters.dt; }, "time step (s)")
+      .def_property_readonly(
+          "nt", [](const Function& f) { return f.f->parameters.nt; }, "number of samples")
+      .def_property_readonly(
+          "sampling_rate", [](const Function& f) { return 1.0 / f.f->parameters.dt; }, "1/dt (Hz)")
       .def("__repr__", [](const Function& f) { return "SlipFunction(" + parameters_repr(f.f->parameters) + ")"; })
       .def(py::pickle([](const Function& f) { return parameter_tuple(f.f->parameters); },
                       [](const py::tuple& state) { return compute_function(parameters_from(state)); }))

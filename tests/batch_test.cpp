@@ -5,8 +5,8 @@
 #include <algorithm>
 #include <slipvel/slipvel.hpp>
 
-#include "run.hpp"
 #include "expected_run.hpp"
+#include "run.hpp"
 #include "run_process.hpp"
 #include "sink.hpp"
 
@@ -66,9 +66,10 @@ TEST_F(Batch, TableGivesTheLibrarysFilesAndASummaryWhateverTheJobs) {
   const std::vector<std::string> summary = split_lines(read_file(dir_ / "one" / "summary.csv"));
   ASSERT_EQ(summary.size(), 5u);
   EXPECT_EQ(summary[0], "id,dt,nt,fmax,vm,slip,tr,ts,td,am,tb,b,c,ar,eps,final_displacement,peak_velocity,peak_time");
-  EXPECT_EQ(summary[1], "builtin,0.005,4096,6,4.092,1,2.114,3.171,0.05305164769037134,154.264765682016,"
-                        "0.08820302702771513,0.24324909740229644,0.1704327122419171,0.16124192265082035,"
-                        "0.07697403770276344,1.0000567314596833,4.086480841674181,0.055");
+  EXPECT_EQ(summary[1],
+            "builtin,0.005,4096,6,4.092,1,2.114,3.171,0.05305164769037134,154.264765682016,"
+            "0.08820302702771513,0.24324909740229644,0.1704327122419171,0.16124192265082035,"
+            "0.07697403770276344,1.0000567314596833,4.086480841674181,0.055");
   EXPECT_EQ(summary[4].substr(0, 7), "jump.1,");
 }
 
@@ -130,9 +131,9 @@ TEST_F(Batch, EveryProblemIsListedAndNothingIsWritten) {
 }
 
 TEST_F(Batch, WrongOptionsAreUsageErrors) {
-  const std::vector<std::vector<std::string>> cases = {
-      {"--bogus"}, {"--dt"}, {"--dt", "abc"}, {"-j", "0"}, {"--nt", "4096.5"}, {"--table", "missing.csv"},
-      {"--vm", "-1"}};
+  const std::vector<std::vector<std::string>> cases = {{"--bogus"},   {"--dt"},           {"--dt", "abc"},
+                                                       {"-j", "0"},   {"--nt", "4096.5"}, {"--table", "missing.csv"},
+                                                       {"--vm", "-1"}};
   for (const auto& arguments : cases) {
     const Finished f = run(arguments);
     EXPECT_EQ(f.exit_code(), 2) << arguments[0];

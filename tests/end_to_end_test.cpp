@@ -29,8 +29,8 @@ struct Outcome {
 
 class EndToEnd : public ::testing::Test {
  protected:
-  Outcome run(Input input = Input::kEmpty, const std::string& input_text = "",
-              const char* stdout_path = nullptr, rlim_t file_size_limit = RLIM_INFINITY) {
+  Outcome run(Input input = Input::kEmpty, const std::string& input_text = "", const char* stdout_path = nullptr,
+              rlim_t file_size_limit = RLIM_INFINITY) {
     const auto out_path = dir_ / ".out", err_path = dir_ / ".err", in_path = dir_ / ".in";
     write_file(in_path, input_text);
     const int in_fd = ::open(input == Input::kFile ? in_path.c_str() : "/dev/null", O_RDONLY);
@@ -73,8 +73,8 @@ class EndToEnd : public ::testing::Test {
 };
 
 // The file has `count` lines, each row `row_length` characters, and the tabled lines.
-void expect_tabled(const std::string& text, const std::vector<std::pair<int, std::string>>& tabled,
-                   std::size_t count, std::size_t row_length) {
+void expect_tabled(const std::string& text, const std::vector<std::pair<int, std::string>>& tabled, std::size_t count,
+                   std::size_t row_length) {
   ASSERT_EQ(text.back(), '\n');
   const std::vector<std::string> lines = split_lines(text);
   ASSERT_EQ(lines.size(), count);
@@ -153,7 +153,10 @@ TEST_F(EndToEnd, FolderInPlaceOfTheTimeHistoryFile) {
   EXPECT_TRUE(outcome.aborted());
   EXPECT_EQ(outcome.out, kReportBeforeFiles);  // no spectrum lines, no prompt
   EXPECT_EQ(outcome.err.rfind("list output start: can't write file\n"
-                              "apparent state: unit 10 named Vek_Slip.csv\n", 0), 0u) << outcome.err;
+                              "apparent state: unit 10 named Vek_Slip.csv\n",
+                              0),
+            0u)
+      << outcome.err;
   EXPECT_FALSE(std::filesystem::exists(dir_ / "Vek_Amp.csv"));
 }
 
@@ -163,7 +166,10 @@ TEST_F(EndToEnd, FolderInPlaceOfTheSpectrumFile) {
   EXPECT_TRUE(outcome.aborted());
   EXPECT_EQ(outcome.out, kConsoleReport.substr(0, kConsoleReport.find("\n\n Hit") + 1));
   EXPECT_EQ(outcome.err.rfind("list output start: can't write file\n"
-                              "apparent state: unit 12 named Vek_Amp.csv\n", 0), 0u) << outcome.err;
+                              "apparent state: unit 12 named Vek_Amp.csv\n",
+                              0),
+            0u)
+      << outcome.err;
   expect_tabled(file("Vek_Slip.csv"), kTimeHistoryLines, 4097, 56);
 }
 
@@ -172,7 +178,10 @@ TEST_F(EndToEnd, WriteErrorsAreReportedNeverPassedAsSuccess) {
   Outcome outcome = run();
   EXPECT_TRUE(outcome.aborted());
   EXPECT_EQ(outcome.err.rfind("write: No space left on device\n"
-                              "apparent state: unit 12 named Vek_Amp.csv\n", 0), 0u) << outcome.err;
+                              "apparent state: unit 12 named Vek_Amp.csv\n",
+                              0),
+            0u)
+      << outcome.err;
   std::filesystem::remove(dir_ / "Vek_Amp.csv");
 
   outcome = run(Input::kEmpty, "", "/dev/full");
@@ -185,7 +194,10 @@ TEST_F(EndToEnd, FileSizeLimitIsReportedLikeAFullDisk) {
   EXPECT_TRUE(outcome.aborted());
   EXPECT_EQ(outcome.out, kReportBeforeFiles);
   EXPECT_EQ(outcome.err.rfind("write: File too large\n"
-                              "apparent state: unit 10 named Vek_Slip.csv\n", 0), 0u) << outcome.err;
+                              "apparent state: unit 10 named Vek_Slip.csv\n",
+                              0),
+            0u)
+      << outcome.err;
 }
 
 }  // namespace

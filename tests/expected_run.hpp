@@ -40,12 +40,9 @@ inline const std::vector<std::pair<int, std::string>> kTimeHistoryLines = {
 
 // Row io is line io of the file: the header is line 1 and rows start at io = 2.
 inline const std::vector<std::pair<int, std::string>> kSpectrumLines = {
-    {1, " freq(Hz),abs(vel),abs(acc)"},
-    {2, "  0.0488,  0.9706E+00,  0.2978E+00"},
-    {3, "  0.0977,  0.8871E+00,  0.5443E+00"},
-    {21, "  0.9766,  0.3406E+00,  0.2090E+01"},
-    {205, "  9.9609,  0.6692E-01,  0.4188E+01"},
-    {1024, " 49.9512,  0.1581E-02,  0.4962E+00"},
+    {1, " freq(Hz),abs(vel),abs(acc)"},           {2, "  0.0488,  0.9706E+00,  0.2978E+00"},
+    {3, "  0.0977,  0.8871E+00,  0.5443E+00"},    {21, "  0.9766,  0.3406E+00,  0.2090E+01"},
+    {205, "  9.9609,  0.6692E-01,  0.4188E+01"},  {1024, " 49.9512,  0.1581E-02,  0.4962E+00"},
     {2048, " 99.9512,  0.1084E-02,  0.6810E+00"},
 };
 

@@ -27,8 +27,7 @@ struct Field {
     return exponent ? exponent_field(v, width, decimals) : fixed_field(v, width, decimals);
   }
   std::string reference(double v) const {
-    return exponent ? exponent_field_reference(v, width, decimals)
-                    : fixed_field_reference(v, width, decimals);
+    return exponent ? exponent_field_reference(v, width, decimals) : fixed_field_reference(v, width, decimals);
   }
 };
 
@@ -66,14 +65,13 @@ std::function<double()> any_double(std::uint64_t seed) {
   auto engine = std::make_shared<std::mt19937_64>(seed);
   return [=]() {
     double v;
-    do v = std::bit_cast<double>((*engine)()); while (!std::isfinite(v));
+    do v = std::bit_cast<double>((*engine)());
+    while (!std::isfinite(v));
     return v;
   };
 }
 
-TEST(FastFields, FixedEightFourOnRandomValues) {
-  expect_same(kFixed84, kRandomValues, field_range(1200, -9, 4, 1));
-}
+TEST(FastFields, FixedEightFourOnRandomValues) { expect_same(kFixed84, kRandomValues, field_range(1200, -9, 4, 1)); }
 
 TEST(FastFields, FixedFifteenSevenOnRandomValues) {
   expect_same(kFixed157, kRandomValues, field_range(1.2e7, -12, 8, 2));

@@ -5,11 +5,11 @@
 #include <span>
 #include <vector>
 
-#include "run.hpp"
 #include "expected_run.hpp"
+#include "run.hpp"
+#include "sink.hpp"
 #include "spectrum_rows.hpp"
 #include "time_history.hpp"
-#include "sink.hpp"
 
 namespace slipvel {
 namespace {
@@ -76,8 +76,8 @@ TEST(Spectrum, ModulusInScaledForm) {
     double modulus;
   };
   const Case cases[] = {
-      {{0, 0}, 0},          {{-3, 4}, 5},           {{1e300, 1e300}, 1e300 * std::sqrt(2.0)},
-      {{1e-320, 0}, 1e-320}, {{2, 1e-17}, 2},        {{-1e-200, 1e-200}, 1e-200 * std::sqrt(2.0)},
+      {{0, 0}, 0},           {{-3, 4}, 5},    {{1e300, 1e300}, 1e300 * std::sqrt(2.0)},
+      {{1e-320, 0}, 1e-320}, {{2, 1e-17}, 2}, {{-1e-200, 1e-200}, 1e-200 * std::sqrt(2.0)},
   };
   for (const Case& c : cases) EXPECT_DOUBLE_EQ(output::modulus(c.z), c.modulus) << c.z;
 }

@@ -5,9 +5,9 @@
 #include <csignal>
 #include <filesystem>
 
-#include "temp_dir.hpp"
 #include "result_file.hpp"
 #include "sink.hpp"
+#include "temp_dir.hpp"
 
 namespace slipvel::program {
 namespace {

@@ -23,8 +23,8 @@ struct Finished {
 };
 
 struct Launch {
-  std::filesystem::path folder;          // the working folder
-  std::string input;                     // standard input
+  std::filesystem::path folder;  // the working folder
+  std::string input;             // standard input
   rlim_t file_size_limit = RLIM_INFINITY;
   mode_t umask = 022;
 };

@@ -32,8 +32,8 @@ struct Search {
 Search search(double target, std::vector<double> times) {
   Search s;
   s.rate.assign(times.size(), -1);
-  vslip(times, s.rate, static_cast<int>(times.size()), static_cast<int>(times.size()), target,
-        kTd, kVm, s.am, kTr, kTs, s.tb, s.b, s.c, s.ar, s.eps, [&](double onset, double res) {
+  vslip(times, s.rate, static_cast<int>(times.size()), static_cast<int>(times.size()), target, kTd, kVm, s.am, kTr, kTs,
+        s.tb, s.b, s.c, s.ar, s.eps, [&](double onset, double res) {
           s.onsets.push_back(onset);
           s.residuals.push_back(res);
         });
@@ -48,13 +48,11 @@ std::vector<double> run_grid() {
 
 TEST(OnsetSearch, FourteenTrialsOfTheRun) {
   const Search s = search(1.0, run_grid());
-  const double onsets[] = {0.053582164, 0.10663381,  0.080107988, 0.093370900, 0.086739444,
-                           0.090055172, 0.088397308, 0.087568376, 0.087982842, 0.088190075,
-                           0.088293691, 0.088241883, 0.088215979, 0.088203027};
-  const double residuals[] = {+6.9899228,      -0.71057199,     +0.48779210,   -0.26979578,
-                              +0.082812551,    -0.10031006,     -0.010366711,  +0.035824712,
-                              +0.012628862,    +0.0011059501,   -0.0046366743, -0.0017669340,
-                              -0.00033088470,  +0.00038743453};
+  const double onsets[] = {0.053582164, 0.10663381,  0.080107988, 0.093370900, 0.086739444, 0.090055172, 0.088397308,
+                           0.087568376, 0.087982842, 0.088190075, 0.088293691, 0.088241883, 0.088215979, 0.088203027};
+  const double residuals[] = {+6.9899228,    -0.71057199,   +0.48779210,    -0.26979578,   +0.082812551,
+                              -0.10031006,   -0.010366711,  +0.035824712,   +0.012628862,  +0.0011059501,
+                              -0.0046366743, -0.0017669340, -0.00033088470, +0.00038743453};
   ASSERT_EQ(s.onsets.size(), 14u);
   for (std::size_t i = 0; i < 14; ++i) {
     expect_close(s.onsets[i], onsets[i], "onset");
@@ -75,9 +73,9 @@ TEST(OnsetSearch, SamplesOfTheRun) {
     int k;
     double rate;
   };
-  const Sample samples[] = {{2, 0.73497605},   {11, 4.0784604},     {12, 4.0864808},
-                            {18, 2.6079969},   {19, 2.1313086},     {201, 0.25318868},
-                            {423, 0.17060029}, {424, 0.17027147},   {635, 0.00016124192}};
+  const Sample samples[] = {{2, 0.73497605},   {11, 4.0784604},   {12, 4.0864808},
+                            {18, 2.6079969},   {19, 2.1313086},   {201, 0.25318868},
+                            {423, 0.17060029}, {424, 0.17027147}, {635, 0.00016124192}};
   for (const Sample& sample : samples) {
     expect_close(s.rate[static_cast<std::size_t>(sample.k - 1)], sample.rate, "rate");
   }
@@ -140,8 +138,7 @@ TEST(Sampling, MoreSamplesThanTheArraysHoldAreRefused) {
   double am = 0, tb = 0, b = 0, c = 0, ar = 0, eps = 0;
   std::vector<double> tm(8), rate(8);
   EXPECT_THROW(vslip(tm, rate, 8, 9, 1.0, kTd, kVm, am, kTr, kTs, tb, b, c, ar, eps), std::length_error);
-  EXPECT_THROW(vslip(tm, std::span<double>(rate).first(4), 8, 5, 1.0, kTd, kVm, am, kTr, kTs, tb, b,
-                     c, ar, eps),
+  EXPECT_THROW(vslip(tm, std::span<double>(rate).first(4), 8, 5, 1.0, kTd, kVm, am, kTr, kTs, tb, b, c, ar, eps),
                std::length_error);
   EXPECT_THROW(vslip(tm, rate, 4, 5, 1.0, kTd, kVm, am, kTr, kTs, tb, b, c, ar, eps), std::length_error);
 }

@@ -5,18 +5,18 @@
 
 #include <cmath>
 #include <complex>
+#include <cstring>
 #include <functional>
 #include <limits>
+#include <random>
+#include <string>
 #include <thread>
 #include <vector>
-#include <string>
-#include <cstring>
-#include <random>
 
-#include "run.hpp"
-#include "slip_velocity.hpp"
 #include "expected_run.hpp"
+#include "run.hpp"
 #include "sink.hpp"
+#include "slip_velocity.hpp"
 
 namespace slipvel {
 namespace {
@@ -54,8 +54,7 @@ TEST(Library, OtherSourcesFollowTheSameRules) {
   short_rise.slip = 0.6;
   short_rise.nt = 1024;
   jump.slip = 1.1;  // the search's last trial is not tb: a small jump at tb
-  const Case cases[] = {{"dt 0.01", dt01}, {"nt 16384", long_record}, {"short rise", short_rise},
-                        {"1.1 m", jump}};
+  const Case cases[] = {{"dt 0.01", dt01}, {"nt 16384", long_record}, {"short rise", short_rise}, {"1.1 m", jump}};
   for (const Case& c : cases) {
     SCOPED_TRACE(c.why);
     const SlipFunction f = slip_function(c.p);
@@ -76,7 +75,8 @@ TEST(Library, OtherSourcesFollowTheSameRules) {
     ASSERT_EQ(s.frequency.size(), n / 2 - 1);
     std::complex<long double> direct = 0;
     const long double pi = std::acos(-1.0L);
-    for (std::size_t p = 0; p < n; ++p) direct += static_cast<long double>(f.velocity[p]) * std::polar(1.0L, -2 * pi * p / n);
+    for (std::size_t p = 0; p < n; ++p)
+      direct += static_cast<long double>(f.velocity[p]) * std::polar(1.0L, -2 * pi * p / n);
     EXPECT_NEAR(s.frequency[0], 1 / (c.p.nt * c.p.dt), 1e-9);
     EXPECT_NEAR(s.velocity[0], c.p.dt * std::abs(direct), 1e-7 * s.velocity[0]);
     EXPECT_NEAR(s.acceleration[0], s.velocity[0] * 2 * M_PI * s.frequency[0], 1e-7 * s.acceleration[0]);
@@ -119,10 +119,18 @@ TEST(Library, ParametersThatCannotWorkAreRefusedWithEveryReason) {
        "nt = 8388608: must be a power of two from 2 to 4194304"},
       {"record too short", with([](Parameters& p) { p.nt = 512; }),
        "nt = 512: the record (nt - 1)*dt = 2.555 s must reach ts = 3.171 s to hold the whole function"},
-      {"several at once", with([](Parameters& p) { p.fmax = nan; p.vm = 0; p.slip = -inf; p.ts = 1.0; }),
+      {"several at once", with([](Parameters& p) {
+         p.fmax = nan;
+         p.vm = 0;
+         p.slip = -inf;
+         p.ts = 1.0;
+       }),
        "fmax = nan: must be finite and greater than 0\nvm = 0: must be finite and greater than 0\n"
        "slip = -inf: must be finite and greater than 0\nts = 1: must be finite and greater than tr = 2.114 s"},
-      {"tr before the search starts", with([](Parameters& p) { p.tr = 0.05; p.ts = 0.1; }),
+      {"tr before the search starts", with([](Parameters& p) {
+         p.tr = 0.05;
+         p.ts = 0.1;
+       }),
        "tr = 0.05: must be greater than 1.01*td = 0.05358216416727505 s, where the onset search starts "
        "(td = 1/(3.141592654*fmax) = 0.05305164769037134 s)"},
       {"tr invalid, ts unset", with([](Parameters& p) { p.tr = inf; }), "tr = inf: must be finite and greater than 0"},
@@ -134,8 +142,8 @@ TEST(Library, ParametersThatCannotWorkAreRefusedWithEveryReason) {
        "for these fmax, vm, tr and ts; vm from 0.10242902522940521 to 2.8274333886000003 m/s carries 0.2 m"},
   };
   for (const Case& c : cases) {
-    for (const auto& call : {std::function<void()>([&] { slip_function(c.p); }),
-                             std::function<void()>([&] { check_parameters(c.p); })}) {
+    for (const auto& call :
+         {std::function<void()>([&] { slip_function(c.p); }), std::function<void()>([&] { check_parameters(c.p); })}) {
       try {
         call();
         ADD_FAILURE() << c.why << ": accepted";
@@ -177,8 +185,8 @@ TEST(Library, TextsRefuseRowsTheFixedColumnsCannotShow) {
     } catch (const ParameterError& e) {
       from_text = e.what();
     }
-    for (const auto& check : {std::function<void()>([&] { check_texts(f); }),
-                              std::function<void()>([&] { check_texts(c.p); })}) {
+    for (const auto& check :
+         {std::function<void()>([&] { check_texts(f); }), std::function<void()>([&] { check_texts(c.p); })}) {
       try {
         check();  // the same refusal without building anything
         from_check = "";
@@ -200,8 +208,9 @@ TEST(Library, SpectrumTextRefusesRowsThatWouldShowOneFrequency) {
         try {
           spectrum_text(s);
         } catch (const ParameterError& e) {
-          EXPECT_STREQ(e.what(), "frequency = 2e-05 Hz: two rows of the spectrum file would show it; it shows "
-                                 "frequencies to 4 decimals, so the record nt*dt must be at most 10000 s");
+          EXPECT_STREQ(e.what(),
+                       "frequency = 2e-05 Hz: two rows of the spectrum file would show it; it shows "
+                       "frequencies to 4 decimals, so the record nt*dt must be at most 10000 s");
           throw;
         }
       },
@@ -239,7 +248,8 @@ TEST(Library, SlipUntilIsTheIntegralOfTheFunction) {
   struct Case {
     double fmax, vm, slip, tr;
   };
-  for (const Case c : {Case{6, 4.092, 1.0, 2.114}, Case{6, 3, 0.8, 2.114}, Case{12, 1.5, 0.4, 0.9}, Case{1, 1, 0.5, 0.5}}) {
+  for (const Case c :
+       {Case{6, 4.092, 1.0, 2.114}, Case{6, 3, 0.8, 2.114}, Case{12, 1.5, 0.4, 0.9}, Case{1, 1, 0.5, 0.5}}) {
     Parameters p;
     p.fmax = c.fmax, p.vm = c.vm, p.slip = c.slip, p.tr = c.tr;
     const Shape s = find_shape(p);

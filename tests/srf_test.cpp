@@ -121,8 +121,8 @@ TEST(Srf, FilesReadBackToTheTableAndTheFunction) {
     for (std::size_t i = 0; i < points.size(); ++i) {
       const Point& p = points[i];
       const SlipFunction fn = slip_function(sources[i]);
-      EXPECT_EQ(p.head[5] / 1e4, areas[i]);                      // cm² back to m²
-      EXPECT_EQ(p.head[7], sources[i].dt);                       // dt
+      EXPECT_EQ(p.head[5] / 1e4, areas[i]);  // cm² back to m²
+      EXPECT_EQ(p.head[7], sources[i].dt);   // dt
       if (p.head.size() == 10) {
         EXPECT_NEAR(p.head[9] * 1000, i < 2 ? 2700 : 2650, 1e-9);  // g/cm³ back to kg/m³
       }
@@ -136,14 +136,14 @@ TEST(Srf, FilesReadBackToTheTableAndTheFunction) {
       double sum = 0, rounding = 0;
       for (std::size_t s = 0; s < p.samples.size(); ++s) {
         const double t = static_cast<double>(s) * dt;
-        const double mean =
-            (slip_until(fn.shape, sources[i], t + dt / 2) - slip_until(fn.shape, sources[i], std::max(0.0, t - dt / 2))) /
-            dt;
+        const double mean = (slip_until(fn.shape, sources[i], t + dt / 2) -
+                             slip_until(fn.shape, sources[i], std::max(0.0, t - dt / 2))) /
+                            dt;
         EXPECT_NEAR(p.samples[s] / 100, mean, 5e-6 * mean + 1e-12);
         sum += p.samples[s];
         rounding += 5e-6 * std::fabs(p.samples[s]);
       }
-      EXPECT_NEAR(p.second[1], sources[i].dt * sum, slip_precision + sources[i].dt * rounding);  // slip1 in cm
+      EXPECT_NEAR(p.second[1], sources[i].dt * sum, slip_precision + sources[i].dt * rounding);    // slip1 in cm
       EXPECT_NEAR(p.second[1] / 100, slip_until(fn.shape, sources[i], ts), slip_precision / 100);  // the whole slip
       EXPECT_EQ(p.second[3], 0);
       EXPECT_EQ(p.second[4], 0);
@@ -193,8 +193,9 @@ TEST(Srf, BadTablesAndDisagreeingCountsWriteNothing) {
 TEST(Srf, SamplesAreIntervalMeansAtAnyTimeStep) {
   std::mt19937_64 engine(16);
   std::uniform_real_distribution<double> unit(0, 1);
-  std::string table = "id,lon,lat,dep,stk,dip,rake,area,tinit,vm,slip,tr,dt\n"
-                      "example,-118,34,5,90,45,180,1e6,0,3,0.8,,0.1\n";
+  std::string table =
+      "id,lon,lat,dep,stk,dip,rake,area,tinit,vm,slip,tr,dt\n"
+      "example,-118,34,5,90,45,180,1e6,0,3,0.8,,0.1\n";
   std::vector<Parameters> sources(1);
   sources[0].vm = 3;
   sources[0].slip = 0.8;
@@ -251,7 +252,8 @@ TEST(Srf, PointsThatDoNotSlipHaveNoSamples) {
              "b,-118.49,34.2,5,90,45,180,1e6,0.5,3500,2700,\n"
              "c,-118.48,34.2,5,90,45,180,1e6,1,3500,2700,0\n");
   for (const char* version : {"1.0", "2.0"}) {
-    const Finished f = run_process(kBatch, {"--table", "points.csv", "--srf", "r.srf", "--srf-version", version}, in(dir));
+    const Finished f =
+        run_process(kBatch, {"--table", "points.csv", "--srf", "r.srf", "--srf-version", version}, in(dir));
     ASSERT_EQ(f.exit_code(), 0) << f.err;
     const std::vector<Point> points = read_srf(read_file(dir / "r.srf"), version, 0, 1);
     ASSERT_EQ(points.size(), 3u);
@@ -271,7 +273,8 @@ TEST(Srf, PointsThatDoNotSlipHaveNoSamples) {
   write_file(dir / "sources.csv", "id,slip\na,0\n");
   const Finished csv = run_process(kBatch, {"--table", "sources.csv", "-o", "out"}, in(dir));
   EXPECT_EQ(csv.exit_code(), 2);
-  EXPECT_EQ(csv.err, "sources.csv:2: slip = 0: must be finite and greater than 0 (SRF output, --srf, takes points of slip 0)\n");
+  EXPECT_EQ(csv.err,
+            "sources.csv:2: slip = 0: must be finite and greater than 0 (SRF output, --srf, takes points of slip 0)\n");
   EXPECT_FALSE(std::filesystem::exists(dir / "out"));
 }
 
@@ -296,14 +299,15 @@ TEST(Srf, MomentLineAndMomentRateAgreeWithAnIndependentSum) {
     std::string table = kPoints;
     table += "e,-118.48,34.21,6.25,90,45,170,4e6,2,3400,2650,,0,\n";  // a point that does not slip
     write_file(dir / "points.csv", table);
-    std::vector<std::string> arguments = {"--table", "points.csv", "--srf", "r.srf", "--srf-version", c.version,
-                                          "--moment-rate", "rate.csv"};
+    std::vector<std::string> arguments = {"--table",       "points.csv", "--srf",         "r.srf",
+                                          "--srf-version", c.version,    "--moment-rate", "rate.csv"};
     arguments.insert(arguments.end(), c.options.begin(), c.options.end());
     // The table's point c has dt 0.01: one dt is needed for the moment rate.
     Finished f = run_process(kBatch, arguments, in(dir));
     EXPECT_EQ(f.exit_code(), 2);
-    EXPECT_EQ(f.err, "slipvel-batch: --moment-rate needs one dt for the whole table: points.csv:2 has dt = 0.005, "
-                     "points.csv:4 has dt = 0.01\n");
+    EXPECT_EQ(f.err,
+              "slipvel-batch: --moment-rate needs one dt for the whole table: points.csv:2 has dt = 0.005, "
+              "points.csv:4 has dt = 0.01\n");
     EXPECT_EQ(file_names(dir.path()), std::vector<std::string>{"points.csv"});
     std::string one_dt = table;
     one_dt.replace(one_dt.find(",1.1,0.01"), 9, ",1.1,");
@@ -372,11 +376,15 @@ TEST(Srf, ValuesTooWideForTheirFieldsAreRefused) {
     EXPECT_FALSE(std::filesystem::exists(dir / "r.srf"));
   }
   TempDir dir;
-  write_file(dir / "planes.csv", "elon,elat,nstk,ndip,len,wid,stk,dip,dtop,shyp,dhyp\n-118,34,1,1,1e300,1,90,45,0,0,0\n");
-  write_file(dir / "p.csv", "id,lon,lat,dep,stk,dip,rake,area,tinit\na,-0.00001,34,9999.9999,0,45,-0.2,1e6,99999.9999\n");
+  write_file(dir / "planes.csv",
+             "elon,elat,nstk,ndip,len,wid,stk,dip,dtop,shyp,dhyp\n-118,34,1,1,1e300,1,90,45,0,0,0\n");
+  write_file(dir / "p.csv",
+             "id,lon,lat,dep,stk,dip,rake,area,tinit\na,-0.00001,34,9999.9999,0,45,-0.2,1e6,99999.9999\n");
   Finished f = run_process(kBatch, {"--table", "p.csv", "--srf", "r.srf", "--planes", "planes.csv"}, in(dir));
   EXPECT_EQ(f.exit_code(), 2);
-  EXPECT_EQ(f.err, "planes.csv:2: len = 1e+300 km: too wide for its SRF 1.0 field (%8.2f), which holds values up to 99999.99\n");
+  EXPECT_EQ(
+      f.err,
+      "planes.csv:2: len = 1e+300 km: too wide for its SRF 1.0 field (%8.2f), which holds values up to 99999.99\n");
   f = run_process(kBatch, {"--table", "p.csv", "--srf", "r.srf"}, in(dir));
   ASSERT_EQ(f.exit_code(), 0) << f.err;
   const std::vector<std::string> lines = split_lines(read_file(dir / "r.srf"));
@@ -411,9 +419,19 @@ TEST(Srf, CoarseTimeHistoriesAreWarnedAboutOnce) {
 // the fast digits take and beyond, both signs, and the values at its edges.
 TEST(Srf, SamplesAreWrittenAsPrintfWritesThem) {
   std::mt19937_64 engine(7);
-  std::vector<double> values = {0.0, -0.0, 1e-16, 9.99999e-17, 1e15, 999999.5, 9.999995, 0.1234565, 1.0,
-                                std::numeric_limits<double>::infinity(), std::numeric_limits<double>::quiet_NaN(),
-                                std::numeric_limits<double>::denorm_min(), std::numeric_limits<double>::max()};
+  std::vector<double> values = {0.0,
+                                -0.0,
+                                1e-16,
+                                9.99999e-17,
+                                1e15,
+                                999999.5,
+                                9.999995,
+                                0.1234565,
+                                1.0,
+                                std::numeric_limits<double>::infinity(),
+                                std::numeric_limits<double>::quiet_NaN(),
+                                std::numeric_limits<double>::denorm_min(),
+                                std::numeric_limits<double>::max()};
   for (int i = 0; i < 1'000'000; ++i) {
     const std::uint64_t bits = engine();
     const double magnitude = std::pow(10.0, -20 + 40 * static_cast<double>(bits >> 11) * 0x1p-53);

@@ -39,12 +39,12 @@ inline constexpr int kLargestNt = 4194304;
 
 /// The source. Default-constructed it is the `slipvel` program's built-in one.
 struct Parameters {
-  double dt = 0.005;   ///< time step (s): finite, > 0; the record (nt − 1)·dt must reach ts
-  int nt = 4096;       ///< number of samples: a power of two from 2 to 4194304
-  double fmax = 6.0;   ///< highest frequency (Hz): finite, > 0; sets td = 1/(kPai·fmax)
-  double vm = 4.092;   ///< peak slip velocity of the parabolic stage (m/s): finite, > 0
-  double slip = 1.0;   ///< target final slip (m): within the range the function carries
-  double tr = 2.114;   ///< rise time, end of the inverse-square-root stage (s): finite, > 1.01·td
+  double dt = 0.005;         ///< time step (s): finite, > 0; the record (nt − 1)·dt must reach ts
+  int nt = 4096;             ///< number of samples: a power of two from 2 to 4194304
+  double fmax = 6.0;         ///< highest frequency (Hz): finite, > 0; sets td = 1/(kPai·fmax)
+  double vm = 4.092;         ///< peak slip velocity of the parabolic stage (m/s): finite, > 0
+  double slip = 1.0;         ///< target final slip (m): within the range the function carries
+  double tr = 2.114;         ///< rise time, end of the inverse-square-root stage (s): finite, > 1.01·td
   std::optional<double> ts;  ///< stopping time, end of the linear stage (s): finite, > tr;
                              ///< unset means tr × 1.5
 };

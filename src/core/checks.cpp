@@ -48,7 +48,8 @@ std::vector<std::string> parameter_problems(const Parameters& p) {
   std::vector<std::string> found;
   if (!dt_ok) found.push_back(problem("dt", p.dt, kPositive));
   if (!nt_ok) {
-    found.push_back(problem("nt", std::to_string(p.nt), "must be a power of two from 2 to " + std::to_string(kLargestNt)));
+    found.push_back(
+        problem("nt", std::to_string(p.nt), "must be a power of two from 2 to " + std::to_string(kLargestNt)));
   } else if (dt_ok && ts_ok && !(static_cast<double>(p.nt - 1) * p.dt >= ts)) {
     // A shorter record would cut the function off and carry less slip than asked.
     found.push_back(problem("nt", std::to_string(p.nt),
@@ -67,8 +68,8 @@ std::vector<std::string> parameter_problems(const Parameters& p) {
     if (!(p.tr > first_onset)) {
       found.push_back(problem("tr", p.tr,
                               "must be greater than 1.01*td = " + shortest(first_onset) +
-                                  " s, where the onset search starts (td = 1/(3.141592654*fmax) = " +
-                                  shortest(td) + " s)"));
+                                  " s, where the onset search starts (td = 1/(3.141592654*fmax) = " + shortest(td) +
+                                  " s)"));
     }
   }
   if (tr_ok && !ts_ok) {

@@ -41,8 +41,7 @@ u128 round_shift(u128 numerator, int shift) {
 
 std::size_t fixed_decimal_reference(double magnitude, int decimals, char* text) {
   assert(magnitude >= 0 && decimals >= 0 && decimals <= kMaxDecimals);
-  const auto result = std::to_chars(text, text + kFixedTextCapacity, magnitude,
-                                    std::chars_format::fixed, decimals);
+  const auto result = std::to_chars(text, text + kFixedTextCapacity, magnitude, std::chars_format::fixed, decimals);
   std::size_t length = static_cast<std::size_t>(result.ptr - text);
   if (decimals == 0) text[length++] = '.';  // the point is always written
   return length;
@@ -57,8 +56,8 @@ bool fixed_scaled(double magnitude, int decimals, std::uint64_t& scaled) {
   }
   const Binary binary = decompose(magnitude);
   if (binary.exponent >= 0 || decimals < 0 || decimals >= 20) return false;
-  const u128 rounded = round_shift(u128{binary.mantissa} * kPowersOfTen[static_cast<std::size_t>(decimals)],
-                                   -binary.exponent);
+  const u128 rounded =
+      round_shift(u128{binary.mantissa} * kPowersOfTen[static_cast<std::size_t>(decimals)], -binary.exponent);
   if (rounded > UINT64_MAX) return false;
   scaled = static_cast<std::uint64_t>(rounded);
   return true;
@@ -68,8 +67,7 @@ Significant significant_digits_reference(double magnitude, int count) {
   assert(magnitude > 0 && count >= 1 && count <= kMaxSignificant);
   // d.ddd...e±XX: the digits, then the exponent of the d.ddd form.
   char text[40];
-  const auto end = std::to_chars(text, text + sizeof text, magnitude,
-                                 std::chars_format::scientific, count - 1).ptr;
+  const auto end = std::to_chars(text, text + sizeof text, magnitude, std::chars_format::scientific, count - 1).ptr;
   const char* const e = std::find(text, end, 'e');
   Significant result{0, 0};
   for (const char* p = text; p < e; ++p) {
@@ -122,8 +120,7 @@ bool significant_digits(double magnitude, int count, Significant& result) {
       if (quotient < lower) return false;
       const u128 denominator = u128{divisor} << shift;
       const u128 remainder = u128{binary.mantissa} - u128{quotient} * denominator;
-      const bool up = 2 * remainder > denominator ||
-                      (2 * remainder == denominator && (quotient & 1) != 0);
+      const bool up = 2 * remainder > denominator || (2 * remainder == denominator && (quotient & 1) != 0);
       rounded = quotient + (up ? 1 : 0);
     }
     result = {rounded, e10 + 1};

@@ -36,7 +36,7 @@ inline constexpr std::array<double, 23> kExactPowersOfTen = [] {
 // side of every half-integer as y and rounds alike. False near a tie.
 inline bool round_near_exact(double y, std::uint64_t& rounded) {
   if (!(y < 0x1p52)) return false;
-  const auto truncated = static_cast<std::uint64_t>(y);  // the floor: y is not negative
+  const auto truncated = static_cast<std::uint64_t>(y);        // the floor: y is not negative
   const double fraction = y - static_cast<double>(truncated);  // exact
   const double distance = fraction - 0.5;
   if (!((distance < 0 ? -distance : distance) > y * 0x1p-52)) return false;

@@ -75,8 +75,8 @@ char* put_right_aligned(char* out, std::string_view text, int width) {
 // field by exactly a leading 0, it drops that 0; longer still, asterisks.
 
 // From the rounded magnitude as a count of 10^-decimals, written backwards.
-[[gnu::always_inline]] inline char* put_fixed_scaled(char* out, std::uint64_t scaled, bool negative,
-                                                     int width, int decimals) {
+[[gnu::always_inline]] inline char* put_fixed_scaled(char* out, std::uint64_t scaled, bool negative, int width,
+                                                     int decimals) {
   const std::uint64_t unit = kPowersOfTen[static_cast<std::size_t>(decimals)];
   const std::uint64_t whole = scaled / unit;
   const int whole_digits = count_digits(whole);
@@ -121,8 +121,7 @@ char* put_fixed_from_text(char* out, double value, int width, int decimals) {
   char text[kFixedTextCapacity + 1];
   char* const digits = text + 1;  // room for the sign in front
   const std::size_t length = fixed_decimal_reference(std::fabs(value), decimals, digits);
-  const bool negative =
-      value < 0 && std::string_view(digits, length).find_first_not_of("0.") != std::string_view::npos;
+  const bool negative = value < 0 && std::string_view(digits, length).find_first_not_of("0.") != std::string_view::npos;
   if (negative) text[0] = '-';
   const std::size_t size = length + (negative ? 1 : 0);
   if (size == static_cast<std::size_t>(width) + 1 && digits[0] == '0') {  // the 0 goes
@@ -219,7 +218,7 @@ std::size_t put_real_item(double value, char* out) {
   const Significant s = significant_digits_reference(std::fabs(value), kRealDigits);
   char d[kRealDigits];
   put_digits_backward(d + kRealDigits, s.digits, kRealDigits);
-  const int exponent = s.exponent - 1;  // of the d.dddddddd form
+  const int exponent = s.exponent - 1;    // of the d.dddddddd form
   if (exponent >= -4 && exponent <= 8) {  // positional
     if (exponent < 0) {
       out = put(out, "0.");
@@ -313,9 +312,7 @@ char* put_exponent_field(char* out, double value, Column column) {
   return put_exponent<true>(out, value, column.width, column.decimals);
 }
 
-std::string exponent_field(double value, Column column) {
-  return exponent_field(value, column.width, column.decimals);
-}
+std::string exponent_field(double value, Column column) { return exponent_field(value, column.width, column.decimals); }
 
 bool fits(double value, Column column) { return fixed_field(value, column).front() != '*'; }
 
@@ -340,7 +337,8 @@ constexpr std::array<double, 33> kDecades = [] {
   std::array<double, 33> d{};
   for (int n = -16; n <= 16; ++n) {
     const std::size_t at = static_cast<std::size_t>(n + 16);
-    d[at] = n >= 0 ? kExactPowersOfTen[static_cast<std::size_t>(n)] : 1 / kExactPowersOfTen[static_cast<std::size_t>(-n)];
+    d[at] =
+        n >= 0 ? kExactPowersOfTen[static_cast<std::size_t>(n)] : 1 / kExactPowersOfTen[static_cast<std::size_t>(-n)];
   }
   return d;
 }();

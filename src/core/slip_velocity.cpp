@@ -14,8 +14,8 @@ constexpr double kStepTolerance = 0.00001;
 // The five stage tests, each on its own and in this order, so that a time on a
 // boundary takes the later stage's value and a negative time ends at 0. `v`
 // keeps its previous value for a time that passes none (not a number).
-double sample(double t, double& v, double am, double td, double tb, double tr, double ts,
-              double b, double c, double ar, double eps) {
+double sample(double t, double& v, double am, double td, double tb, double tr, double ts, double b, double c, double ar,
+              double eps) {
   if (t <= tb) v = (am * t) * (1 - (t * 0.5) / td);
   if (t > tb && t <= tr) v = b / std::sqrt(t - eps);
   if (t > tr && t <= ts) v = c - (t - tr) * ar;
@@ -34,8 +34,8 @@ WatchTrials::WatchTrials(TrialObserver observe) : observe_(std::move(observe)), 
 
 WatchTrials::~WatchTrials() { watching = outer_; }
 
-void tslip(double& res, double target, double tb, double am, double td, double tr, double ts,
-           double& b, double& c, double& ar, double& eps) {
+void tslip(double& res, double target, double tb, double am, double td, double tr, double ts, double& b, double& c,
+           double& ar, double& eps) {
   // eps and b make the inverse-square-root stage meet the parabola at tb in
   // value and slope; outside td < tb < 2·td the clamp leaves the parabola alone.
   eps = (tb / 2) * (1 - (tb / td) / 2) / (1 - tb / td) + tb;
@@ -51,11 +51,11 @@ void tslip(double& res, double target, double tb, double am, double td, double t
   res = ((f1 + f2) + f3) - target;
 }
 
-void vslip(std::span<const double> tm, std::span<double> rate, int ndt, int nt, double slip,
-           double td, double vm, double& am, double tr, double ts, double& tb, double& b,
-           double& c, double& ar, double& eps, const TrialObserver& observe) {
-  if (nt > ndt || (nt > 0 && (static_cast<std::size_t>(nt) > tm.size() ||
-                              static_cast<std::size_t>(nt) > rate.size()))) {
+void vslip(std::span<const double> tm, std::span<double> rate, int ndt, int nt, double slip, double td, double vm,
+           double& am, double tr, double ts, double& tb, double& b, double& c, double& ar, double& eps,
+           const TrialObserver& observe) {
+  if (nt > ndt ||
+      (nt > 0 && (static_cast<std::size_t>(nt) > tm.size() || static_cast<std::size_t>(nt) > rate.size()))) {
     throw std::length_error("vslip: more samples than the arrays hold");
   }
 
@@ -90,8 +90,7 @@ void vslip(std::span<const double> tm, std::span<double> rate, int ndt, int nt, 
 
   double v = 0;
   for (int k = 0; k < nt; ++k) {
-    rate[static_cast<std::size_t>(k)] =
-        sample(tm[static_cast<std::size_t>(k)], v, am, td, tb, tr, ts, b, c, ar, eps);
+    rate[static_cast<std::size_t>(k)] = sample(tm[static_cast<std::size_t>(k)], v, am, td, tb, tr, ts, b, c, ar, eps);
   }
 }
 
@@ -125,8 +124,17 @@ namespace slipvel::source {
 // evaluates: am·(t²/2 − t³/(6·td)), 2·b·(√(t − eps) − √(tb − eps)) and
 // c·(t − tr) − ar·(t − tr)²/2; S adds the stages before t.
 SlipCurve::SlipCurve(const Shape& s, const Parameters& p)
-    : am_(s.am), six_td_(6 * s.td), tb_(s.tb), tr_(p.tr), ts_(stopping_time(p)), two_b_(s.b + s.b), eps_(s.eps),
-      root_at_tb_(std::sqrt(s.tb - s.eps)), c_(s.c), ar_(s.ar), at_tb_(parabola(s.tb)),
+    : am_(s.am),
+      six_td_(6 * s.td),
+      tb_(s.tb),
+      tr_(p.tr),
+      ts_(stopping_time(p)),
+      two_b_(s.b + s.b),
+      eps_(s.eps),
+      root_at_tb_(std::sqrt(s.tb - s.eps)),
+      c_(s.c),
+      ar_(s.ar),
+      at_tb_(parabola(s.tb)),
       at_tr_(at_tb_ + inverse_root(p.tr)) {}
 
 double SlipCurve::unordered(double t) const {

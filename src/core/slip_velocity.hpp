@@ -22,8 +22,8 @@ namespace slipvel::source {
 
 // One trial of the search: the shape of the function with onset `tb`, written
 // into b, c, ar and eps, and its slip minus `target` into `res`.
-void tslip(double& res, double target, double tb, double am, double td, double tr, double ts,
-           double& b, double& c, double& ar, double& eps);
+void tslip(double& res, double target, double tb, double am, double td, double tr, double ts, double& b, double& c,
+           double& ar, double& eps);
 
 // Told the onset and the residual of every trial, in order.
 using TrialObserver = std::function<void(double onset, double residual)>;
@@ -46,9 +46,9 @@ class WatchTrials {
 // slip velocity at times tm[0..nt). b, c, ar and eps are those of the last
 // trial. `ndt` is the declared length of both arrays; an `nt` beyond it or
 // beyond either span is refused with std::length_error before anything is set.
-void vslip(std::span<const double> tm, std::span<double> rate, int ndt, int nt, double slip,
-           double td, double vm, double& am, double tr, double ts, double& tb, double& b,
-           double& c, double& ar, double& eps, const TrialObserver& observe = {});
+void vslip(std::span<const double> tm, std::span<double> rate, int ndt, int nt, double slip, double td, double vm,
+           double& am, double tr, double ts, double& tb, double& b, double& c, double& ar, double& eps,
+           const TrialObserver& observe = {});
 
 // Value-typed forms of the two, which the rest of the code uses.
 

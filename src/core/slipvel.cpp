@@ -49,8 +49,8 @@ SlipBounds slip_bounds(const Parameters& p, double ts) {
 // x + h, so eps may pass tb (the square root of a negative time) for some
 // sources: those are refused, not sampled.
 bool sound(const Parameters& p, const Shape& s) {
-  return std::isfinite(s.b) && std::isfinite(s.c) && std::isfinite(s.ar) && std::isfinite(s.eps) &&
-         s.eps <= s.tb && s.tb < p.tr && s.tb <= s.td + s.td;
+  return std::isfinite(s.b) && std::isfinite(s.c) && std::isfinite(s.ar) && std::isfinite(s.eps) && s.eps <= s.tb &&
+         s.tb < p.tr && s.tb <= s.td + s.td;
 }
 
 bool carried(const Parameters& p, double ts, double slip) {
@@ -128,9 +128,10 @@ std::string vm_hint(const Parameters& p, double ts, const AcceptedSlips& found) 
     library::refuse({head + carries + " are not one interval: some from " + shortest(found.low) + " to " +
                      shortest(found.high) + " m are refused too"});
   }
-  const std::string range = found.low == found.high
-                                ? "must be " + shortest(found.low) + " m, the only slip the function carries"
-                                : "must be from " + shortest(found.low) + " to " + shortest(found.high) + " m, " + carries;
+  const std::string range =
+      found.low == found.high
+          ? "must be " + shortest(found.low) + " m, the only slip the function carries"
+          : "must be from " + shortest(found.low) + " to " + shortest(found.high) + " m, " + carries;
   library::refuse({head + range + vm_hint(p, ts, found)});
 }
 
@@ -265,8 +266,7 @@ Spectrum spectrum(const SlipFunction& function) {
 
 std::string time_history_text(const SlipFunction& function) {
   check_time_history_fits(function);
-  return output::time_history_rows_text(function.time, function.velocity, function.displacement,
-                                        function.acceleration);
+  return output::time_history_rows_text(function.time, function.velocity, function.displacement, function.acceleration);
 }
 
 std::string spectrum_text(const Spectrum& spectrum) {

@@ -1,12 +1,12 @@
 #include <slipvel/srf.hpp>
 
 #include <algorithm>
+#include <array>
 #include <charconv>
 #include <cmath>
 #include <cstring>
 #include <memory>
 #include <span>
-#include <array>
 
 #include <slipvel/text.hpp>
 
@@ -115,10 +115,14 @@ std::string field_limit(const Field& f, double value) {
 std::string printf_form(const Field& f) {
   const std::string w = std::to_string(f.width);
   switch (f.form) {
-    case Form::kFixed: return "%" + w + "." + std::to_string(f.digits) + "f";
-    case Form::kWhole: return "%" + w + ".0f";
-    case Form::kExponent: return "%" + w + "." + std::to_string(f.digits) + "e";
-    case Form::kCount: return "%" + w + "d";
+    case Form::kFixed:
+      return "%" + w + "." + std::to_string(f.digits) + "f";
+    case Form::kWhole:
+      return "%" + w + ".0f";
+    case Form::kExponent:
+      return "%" + w + "." + std::to_string(f.digits) + "e";
+    case Form::kCount:
+      return "%" + w + "d";
   }
   return {};
 }
@@ -126,15 +130,14 @@ std::string printf_form(const Field& f) {
 const char* version_text(Version v) { return v == Version::k2 ? "2.0" : "1.0"; }
 
 // `table_value` is the value as the table gives it, `file_value` in the file's unit.
-void check_field(std::vector<std::string>& problems, const Field& f, double table_value, double file_value,
-                 Version v) {
+void check_field(std::vector<std::string>& problems, const Field& f, double table_value, double file_value, Version v) {
   if (fits(f, file_value)) return;
   std::string problem = std::string(f.name) + " = " + shortest(table_value) + (*f.unit ? " " : "") + f.unit + ": ";
   if (f.form == Form::kExponent) {
     problem += "becomes " + shortest(file_value) + " in the SRF file's unit, not a finite number";
   } else {
-    problem += "too wide for its SRF " + std::string(version_text(v)) + " field (" + printf_form(f) + "), which holds " +
-               field_limit(f, file_value);
+    problem += "too wide for its SRF " + std::string(version_text(v)) + " field (" + printf_form(f) +
+               "), which holds " + field_limit(f, file_value);
   }
   problems.push_back(std::move(problem));
 }
@@ -147,11 +150,11 @@ constexpr Field kLine1V1[] = {
     {"tinit", "s", Form::kFixed, 10, 4},     {"dt", "s", Form::kExponent, 12, 5},
 };
 constexpr Field kLine1V2[] = {
-    {"lon", "degrees", Form::kFixed, 12, 6},   {"lat", "degrees", Form::kFixed, 11, 6},
-    {"dep", "km", Form::kExponent, 12, 5},     {"stk", "degrees", Form::kWhole, 4, 0},
-    {"dip", "degrees", Form::kWhole, 4, 0},    {"area", "m^2", Form::kExponent, 12, 5},
-    {"tinit", "s", Form::kExponent, 13, 6},    {"dt", "s", Form::kExponent, 12, 5},
-    {"vs", "m/s", Form::kExponent, 13, 5},     {"den", "kg/m^3", Form::kExponent, 13, 5},
+    {"lon", "degrees", Form::kFixed, 12, 6}, {"lat", "degrees", Form::kFixed, 11, 6},
+    {"dep", "km", Form::kExponent, 12, 5},   {"stk", "degrees", Form::kWhole, 4, 0},
+    {"dip", "degrees", Form::kWhole, 4, 0},  {"area", "m^2", Form::kExponent, 12, 5},
+    {"tinit", "s", Form::kExponent, 13, 6},  {"dt", "s", Form::kExponent, 12, 5},
+    {"vs", "m/s", Form::kExponent, 13, 5},   {"den", "kg/m^3", Form::kExponent, 13, 5},
 };
 constexpr Field kLine2V1[] = {
     {"rake", "degrees", Form::kWhole, 4, 0}, {"slip1", "cm", Form::kFixed, 8, 2}, {"nt1", "", Form::kCount, 6, 0},
@@ -164,12 +167,14 @@ constexpr Field kLine2V2[] = {
     {"nt3", "", Form::kCount, 6, 0},
 };
 constexpr Field kPlane1V1[] = {
-    {"elon", "degrees", Form::kFixed, 10, 4}, {"elat", "degrees", Form::kFixed, 9, 4}, {"nstk", "", Form::kCount, 5, 0},
-    {"ndip", "", Form::kCount, 5, 0},         {"len", "km", Form::kFixed, 8, 2},       {"wid", "km", Form::kFixed, 8, 2},
+    {"elon", "degrees", Form::kFixed, 10, 4}, {"elat", "degrees", Form::kFixed, 9, 4},
+    {"nstk", "", Form::kCount, 5, 0},         {"ndip", "", Form::kCount, 5, 0},
+    {"len", "km", Form::kFixed, 8, 2},        {"wid", "km", Form::kFixed, 8, 2},
 };
 constexpr Field kPlane1V2[] = {
-    {"elon", "degrees", Form::kFixed, 12, 6}, {"elat", "degrees", Form::kFixed, 11, 6}, {"nstk", "", Form::kCount, 5, 0},
-    {"ndip", "", Form::kCount, 5, 0},         {"len", "km", Form::kFixed, 10, 4},       {"wid", "km", Form::kFixed, 10, 4},
+    {"elon", "degrees", Form::kFixed, 12, 6}, {"elat", "degrees", Form::kFixed, 11, 6},
+    {"nstk", "", Form::kCount, 5, 0},         {"ndip", "", Form::kCount, 5, 0},
+    {"len", "km", Form::kFixed, 10, 4},       {"wid", "km", Form::kFixed, 10, 4},
 };
 constexpr Field kPlane2V1[] = {
     {"stk", "degrees", Form::kWhole, 4, 0}, {"dip", "degrees", Form::kWhole, 4, 0}, {"dtop", "km", Form::kFixed, 8, 2},
@@ -209,8 +214,8 @@ Line point_line2(double rake, double slip_cm, double samples, Version v) {
 }
 
 Line plane_line1(const Plane& p, Version v) {
-  const std::initializer_list<double> values = {p.elon, p.elat, static_cast<double>(p.nstk),
-                                                static_cast<double>(p.ndip), p.len, p.wid};
+  const std::initializer_list<double> values = {
+      p.elon, p.elat, static_cast<double>(p.nstk), static_cast<double>(p.ndip), p.len, p.wid};
   return v == Version::k2 ? line_of(kPlane1V2, values, values) : line_of(kPlane1V1, values, values);
 }
 
@@ -220,7 +225,8 @@ Line plane_line2(const Plane& p, Version v) {
 }
 
 void check_line(std::vector<std::string>& problems, const Line& line, Version v) {
-  for (std::size_t i = 0; i < line.fields.size(); ++i) check_field(problems, line.fields[i], line.table[i], line.file[i], v);
+  for (std::size_t i = 0; i < line.fields.size(); ++i)
+    check_field(problems, line.fields[i], line.table[i], line.file[i], v);
 }
 
 void refuse_if_any(const std::vector<std::string>& problems) {
@@ -280,9 +286,9 @@ SlipRate slip_rate(const Shape& shape, const Parameters& parameters) {
   // S(t) exactly as slip_until gives it, with its constants worked out once.
   const source::SlipCurve curve(shape, parameters);
   std::size_t count = 0;
-  const double sum =
-      curve.ordered() ? interval_means(means.get(), room, count, dt, ts, [&](double t) { return curve.in_order(t); })
-                      : interval_means(means.get(), room, count, dt, ts, curve);
+  const double sum = curve.ordered()
+                         ? interval_means(means.get(), room, count, dt, ts, [&](double t) { return curve.in_order(t); })
+                         : interval_means(means.get(), room, count, dt, ts, curve);
   rate.samples.reserve(count + 1);
   rate.samples.assign(means.get(), means.get() + count);
   while (!rate.samples.empty() && rate.samples.back() == 0) rate.samples.pop_back();
@@ -305,9 +311,10 @@ void check_slip_rate(double slip_cm, std::size_t samples, Version version) {
   const Line line = point_line2(0, slip_cm, static_cast<double>(samples), version);
   for (std::size_t i = 1; i <= 2; ++i) {
     if (!fits(line.fields[i], line.file[i])) {
-      problems.push_back(std::string(line.fields[i].name) + " = " + shortest(line.file[i]) + (i == 1 ? " cm" : " samples") +
-                         ": too wide for its SRF " + version_text(version) + " field (" + printf_form(line.fields[i]) +
-                         "), which holds " + field_limit(line.fields[i], line.file[i]));
+      problems.push_back(std::string(line.fields[i].name) + " = " + shortest(line.file[i]) +
+                         (i == 1 ? " cm" : " samples") + ": too wide for its SRF " + version_text(version) +
+                         " field (" + printf_form(line.fields[i]) + "), which holds " +
+                         field_limit(line.fields[i], line.file[i]));
     }
   }
   refuse_if_any(problems);

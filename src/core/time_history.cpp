@@ -86,8 +86,7 @@ void time_history_columns(double dt, int nt, std::span<const double> svwave, std
 }
 
 std::string time_history_rows_text(std::span<const double> time, std::span<const double> velocity,
-                                   std::span<const double> displacement,
-                                   std::span<const double> acceleration) {
+                                   std::span<const double> displacement, std::span<const double> acceleration) {
   const std::size_t n = time.size();
   for (const auto column : {velocity, displacement, acceleration}) require_length(column, n);
 

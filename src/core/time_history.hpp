@@ -17,7 +17,6 @@ void time_history_columns(double dt, int nt, std::span<const double> svwave, std
 // Header and rows: "tttt.tttt,vvvvvvv.vvvvvvv,ddddddd.ddddddd,aaaaaaa.aaaaaaa",
 // 56 characters each, one per element of the four equally long columns.
 std::string time_history_rows_text(std::span<const double> time, std::span<const double> velocity,
-                                   std::span<const double> displacement,
-                                   std::span<const double> acceleration);
+                                   std::span<const double> displacement, std::span<const double> acceleration);
 
 }  // namespace slipvel::output

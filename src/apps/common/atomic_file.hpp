@@ -1,11 +1,11 @@
 // Result files that are complete or absent.
 #pragma once
 
+#include <sys/types.h>
 #include <filesystem>
 #include <stdexcept>
 #include <string>
 #include <string_view>
-#include <sys/types.h>
 
 namespace slipvel::apps {
 

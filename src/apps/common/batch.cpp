@@ -73,9 +73,9 @@ std::string summary_text(const std::vector<Source>& sources, const std::vector<S
     append_number(text, p.dt);
     text += ',';
     text += std::to_string(p.nt);
-    for (const double value : {p.fmax, p.vm, p.slip, p.tr, stopping_time(p), r.shape.td, r.shape.am,
-                               r.shape.tb, r.shape.b, r.shape.c, r.shape.ar, r.shape.eps, r.final_displacement,
-                               r.peak_velocity, r.peak_time}) {
+    for (const double value :
+         {p.fmax, p.vm, p.slip, p.tr, stopping_time(p), r.shape.td, r.shape.am, r.shape.tb, r.shape.b, r.shape.c,
+          r.shape.ar, r.shape.eps, r.final_displacement, r.peak_velocity, r.peak_time}) {
       append_number(text, value);
     }
     text += '\n';
@@ -91,8 +91,8 @@ bool coarsely_sampled(const SlipFunction& f) {
 std::string coarse_sampling_warning(const CoarseSampling& c) {
   if (c.sources == 0) return "";
   return std::to_string(c.sources) + (c.sources == 1 ? " source's" : " sources'") +
-         " time history ends more than 1 % off the slip asked (first " + c.first_id + ": " +
-         text::shortest(c.sampled) + " m sampled, " + text::shortest(c.asked) +
+         " time history ends more than 1 % off the slip asked (first " + c.first_id + ": " + text::shortest(c.sampled) +
+         " m sampled, " + text::shortest(c.asked) +
          " m asked): at this dt the samples miss part of the sharp rise; a smaller dt fixes it";
 }
 
@@ -108,7 +108,8 @@ std::string zero_slip_note(const Parameters& parameters, std::string message) {
 std::string write_batch(const std::vector<Source>& sources, const Settings& settings) {
   create_folder(settings.folder);
   const std::filesystem::path summary = settings.folder / "summary.csv";
-  if (::unlink(summary.c_str()) != 0 && errno != ENOENT) throw WriteError(summary.string() + ": " + std::strerror(errno));
+  if (::unlink(summary.c_str()) != 0 && errno != ENOENT)
+    throw WriteError(summary.string() + ": " + std::strerror(errno));
 
   Progress progress(sources.size(), settings.progress);
   std::vector<SummaryRow> rows(sources.size());

@@ -1,9 +1,9 @@
 // Many sources at once: check them all, then write their files and a summary.
 #pragma once
 
+#include <sys/types.h>
 #include <filesystem>
 #include <string>
-#include <sys/types.h>
 #include <vector>
 
 #include <slipvel/slipvel.hpp>

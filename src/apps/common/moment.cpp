@@ -26,8 +26,8 @@ RuptureMoment rupture_moment(const std::vector<RupturePoint>& points, double rig
 
 std::string moment_line(const RuptureMoment& m) {
   const std::string mw = m.moment > 0 ? text::shortest(2.0 / 3.0 * (std::log10(m.moment) - 9.1)) : "-";
-  return "points=" + std::to_string(m.points) + " area_m2=" + text::shortest(m.area) + " M0_Nm=" +
-         text::shortest(m.moment) + " Mw=" + mw + " duration_s=" + text::shortest(m.duration) + "\n";
+  return "points=" + std::to_string(m.points) + " area_m2=" + text::shortest(m.area) +
+         " M0_Nm=" + text::shortest(m.moment) + " Mw=" + mw + " duration_s=" + text::shortest(m.duration) + "\n";
 }
 
 std::string moment_rate_text(const std::vector<RupturePoint>& points, double dt, double rigidity) {
@@ -44,8 +44,8 @@ std::string moment_rate_text(const std::vector<RupturePoint>& points, double dt,
     const double end = std::ceil((tinit + stopping_time(p.parameters) + dt) / dt) + 1;
     for (auto k = static_cast<std::size_t>(first); k <= last && static_cast<double>(k) <= end; ++k) {
       const double t = static_cast<double>(k) * dt;
-      const double slipped = slip_until(p.shape, p.parameters, t + dt / 2 - tinit) -
-                             slip_until(p.shape, p.parameters, t - dt / 2 - tinit);
+      const double slipped =
+          slip_until(p.shape, p.parameters, t + dt / 2 - tinit) - slip_until(p.shape, p.parameters, t - dt / 2 - tinit);
       rate[k] += weight * slipped / dt;
     }
   }

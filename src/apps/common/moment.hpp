@@ -21,9 +21,9 @@ inline constexpr double kDefaultRigidity = 3.6288e10;
 struct RupturePoint {
   srf::Point where;
   Parameters parameters;
-  bool slips = false;   // false: slip 0, no shape
+  bool slips = false;  // false: slip 0, no shape
   Shape shape{};
-  double slip = 0;      // S(ts) (m); 0 for a point that does not slip
+  double slip = 0;  // S(ts) (m); 0 for a point that does not slip
 };
 
 // The point's rigidity μ (Pa): den·vs² where it has both (greater than 0),

@@ -6,9 +6,9 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
+#include <exception>
 #include <limits>
 #include <memory>
-#include <exception>
 #include <optional>
 #include <thread>
 
@@ -55,15 +55,9 @@ srf::Plane plane_of(const std::array<double, kPlaneColumns.size()>& v) {
 std::vector<NumberColumn> point_columns(srf::Version version) {
   const bool v2 = version == srf::Version::k2;
   return {
-      {"lon", "degrees", -180, 360, false},
-      {"lat", "degrees", -90, 90, false},
-      {"dep", "km", 0, kOpen, false},
-      {"stk", "degrees", 0, 360, false},
-      {"dip", "degrees", 0, 90, false},
-      {"rake", "degrees", -180, 360, false},
-      {"area", "m^2", 0, kOpen, true},
-      {"tinit", "s", 0, kOpen, false},
-      {"vs", "m/s", 0, kOpen, true, v2},
+      {"lon", "degrees", -180, 360, false},  {"lat", "degrees", -90, 90, false}, {"dep", "km", 0, kOpen, false},
+      {"stk", "degrees", 0, 360, false},     {"dip", "degrees", 0, 90, false},   {"rake", "degrees", -180, 360, false},
+      {"area", "m^2", 0, kOpen, true},       {"tinit", "s", 0, kOpen, false},    {"vs", "m/s", 0, kOpen, true, v2},
       {"den", "kg/m^3", 0, kOpen, true, v2},
   };
 }

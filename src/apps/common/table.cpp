@@ -54,12 +54,24 @@ Parsed set_parameter(Parameters& p, std::size_t index, std::string_view text) {
   const Parsed result = parse_number(text, value);
   if (result != Parsed::kOk) return result;
   switch (index) {
-    case 0: p.dt = value; break;
-    case 2: p.fmax = value; break;
-    case 3: p.vm = value; break;
-    case 4: p.slip = value; break;
-    case 5: p.tr = value; break;
-    default: p.ts = value; break;
+    case 0:
+      p.dt = value;
+      break;
+    case 2:
+      p.fmax = value;
+      break;
+    case 3:
+      p.vm = value;
+      break;
+    case 4:
+      p.slip = value;
+      break;
+    case 5:
+      p.tr = value;
+      break;
+    default:
+      p.ts = value;
+      break;
   }
   return result;
 }
@@ -82,8 +94,9 @@ void read_source(const CsvTable& csv, const CsvRow& row, const Parameters& defau
   const std::size_t problems_before = table.problems.size();
   Source source{number, std::string(*field(0)), defaults, std::vector<double>(extra.size())};
   if (!valid_id(source.id)) {
-    table.problems.push_back({number, "id = " + quoted(source.id) + ": must be 1 to 64 letters, digits, _, - or ., "
-                                      "not starting with ."});
+    table.problems.push_back({number, "id = " + quoted(source.id) +
+                                          ": must be 1 to 64 letters, digits, _, - or ., "
+                                          "not starting with ."});
   }
   for (std::size_t i = 0; i < kParameterColumns.size(); ++i) {
     const auto text = field(1 + i);
@@ -107,7 +120,8 @@ void check_unique_ids(Table& table) {
   for (const Source& s : table.sources) {
     const auto [where, fresh] = first_line.emplace(s.id, s.line);
     if (!fresh) {
-      table.problems.push_back({s.line, "duplicate id \"" + s.id + "\", first on line " + std::to_string(where->second)});
+      table.problems.push_back(
+          {s.line, "duplicate id \"" + s.id + "\", first on line " + std::to_string(where->second)});
     }
   }
   std::stable_sort(table.problems.begin(), table.problems.end(),
@@ -138,7 +152,8 @@ std::optional<std::string> read_field(const NumberColumn& column, std::string_vi
     return unreadable(column.name, text, why, column.whole);
   }
   if (!in_range(column, value)) {
-    return column.name + " = " + std::string(text) + ": " + range_rule(column) + (column.whole ? ", a whole number" : "");
+    return column.name + " = " + std::string(text) + ": " + range_rule(column) +
+           (column.whole ? ", a whole number" : "");
   }
   return std::nullopt;
 }
@@ -200,7 +215,8 @@ CsvTable read_csv(std::string_view text, const std::vector<CsvColumn>& columns) 
     width = fields.size();
     std::unordered_map<std::string_view, bool> seen;
     for (std::size_t i = 0; i < fields.size(); ++i) {
-      const auto c = std::find_if(columns.begin(), columns.end(), [&](const CsvColumn& k) { return k.name == fields[i]; });
+      const auto c =
+          std::find_if(columns.begin(), columns.end(), [&](const CsvColumn& k) { return k.name == fields[i]; });
       if (seen[fields[i]]) {
         table.problems.push_back({number, "duplicate column " + quoted(fields[i])});
       } else if (c == columns.end()) {

@@ -15,9 +15,9 @@ namespace slipvel::apps {
 
 // One row of the table.
 struct Source {
-  int line = 0;             // line number in the table, from 1
-  std::string id;           // names the row's files: <id>_slip.csv, <id>_amp.csv
-  Parameters parameters;    // the row's fields over the defaults
+  int line = 0;               // line number in the table, from 1
+  std::string id;             // names the row's files: <id>_slip.csv, <id>_amp.csv
+  Parameters parameters;      // the row's fields over the defaults
   std::vector<double> extra;  // values of the extra columns, in the order asked for
 };
 
@@ -35,11 +35,11 @@ struct Table {
 // A numeric column with its rule.
 struct NumberColumn {
   std::string name;
-  std::string unit;         // for messages
-  double least, most;       // accepted range; an infinite end is open
-  bool least_excluded;      // true: the value must be greater than `least`
-  bool required = true;     // false: accepted when present, never read
-  bool whole = false;       // a whole number (a count)
+  std::string unit;      // for messages
+  double least, most;    // accepted range; an infinite end is open
+  bool least_excluded;   // true: the value must be greater than `least`
+  bool required = true;  // false: accepted when present, never read
+  bool whole = false;    // a whole number (a count)
 };
 
 // A table's header and rows, read against the columns it may have.
@@ -48,7 +48,7 @@ struct CsvColumn {
   bool required;
 };
 struct CsvRow {
-  int line;                             // line number, from 1
+  int line;                              // line number, from 1
   std::vector<std::string_view> fields;  // as many as the header has
 };
 struct CsvTable {

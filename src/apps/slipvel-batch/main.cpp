@@ -6,10 +6,10 @@
 #include <CLI/CLI.hpp>
 #include <algorithm>
 #include <cerrno>
+#include <cmath>
 #include <csignal>
 #include <cstdio>
 #include <cstring>
-#include <cmath>
 #include <optional>
 
 #include <slipvel/text.hpp>
@@ -44,37 +44,67 @@ struct Request {
 
 void add_options(CLI::App& app, Request& r) {
   app.add_option("--dt", r.defaults.dt, "time step (s)")->type_name("S")->capture_default_str()->group("Source");
-  app.add_option("--nt", r.defaults.nt, "number of samples, a power of two")->type_name("N")->capture_default_str()->group("Source");
-  app.add_option("--fmax", r.defaults.fmax, "highest frequency (Hz); sets td = 1/(3.141592654*fmax)")->type_name("HZ")
-      ->capture_default_str()->group("Source");
-  app.add_option("--vm", r.defaults.vm, "peak slip velocity (m/s)")->type_name("M/S")->capture_default_str()->group("Source");
-  app.add_option("--slip", r.defaults.slip, "target final slip (m)")->type_name("M")->capture_default_str()->group("Source");
+  app.add_option("--nt", r.defaults.nt, "number of samples, a power of two")
+      ->type_name("N")
+      ->capture_default_str()
+      ->group("Source");
+  app.add_option("--fmax", r.defaults.fmax, "highest frequency (Hz); sets td = 1/(3.141592654*fmax)")
+      ->type_name("HZ")
+      ->capture_default_str()
+      ->group("Source");
+  app.add_option("--vm", r.defaults.vm, "peak slip velocity (m/s)")
+      ->type_name("M/S")
+      ->capture_default_str()
+      ->group("Source");
+  app.add_option("--slip", r.defaults.slip, "target final slip (m)")
+      ->type_name("M")
+      ->capture_default_str()
+      ->group("Source");
   app.add_option("--tr", r.defaults.tr, "rise time (s)")->type_name("S")->capture_default_str()->group("Source");
   app.add_option("--ts", r.ts, "stopping time (s) [default: 1.5 x tr]")->type_name("S")->group("Source");
-  CLI::Option* table = app.add_option("--table", r.table,
-                 "CSV table of sources, one per row ('-': standard input); header: id and any of "
-                 "dt,nt,fmax,vm,slip,tr,ts (missing columns and empty fields take the options' values)")->type_name("FILE")
-      ->group("Input");
-  CLI::Option* output = app.add_option("-o,--output", r.folder, "folder for the result files, created if missing")->type_name("DIR")
-                            ->capture_default_str()->group("Output");
+  CLI::Option* table =
+      app.add_option("--table", r.table,
+                     "CSV table of sources, one per row ('-': standard input); header: id and any of "
+                     "dt,nt,fmax,vm,slip,tr,ts (missing columns and empty fields take the options' values)")
+          ->type_name("FILE")
+          ->group("Input");
+  CLI::Option* output = app.add_option("-o,--output", r.folder, "folder for the result files, created if missing")
+                            ->type_name("DIR")
+                            ->capture_default_str()
+                            ->group("Output");
   CLI::Option* srf = app.add_option("--srf", r.srf,
                                     "write the table's sources as one Standard Rupture Format file FILE instead "
-                                    "(the table then needs lon,lat,dep,stk,dip,rake,area,tinit; vs,den for 2.0)")->type_name("FILE")
-                         ->group("Output")->excludes(output)->needs(table);
+                                    "(the table then needs lon,lat,dep,stk,dip,rake,area,tinit; vs,den for 2.0)")
+                         ->type_name("FILE")
+                         ->group("Output")
+                         ->excludes(output)
+                         ->needs(table);
   app.add_option("--planes", r.planes,
                  "CSV of fault segments for the SRF PLANE block: elon,elat,nstk,ndip,len,wid,stk,dip,dtop,shyp,"
-                 "dhyp (several SRF readers require the PLANE block)")->type_name("FILE")
-      ->group("Output")->needs(srf);
-  app.add_option("--srf-version", r.srf_version, "SRF version, 1.0 (read by more codes) or 2.0")->type_name("V")
-      ->check(CLI::IsMember({"1.0", "2.0"}))->capture_default_str()->group("Output")->needs(srf);
-  app.add_option("--rigidity", r.rigidity,
-                 "with --srf: rigidity (Pa) for the moment of points without vs and den")->type_name("PA")
-      ->capture_default_str()->group("Output")->needs(srf);
+                 "dhyp (several SRF readers require the PLANE block)")
+      ->type_name("FILE")
+      ->group("Output")
+      ->needs(srf);
+  app.add_option("--srf-version", r.srf_version, "SRF version, 1.0 (read by more codes) or 2.0")
+      ->type_name("V")
+      ->check(CLI::IsMember({"1.0", "2.0"}))
+      ->capture_default_str()
+      ->group("Output")
+      ->needs(srf);
+  app.add_option("--rigidity", r.rigidity, "with --srf: rigidity (Pa) for the moment of points without vs and den")
+      ->type_name("PA")
+      ->capture_default_str()
+      ->group("Output")
+      ->needs(srf);
   app.add_option("--moment-rate", r.moment_rate,
                  "with --srf: write the rupture's moment-rate function to FILE (the table needs one dt)")
-      ->type_name("FILE")->group("Output")->needs(srf);
+      ->type_name("FILE")
+      ->group("Output")
+      ->needs(srf);
   app.add_option("-j,--jobs", r.jobs, "sources computed at a time [default: the number of processors]")
-      ->type_name("N")->check(CLI::Range(1, 4096).description(""))->group("Run");
+      ->type_name("N")
+      ->check(CLI::Range(1, 4096).description(""))
+      ->group("Run");
   app.add_flag("--quiet", r.quiet, "no progress line on a terminal")->group("Run");
 }
 
@@ -104,7 +134,8 @@ void print_problems(const std::string& table, const std::vector<Problem>& proble
     const std::string where = problems[i].line > 0 ? table + ":" + std::to_string(problems[i].line) : table;
     std::fprintf(stderr, "%s: %s\n", where.c_str(), problems[i].what.c_str());
   }
-  if (problems.size() > kProblemsShown) std::fprintf(stderr, "... and %zu more problems\n", problems.size() - kProblemsShown);
+  if (problems.size() > kProblemsShown)
+    std::fprintf(stderr, "... and %zu more problems\n", problems.size() - kProblemsShown);
 }
 
 // The planes of an SRF file, or the problems that keep them from being read.
@@ -170,15 +201,16 @@ int run_table(const Request& r, const Settings& settings) {
     }
   }
   std::vector<RupturePoint> points;
-  std::vector<Problem> refused = srf_mode ? check_rupture(table.sources, version, r.jobs, points)
-                                          : check_sources(table.sources, r.jobs);
+  std::vector<Problem> refused =
+      srf_mode ? check_rupture(table.sources, version, r.jobs, points) : check_sources(table.sources, r.jobs);
   table.problems.insert(table.problems.end(), refused.begin(), refused.end());
   std::stable_sort(table.problems.begin(), table.problems.end(),
                    [](const Problem& a, const Problem& b) { return a.line < b.line; });
   print_problems(name, table.problems);
   bool planes_failed = false;
-  const std::vector<srf::Plane> planes =
-      table.problems.empty() ? read_planes_file(r, table.sources.size(), version, planes_failed) : std::vector<srf::Plane>{};
+  const std::vector<srf::Plane> planes = table.problems.empty()
+                                             ? read_planes_file(r, table.sources.size(), version, planes_failed)
+                                             : std::vector<srf::Plane>{};
   if (!table.problems.empty() || planes_failed) return kUsageOrInput;
 
   if (srf_mode) return write_rupture(r, settings, points, planes, version);
@@ -192,9 +224,10 @@ int main(int argc, char** argv) {
   // Under a file-size limit a write fails with EFBIG and is reported.
   std::signal(SIGXFSZ, SIG_IGN);
 
-  CLI::App app{"Writes the slip-velocity function of one source (given by the options) or of every source of a "
-               "table, as Vek_Slip.csv and Vek_Amp.csv, or as <id>_slip.csv, <id>_amp.csv and summary.csv.",
-               "slipvel-batch"};
+  CLI::App app{
+      "Writes the slip-velocity function of one source (given by the options) or of every source of a "
+      "table, as Vek_Slip.csv and Vek_Amp.csv, or as <id>_slip.csv, <id>_amp.csv and summary.csv.",
+      "slipvel-batch"};
   app.set_version_flag("--version", std::string("slipvel-batch ") + slipvel::version());
   Request r;
   add_options(app, r);

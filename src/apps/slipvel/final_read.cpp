@@ -5,8 +5,8 @@
 #include <cerrno>
 #include <cstdlib>
 
-#include "console.hpp"
 #include "common/write_all.hpp"
+#include "console.hpp"
 
 namespace slipvel::program {
 

@@ -22,13 +22,16 @@ std::string usage() {
   const slipvel::Parameters p;
   return std::string("Usage: slipvel\n\n") +
          "Builds the slip-velocity time function of one built-in source\n"
-         "  dt = " + shortest(p.dt) + " s, nt = " + std::to_string(p.nt) + ", fmax = " + shortest(p.fmax) +
+         "  dt = " +
+         shortest(p.dt) + " s, nt = " + std::to_string(p.nt) + ", fmax = " + shortest(p.fmax) +
          " Hz, vm = " + shortest(p.vm) + " m/s, slip = " + shortest(p.slip) + " m, tr = " + shortest(p.tr) +
          " s, ts = 1.5*tr\n"
          "prints a report and writes two files in the current folder:\n"
-         "  " + std::string(slipvel::program::kTimeHistoryFile.name) +
+         "  " +
+         std::string(slipvel::program::kTimeHistoryFile.name) +
          "  time (s), slip velocity (m/s), slip (m), slip acceleration (m/s^2)\n"
-         "  " + std::string(slipvel::program::kSpectrumFile.name) +
+         "  " +
+         std::string(slipvel::program::kSpectrumFile.name) +
          "   frequency (Hz), amplitude spectra of slip velocity (m) and acceleration (m/s)\n"
          "then waits for one line on standard input before it ends. Every run is the same.\n"
          "It takes no arguments; slipvel-batch and the library take any source.\n\n"

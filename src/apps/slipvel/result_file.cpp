@@ -8,8 +8,8 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "console.hpp"
 #include "common/write_all.hpp"
+#include "console.hpp"
 
 namespace slipvel::program {
 namespace {
@@ -25,9 +25,7 @@ int above_standard_streams(int fd) {
   return moved;
 }
 
-int open_in(const char* name, int flags) {
-  return above_standard_streams(::open(name, flags | O_CLOEXEC, 0666));
-}
+int open_in(const char* name, int flags) { return above_standard_streams(::open(name, flags | O_CLOEXEC, 0666)); }
 
 }  // namespace
 
@@ -62,8 +60,7 @@ void ResultFile::close() {
   // Cut only what lies beyond this run's bytes: a device such as /dev/null
   // has no length to cut and is left alone.
   struct stat status {};
-  if (written_ && ::fstat(fd_, &status) == 0 && status.st_size > position_ &&
-      ::ftruncate(fd_, position_) != 0) {
+  if (written_ && ::fstat(fd_, &status) == 0 && status.st_size > position_ && ::ftruncate(fd_, position_) != 0) {
     fail("endfile", "truncation failed in endfile");
   }
   const int fd = fd_;
@@ -71,9 +68,7 @@ void ResultFile::close() {
   if (::close(fd) != 0 && errno != EINTR) fail_with_errno("close", errno);
 }
 
-void ResultFile::fail_with_errno(std::string_view step, int error) {
-  fail(step, std::strerror(error));
-}
+void ResultFile::fail_with_errno(std::string_view step, int error) { fail(step, std::strerror(error)); }
 
 void ResultFile::fail(std::string_view step, std::string_view reason) {
   standard_output().flush_quietly();

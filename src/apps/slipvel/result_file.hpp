@@ -2,8 +2,8 @@
 //
 // Update open opens the file for reading and writing, creating it if absent
 // (an existing file's content is kept until the cut); if that is refused for a
-// file that is there, it opens it for reading only, and the first write fails. Cut at close removes whatever an older, longer file held
-// after the bytes written by this run.
+// file that is there, it opens it for reading only, and the first write fails. Cut at close removes whatever an older,
+// longer file held after the bytes written by this run.
 //
 // Every failure ends the run: flush standard output, print on standard error
 //   <step>: <reason>
@@ -13,9 +13,9 @@
 // write to a file that opened read-only), "write", "endfile" (cut) and "close".
 #pragma once
 
+#include <sys/types.h>
 #include <string>
 #include <string_view>
-#include <sys/types.h>
 
 namespace slipvel::program {
 

@@ -1,7 +1,7 @@
 #include "sink.hpp"
 
-#include "console.hpp"
 #include "common/write_all.hpp"
+#include "console.hpp"
 
 namespace slipvel::program {
 
