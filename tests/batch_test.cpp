@@ -146,6 +146,39 @@ TEST_F(Batch, WrongOptionsAreUsageErrors) {
 // A file-size limit stops the batch at its second source: status 1, the path
 // and reason, the first source's files complete, no temporary file, and the
 // summary of an earlier batch gone before the first file.
+// Options and tables read numbers by one decimal grammar: leading zeros are
+// decimal, hex, inf and a doubled sign are refused, and nothing is written.
+TEST_F(Batch, NumbersReadOneWayInOptionsAndTables) {
+  struct Case {
+    std::vector<std::string> arguments;
+    const char* table;  // written as t.csv when not null
+    int status;
+    const char* said;
+  };
+  const Case cases[] = {
+      {{"--nt", "020000"}, nullptr, 2, "nt = 20000: must be a power of two"},
+      {{"--nt", "01024", "--vm", "03.5"}, nullptr, 0, ""},
+      {{"--dt", "0x1p-3"}, nullptr, 2, "--dt: \"0x1p-3\" is not a decimal number"},
+      {{"--vm", "+-3"}, nullptr, 2, "--vm: \"+-3\" is not a decimal number"},
+      {{"--nt", "99999999999"}, nullptr, 2, "is beyond the range of whole numbers"},
+      {{"--table", "t.csv"}, "id,vm\na,+-3\n", 2, "t.csv:2: vm = +-3: must be a decimal or exponent number"},
+      {{"--table", "t.csv"}, "id,nt,vm\na,04096,+3.\nb,1024,.5e1\n", 0, ""},
+  };
+  for (const Case& c : cases) {
+    TempDir fresh;
+    if (c.table) write_file(fresh / "t.csv", c.table);
+    std::vector<std::string> arguments = c.arguments;
+    arguments.insert(arguments.end(), {"-o", "out", "--quiet"});
+    Launch launch;
+    launch.folder = fresh.path();
+    const Finished done = run_process(kBatch, arguments, launch);
+    SCOPED_TRACE(arguments.front() + " " + arguments[1]);
+    EXPECT_EQ(done.exit_code(), c.status) << done.err;
+    EXPECT_NE(done.err.find(c.said), std::string::npos) << done.err;
+    EXPECT_EQ(std::filesystem::exists(fresh / "out"), c.status == 0);
+  }
+}
+
 TEST_F(Batch, AWriteThatFailsPartWayLeavesOnlyCompleteFiles) {
   write_file(dir_ / "t.csv", "id,nt,dt\nsmall,1024,0.005\nlarge,4096,0.005\n");
   std::filesystem::create_directory(dir_ / "out");

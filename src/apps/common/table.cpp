@@ -179,19 +179,41 @@ bool valid_id(std::string_view id) {
   });
 }
 
+bool decimal_text(std::string_view text, bool whole) {
+  std::size_t at = 0;
+  const auto digits = [&] {
+    const std::size_t start = at;
+    while (at < text.size() && text[at] >= '0' && text[at] <= '9') ++at;
+    return at - start;
+  };
+  const auto sign = [&] {
+    if (at < text.size() && (text[at] == '+' || text[at] == '-')) ++at;
+  };
+  sign();
+  std::size_t mantissa = digits();
+  if (!whole && at < text.size() && text[at] == '.') {
+    ++at;
+    mantissa += digits();
+  }
+  if (mantissa == 0) return false;
+  if (!whole && at < text.size() && (text[at] == 'e' || text[at] == 'E')) {
+    ++at;
+    sign();
+    if (digits() == 0) return false;
+  }
+  return at == text.size();
+}
+
 Parsed parse_number(std::string_view text, double& value) {
-  if (!text.empty() && text.front() == '+') text.remove_prefix(1);
-  // from_chars would also take "inf", "nan" and "infinity": decimal texts only.
-  const bool decimal = !text.empty() && std::all_of(text.begin(), text.end(), [](char c) {
-    return (c >= '0' && c <= '9') || c == '.' || c == 'e' || c == 'E' || c == '-' || c == '+';
-  });
-  if (!decimal) return Parsed::kNotANumber;
+  if (!decimal_text(text, false)) return Parsed::kNotANumber;
+  if (text.front() == '+') text.remove_prefix(1);
   return parsed(text, std::from_chars(text.data(), text.data() + text.size(), value));
 }
 
 Parsed parse_integer(std::string_view text, int& value) {
-  if (!text.empty() && text.front() == '+') text.remove_prefix(1);
-  return parsed(text, std::from_chars(text.data(), text.data() + text.size(), value));
+  if (!decimal_text(text, true)) return Parsed::kNotANumber;
+  if (text.front() == '+') text.remove_prefix(1);
+  return parsed(text, std::from_chars(text.data(), text.data() + text.size(), value, 10));
 }
 
 CsvTable read_csv(std::string_view text, const std::vector<CsvColumn>& columns) {

@@ -82,6 +82,11 @@ bool valid_id(std::string_view id);
 
 // Reads a decimal or exponent number as the C locale writes it (no inf, nan or
 // hexadecimal), or an integer.
+// Numbers in tables and options alike: an optional single sign, digits, an
+// optional point and digits, an optional exponent (whole numbers: sign and
+// digits only). Leading zeros are decimal; no hex, octal, inf or nan.
+bool decimal_text(std::string_view text, bool whole);
+
 enum class Parsed { kOk, kNotANumber, kOutOfRange };
 Parsed parse_number(std::string_view text, double& value);
 Parsed parse_integer(std::string_view text, int& value);

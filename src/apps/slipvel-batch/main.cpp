@@ -42,26 +42,64 @@ struct Request {
   std::string moment_rate;
 };
 
+// Options take numbers by the tables' rules: one decimal grammar everywhere. A
+// whole number is handed on without its leading zeros, which CLI11 would read
+// as octal.
+const CLI::Validator kDecimal(
+    [](std::string& text) -> std::string {
+      double value = 0;
+      if (parse_number(text, value) == Parsed::kNotANumber) {
+        return "\"" + text + "\" is not a decimal number (sign, digits, point, exponent; no hex, inf or nan)";
+      }
+      return "";
+    },
+    "", "decimal");
+const CLI::Validator kWhole(
+    [](std::string& text) -> std::string {
+      int value = 0;
+      const Parsed why = parse_integer(text, value);
+      if (why == Parsed::kNotANumber) return "\"" + text + "\" is not a whole decimal number";
+      if (why == Parsed::kOutOfRange) return "\"" + text + "\" is beyond the range of whole numbers";
+      text = std::to_string(value);
+      return "";
+    },
+    "", "whole");
+
 void add_options(CLI::App& app, Request& r) {
-  app.add_option("--dt", r.defaults.dt, "time step (s)")->type_name("S")->capture_default_str()->group("Source");
+  app.add_option("--dt", r.defaults.dt, "time step (s)")
+      ->transform(kDecimal)
+      ->type_name("S")
+      ->capture_default_str()
+      ->group("Source");
   app.add_option("--nt", r.defaults.nt, "number of samples, a power of two")
+      ->transform(kWhole)
       ->type_name("N")
       ->capture_default_str()
       ->group("Source");
   app.add_option("--fmax", r.defaults.fmax, "highest frequency (Hz); sets td = 1/(3.141592654*fmax)")
+      ->transform(kDecimal)
       ->type_name("HZ")
       ->capture_default_str()
       ->group("Source");
   app.add_option("--vm", r.defaults.vm, "peak slip velocity (m/s)")
+      ->transform(kDecimal)
       ->type_name("M/S")
       ->capture_default_str()
       ->group("Source");
   app.add_option("--slip", r.defaults.slip, "target final slip (m)")
+      ->transform(kDecimal)
       ->type_name("M")
       ->capture_default_str()
       ->group("Source");
-  app.add_option("--tr", r.defaults.tr, "rise time (s)")->type_name("S")->capture_default_str()->group("Source");
-  app.add_option("--ts", r.ts, "stopping time (s) [default: 1.5 x tr]")->type_name("S")->group("Source");
+  app.add_option("--tr", r.defaults.tr, "rise time (s)")
+      ->transform(kDecimal)
+      ->type_name("S")
+      ->capture_default_str()
+      ->group("Source");
+  app.add_option("--ts", r.ts, "stopping time (s) [default: 1.5 x tr]")
+      ->transform(kDecimal)
+      ->type_name("S")
+      ->group("Source");
   CLI::Option* table =
       app.add_option("--table", r.table,
                      "CSV table of sources, one per row ('-': standard input); header: id and any of "
@@ -92,6 +130,7 @@ void add_options(CLI::App& app, Request& r) {
       ->group("Output")
       ->needs(srf);
   app.add_option("--rigidity", r.rigidity, "with --srf: rigidity (Pa) for the moment of points without vs and den")
+      ->transform(kDecimal)
       ->type_name("PA")
       ->capture_default_str()
       ->group("Output")
@@ -102,6 +141,7 @@ void add_options(CLI::App& app, Request& r) {
       ->group("Output")
       ->needs(srf);
   app.add_option("-j,--jobs", r.jobs, "sources computed at a time [default: the number of processors]")
+      ->transform(kWhole)
       ->type_name("N")
       ->check(CLI::Range(1, 4096).description(""))
       ->group("Run");
