@@ -146,29 +146,40 @@ TEST_F(Batch, WrongOptionsAreUsageErrors) {
 // A file-size limit stops the batch at its second source: status 1, the path
 // and reason, the first source's files complete, no temporary file, and the
 // summary of an earlier batch gone before the first file.
-// Options and tables read numbers by one decimal grammar: leading zeros are
-// decimal, hex, inf and a doubled sign are refused, and nothing is written.
-TEST_F(Batch, NumbersReadOneWayInOptionsAndTables) {
+// Hostile options and tables: numbers read by one decimal grammar (leading
+// zeros decimal; hex, inf and a doubled sign refused), messages that show what
+// was wrong (quotes, NUL bytes, CR-only line ends, empty paths), and nothing
+// written on a refusal.
+TEST_F(Batch, HostileOptionsAndTablesAreRefusedClearly) {
   struct Case {
     std::vector<std::string> arguments;
-    const char* table;  // written as t.csv when not null
+    std::string table;  // written as t.csv when not empty
     int status;
     const char* said;
   };
   const Case cases[] = {
-      {{"--nt", "020000"}, nullptr, 2, "nt = 20000: must be a power of two"},
-      {{"--nt", "01024", "--vm", "03.5"}, nullptr, 0, ""},
-      {{"--dt", "0x1p-3"}, nullptr, 2, "--dt: \"0x1p-3\" is not a decimal number"},
-      {{"--vm", "+-3"}, nullptr, 2, "--vm: \"+-3\" is not a decimal number"},
-      {{"--nt", "99999999999"}, nullptr, 2, "is beyond the range of whole numbers"},
+      {{"--nt", "020000"}, "", 2, "nt = 20000: must be a power of two"},
+      {{"--nt", "01024", "--vm", "03.5"}, "", 0, ""},
+      {{"--dt", "0x1p-3"}, "", 2, "--dt: \"0x1p-3\" is not a decimal number"},
+      {{"--vm", "+-3"}, "", 2, "--vm: \"+-3\" is not a decimal number"},
+      {{"--nt", "99999999999"}, "", 2, "is beyond the range of whole numbers"},
       {{"--table", "t.csv"}, "id,vm\na,+-3\n", 2, "t.csv:2: vm = +-3: must be a decimal or exponent number"},
       {{"--table", "t.csv"}, "id,nt,vm\na,04096,+3.\nb,1024,.5e1\n", 0, ""},
+      {{"--table", "t.csv"}, "id,vm\n\"a\",3\n", 2, "id = \"\"a\"\" (quoted fields are not supported"},
+      {{"--table", "t.csv"}, "id,vm\r\"a\",3\r", 2, "t.csv:1: the line ends are CR only"},
+      {{"--table", "t.csv"}, std::string("id,vm\na,3\0x\n", 13), 2, "vm = 3\\0x: must be"},
+      {{"-o", ""}, "", 2, "-o: an empty path names nothing to use"},
+      {{"--table", "t.csv", "--srf", ""}, "id\n", 2, "--srf: an empty path names nothing to use"},
+      {{"--table", "t.csv", "--srf", "x.srf", "--srf-version", "3"}, "id\n", 2, "\"3\" is not an SRF version"},
   };
   for (const Case& c : cases) {
     TempDir fresh;
-    if (c.table) write_file(fresh / "t.csv", c.table);
+    if (!c.table.empty()) write_file(fresh / "t.csv", c.table);
     std::vector<std::string> arguments = c.arguments;
-    arguments.insert(arguments.end(), {"-o", "out", "--quiet"});
+    const bool srf = std::find(arguments.begin(), arguments.end(), "--srf") != arguments.end();
+    const bool folder = std::find(arguments.begin(), arguments.end(), "-o") != arguments.end();
+    if (!srf && !folder) arguments.insert(arguments.end(), {"-o", "out"});
+    arguments.push_back("--quiet");
     Launch launch;
     launch.folder = fresh.path();
     const Finished done = run_process(kBatch, arguments, launch);

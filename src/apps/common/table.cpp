@@ -42,9 +42,36 @@ std::vector<CsvColumn> source_columns(const std::vector<NumberColumn>& extra) {
   return columns;
 }
 
+// A field as a message shows it: bytes that would cut or garble the message
+// (NUL, CR, other control bytes) escaped.
+std::string shown(std::string_view text) {
+  static constexpr char kHex[] = "0123456789abcdef";
+  std::string out;
+  for (const char c : text) {
+    const auto byte = static_cast<unsigned char>(c);
+    if (c == '\0') {
+      out += "\\0";
+    } else if (c == '\r') {
+      out += "\\r";
+    } else if (byte < 0x20 || byte == 0x7f) {
+      out.append("\\x").push_back(kHex[byte >> 4]);
+      out.push_back(kHex[byte & 15]);
+    } else {
+      out.push_back(c);
+    }
+  }
+  return out;
+}
+
+// A field written in quotes is read as it stands, quotes and all: say so.
+std::string quoting_note(std::string_view text) {
+  return !text.empty() && text.front() == '"' ? " (quoted fields are not supported: write the value bare)" : "";
+}
+
 std::string quoted(std::string_view text) {
   std::string q = "\"";
-  return q.append(text).append("\"");
+  q.append(shown(text)).push_back('"');
+  return q.append(quoting_note(text));
 }
 
 // Sets the parameter of column `index` from `text`.
@@ -80,7 +107,7 @@ std::string unreadable(std::string_view name, std::string_view text, Parsed why,
   const char* rule = why == Parsed::kOutOfRange ? ": is beyond the range of numbers"
                      : integer                  ? ": must be a whole number"
                                                 : ": must be a decimal or exponent number";
-  return std::string(name) + " = " + std::string(text) + rule;
+  return std::string(name) + " = " + shown(text) + rule + quoting_note(text);
 }
 
 // The row's source: its id, its parameters over the defaults, its extra values.
@@ -152,8 +179,7 @@ std::optional<std::string> read_field(const NumberColumn& column, std::string_vi
     return unreadable(column.name, text, why, column.whole);
   }
   if (!in_range(column, value)) {
-    return column.name + " = " + std::string(text) + ": " + range_rule(column) +
-           (column.whole ? ", a whole number" : "");
+    return column.name + " = " + shown(text) + ": " + range_rule(column) + (column.whole ? ", a whole number" : "");
   }
   return std::nullopt;
 }
@@ -256,6 +282,11 @@ CsvTable read_csv(std::string_view text, const std::vector<CsvColumn>& columns) 
     broken_header = !table.problems.empty();
   });
   if (!header_read) table.problems.push_back({0, "no header: the table is empty"});
+  // A table saved with CR-only line ends reads as one line holding every row.
+  const std::size_t cr = text.find('\r');
+  if (text.find('\n') == std::string_view::npos && cr != std::string_view::npos && !trim(text.substr(cr)).empty()) {
+    table.problems = {{1, "the line ends are CR only (an old Mac text): save the table with LF or CRLF line ends"}};
+  }
   return table;
 }
 

@@ -65,6 +65,32 @@ const CLI::Validator kWhole(
     },
     "", "whole");
 
+const CLI::Validator kSrfVersion(
+    [](std::string& text) -> std::string {
+      if (text == "1" || text == "1.0")
+        text = "1.0";
+      else if (text == "2" || text == "2.0")
+        text = "2.0";
+      else
+        return "\"" + text + "\" is not an SRF version: 1.0 (or 1) or 2.0 (or 2)";
+      return "";
+    },
+    "", "version");
+
+// An empty path names no file or folder: refused rather than taken as unset.
+std::string empty_path_problem(const CLI::App& app, const Request& r) {
+  using Path = std::pair<const char*, bool>;  // an option and whether its path is empty
+  const Path paths[] = {{"--srf", r.srf.empty()},
+                        {"-o", r.folder.empty()},
+                        {"--table", r.table.empty()},
+                        {"--planes", r.planes.empty()},
+                        {"--moment-rate", r.moment_rate.empty()}};
+  for (const auto& [option, empty] : paths) {
+    if (app.count(option) > 0 && empty) return std::string(option) + ": an empty path names nothing to use";
+  }
+  return "";
+}
+
 void add_options(CLI::App& app, Request& r) {
   app.add_option("--dt", r.defaults.dt, "time step (s)")
       ->transform(kDecimal)
@@ -125,7 +151,7 @@ void add_options(CLI::App& app, Request& r) {
       ->needs(srf);
   app.add_option("--srf-version", r.srf_version, "SRF version, 1.0 (read by more codes) or 2.0")
       ->type_name("V")
-      ->check(CLI::IsMember({"1.0", "2.0"}))
+      ->transform(kSrfVersion)
       ->capture_default_str()
       ->group("Output")
       ->needs(srf);
@@ -275,6 +301,10 @@ int main(int argc, char** argv) {
     app.parse(argc, argv);
   } catch (const CLI::ParseError& e) {
     return app.exit(e) == 0 ? 0 : kUsageOrInput;
+  }
+  if (const std::string problem = empty_path_problem(app, r); !problem.empty()) {
+    std::fprintf(stderr, "slipvel-batch: %s\n", problem.c_str());
+    return kUsageOrInput;
   }
   if (app.count("--ts") > 0) r.defaults.ts = r.ts;
 
