@@ -4,7 +4,10 @@
 
 #include <sys/stat.h>
 
+#include <thread>
+
 #include "common/atomic_file.hpp"
+#include "common/parallel.hpp"
 #include "temp_dir.hpp"
 
 namespace slipvel::apps {
@@ -55,8 +58,59 @@ TEST_P(AtomicFileTest, AFileNotCommittedLeavesNothing) {
   EXPECT_THROW(write_atomically(dir_ / "missing" / "a.csv", "x", 022), WriteError);
 }
 
+// A link to a regular file stays and the file it leads to is replaced; a FIFO
+// is written into, never replaced by a regular file.
+TEST_P(AtomicFileTest, LinksAreFollowedAndFifosWrittenDirectly) {
+  TempDir dir;
+  write_file(dir / "target.csv", "old\n");
+  std::filesystem::create_symlink("target.csv", dir / "link.csv");
+  write_atomically(dir / "link.csv", "new\n", 022);
+  EXPECT_TRUE(std::filesystem::is_symlink(dir / "link.csv"));
+  EXPECT_EQ(read_file(dir / "target.csv"), "new\n");
+
+  ASSERT_EQ(::mkfifo((dir / "pipe").c_str(), 0600), 0);
+  std::string got;
+  std::thread reader([&] { got = read_file(dir / "pipe"); });
+  write_atomically(dir / "pipe", "through\n", 022);
+  reader.join();
+  EXPECT_EQ(got, "through\n");
+  EXPECT_TRUE(std::filesystem::is_fifo(dir / "pipe"));
+  EXPECT_EQ(names_in(dir.path()), (std::vector<std::string>{"link.csv", "pipe", "target.csv"}));
+}
+
 INSTANTIATE_TEST_SUITE_P(WithAndWithoutName, AtomicFileTest, ::testing::Bool(),
                          [](const auto& info) { return info.param ? "NamedTemporary" : "Unnamed"; });
+
+}  // namespace
+}  // namespace slipvel::apps
+
+namespace slipvel::apps {
+namespace {
+
+// One run at a time in a folder: a second lock fails at once, naming it.
+TEST(FolderLockTest, ASecondRunIntoTheFolderIsRefused) {
+  TempDir dir;
+  {
+    const FolderLock first(dir.path());
+    try {
+      const FolderLock second(dir.path());
+      ADD_FAILURE() << "a second lock was taken";
+    } catch (const FolderBusy& e) {
+      EXPECT_NE(std::string(e.what()).find(dir.path().string()), std::string::npos);
+    }
+  }
+  const FolderLock again(dir.path());  // released with the first
+  EXPECT_EQ(names_in(dir.path()), std::vector<std::string>{});
+}
+
+// A thread the system will not start leaves its work to the caller's thread.
+TEST(ParallelTest, RefusedThreadsLeaveTheWorkToTheOthers) {
+  refuse_new_threads(true);
+  std::vector<int> done(100, 0);
+  for_each_index(done.size(), 8, [&](std::size_t i) { ++done[i]; });
+  refuse_new_threads(false);
+  EXPECT_EQ(std::count(done.begin(), done.end(), 1), 100);
+}
 
 }  // namespace
 }  // namespace slipvel::apps

@@ -1,6 +1,7 @@
 #include "common/atomic_file.hpp"
 
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -40,6 +41,14 @@ mode_t read_umask() {
 // many jobs writing into one folder would otherwise wait for, and it needs one
 // directory operation (the link) instead of two.
 AtomicFile::AtomicFile(std::filesystem::path path, mode_t umask) : path_(std::move(path)) {
+  if (written_directly(path_)) {
+    direct_ = true;
+    fd_ = path_ == "-" ? ::dup(STDOUT_FILENO) : ::open(path_.c_str(), O_WRONLY | O_CLOEXEC | O_NOCTTY);
+    if (fd_ < 0) fail(errno);
+    return;
+  }
+  std::error_code ignored;
+  if (std::filesystem::is_symlink(path_, ignored)) path_ = std::filesystem::weakly_canonical(path_, ignored);
   if (!named_temporaries) {
     fd_ = ::open(folder_of(path_).c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0666);  // 0666 less the umask
     if (fd_ >= 0) return;
@@ -90,6 +99,13 @@ void AtomicFile::link_into_place() {
 // already keeps readers from seeing a part, and a sync per file would cost
 // more than computing it.
 void AtomicFile::commit() {
+  if (direct_) {
+    const int fd = fd_;
+    fd_ = -1;
+    committed_ = true;
+    if (::close(fd) != 0 && errno != EINTR) fail(errno);
+    return;
+  }
   if (temporary_.empty()) {
     link_into_place();
     // Every byte is written; a close that still fails takes the name away again.
@@ -109,6 +125,24 @@ void AtomicFile::commit() {
   if (::rename(temporary_.c_str(), path_.c_str()) != 0) fail(errno);
   committed_ = true;
 }
+
+bool written_directly(const std::filesystem::path& path) {
+  struct stat target {};
+  return path == "-" || (::stat(path.c_str(), &target) == 0 && !S_ISREG(target.st_mode) && !S_ISDIR(target.st_mode));
+}
+
+FolderLock::FolderLock(const std::filesystem::path& folder) {
+  fd_ = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (fd_ < 0) throw WriteError(folder.string() + ": " + std::strerror(errno));
+  if (::flock(fd_, LOCK_EX | LOCK_NB) != 0) {
+    const int error = errno;
+    ::close(fd_);
+    if (error == EWOULDBLOCK) throw FolderBusy(folder.string() + ": another run is writing into this folder");
+    throw WriteError(folder.string() + ": " + std::strerror(error));
+  }
+}
+
+FolderLock::~FolderLock() { ::close(fd_); }
 
 void use_named_temporaries(bool named) { named_temporaries = named; }
 

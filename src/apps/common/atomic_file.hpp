@@ -26,6 +26,11 @@ mode_t read_umask();
 // one starting with '.'. It gets 0666 less `umask`, the mode of a new file.
 // Every failure throws WriteError with the final path and the system's
 // reason; a file not committed is removed.
+//
+// Where the bytes go: "-" is standard output, and a path that is or leads to
+// something other than a regular file (a device, a FIFO, a socket) is written
+// directly, never replaced. A symbolic link is followed: the file it leads to
+// is replaced and the link stays.
 class AtomicFile {
  public:
   AtomicFile(std::filesystem::path path, mode_t umask);
@@ -44,6 +49,31 @@ class AtomicFile {
   std::string temporary_;  // the temporary name, or empty for a file without a name
   int fd_ = -1;
   bool committed_ = false;
+  bool direct_ = false;  // written in place: standard output, a device, a FIFO, a socket
+};
+
+// True for an output that AtomicFile writes directly (see there).
+bool written_directly(const std::filesystem::path& path);
+
+// Another run holds the output folder.
+class FolderBusy : public WriteError {
+ public:
+  using WriteError::WriteError;
+};
+
+// An exclusive lock on a folder, on the folder itself (no lock file), held
+// for the lock's lifetime, so that two runs never write into one folder at
+// once. Throws FolderBusy when another run holds it, WriteError when the
+// folder cannot be opened.
+class FolderLock {
+ public:
+  explicit FolderLock(const std::filesystem::path& folder);
+  FolderLock(const FolderLock&) = delete;
+  FolderLock& operator=(const FolderLock&) = delete;
+  ~FolderLock();
+
+ private:
+  int fd_ = -1;
 };
 
 // Makes every AtomicFile take a temporary name, as on a file system without

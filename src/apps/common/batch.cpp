@@ -16,10 +16,15 @@
 namespace slipvel::apps {
 namespace {
 
-void create_folder(const std::filesystem::path& folder) {
+// Creates the output folder and takes its lock for the run.
+FolderLock create_folder(const std::filesystem::path& folder) {
   std::error_code error;
+  if (std::filesystem::is_symlink(folder, error) && !std::filesystem::exists(folder, error)) {
+    throw WriteError(folder.string() + ": a symbolic link to a missing folder (-o needs a folder)");
+  }
   std::filesystem::create_directories(folder, error);
   if (error) throw WriteError(folder.string() + ": " + error.message());
+  return FolderLock(folder);
 }
 
 void append_number(std::string& out, double value) {
@@ -106,7 +111,7 @@ std::string zero_slip_note(const Parameters& parameters, std::string message) {
 }
 
 std::string write_batch(const std::vector<Source>& sources, const Settings& settings) {
-  create_folder(settings.folder);
+  const FolderLock lock = create_folder(settings.folder);
   const std::filesystem::path summary = settings.folder / "summary.csv";
   if (::unlink(summary.c_str()) != 0 && errno != ENOENT)
     throw WriteError(summary.string() + ": " + std::strerror(errno));
@@ -137,7 +142,7 @@ std::string write_batch(const std::vector<Source>& sources, const Settings& sett
 std::string write_single(const Parameters& parameters, const Settings& settings) {
   const SlipFunction f = slip_function(parameters);
   check_texts(f);
-  create_folder(settings.folder);
+  const FolderLock lock = create_folder(settings.folder);
   write_atomically(settings.folder / "Vek_Slip.csv", time_history_text(f), settings.umask);
   write_atomically(settings.folder / "Vek_Amp.csv", spectrum_text(spectrum(f)), settings.umask);
   if (!coarsely_sampled(f)) return "";

@@ -185,6 +185,13 @@ void write_srf(const std::vector<RupturePoint>& points, const std::vector<srf::P
       block_starts.push_back(start);
     }
   }
+  // The folder the file is made in is locked, as a batch's output folder is.
+  std::optional<FolderLock> lock;
+  if (!written_directly(path)) {
+    std::error_code ignored;
+    const std::filesystem::path file_path = std::filesystem::weakly_canonical(path, ignored);
+    lock.emplace(file_path.parent_path().empty() ? std::filesystem::path(".") : file_path.parent_path());
+  }
   AtomicFile file(path, settings.umask);
   file.write(srf::head_text(planes, version));
   Progress progress(points.size(), settings.progress);

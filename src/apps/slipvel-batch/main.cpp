@@ -10,6 +10,7 @@
 #include <csignal>
 #include <cstdio>
 #include <cstring>
+#include <new>
 #include <optional>
 
 #include <slipvel/text.hpp>
@@ -325,6 +326,10 @@ int main(int argc, char** argv) {
     const std::string message = r.table.empty() ? zero_slip_note(r.defaults, e.what()) : e.what();
     std::fprintf(stderr, "%s\n", message.c_str());
     return kUsageOrInput;
+  } catch (const std::bad_alloc&) {
+    // Files finished before stay whole; the unfinished ones were removed.
+    std::fprintf(stderr, "slipvel-batch: out of memory: fewer jobs (-j) or a smaller nt take less\n");
+    return kWriteFailed;
   } catch (const WriteError& e) {
     std::fprintf(stderr, "slipvel-batch: %s\n", e.what());
     return kWriteFailed;
