@@ -3,6 +3,10 @@
 #include <gtest/gtest.h>
 
 #include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <csignal>
 
 #include <thread>
 
@@ -101,6 +105,27 @@ TEST(FolderLockTest, ASecondRunIntoTheFolderIsRefused) {
   }
   const FolderLock again(dir.path());  // released with the first
   EXPECT_EQ(names_in(dir.path()), std::vector<std::string>{});
+}
+
+// A run stopped by SIGTERM or SIGINT removes the temporary files it was
+// writing under a name, and still ends by that signal.
+TEST(SignalTest, TemporariesAreRemovedOnTermination) {
+  for (const int signal : {SIGTERM, SIGINT}) {
+    TempDir dir;
+    const pid_t child = ::fork();
+    if (child == 0) {
+      use_named_temporaries(true);
+      remove_temporaries_on_signals();
+      AtomicFile file(dir / "result.csv", 022);
+      file.write("part");
+      ::raise(signal);
+      ::_exit(0);
+    }
+    int status = 0;
+    ::waitpid(child, &status, 0);
+    EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == signal) << status;
+    EXPECT_EQ(names_in(dir.path()), std::vector<std::string>{});
+  }
 }
 
 // A thread the system will not start leaves its work to the caller's thread.

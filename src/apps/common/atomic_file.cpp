@@ -1,10 +1,13 @@
 #include "common/atomic_file.hpp"
 
 #include <fcntl.h>
+#include <limits.h>
+#include <signal.h>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <array>
 #include <atomic>
 #include <cerrno>
 #include <cstdlib>
@@ -20,6 +23,38 @@ std::filesystem::path folder_of(const std::filesystem::path& path) {
 }
 
 std::atomic<bool> named_temporaries{false};
+
+// The temporary names in use, where a signal handler can read them: a slot
+// is claimed with its flag and its name written before it is marked ready.
+struct TemporarySlot {
+  std::atomic<int> state{0};  // 0 free, 1 being written, 2 holds a name
+  char name[PATH_MAX];
+};
+std::array<TemporarySlot, 1024> temporaries;
+
+int remember_temporary(const std::string& name) {
+  if (name.size() >= PATH_MAX) return -1;
+  for (std::size_t i = 0; i < temporaries.size(); ++i) {
+    int free = 0;
+    if (!temporaries[i].state.compare_exchange_strong(free, 1)) continue;
+    std::memcpy(temporaries[i].name, name.c_str(), name.size() + 1);
+    temporaries[i].state = 2;
+    return static_cast<int>(i);
+  }
+  return -1;  // more temporaries at once than slots: that one is not removed on a signal
+}
+
+void forget_temporary(int slot) {
+  if (slot >= 0) temporaries[static_cast<std::size_t>(slot)].state = 0;
+}
+
+extern "C" void remove_temporaries_and_stop(int signal) {
+  for (TemporarySlot& slot : temporaries) {
+    if (slot.state == 2) ::unlink(slot.name);
+  }
+  ::signal(signal, SIG_DFL);
+  ::raise(signal);
+}
 
 // A name beside `path` that no result takes (no id starts with '.').
 std::string hidden_name(const std::filesystem::path& path, std::string_view suffix) {
@@ -59,12 +94,14 @@ AtomicFile::AtomicFile(std::filesystem::path path, mode_t umask) : path_(std::mo
     temporary_.clear();
     fail(errno);
   }
+  slot_ = remember_temporary(temporary_);
   if (::fchmod(fd_, 0666 & ~umask) != 0) fail(errno);
 }
 
 AtomicFile::~AtomicFile() {
   if (fd_ >= 0) ::close(fd_);
   if (!committed_ && !temporary_.empty()) ::unlink(temporary_.c_str());
+  forget_temporary(slot_);
 }
 
 void AtomicFile::fail(int error) { throw WriteError(path_.string() + ": " + std::strerror(error)); }
@@ -145,6 +182,13 @@ FolderLock::FolderLock(const std::filesystem::path& folder) {
 FolderLock::~FolderLock() { ::close(fd_); }
 
 void use_named_temporaries(bool named) { named_temporaries = named; }
+
+void remove_temporaries_on_signals() {
+  struct sigaction action {};
+  action.sa_handler = remove_temporaries_and_stop;
+  sigemptyset(&action.sa_mask);
+  for (const int signal : {SIGINT, SIGTERM, SIGHUP}) ::sigaction(signal, &action, nullptr);
+}
 
 void write_atomically(const std::filesystem::path& path, std::string_view content, mode_t umask) {
   AtomicFile file(path, umask);

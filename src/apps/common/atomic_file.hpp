@@ -50,7 +50,13 @@ class AtomicFile {
   int fd_ = -1;
   bool committed_ = false;
   bool direct_ = false;  // written in place: standard output, a device, a FIFO, a socket
+  int slot_ = -1;        // where a signal handler finds the temporary name
 };
+
+// On SIGINT, SIGTERM or SIGHUP, removes the temporary files of every
+// AtomicFile not yet committed, then ends the process by that signal as it
+// would have ended. (SIGKILL cannot be caught: see the README.)
+void remove_temporaries_on_signals();
 
 // True for an output that AtomicFile writes directly (see there).
 bool written_directly(const std::filesystem::path& path);

@@ -23,9 +23,17 @@ void Progress::finish() {
   const std::lock_guard lock(draw_mutex_);
   draw(done_);
   std::fputs("\n", stderr);
+  finished_ = true;
+}
+
+// A batch that stops early still ends its line, so that the message saying
+// why starts on a line of its own.
+Progress::~Progress() {
+  if (enabled_ && drawn_ && !finished_) std::fputs("\n", stderr);
 }
 
 void Progress::draw(std::size_t done) {
+  drawn_ = true;
   last_draw_ = Clock::now();
   const double seconds = std::chrono::duration<double>(last_draw_ - start_).count();
   const double rate = seconds > 0 ? static_cast<double>(done) / seconds : 0;

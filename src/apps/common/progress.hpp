@@ -16,6 +16,9 @@ class Progress {
   void advance();
   // The final count, then a line end.
   void finish();
+  ~Progress();
+  Progress(const Progress&) = delete;
+  Progress& operator=(const Progress&) = delete;
 
  private:
   void draw(std::size_t done);
@@ -27,6 +30,7 @@ class Progress {
   std::atomic<std::size_t> done_{0};
   std::mutex draw_mutex_;
   Clock::time_point last_draw_ = start_;
+  bool drawn_ = false, finished_ = false;  // drawn and finished under draw_mutex_
 };
 
 }  // namespace slipvel::apps

@@ -290,6 +290,7 @@ int run_table(const Request& r, const Settings& settings) {
 int main(int argc, char** argv) {
   // Under a file-size limit a write fails with EFBIG and is reported.
   std::signal(SIGXFSZ, SIG_IGN);
+  remove_temporaries_on_signals();
 
   CLI::App app{
       "Writes the slip-velocity function of one source (given by the options) or of every source of a "
