@@ -93,36 +93,16 @@ std::string empty_path_problem(const CLI::App& app, const Request& r) {
 }
 
 void add_options(CLI::App& app, Request& r) {
-  app.add_option("--dt", r.defaults.dt, "time step (s)")
-      ->transform(kDecimal)
-      ->type_name("S")
-      ->capture_default_str()
-      ->group("Source");
-  app.add_option("--nt", r.defaults.nt, "number of samples, a power of two")
-      ->transform(kWhole)
-      ->type_name("N")
-      ->capture_default_str()
-      ->group("Source");
-  app.add_option("--fmax", r.defaults.fmax, "highest frequency (Hz); sets td = 1/(3.141592654*fmax)")
-      ->transform(kDecimal)
-      ->type_name("HZ")
-      ->capture_default_str()
-      ->group("Source");
-  app.add_option("--vm", r.defaults.vm, "peak slip velocity (m/s)")
-      ->transform(kDecimal)
-      ->type_name("M/S")
-      ->capture_default_str()
-      ->group("Source");
-  app.add_option("--slip", r.defaults.slip, "target final slip (m)")
-      ->transform(kDecimal)
-      ->type_name("M")
-      ->capture_default_str()
-      ->group("Source");
-  app.add_option("--tr", r.defaults.tr, "rise time (s)")
-      ->transform(kDecimal)
-      ->type_name("S")
-      ->capture_default_str()
-      ->group("Source");
+  const auto source_option = [&app](const char* name, auto& value, const char* meaning, const char* unit,
+                                    const CLI::Validator& number) {
+    app.add_option(name, value, meaning)->transform(number)->type_name(unit)->capture_default_str()->group("Source");
+  };
+  source_option("--dt", r.defaults.dt, "time step (s)", "S", kDecimal);
+  source_option("--nt", r.defaults.nt, "number of samples, a power of two", "N", kWhole);
+  source_option("--fmax", r.defaults.fmax, "highest frequency (Hz); sets td = 1/(3.141592654*fmax)", "HZ", kDecimal);
+  source_option("--vm", r.defaults.vm, "peak slip velocity (m/s)", "M/S", kDecimal);
+  source_option("--slip", r.defaults.slip, "target final slip (m)", "M", kDecimal);
+  source_option("--tr", r.defaults.tr, "rise time (s)", "S", kDecimal);
   app.add_option("--ts", r.ts, "stopping time (s) [default: 1.5 x tr]")
       ->transform(kDecimal)
       ->type_name("S")
