@@ -12,6 +12,7 @@
 
 #include "checks.hpp"
 #include "dwvfast.hpp"
+#include "slip_range.hpp"
 #include "slip_velocity.hpp"
 #include "spectrum_rows.hpp"
 #include "time_history.hpp"
@@ -21,28 +22,6 @@ namespace {
 
 using text::fits;
 using text::shortest;
-
-// The slip the function carries when its inverse-square-root stage starts at `onset`.
-double slip_at_onset(double onset, double am, double td, double tr, double ts) {
-  double carried = 0, b = 0, c = 0, ar = 0, eps = 0;
-  source::tslip(carried, 0, onset, am, td, tr, ts, b, c, ar, eps);
-  return carried;
-}
-
-// The search cannot fit a target above the slip of its first trial (it walks
-// up to tr, leaving c and ar not numbers), nor one below the slip at
-// min(2·td, tr) (it settles past 2·td, where the parabola has turned
-// negative and the function slips backwards).
-void check_slip_carried(const Parameters& p, double ts, const Shape& s) {
-  const double most = slip_at_onset(s.td * 1.01, s.am, s.td, p.tr, ts);
-  const double least = slip_at_onset(std::min(s.td + s.td, p.tr), s.am, s.td, p.tr, ts);
-  const bool too_large = !(std::isfinite(s.c) && std::isfinite(s.ar)) || s.tb >= p.tr || p.slip > most;
-  const bool too_small = s.tb > s.td + s.td || p.slip < least;
-  if (too_large || too_small) {
-    library::refuse({"slip = " + shortest(p.slip) + ": must be from " + shortest(least) + " to " +
-                     shortest(most) + " m, the slips the function carries for these fmax, vm, tr and ts"});
-  }
-}
 
 // Refuses a column whose smallest or largest value would show asterisks.
 void check_column(const char* name, const char* unit, const std::vector<double>& column) {
@@ -117,9 +96,7 @@ Shape find_shape(const Parameters& parameters) {
   if (auto problems = library::parameter_problems(parameters); !problems.empty()) library::refuse(problems);
   Parameters p = parameters;
   p.ts = stopping_time(parameters);
-  const Shape shape = source::search_shape(p);
-  check_slip_carried(p, *p.ts, shape);
-  return shape;
+  return source::carrying_shape(p);
 }
 
 void check_parameters(const Parameters& parameters) { find_shape(parameters); }
@@ -131,8 +108,7 @@ SlipFunction slip_function(const Parameters& parameters) {
   f.parameters = parameters;
   f.parameters.ts = stopping_time(parameters);
   const Parameters& p = f.parameters;
-  f.shape = source::search_shape(p);
-  check_slip_carried(p, *p.ts, f.shape);
+  f.shape = source::carrying_shape(p);
 
   const auto n = static_cast<std::size_t>(p.nt);
   f.time.resize(n);
