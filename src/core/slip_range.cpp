@@ -188,7 +188,6 @@ class CarriedSlipsWalk {
 std::string vm_clause(const Parameters& p, const SlipInterval& carried) {
   const double lowest = p.vm * (p.slip / carried.high), highest = p.vm * (p.slip / carried.low);
   if (!(std::isfinite(lowest) && std::isfinite(highest) && lowest > 0)) return "";
-  if (lowest == highest) return "; vm = " + shortest(lowest) + " m/s carries " + shortest(p.slip) + " m";
   return "; vm from " + shortest(lowest) + " to " + shortest(highest) + " m/s carries " + shortest(p.slip) + " m";
 }
 
@@ -234,8 +233,9 @@ std::string slip_range_problem(const Parameters& p, const TrialObserver& observe
   }
   const SlipInterval& only = carried.front();
   if (only.low == only.high) {
-    return head + "must be " + shortest(only.low) + " m, the only slip the function carries" + these +
-           vm_clause(p, only);
+    // The target equal to the first trial's slip alone: no vm is sure to carry
+    // another slip exactly at its own first trial, so no vm range.
+    return head + "must be " + shortest(only.low) + " m, the only slip the function carries" + these;
   }
   return head + "must be from " + shortest(only.low) + " to " + shortest(only.high) +
          " m, the slips the function carries" + these + vm_clause(p, only);
