@@ -95,6 +95,9 @@ TEST(SlipRange, TheReportedSourcesAreRefusedWithTheTruth) {
        "slip = 1: the function carries no slip for these fmax, vm, tr and ts: no onset the search reaches, "
        "stepping by td = 3.1830988614222803e-10 s and halving down to 1e-05 s, gives a sound function within 1 % "
        "of its target"},
+      {"slips so small that the search's products of two residuals round to 0",
+       source_of(6, 1e-200, 2.114, 1e-200),
+       "slip = 1e-200: must be at least 1e-140 m: the onset search's arithmetic fails on smaller slips"},
   };
   for (const Case& c : cases) EXPECT_EQ(refusal(c.p), c.message) << c.why;
 }

@@ -88,7 +88,7 @@ class CarriedSlipsWalk {
     const double most = slip_at(first);
     // Targets below the slip one step on keep stepping past 2·td: refused.
     const double stepped = slip_at(first + td_);
-    const double low = stepped > 0 ? stepped : 0;
+    const double low = stepped > library::kSmallestSlip ? stepped : library::kSmallestSlip;
     if (td_ / 2 > kOnsetStepTolerance) {
       walk(first, td_ / 2, low, most);
     } else {
@@ -97,7 +97,7 @@ class CarriedSlipsWalk {
     // The target equal to the first trial's slip never moves x.
     Parameters at_most = p_;
     at_most.slip = most;
-    if (most > 0 && carries(search_shape(at_most, observe_), at_most)) add(most, most);
+    if (most >= library::kSmallestSlip && carries(search_shape(at_most, observe_), at_most)) add(most, most);
     return std::move(intervals_);
   }
 
