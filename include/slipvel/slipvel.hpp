@@ -43,7 +43,7 @@ struct Parameters {
   int nt = 4096;             ///< number of samples: a power of two from 2 to 4194304
   double fmax = 6.0;         ///< highest frequency (Hz): finite, > 0; sets td = 1/(kPai·fmax)
   double vm = 4.092;         ///< peak slip velocity of the parabolic stage (m/s): finite, > 0
-  double slip = 1.0;         ///< target final slip (m): within the range the function carries
+  double slip = 1.0;         ///< target final slip (m): one the function carries (see slip_function)
   double tr = 2.114;         ///< rise time, end of the inverse-square-root stage (s): finite, > 1.01·td
   std::optional<double> ts;  ///< stopping time, end of the linear stage (s): finite, > tr;
                              ///< unset means tr × 1.5
@@ -99,9 +99,15 @@ double stopping_time(const Parameters& parameters);
 Parameters shortened_record(const Parameters& parameters);
 
 /// Checks `parameters`, runs the onset search and samples the function.
-/// Throws ParameterError listing every problem, including a target slip outside
-/// the range the function carries for the other parameters (the message gives
-/// that range).
+/// Throws ParameterError listing every problem, including a target slip the
+/// function does not carry for the other parameters. A slip is carried when it
+/// is at most the slip at the search's first onset 1.01·td (larger ones are
+/// refused before searching) and the search gives a sound function (every
+/// value finite, none below 0, none above vm) whose whole slip S(ts) is within
+/// 1 % of the target, from a last bracket whose two ends' slips are within
+/// 0.9 % of each other. The message gives exactly the carried slips (saying so
+/// when they are not one interval, or none) and the vm range that carries the
+/// target slip.
 SlipFunction slip_function(const Parameters& parameters);
 
 /// Checks `parameters` as slip_function does and returns the shape its onset
@@ -112,7 +118,7 @@ Shape find_shape(const Parameters& parameters);
 /// `t` (s), the exact integral of the function as it is sampled: the parabola
 /// up to tb, the inverse square root up to tr, the linear stage up to ts, and
 /// S(ts) after. S(t) = 0 for t <= 0. S(ts), the function's whole slip, lies
-/// within the onset search's tolerance of the target slip. `parameters` gives
+/// within 1 % of the target slip (see slip_function). `parameters` gives
 /// tr and ts (unset: tr × 1.5), as for the shape.
 double slip_until(const Shape& shape, const Parameters& parameters, double t);
 

@@ -58,7 +58,15 @@ std::vector<std::string> parameter_problems(const Parameters& p) {
   }
   if (!fmax_ok) found.push_back(problem("fmax", p.fmax, kPositive));
   if (!positive(p.vm)) found.push_back(problem("vm", p.vm, kPositive));
-  if (!positive(p.slip)) found.push_back(problem("slip", p.slip, kPositive));
+  if (!positive(p.slip)) {
+    found.push_back(problem("slip", p.slip, kPositive));
+  } else if (p.slip < kSmallestSlip) {
+    // The search multiplies two differences of slips; from here up, no product
+    // of two that are not 0 rounds to 0 and loses its sign.
+    found.push_back(problem(
+        "slip", p.slip,
+        "must be at least " + shortest(kSmallestSlip) + " m: the onset search's arithmetic fails on smaller slips"));
+  }
   if (!tr_ok) {
     found.push_back(problem("tr", p.tr, kPositive));
   } else if (fmax_ok) {

@@ -8,6 +8,9 @@
 
 namespace slipvel::library {
 
+// The smallest target slip (m) the onset search handles.
+inline constexpr double kSmallestSlip = 1e-140;
+
 // One "name = value: rule" line for every value that breaks a rule on its own
 // or against the others, in the order dt, nt, fmax, vm, slip, tr, ts.
 std::vector<std::string> parameter_problems(const Parameters& p);

@@ -8,9 +8,6 @@
 namespace slipvel::source {
 namespace {
 
-// The search stops once a halving brings the step to this or below (s).
-constexpr double kStepTolerance = 0.00001;
-
 // The five stage tests, each on its own and in this order, so that a time on a
 // boundary takes the later stage's value and a negative time ends at 0. `v`
 // keeps its previous value for a time that passes none (not a number).
@@ -84,7 +81,7 @@ void vslip(std::span<const double> tm, std::span<double> rate, int ndt, int nt, 
     }
     h = h / 2;
     stepping = false;
-    if (!(h > kStepTolerance)) break;
+    if (!(h > kOnsetStepTolerance)) break;
   }
   tb = x;
 

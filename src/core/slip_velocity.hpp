@@ -20,6 +20,9 @@
 
 namespace slipvel::source {
 
+// The onset search stops once a halving brings its step to this or below (s).
+inline constexpr double kOnsetStepTolerance = 0.00001;
+
 // One trial of the search: the shape of the function with onset `tb`, written
 // into b, c, ar and eps, and its slip minus `target` into `res`.
 void tslip(double& res, double target, double tb, double am, double td, double tr, double ts, double& b, double& c,

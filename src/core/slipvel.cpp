@@ -12,6 +12,7 @@
 
 #include "checks.hpp"
 #include "dwvfast.hpp"
+#include "slip_range.hpp"
 #include "slip_velocity.hpp"
 #include "spectrum_rows.hpp"
 #include "time_history.hpp"
@@ -21,130 +22,6 @@ namespace {
 
 using text::fits;
 using text::shortest;
-
-// The slip the function carries when its inverse-square-root stage starts at `onset`.
-double slip_at_onset(double onset, double am, double td, double tr, double ts) {
-  double carried = 0, b = 0, c = 0, ar = 0, eps = 0;
-  source::tslip(carried, 0, onset, am, td, tr, ts, b, c, ar, eps);
-  return carried;
-}
-
-// The slips the search can fit lie between the slip at its first onset
-// 1.01·td (above it the search walks up to tr, leaving c and ar not numbers)
-// and the slip at min(2·td, tr) (below it the search settles past 2·td, where
-// the parabola has turned negative). Targets outside are refused before any
-// search: for a large fmax the walk would take billions of steps.
-struct SlipBounds {
-  double least, most;
-};
-
-SlipBounds slip_bounds(const Parameters& p, double ts) {
-  const double td = peak_time(p.fmax);
-  const double am = (p.vm + p.vm) / td;
-  return {slip_at_onset(std::min(td + td, p.tr), am, td, p.tr, ts), slip_at_onset(td * 1.01, am, td, p.tr, ts)};
-}
-
-// A shape whose every value is a finite number and whose stages come in order.
-// The search keeps tb = x but takes b, c, ar and eps from its last trial at
-// x + h, so eps may pass tb (the square root of a negative time) for some
-// sources: those are refused, not sampled.
-bool sound(const Parameters& p, const Shape& s) {
-  return std::isfinite(s.b) && std::isfinite(s.c) && std::isfinite(s.ar) && std::isfinite(s.eps) && s.eps <= s.tb &&
-         s.tb < p.tr && s.tb <= s.td + s.td;
-}
-
-bool carried(const Parameters& p, double ts, double slip) {
-  const SlipBounds bounds = slip_bounds(p, ts);
-  if (!(slip >= bounds.least && slip <= bounds.most)) return false;
-  Parameters trial = p;
-  trial.slip = slip;
-  return sound(trial, source::search_shape(trial));
-}
-
-// The accepted slips as found by a scan across the bounds, each run's ends
-// refined by bisection to the last accepted slip.
-struct AcceptedSlips {
-  double low = 0, high = 0;
-  bool any = false, one_interval = true;
-};
-
-double boundary(const Parameters& p, double ts, double accepted, double refused) {
-  for (int i = 0; i < 60; ++i) {
-    const double middle = accepted + (refused - accepted) / 2;
-    if (middle == accepted || middle == refused) break;
-    (carried(p, ts, middle) ? accepted : refused) = middle;
-  }
-  return accepted;
-}
-
-AcceptedSlips accepted_slips(const Parameters& p, double ts) {
-  constexpr int kScan = 64;
-  const SlipBounds bounds = slip_bounds(p, ts);
-  AcceptedSlips found;
-  bool previous = false, ended = false;
-  double previous_slip = bounds.least;
-  for (int i = 0; i <= kScan; ++i) {
-    const double slip = i == kScan ? bounds.most : bounds.least + (bounds.most - bounds.least) * i / kScan;
-    const bool now = carried(p, ts, slip);
-    if (now && !found.any) {
-      found.any = true;
-      found.low = i == 0 ? slip : boundary(p, ts, slip, previous_slip);
-    } else if (now && ended) {
-      found.one_interval = false;
-    }
-    if (!now && previous) {
-      found.high = boundary(p, ts, previous_slip, slip);
-      ended = true;
-    }
-    if (now) found.high = slip;
-    previous = now;
-    previous_slip = slip;
-  }
-  return found;
-}
-
-// vm scales every stage at a given onset, so the slips carried scale with vm:
-// the vm range for `slip` follows from the accepted slips, each end checked.
-std::string vm_hint(const Parameters& p, double ts, const AcceptedSlips& found) {
-  double ends[2] = {p.vm * (p.slip / found.high), p.vm * (p.slip / found.low)};
-  for (int e = 0; e < 2; ++e) {
-    Parameters scaled = p;
-    for (int nudge = 0; nudge < 4; ++nudge) {
-      scaled.vm = ends[e];
-      if (library::parameter_problems(scaled).empty() && carried(scaled, ts, p.slip)) break;
-      ends[e] *= e == 0 ? 1 + 1e-12 : 1 - 1e-12;  // inward
-      if (nudge == 3) return "";
-    }
-  }
-  return "; vm from " + shortest(ends[0]) + " to " + shortest(ends[1]) + " m/s carries " + shortest(p.slip) + " m";
-}
-
-[[noreturn]] void refuse_slip(const Parameters& p, double ts) {
-  const std::string carries = "the slips the function carries for these fmax, vm, tr and ts";
-  const AcceptedSlips found = accepted_slips(p, ts);
-  const std::string head = "slip = " + shortest(p.slip) + ": ";
-  if (!found.any) library::refuse({head + "the function carries no slip for these fmax, vm, tr and ts"});
-  if (!found.one_interval) {
-    library::refuse({head + carries + " are not one interval: some from " + shortest(found.low) + " to " +
-                     shortest(found.high) + " m are refused too"});
-  }
-  const std::string range =
-      found.low == found.high
-          ? "must be " + shortest(found.low) + " m, the only slip the function carries"
-          : "must be from " + shortest(found.low) + " to " + shortest(found.high) + " m, " + carries;
-  library::refuse({head + range + vm_hint(p, ts, found)});
-}
-
-// The checked shape of `p` (ts set), or the refusal that names the slips
-// the function carries.
-Shape carried_shape(const Parameters& p) {
-  const double ts = *p.ts;
-  const SlipBounds bounds = slip_bounds(p, ts);
-  if (!(p.slip >= bounds.least && p.slip <= bounds.most)) refuse_slip(p, ts);
-  const Shape shape = source::search_shape(p);
-  if (!sound(p, shape)) refuse_slip(p, ts);
-  return shape;
-}
 
 // Refuses a column whose smallest or largest value would show asterisks.
 void check_column(const char* name, const char* unit, const std::vector<double>& column) {
@@ -219,7 +96,7 @@ Shape find_shape(const Parameters& parameters) {
   if (auto problems = library::parameter_problems(parameters); !problems.empty()) library::refuse(problems);
   Parameters p = parameters;
   p.ts = stopping_time(parameters);
-  return carried_shape(p);
+  return source::carrying_shape(p);
 }
 
 void check_parameters(const Parameters& parameters) { find_shape(parameters); }
@@ -231,7 +108,7 @@ SlipFunction slip_function(const Parameters& parameters) {
   f.parameters = parameters;
   f.parameters.ts = stopping_time(parameters);
   const Parameters& p = f.parameters;
-  f.shape = carried_shape(p);
+  f.shape = source::carrying_shape(p);
 
   const auto n = static_cast<std::size_t>(p.nt);
   f.time.resize(n);
