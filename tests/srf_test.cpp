@@ -290,14 +290,20 @@ TEST(Srf, MomentLineAndMomentRateAgreeWithAnIndependentSum) {
   struct Case {
     const char* version;
     std::vector<std::string> options;
-    double rigidity;  // for points without vs and den; 0: each point's den·vs²
+    double rigidity;  // the table leaves vs and den empty, so every point has this; 0: each point's den·vs²
   };
-  const Case cases[] = {{"1.0", {}, 3.6288e10}, {"1.0", {"--rigidity", "3e10"}, 3e10}, {"2.0", {}, 0}};
+  const Case cases[] = {{"1.0", {}, 3.6288e10}, {"1.0", {"--rigidity", "3e10"}, 3e10}, {"1.0", {}, 0}, {"2.0", {}, 0}};
   for (const Case& c : cases) {
-    SCOPED_TRACE(std::string(c.version) + " " + (c.options.empty() ? "" : c.options[1]));
+    SCOPED_TRACE(std::string(c.version) + " " + (c.options.empty() ? "" : c.options[1]) + " " +
+                 std::to_string(c.rigidity));
     TempDir dir;
     std::string table = kPoints;
     table += "e,-118.48,34.21,6.25,90,45,170,4e6,2,3400,2650,,0,\n";  // a point that does not slip
+    if (c.rigidity > 0) {
+      for (const std::string given : {",3500,2700,", ",3400,2650,"}) {
+        for (std::size_t at; (at = table.find(given)) != std::string::npos;) table.replace(at, given.size(), ",,,");
+      }
+    }
     write_file(dir / "points.csv", table);
     std::vector<std::string> arguments = {"--table",       "points.csv", "--srf",         "r.srf",
                                           "--srf-version", c.version,    "--moment-rate", "rate.csv"};

@@ -17,7 +17,8 @@ namespace slipvel::apps {
 
 // The point columns of the table, in this order in Source::extra: lon, lat
 // (degrees), dep (km), stk, dip, rake (degrees), area (m²), tinit (s), then
-// vs (m/s) and den (kg/m³), which version 1.0 accepts but does not read.
+// vs (m/s) and den (kg/m³), which version 1.0 takes when given (for the
+// moment's rigidity) but does not write.
 std::vector<NumberColumn> point_columns(srf::Version version);
 
 // The SRF point of a row of the points table.

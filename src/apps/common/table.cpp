@@ -134,7 +134,7 @@ void read_source(const CsvTable& csv, const CsvRow& row, const Parameters& defau
   }
   for (std::size_t e = 0; e < extra.size(); ++e) {
     const auto text = field(1 + kParameterColumns.size() + e);
-    if (!extra[e].required || !text) continue;
+    if (!text || (!extra[e].required && text->empty())) continue;  // an optional value not given: 0
     if (auto problem = read_field(extra[e], *text, source.extra[e])) {
       table.problems.push_back({number, std::move(*problem)});
     }

@@ -38,7 +38,7 @@ struct NumberColumn {
   std::string unit;      // for messages
   double least, most;    // accepted range; an infinite end is open
   bool least_excluded;   // true: the value must be greater than `least`
-  bool required = true;  // false: accepted when present, never read
+  bool required = true;  // false: the column or its field may be left out (the value is then 0)
   bool whole = false;    // a whole number (a count)
 };
 

@@ -1,15 +1,12 @@
 // slipvel-batch: the slip-velocity function for one source given by options,
 // or for every source of a table, written as the program's result files.
-#include <fcntl.h>
 #include <unistd.h>
 
 #include <CLI/CLI.hpp>
 #include <algorithm>
-#include <cerrno>
 #include <cmath>
 #include <csignal>
 #include <cstdio>
-#include <cstring>
 #include <new>
 #include <optional>
 
@@ -18,7 +15,9 @@
 
 #include "common/atomic_file.hpp"
 #include "common/batch.hpp"
+#include "common/input.hpp"
 #include "common/moment.hpp"
+#include "common/options.hpp"
 #include "common/srf.hpp"
 #include "common/table.hpp"
 
@@ -26,10 +25,6 @@ namespace {
 
 using namespace slipvel;
 using namespace slipvel::apps;
-
-constexpr int kUsageOrInput = 2;  // bad options, a bad table, parameters that cannot work
-constexpr int kWriteFailed = 1;
-constexpr std::size_t kProblemsShown = 20;
 
 struct Request {
   Parameters defaults;
@@ -42,41 +37,6 @@ struct Request {
   double rigidity = kDefaultRigidity;
   std::string moment_rate;
 };
-
-// Options take numbers by the tables' rules: one decimal grammar everywhere. A
-// whole number is handed on without its leading zeros, which CLI11 would read
-// as octal.
-const CLI::Validator kDecimal(
-    [](std::string& text) -> std::string {
-      double value = 0;
-      if (parse_number(text, value) == Parsed::kNotANumber) {
-        return "\"" + text + "\" is not a decimal number (sign, digits, point, exponent; no hex, inf or nan)";
-      }
-      return "";
-    },
-    "", "decimal");
-const CLI::Validator kWhole(
-    [](std::string& text) -> std::string {
-      int value = 0;
-      const Parsed why = parse_integer(text, value);
-      if (why == Parsed::kNotANumber) return "\"" + text + "\" is not a whole decimal number";
-      if (why == Parsed::kOutOfRange) return "\"" + text + "\" is beyond the range of whole numbers";
-      text = std::to_string(value);
-      return "";
-    },
-    "", "whole");
-
-const CLI::Validator kSrfVersion(
-    [](std::string& text) -> std::string {
-      if (text == "1" || text == "1.0")
-        text = "1.0";
-      else if (text == "2" || text == "2.0")
-        text = "2.0";
-      else
-        return "\"" + text + "\" is not an SRF version: 1.0 (or 1) or 2.0 (or 2)";
-      return "";
-    },
-    "", "version");
 
 // An empty path names no file or folder: refused rather than taken as unset.
 std::string empty_path_problem(const CLI::App& app, const Request& r) {
@@ -155,34 +115,8 @@ void add_options(CLI::App& app, Request& r) {
   app.add_flag("--quiet", r.quiet, "no progress line on a terminal")->group("Run");
 }
 
-// The whole table, from a file or (for "-") standard input; false with the
-// system's reason if it cannot be read.
-bool read_whole(const std::string& name, std::string& text, std::string& reason) {
-  const int fd = name == "-" ? STDIN_FILENO : ::open(name.c_str(), O_RDONLY | O_CLOEXEC);
-  int error = fd < 0 ? errno : 0;
-  char buffer[65536];
-  while (error == 0) {
-    const ssize_t got = ::read(fd, buffer, sizeof buffer);
-    if (got == 0) break;
-    if (got < 0 && errno != EINTR) error = errno;
-    if (got > 0) text.append(buffer, static_cast<std::size_t>(got));
-  }
-  if (fd > STDIN_FILENO) ::close(fd);
-  if (error != 0) reason = std::strerror(error);
-  return error == 0;
-}
-
 void print_warning(const std::string& warning) {
   if (!warning.empty()) std::fprintf(stderr, "slipvel-batch: %s\n", warning.c_str());
-}
-
-void print_problems(const std::string& table, const std::vector<Problem>& problems) {
-  for (std::size_t i = 0; i < problems.size() && i < kProblemsShown; ++i) {
-    const std::string where = problems[i].line > 0 ? table + ":" + std::to_string(problems[i].line) : table;
-    std::fprintf(stderr, "%s: %s\n", where.c_str(), problems[i].what.c_str());
-  }
-  if (problems.size() > kProblemsShown)
-    std::fprintf(stderr, "... and %zu more problems\n", problems.size() - kProblemsShown);
 }
 
 // The planes of an SRF file, or the problems that keep them from being read.
