@@ -110,7 +110,10 @@ std::vector<std::pair<const char*, const std::string*>> outputs(const Request& r
 // The same file by two names: a symbolic link, "./x" and "x".
 bool same_file(const std::string& a, const std::string& b) {
   std::error_code ignored;
-  return std::filesystem::weakly_canonical(a, ignored) == std::filesystem::weakly_canonical(b, ignored);
+  const auto resolved = [&](const std::string& path) {
+    return std::filesystem::weakly_canonical(std::filesystem::absolute(path, ignored), ignored);
+  };
+  return resolved(a) == resolved(b);
 }
 
 // What is wrong with the options beyond what CLI11 checks, or "".

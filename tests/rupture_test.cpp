@@ -1,0 +1,291 @@
+// slipvel-rupture against computations of the test's own: positions by an
+// inverse geodesic, depths, areas, rupture times and sources by the rules,
+// the files read back, the same SRF bytes through slipvel-batch, refusals.
+#include <gtest/gtest.h>
+
+#include <GeographicLib/Geodesic.hpp>
+#include <cmath>
+#include <map>
+#include <numbers>
+
+#include <slipvel/slipvel.hpp>
+
+#include "expected_run.hpp"
+#include "run_process.hpp"
+#include "srf_reader.hpp"
+
+namespace slipvel::testing {
+namespace {
+
+const std::string kRupture = SLIPVEL_RUPTURE_PROGRAM;
+const std::string kBatch = SLIPVEL_BATCH_PROGRAM;
+constexpr double kDegree = std::numbers::pi / 180;
+
+Launch in(const TempDir& dir) {
+  Launch launch;
+  launch.folder = dir.path();
+  return launch;
+}
+
+std::vector<std::string> fields(const std::string& line) {
+  std::vector<std::string> out;
+  std::size_t start = 0;
+  for (std::size_t comma; (comma = line.find(',', start)) != std::string::npos; start = comma + 1) {
+    out.push_back(line.substr(start, comma - start));
+  }
+  out.push_back(line.substr(start));
+  return out;
+}
+
+// A CSV table as one map of column to text per row.
+std::vector<std::map<std::string, std::string>> rows_of(const std::string& text) {
+  std::vector<std::string> lines = split_lines(text);
+  std::vector<std::map<std::string, std::string>> rows;
+  std::vector<std::string> header;
+  for (const std::string& line : lines) {
+    if (line.empty() || line[0] == '#') continue;
+    if (header.empty()) {
+      header = fields(line);
+      continue;
+    }
+    const std::vector<std::string> values = fields(line);
+    rows.emplace_back();
+    for (std::size_t c = 0; c < header.size(); ++c) rows.back()[header[c]] = values[c];
+  }
+  return rows;
+}
+
+// A field's text; "" where the row leaves it out.
+std::string text(const std::map<std::string, std::string>& row, const std::string& column) {
+  const auto at = row.find(column);
+  return at == row.end() ? "" : at->second;
+}
+
+double number(const std::map<std::string, std::string>& row, const std::string& column) {
+  const std::string field = text(row, column);
+  return field.empty() ? std::nan("") : std::stod(field);
+}
+
+// Two segments, the second bending away and steeper, a patch on each; the
+// first without vs and den where the version allows.
+const char* const kTwoSegments =
+    "elon,elat,stk,dip,len,wid,dtop,nstk,ndip,rake,slip,vm,tr,ts,vs,den\n"
+    "# a comment line and a blank one are skipped\n"
+    "\n"
+    "142.5,38.1,20,30,24,12,2,8,4,90,0.6,1.5,1.2,,3400,2700\n"
+    "142.58,38.31,45,60,18,16,2,6,8,80,0.4,1.2,1,2,3500,2800\n";
+const char* const kTwoPatches =
+    "segment,s0,s1,d0,d1,slip,vm,tr,ts,rake\n"
+    "1,-6,3,3,9,1.8,3.5,1.8,,100\n"
+    "2,-9,0,0,6,1.2,3,1.6,2.5,\n";
+
+struct Layout {
+  std::vector<std::map<std::string, std::string>> segments, patches;
+  std::size_t hyp_segment;
+  double hyp_s, hyp_d, vr;
+};
+
+double centre_u(const Layout& f, std::size_t k) {
+  double u = 0;
+  for (std::size_t m = 0; m < k; ++m) u += number(f.segments[m], "len");
+  return u + number(f.segments[k], "len") / 2;
+}
+
+// Checks every row of the points table by the rules, in file order.
+void check_points(const Layout& f, const std::vector<std::map<std::string, std::string>>& points) {
+  std::size_t n = 0;
+  for (std::size_t k = 0; k < f.segments.size(); ++k) {
+    const auto& g = f.segments[k];
+    const double len = number(g, "len"), wid = number(g, "wid"), stk = number(g, "stk"), dip = number(g, "dip");
+    const int nstk = static_cast<int>(number(g, "nstk")), ndip = static_cast<int>(number(g, "ndip"));
+    for (int j = 0; j < ndip; ++j) {
+      for (int i = 0; i < nstk; ++i, ++n) {
+        ASSERT_LT(n, points.size());
+        const auto& p = points[n];
+        SCOPED_TRACE(p.at("id"));
+        EXPECT_EQ(p.at("id"), std::to_string(k + 1) + "-" + std::to_string(i) + "-" + std::to_string(j));
+        const double s = -len / 2 + (i + 0.5) * len / nstk, d = (j + 0.5) * wid / ndip;
+        EXPECT_NEAR(number(p, "dep"), number(g, "dtop") + d * std::sin(dip * kDegree), 1e-12);
+        EXPECT_NEAR(number(p, "area"), 1e6 * (len / nstk) * (wid / ndip), 1e-9);
+        // The position, by the inverse problem from the top edge's centre.
+        const double h = d * std::cos(dip * kDegree);
+        const double east = s * std::sin(stk * kDegree) + h * std::sin((stk + 90) * kDegree);
+        const double north = s * std::cos(stk * kDegree) + h * std::cos((stk + 90) * kDegree);
+        double distance = 0, azimuth = 0, unused = 0;
+        GeographicLib::Geodesic::WGS84().Inverse(number(g, "elat"), number(g, "elon"), number(p, "lat"),
+                                                 number(p, "lon"), distance, azimuth, unused);
+        const double expected = std::hypot(east, north) * 1000;
+        EXPECT_NEAR(distance, expected, 1e-3);
+        const double turn = std::remainder(azimuth - std::atan2(east, north) / kDegree, 360.0);
+        EXPECT_LT(expected * std::abs(turn) * kDegree, 1e-3);
+        // The rupture time over the unfolded fault.
+        const double du = centre_u(f, k) + s - (centre_u(f, f.hyp_segment) + f.hyp_s), dd = d - f.hyp_d;
+        EXPECT_NEAR(number(p, "tinit"), std::hypot(du, dd) / f.vr, 1e-12);
+        // The source: the patch the centre lies in, else the segment's.
+        auto region = g;
+        for (const auto& q : f.patches) {
+          if (number(q, "segment") == static_cast<double>(k + 1) && number(q, "s0") <= s && s < number(q, "s1") &&
+              number(q, "d0") <= d && d < number(q, "d1")) {
+            region = q;
+            if (text(q, "rake").empty()) region["rake"] = g.at("rake");
+          }
+        }
+        for (const char* c : {"slip", "vm", "tr", "rake"}) EXPECT_EQ(number(p, c), number(region, c)) << c;
+        const double ts = text(region, "ts").empty() ? 1.5 * number(region, "tr") : number(region, "ts");
+        EXPECT_EQ(number(p, "ts"), ts);
+        EXPECT_EQ(text(p, "vs"), text(g, "vs"));
+        EXPECT_EQ(text(p, "den"), text(g, "den"));
+      }
+    }
+  }
+  EXPECT_EQ(n, points.size());
+}
+
+TEST(Rupture, SubfaultsFollowTheRulesAndReadBackThroughBatch) {
+  struct Case {
+    const char* name;
+    std::string segments, patches, hypocentre, version;
+    std::size_t hyp_segment;
+    double hyp_s, hyp_d;
+  };
+  const std::string examples = std::string(SLIPVEL_SOURCE_DIR) + "/examples/";
+  const Case cases[] = {
+      {"the example", read_file(examples + "segments.csv"), read_file(examples + "patches.csv"), "1:-8:9", "2.0", 0, -8,
+       9},
+      {"two segments, 2.0", kTwoSegments, kTwoPatches, "2:-3.5:7", "2.0", 1, -3.5, 7},
+      {"two segments, 1.0", kTwoSegments, kTwoPatches, "1:12:0", "1.0", 0, 12, 0},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    TempDir dir;
+    write_file(dir / "segments.csv", c.segments);
+    write_file(dir / "patches.csv", c.patches);
+    const Finished f = run_process(
+        kRupture,
+        {"--segments", "segments.csv", "--patches",     "patches.csv",   "--hypocentre", c.hypocentre, "--vr",
+         "2.7",        "--srf",        "r.srf",         "--srf-version", c.version,      "--points",   "points.csv",
+         "--planes",   "planes.csv",   "--moment-rate", "rate.csv",      "-j",           "2"},
+        in(dir));
+    ASSERT_EQ(f.exit_code(), 0) << f.err;
+    EXPECT_EQ(f.err, "");
+    const Layout layout{rows_of(c.segments), rows_of(c.patches), c.hyp_segment, c.hyp_s, c.hyp_d, 2.7};
+    const auto points = rows_of(read_file(dir / "points.csv"));
+    check_points(layout, points);
+
+    // Each plane's hypocentre is the same place, against its own centre.
+    const auto planes = rows_of(read_file(dir / "planes.csv"));
+    ASSERT_EQ(planes.size(), layout.segments.size());
+    for (std::size_t k = 0; k < planes.size(); ++k) {
+      EXPECT_NEAR(number(planes[k], "shyp"), centre_u(layout, c.hyp_segment) + c.hyp_s - centre_u(layout, k), 1e-12);
+      EXPECT_EQ(number(planes[k], "dhyp"), c.hyp_d);
+    }
+
+    // The file reads back: one block per segment in 2.0, the points' values.
+    const std::vector<Point> srf =
+        read_srf(read_file(dir / "r.srf"), c.version, planes.size(), c.version == "2.0" ? planes.size() : 1);
+    ASSERT_EQ(srf.size(), points.size());
+    for (std::size_t n = 0; n < srf.size(); ++n) {
+      EXPECT_NEAR(srf[n].head[0], number(points[n], "lon"), c.version == "2.0" ? 5e-7 : 5e-5);  // 6 or 4 decimals
+      EXPECT_NEAR(srf[n].head[2], number(points[n], "dep"), 5e-5);
+      EXPECT_NEAR(srf[n].head[6], number(points[n], "tinit"), 5e-5 * std::max(1.0, number(points[n], "tinit")));
+    }
+
+    // The same bytes and the same moment from slipvel-batch on the tables.
+    const Finished batch = run_process(kBatch,
+                                       {"--table", "points.csv", "--planes", "planes.csv", "--srf", "b.srf",
+                                        "--srf-version", c.version, "--moment-rate", "b.csv"},
+                                       in(dir));
+    ASSERT_EQ(batch.exit_code(), 0) << batch.err;
+    EXPECT_EQ(read_file(dir / "b.srf"), read_file(dir / "r.srf"));
+    EXPECT_EQ(read_file(dir / "b.csv"), read_file(dir / "rate.csv"));
+    EXPECT_EQ(batch.out, f.out);
+
+    // The moment: Σ μ·area·S(ts) by the test's own sum.
+    double m0 = 0;
+    for (const auto& p : points) {
+      Parameters source;
+      source.vm = number(p, "vm"), source.slip = number(p, "slip"), source.tr = number(p, "tr");
+      source.ts = number(p, "ts");
+      const double mu = number(p, "den") * number(p, "vs") * number(p, "vs");
+      if (source.slip > 0) m0 += mu * number(p, "area") * slip_until(find_shape(source), source, *source.ts);
+    }
+    const std::size_t at = f.out.find("M0_Nm=");
+    ASSERT_NE(at, std::string::npos) << f.out;
+    EXPECT_NEAR(std::stod(f.out.substr(at + 6)), m0, 1e-12 * m0);
+  }
+}
+
+// Bad segments, patches, hypocentres and options: status 2, the line and the
+// rule, and no file written.
+TEST(Rupture, BadFaultsAreRefusedWholeWithTheirLines) {
+  const std::string header = "elon,elat,stk,dip,len,wid,dtop,nstk,ndip,rake,slip,vm,tr\n";
+  const std::string segment = "-118.5,34.2,300,45,30,15,1,6,3,90,0.5,1.5,1.2\n";
+  const std::string patches = "segment,s0,s1,d0,d1,slip,vm,tr\n";
+  struct Case {
+    std::string segments, patches;
+    std::vector<std::string> options;
+    std::string message;
+  };
+  const std::vector<std::string> srf = {"--srf", "r.srf"};
+  const Case cases[] = {
+      {header + "-118.5,34.2,300,45,30,15,1,0,3,90,0.5,1.5,1.2\n", "", srf,
+       "segments.csv:2: nstk = 0: must be from 1 to 99999, a whole number"},
+      {header + "-118.5,34.2,300,95,30,15,1,6,3,90,0.5,1.5,1.2\n", "", srf,
+       "segments.csv:2: dip = 95: must be from 0 to 90 degrees"},
+      {"elon,elat,stk,dip,len,wid,dtop,nstk,ndip,rake,slip,vm,tr,vs\n-118.5,34.2,300,45,30,15,1,6,3,90,0.5,1.5,1.2,"
+       "3300\n",
+       "", srf, "segments.csv:2: vs and den: give both (the rigidity den*vs^2) or neither"},
+      {header + segment, "", {"--srf", "r.srf", "--srf-version", "2.0"}, "segments.csv:1: no vs column"},
+      {header, "", srf, "segments.csv: no segments: the table has no rows"},
+      {header + segment + segment, patches + "1,-10,0,0,5,1.6,3.5,1.8\n2,0,5,0,5,1.6,3.5,1.8\n1,-5,5,4,8,1.6,3.5,1.8\n",
+       srf, "patches.csv:4: overlaps the patch of patches.csv:2 on segment 1"},
+      {header + segment, patches + "1,10,16,0,5,1.6,3.5,1.8\n", srf,
+       "patches.csv:2: s 10 km to 16 km, d 0 km to 5 km: a patch must lie wholly inside its segment 1 (s from -15 km "
+       "to 15 km, d from 0 to 15 km)"},
+      {header + segment, patches + "2,0,5,0,5,1.6,3.5,1.8\n", srf,
+       "patches.csv:2: segment = 2: the segments table has 1 segments"},
+      {header + segment, patches + "1,5,0,0,5,1.6,3.5,1.8\n", srf,
+       "patches.csv:2: s0 = 5 km must be less than s1 = 0 km"},
+      {header + "-118.5,34.2,300,45,30,15,1,6,3,90,9,1.5,1.2\n", "", srf,
+       "segments.csv:2: subfault 1-0-0 (i = 0, j = 0) and 17 more of this segment: slip = 9: must be from"},
+      {header + segment, patches + "1,-15,0,0,15,50,3.5,1.8\n", srf,
+       "patches.csv:2: subfault 1-0-0 (i = 0, j = 0) and 8 more of this patch: slip = 50: must be from"},
+      {header + segment,
+       "",
+       {"--srf", "r.srf", "--hypocentre", "2:0:0"},
+       "--hypocentre 2:0:0: segment 2 is not in the segments table, which has 1"},
+      {header + segment,
+       "",
+       {"--srf", "r.srf", "--hypocentre", "1:16:0"},
+       "--hypocentre 1:16:0: not on segment 1, which has s from -15 km to 15 km and d from 0 to 15 km"},
+      {header + segment, "", {"--srf", "r.srf", "--hypocentre", "1:0"}, "--hypocentre 1:0: must be SEG:S:D"},
+      {header + segment, "", {}, "nothing to write: give --srf FILE, --points FILE or both"},
+      {header + segment, "", {"--srf", "r.srf", "--vr", "0"}, "--vr = 0: must be greater than 0 km/s"},
+      {header + segment, "", {"--srf", "segments.csv"}, "--srf segments.csv would overwrite the input --segments"},
+      {header + segment, "", {"--srf", "x", "--points", "./x"}, "--srf and --points name the same file ./x"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.message);
+    TempDir dir;
+    write_file(dir / "segments.csv", c.segments);
+    std::vector<std::string> arguments = {"--segments", "segments.csv"};
+    for (const auto& [option, value] : {std::pair{"--vr", "3"}, {"--hypocentre", "1:0:5"}}) {
+      if (std::find(c.options.begin(), c.options.end(), option) == c.options.end()) {
+        arguments.insert(arguments.end(), {option, value});
+      }
+    }
+    if (!c.patches.empty()) {
+      write_file(dir / "patches.csv", c.patches);
+      arguments.insert(arguments.end(), {"--patches", "patches.csv"});
+    }
+    arguments.insert(arguments.end(), c.options.begin(), c.options.end());
+    const Finished f = run_process(kRupture, arguments, in(dir));
+    EXPECT_EQ(f.exit_code(), 2);
+    EXPECT_NE(f.err.find(c.message), std::string::npos) << f.err;
+    EXPECT_EQ(file_names(dir.path()).size(), c.patches.empty() ? 1u : 2u);
+    EXPECT_EQ(read_file(dir / "segments.csv"), c.segments);
+  }
+}
+
+}  // namespace
+}  // namespace slipvel::testing
