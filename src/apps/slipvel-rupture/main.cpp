@@ -116,6 +116,9 @@ bool same_file(const std::string& a, const std::string& b) {
   return resolved(a) == resolved(b);
 }
 
+// How messages name an input: standard input as <stdin>.
+std::string shown_name(const std::string& path) { return path == "-" ? "<stdin>" : path; }
+
 // What is wrong with the options beyond what CLI11 checks, or "".
 std::string option_problem(const CLI::App& app, const Request& r) {
   for (const auto& [option, path] : inputs(r)) {
@@ -124,6 +127,7 @@ std::string option_problem(const CLI::App& app, const Request& r) {
   for (const auto& [option, path] : outputs(r)) {
     if (app.count(option) > 0 && path->empty()) return std::string(option) + ": an empty path names nothing to write";
   }
+  if (r.segments == "-" && r.patches == "-") return "--segments and --patches cannot both read standard input";
   if (r.srf.empty() && r.points.empty()) return "nothing to write: give --srf FILE, --points FILE or both";
   if (!(std::isfinite(r.vr) && r.vr > 0)) return "--vr = " + text::shortest(r.vr) + ": must be greater than 0 km/s";
   if (!(std::isfinite(r.rigidity) && r.rigidity > 0)) {
@@ -154,7 +158,7 @@ std::string option_problem(const CLI::App& app, const Request& r) {
 bool read_input(const std::string& name, std::string& text) {
   std::string reason;
   if (read_whole(name, text, reason)) return true;
-  std::fprintf(stderr, "%s: %s: %s\n", kName, name.c_str(), reason.c_str());
+  std::fprintf(stderr, "%s: %s: %s\n", kName, shown_name(name).c_str(), reason.c_str());
   return false;
 }
 
@@ -163,14 +167,14 @@ bool read_fault(const Request& r, srf::Version version, Fault& fault) {
   std::string text;
   if (!read_input(r.segments, text)) return false;
   SegmentsTable segments = read_segments(text, version);
-  print_problems(r.segments, segments.problems);
+  print_problems(shown_name(r.segments), segments.problems);
   if (!segments.problems.empty()) return false;
   fault.segments = std::move(segments.segments);
   if (!r.patches.empty()) {
     text.clear();
     if (!read_input(r.patches, text)) return false;
-    PatchesTable patches = read_patches(text, fault.segments, r.patches);
-    print_problems(r.patches, patches.problems);
+    PatchesTable patches = read_patches(text, fault.segments, shown_name(r.patches));
+    print_problems(shown_name(r.patches), patches.problems);
     if (!patches.problems.empty()) return false;
     fault.patches = std::move(patches.patches);
   }
@@ -194,8 +198,8 @@ bool check_points(const Request& r, const Rupture& rupture, const Fault& fault, 
   problems.segments.insert(problems.segments.end(), planes.begin(), planes.end());
   std::stable_sort(problems.segments.begin(), problems.segments.end(),
                    [](const Problem& a, const Problem& b) { return a.line < b.line; });
-  print_problems(r.segments, problems.segments);
-  print_problems(r.patches, problems.patches);
+  print_problems(shown_name(r.segments), problems.segments);
+  print_problems(shown_name(r.patches), problems.patches);
   return problems.segments.empty() && problems.patches.empty();
 }
 
@@ -204,7 +208,7 @@ void warn_about_empty_patches(const Request& r, const Rupture& rupture, const Fa
     std::fprintf(stderr,
                  "%s: warning: %s:%d: no subfault's centre lies in this patch, so it changes nothing "
                  "(more subfaults, nstk or ndip, would resolve it)\n",
-                 kName, r.patches.c_str(), patch->line);
+                 kName, shown_name(r.patches).c_str(), patch->line);
   }
 }
 
