@@ -1,62 +1,98 @@
 #!/usr/bin/env bash
-# Runs tools/plot-rupture on slipvel-rupture's files for the examples and
-# checks the pictures and the refusals. Exits 77 (skipped) without gnuplot.
-# Usage: plot_rupture_test.sh RUPTURE_PROGRAM TOOL EXAMPLES_DIR
+# Runs tools/plot-rupture on hand-made slipvel-rupture files in a temporary
+# folder and checks the pictures and the refusals. Exits 77 (skipped) without
+# gnuplot.
+# Usage: plot_rupture_test.sh TOOL
 set -uo pipefail
-rupture=$(realpath "$1") tool=$(realpath "$2") examples=$(realpath "$3")
+tool=$(realpath "$1")
 command -v gnuplot >/dev/null 2>&1 || { echo "gnuplot absent: skipped"; exit 77; }
 
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
-failures=0
+failures=0 checks=0
 check() {  # check DESCRIPTION COMMAND...
+  checks=$((checks + 1))
   if "${@:2}"; then echo "ok: $1"; else echo "FAILED: $1"; failures=$((failures + 1)); fi
 }
-png_ok() {  # a PNG signature and a sensible size
+
+# A PNG signature, and a width of at least 800 pixels in its header chunk.
+png_ok() {
   [ "$(od -An -tx1 -N8 "$1" | tr -d ' \n')" = "89504e470d0a1a0a" ] || return 1
   local width=$(( 16#$(od -An -tx1 -j16 -N4 "$1" | tr -d ' \n') ))
   local height=$(( 16#$(od -An -tx1 -j20 -N4 "$1" | tr -d ' \n') ))
   [ "$width" -ge 800 ] && [ "$height" -ge 500 ]
 }
-fails_with() {  # fails_with MESSAGE [VAR=VALUE...] -- ARGUMENTS...: the message, status 1, no picture
-  local message=$1 settings=() err
-  shift
-  while [ "$1" != "--" ]; do settings+=("$1"); shift; done
-  shift
-  err=$(cd "$work" && env ${settings[@]+"${settings[@]}"} "$tool" "$@" 2>&1 >/dev/null) && return 1
-  [[ "$err" == *"$message"* ]] || { echo "  said: $err"; return 1; }
-  [ -z "$(find "$work" -name '*.png')" ]
+
+# PLANES rows "nstk ndip len wid" -> planes.csv and points.csv of DIR: the
+# hypocentre 8 km along strike, 7 km down dip, rupture times at 3 km/s, slip
+# 0.5 m with a 2 m patch at 14 km along strike, 5 km down dip.
+make_fault() {  # make_fault DIR POINTS_HEADER_TAIL SEGMENT...
+  local dir=$1 tail=$2
+  shift 2
+  mkdir -p "$dir"
+  printf '%s\n' "$@" | awk -v dir="$dir" -v tail="$tail" '
+    BEGIN { print "elon,elat,nstk,ndip,len,wid,stk,dip,dtop,shyp,dhyp" > (dir "/planes.csv")
+            print "id,lon,lat,dep,stk,dip,rake,area,tinit,dt,nt,fmax,vm,slip,tr,ts" tail > (dir "/points.csv") }
+    { k = NR; ns = $1; nd = $2; len = $3; wid = $4
+      printf "140,36,%d,%d,%g,%g,30,45,1,%g,7\n", ns, nd, len, wid, 8 - (start + len / 2) > (dir "/planes.csv")
+      for (j = 0; j < nd; j++) for (i = 0; i < ns; i++) {
+        u = start + (i + 0.5) * len / ns; d = (j + 0.5) * wid / nd
+        slip = 0.5 + ((u - 14) ^ 2 + (d - 5) ^ 2 < 16 ? 1.5 : 0)
+        printf "%d-%d-%d,140,36,%g,30,45,90,4e6,%g,0.01,100,5,1,%g,1,0.2%s\n", k, i, j, d,
+          sqrt((u - 8) ^ 2 + (d - 7) ^ 2) / 3, slip, (tail == "" ? "" : ",3.5,2.7") > (dir "/points.csv")
+      }
+      start += len }'
 }
+make_fault "$work/one" ",vs,den" "12 6 24 12"
+make_fault "$work/two" "" "10 5 30 15" "8 3 24 9"
+make_fault "$work/single" "" "1 1 10 5"
+awk 'BEGIN { print "time(s),moment_rate(N*m/s)"
+             for (k = 0; k <= 200; k++) { t = k * 0.05; printf "%g,%g\n", t, (t < 8 ? 1e18 * sin(3.14159 * t / 8) ^ 2 : 0) } }' \
+  > "$work/one/moment_rate.csv"
 
-for name in one bend; do
-  prefix=$([ $name = bend ] && echo bend- || echo "")
-  mkdir "$work/$name"
-  "$rupture" --segments "$examples/${prefix}segments.csv" --patches "$examples/${prefix}patches.csv" \
-    --hypocentre 1:0:9 --vr 2.8 --points "$work/$name/points.csv" --planes "$work/$name/planes.csv" \
-    --moment-rate "$work/$name/rate.csv" >/dev/null || { echo "FAILED: slipvel-rupture did not run"; exit 1; }
-done
-check "plots one segment with its moment rate" "$tool" "$work/one/points.csv" "$work/one/planes.csv" "$work/one/rate.csv"
-check "rupture.png is a PNG of a sensible size" png_ok "$work/one/rupture.png"
-check "moment_rate.png is a PNG of a sensible size" png_ok "$work/one/moment_rate.png"
-mkdir "$work/pictures"
-check "plots two segments into -o DIR" "$tool" -o "$work/pictures" "$work/bend/points.csv" "$work/bend/planes.csv"
-check "only rupture.png without a moment-rate file" test "$(ls "$work/pictures")" = rupture.png
-check "that picture is a PNG too" png_ok "$work/pictures/rupture.png"
-rm -rf "$work/one" "$work/pictures"
+cd "$work/one"
+check "one segment with a moment rate" "$tool" points.csv planes.csv moment_rate.csv
+check "rupture.png is a PNG of a sensible size" png_ok rupture.png
+check "moment_rate.png is a PNG of a sensible size" png_ok moment_rate.png
+mkdir "$work/out"
+check "two segments of different widths into -o DIR" "$tool" -o "$work/out" ../two/points.csv ../two/planes.csv
+check "only rupture.png there" test "$(ls "$work/out")" = rupture.png
+check "the default folder is that of POINTS" "$tool" ../two/points.csv ../two/planes.csv
+check "rupture.png beside the points" png_ok ../two/rupture.png
+check "a single subfault: no contours to draw" "$tool" ../single/points.csv ../single/planes.csv
+check "--help answers" bash -c "'$tool' --help | grep -q '^Usage: tools/plot-rupture'"
 
-# Refusals: each names what is wrong and leaves no picture.
-cd "$work/bend"
-printf 'a,b\n1,2\n' > foreign.csv
-sed '2s/^1-0-0,/1_0_0,/' points.csv > badid.csv
-sed '2s/^1-0-0,/3-0-0,/' points.csv > noplane.csv
-check "a missing file" fails_with "nothing.csv not found" -- bend/nothing.csv bend/planes.csv
-check "a foreign points table" fails_with "is not a points table written by slipvel-rupture" -- bend/foreign.csv bend/planes.csv
-check "a foreign moment-rate file" fails_with "is not a moment-rate file" -- bend/points.csv bend/planes.csv bend/foreign.csv
-check "an id that is not SEG-I-J" fails_with "badid.csv:2: id \"1_0_0\" is not <segment>-<i>-<j>" -- bend/badid.csv bend/planes.csv
-check "a segment without a plane" fails_with "noplane.csv:2: segment 3 has no row in" -- bend/noplane.csv bend/planes.csv
-check "an unknown option" fails_with "unknown option: --colour" -- --colour bend/points.csv bend/planes.csv
-check "a missing gnuplot" fails_with "gnuplot not found: install gnuplot-nox" GNUPLOT=/nonexistent/gnuplot -- \
-  bend/points.csv bend/planes.csv
-check "--help says how" bash -c "'$tool' --help | grep -q 'Usage: tools/plot-rupture'"
+# Refusals: each names the fault and leaves no picture in the empty folder.
+mkdir "$work/bad"
+cd "$work/bad"
+cp ../one/points.csv ../one/planes.csv ../one/moment_rate.csv .
+sed 's/^1-3-2,/1-3,/' points.csv > bad_id.csv
+sed 's/^1-3-2,/2-3-2,/' points.csv > no_plane.csv
+sed '1s/slip/slp/' points.csv > foreign.csv
+sed '1s/,dhyp$//' planes.csv > foreign_planes.csv
+printf 'time,rate\n0,1\n1,1\n' > foreign_rate.csv
+refuses() {  # refuses MESSAGE [ENV=VALUE] ARGUMENT...
+  local message=$1 err
+  shift
+  local settings=()
+  while [[ "${1:-}" == *=* ]]; do settings+=("$1"); shift; done
+  err=$(env ${settings[@]+"${settings[@]}"} "$tool" -o "$work/bad" "$@" 2>&1 >/dev/null) && return 1
+  [[ "$err" == *"$message"* ]] || { echo "  said: $err"; return 1; }
+  [ -z "$(find "$work/bad" -name '*.png*')" ]
+}
+while IFS='|' read -r what message arguments; do
+  read -ra args <<<"$arguments"
+  check "refuses $what" refuses "$message" "${args[@]}"
+done <<'TABLE'
+a missing file|nope.csv not found|nope.csv planes.csv
+a foreign points header|foreign.csv is not a slipvel-rupture points file|foreign.csv planes.csv
+a foreign planes header|foreign_planes.csv is not a slipvel-rupture planes file|points.csv foreign_planes.csv
+a foreign moment-rate header|foreign_rate.csv is not a slipvel-rupture moment rate file|points.csv planes.csv foreign_rate.csv
+a bad id|id = "1-3": not of the form <segment>-<i>-<j>|bad_id.csv planes.csv
+a segment without a plane|id = 2-3-2: segment 2 has no row in planes.csv|no_plane.csv planes.csv
+an unknown option|unknown option: -x|-x points.csv planes.csv
+a missing gnuplot|gnuplot not found: install gnuplot-nox|GNUPLOT=/nonexistent/gnuplot points.csv planes.csv
+TABLE
 
-[ "$failures" -eq 0 ] || { echo "$failures checks failed"; exit 1; }
+echo "$((checks - failures)) passed, $failures failed"
+[ "$failures" -eq 0 ]

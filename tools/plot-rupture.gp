@@ -1,53 +1,93 @@
-# Called by plot-rupture with work (its folder of data files: rectangles.dat,
-# grid.dat), the settings of settings.gp (segments, total_u, deepest, hyp_u,
-# hyp_d, step, boundaries), rupture_png, and with a moment-rate file also
-# rate_file, rate_png, m0 and mw.
-# The fault keeps its proportions (km for km): the picture's height follows them.
-height = 260 + 900 * deepest / total_u
-height = (height < 500 ? 500 : height > 1100 ? 1100 : height)
-set terminal pngcairo size 1200,int(height) enhanced font "sans,11" linewidth 1.5
+# Called by plot-rupture with data (the folder plot-rupture.awk wrote),
+# rupture_png (output file) and rate_png (output file, or "" for none; then
+# data holds moment_rate.csv and moment.gp).
+load data."/fault.gp"
 
-# Rupture-time contours of each segment's grid of subfault centres, as lines.
-set table work."/contours.dat"
-set contour base
-unset surface
-set view map
-set cntrparam linear levels incremental 0, step
-splot for [k=0:segments-1] work."/grid.dat" index k using 1:2:3 with lines notitle
-unset table
-unset contour
+# Slip over the unfolded fault: down dip grows downward, one km on both axes
+# unless the fault is too long or too deep for that to stay readable.
+aspect = real(max_width) / total_length
+height = 220 + 1140 * (aspect < 0.15 ? 0.15 : aspect > 0.8 ? 0.8 : aspect)
+set terminal pngcairo size 1400,height enhanced font "sans,11" linewidth 1.5
+
+# Rupture-time contours: lines into $contours, then one label a line at its
+# middle point (short pieces across a corner go without). Empty ones are left
+# out of the plot, which gnuplot would warn about.
+drawn = 0
+labelled = 0
+shortest = 0.1 * (max_width < total_length ? max_width : total_length)
+# From a piece's first point to its middle one: closed rings count too.
+piece_length(block, count) = sqrt((word(block, 3 * (count / 2) + 1) - word(block, 1)) ** 2 + \
+                                  (word(block, 3 * (count / 2) + 2) - word(block, 2)) ** 2)
+if (contours) {
+  set table $contours
+  set contour base
+  unset surface
+  set cntrparam linear levels incremental first, step, t_max
+  splot data."/grid" using 1:2:3 with lines
+  unset table
+  unset contour
+  set print $labels
+  count = 0
+  block = ""
+  do for [n = 1:|$contours| + 1] {
+    line = (n <= |$contours| ? $contours[n] : "")
+    if (strlen(line) > 0 && line[1:1] ne "#") {
+      count = count + 1
+      drawn = drawn + 1
+      block = block.line."\n"
+    } else {
+      if (count >= 2 && piece_length(block, count) > shortest) {
+        middle = count / 2
+        print word(block, 3 * middle + 1), word(block, 3 * middle + 2), word(block, 3)
+        labelled = labelled + 1
+      }
+      count = 0
+      block = ""
+    }
+  }
+  unset print
+}
+contour_lines = drawn == 0 ? "" : \
+  sprintf("$contours using 1:2 with lines lc rgb '#1f4e9a' lw 1.2 title 'rupture time (s), every %g s', ", step)
+contour_labels = labelled == 0 ? "" : \
+  "$labels using 1:2:(sprintf('%g', $3)) with labels font 'sans,10' tc rgb '#1f4e9a' boxed notitle, "
 
 set output rupture_png
-set title sprintf("Slip and rupture time (contours every %g s) over the unfolded fault", step)
-set xlabel "along strike U (km)"
-set ylabel "down dip d (km)"
-set xrange [0:total_u]
-set yrange [deepest:0]
-set size ratio -1
-set palette defined (0 "#ffffff", 1 "#fde68a", 2 "#f59e0b", 3 "#dc2626", 4 "#7f1d1d")
-set cbrange [0:*]
+set title "Slip and rupture time over the unfolded fault" noenhanced
+set xlabel "along strike (km)"
+set ylabel "down dip (km)"
+set xrange [0:total_length]
+set yrange [max_width:0]
+if (aspect >= 0.15 && aspect <= 0.8) { set size ratio -1 }
+set cbrange [0:(max_slip > 0 ? max_slip : 1)]
 set cblabel "slip (m)"
-set style fill solid 1.0 noborder
-set key below
-do for [u in boundaries] { set arrow from u, 0 to u, deepest nohead lc rgb "#1f2937" dt 2 front }
-plot work."/rectangles.dat" using 1:2:3:4:5 with boxxyerror lc palette notitle, \
-     work."/contours.dat" using 1:2 with lines lc rgb "#1f4e9a" lw 1 title "rupture time", \
-     work."/contours.dat" every 12::6 using 1:2:(sprintf("%g", $3)) with labels font ",9" tc rgb "#1f4e9a" \
-       notitle, \
-     "+" using (hyp_u):(hyp_d) every ::0::0 with points pt 3 ps 3 lw 2 lc rgb "#000000" title "hypocentre"
+set palette defined (0 "#fffbe6", 0.2 "#fde08a", 0.45 "#f59a3c", 0.7 "#d43d2a", 1 "#5c0a1a")
+set key below horizontal noenhanced height 1
+set tics out nomirror
+# Grey where no segment reaches, so that zero slip (near white) stands apart.
+set object 1 rectangle from graph 0,0 to graph 1,1 behind fillcolor rgb "#d0d0d0" fillstyle solid 1 noborder
+set style fill solid 1 noborder
+set style textbox opaque noborder margins 1,1
+plot data."/boxes" using 1:2:3:4:5 with boxxyerror lc palette notitle, \
+     data."/segments" using 1:2:3:4 with boxxyerror fs empty lc rgb "black" lw 1.5 title "segments", \
+     @contour_lines @contour_labels \
+     "+" using (hyp_u):(hyp_d) every ::0::0 with points pt 3 ps 4 lw 2.5 lc rgb "#00a050" title "hypocentre"
 unset output
 
-if (rate_file ne "") {
+if (rate_png ne "") {
+  load data."/moment.gp"
   reset
   set terminal pngcairo size 1000,600 enhanced font "sans,11" linewidth 1.5
   set output rate_png
   set datafile separator ","
-  set title sprintf("Moment rate: M_0 = %s N·m, M_w %s", m0, mw)
+  set title (m0 > 0 ? sprintf("Moment rate: M_0 = %.3g N·m, M_w = %.2f", m0, mw) : "Moment rate: M_0 = 0 N·m")
   set xlabel "time (s)"
   set ylabel "moment rate (N·m/s)"
+  set format y "%.1te%+T"
   set grid
   set autoscale xfix
-  set yrange [0:*]
-  plot rate_file every ::1 using 1:2 with lines lc rgb "#b03030" notitle
+  if (m0 > 0) { set yrange [0:*] } else { set yrange [0:1] }
+  unset key
+  plot data."/moment_rate.csv" every ::1 using 1:2 with lines lc rgb "#1f4e9a"
   unset output
 }
