@@ -237,6 +237,11 @@ TEST(Rupture, BadFaultsAreRefusedWholeWithTheirLines) {
        "", srf, "segments.csv:2: vs and den: give both (the rigidity den*vs^2) or neither"},
       {header + segment, "", {"--srf", "r.srf", "--srf-version", "2.0"}, "segments.csv:1: no vs column"},
       {header, "", srf, "segments.csv: no segments: the table has no rows"},
+      {header + "-118.5,34.2,300,45,30000,15,1,6,3,90,0.5,1.5,1.2\n", "", srf,
+       "segments.csv:2: len = 30000 km, wid = 15 km: a segment's sides must be at most 20000 km"},
+      {header + "-118.5,34.2,300,45,1e-300,1e-300,1,6,3,90,0.5,1.5,1.2\n", "", srf,
+       "segments.csv:2: len/nstk = 1.6666666666666667e-301 km, wid/ndip = 3.3333333333333334e-301 km: a subfault's area "
+       "must be greater than 0 m^2"},
       {header + segment + segment, patches + "1,-10,0,0,5,1.6,3.5,1.8\n2,0,5,0,5,1.6,3.5,1.8\n1,-5,5,4,8,1.6,3.5,1.8\n",
        srf, "patches.csv:4: overlaps the patch of patches.csv:2 on segment 1"},
       {header + segment, patches + "1,10,16,0,5,1.6,3.5,1.8\n", srf,
@@ -263,13 +268,18 @@ TEST(Rupture, BadFaultsAreRefusedWholeWithTheirLines) {
       {header + segment, "", {"--srf", "r.srf", "--vr", "0"}, "--vr = 0: must be greater than 0 km/s"},
       {header + segment, "", {"--srf", "segments.csv"}, "--srf segments.csv would overwrite the input --segments"},
       {header + segment, "", {"--srf", "x", "--points", "./x"}, "--srf and --points name the same file ./x"},
+      {header + segment,
+       "",
+       {"--srf", "x", "--patches", "-", "--segments", "-"},
+       "--segments and --patches cannot both read standard input"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.message);
     TempDir dir;
     write_file(dir / "segments.csv", c.segments);
-    std::vector<std::string> arguments = {"--segments", "segments.csv"};
-    for (const auto& [option, value] : {std::pair{"--vr", "3"}, {"--hypocentre", "1:0:5"}}) {
+    std::vector<std::string> arguments;
+    for (const auto& [option, value] :
+         {std::pair{"--segments", "segments.csv"}, {"--vr", "3"}, {"--hypocentre", "1:0:5"}}) {
       if (std::find(c.options.begin(), c.options.end(), option) == c.options.end()) {
         arguments.insert(arguments.end(), {option, value});
       }

@@ -93,6 +93,24 @@ Segment segment_of(int line, const std::vector<std::optional<double>>& v) {
   return s;
 }
 
+// Geodesics from a segment's top-edge centre reach at most half the Earth's
+// circumference (about 20,004 km): a longer segment cannot be mapped.
+constexpr double kLongestSide = 20000;  // km
+
+// What keeps a segment's subfaults from being mapped or having an area, if anything.
+std::optional<std::string> geometry_problem(const Segment& s) {
+  if (s.len > kLongestSide || s.wid > kLongestSide) {
+    return "len = " + km(s.len) + ", wid = " + km(s.wid) + ": a segment's sides must be at most " + km(kLongestSide) +
+           " (geodesics from its top edge's centre reach half the Earth's circumference at most)";
+  }
+  const double area = 1e6 * (s.len / s.nstk) * (s.wid / s.ndip);
+  if (!(area > 0)) {
+    return "len/nstk = " + km(s.len / s.nstk) + ", wid/ndip = " + km(s.wid / s.ndip) +
+           ": a subfault's area must be greater than 0 m^2 (it rounds to 0)";
+  }
+  return std::nullopt;
+}
+
 enum PatchColumn { kSegment, kS0, kS1, kD0, kD1, kPatchSlip, kPatchVm, kPatchTr, kPatchTs, kPatchRake };
 
 const std::vector<NumberColumn> kPatchColumns = {
@@ -147,6 +165,11 @@ SegmentsTable read_segments(std::string_view text, srf::Version version) {
     }
     if (table.problems.size() > before) continue;
     table.segments.push_back(segment_of(row.line, values));
+    if (auto problem = geometry_problem(table.segments.back())) {
+      table.problems.push_back({row.line, std::move(*problem)});
+      table.segments.pop_back();
+      continue;
+    }
     subfaults += static_cast<long long>(table.segments.back().nstk) * table.segments.back().ndip;
   }
   if (csv.problems.empty() && csv.rows.empty()) table.problems.push_back({0, "no segments: the table has no rows"});
