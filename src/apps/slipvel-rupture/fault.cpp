@@ -219,7 +219,7 @@ PatchesTable read_patches(std::string_view text, const std::vector<Segment>& seg
 }
 
 std::variant<Hypocentre, std::string> read_hypocentre(std::string_view text, const std::vector<Segment>& segments) {
-  const std::string given = "--hypocentre " + std::string(text);
+  const std::string given = "--hypocentre \"" + std::string(text) + "\"";
   std::vector<std::string_view> parts;
   for (std::size_t colon; (colon = text.find(':')) != std::string_view::npos; text.remove_prefix(colon + 1)) {
     parts.push_back(text.substr(0, colon));

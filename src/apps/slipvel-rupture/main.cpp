@@ -116,6 +116,20 @@ bool same_file(const std::string& a, const std::string& b) {
   return resolved(a) == resolved(b);
 }
 
+// Why `path` cannot be written, found before anything is: so that a later
+// output's mistake does not leave the earlier ones written. "" if none.
+std::string unwritable(const char* option, const std::string& path) {
+  namespace fs = std::filesystem;
+  std::error_code ignored;
+  if (path == "-" || fs::is_character_file(path, ignored) || fs::is_fifo(path, ignored)) return "";
+  const std::string given = std::string(option) + " " + path;
+  if (fs::is_directory(path, ignored)) return given + ": is a folder, not a file";
+  const fs::path folder = fs::absolute(path, ignored).parent_path();
+  if (!fs::is_directory(folder, ignored)) return given + ": no folder " + folder.string();
+  if (::access(folder.c_str(), W_OK | X_OK) != 0) return given + ": the folder " + folder.string() + " is not writable";
+  return "";
+}
+
 // How messages name an input: standard input as <stdin>.
 std::string shown_name(const std::string& path) { return path == "-" ? "<stdin>" : path; }
 
@@ -133,9 +147,12 @@ std::string option_problem(const CLI::App& app, const Request& r) {
   if (!(std::isfinite(r.rigidity) && r.rigidity > 0)) {
     return "--rigidity = " + text::shortest(r.rigidity) + ": must be finite and greater than 0 Pa";
   }
+  const auto out = outputs(r);
+  for (const auto& [option, path] : out) {
+    if (std::string why = path->empty() ? "" : unwritable(option, *path); !why.empty()) return why;
+  }
   // Every output its own file, none of them an input: nothing is overwritten
   // by the run itself.
-  const auto out = outputs(r);
   for (std::size_t a = 0; a < out.size(); ++a) {
     if (out[a].second->empty()) continue;
     for (std::size_t b = a + 1; b < out.size(); ++b) {
