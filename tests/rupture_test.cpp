@@ -73,7 +73,7 @@ const char* const kTwoSegments =
     "# a comment line and a blank one are skipped\n"
     "\n"
     "142.5,38.1,20,30,24,12,2,8,4,90,0.6,1.5,1.2,,3400,2700\n"
-    "142.58,38.31,45,60,18,16,2,6,8,80,0.4,1.2,1,2,3500,2800\n";
+    "142.6197,38.2589,45,60,18,16,2,6,8,80,0.4,1.2,1,2,3500,2800\n";
 const char* const kTwoPatches =
     "segment,s0,s1,d0,d1,slip,vm,tr,ts,rake\n"
     "1,-6,3,3,9,1.8,3.5,1.8,,100\n"
@@ -235,7 +235,18 @@ TEST(Rupture, BadFaultsAreRefusedWholeWithTheirLines) {
       {"elon,elat,stk,dip,len,wid,dtop,nstk,ndip,rake,slip,vm,tr,vs\n-118.5,34.2,300,45,30,15,1,6,3,90,0.5,1.5,1.2,"
        "3300\n",
        "", srf, "segments.csv:2: vs and den: give both (the rigidity den*vs^2) or neither"},
-      {header + segment, "", {"--srf", "r.srf", "--srf-version", "2.0"}, "segments.csv:1: no vs column"},
+      {header + segment,
+       "",
+       {"--srf", "r.srf", "--srf-version", "2.0"},
+       "segments.csv: --srf-version 2.0 writes vs and den for every point: the table needs vs and den columns"},
+      {"elon,elat,stk,dip,len,wid,dtop,nstk,ndip,rake,slip,vm,tr,vs,den\n-118.5,34.2,300,45,30,15,1,6,3,90,0.5,1.5,1.2,"
+       ",\n",
+       "",
+       {"--srf", "r.srf", "--srf-version", "2.0"},
+       "segments.csv:2: vs and den: --srf-version 2.0 writes them for every point, so every segment needs both"},
+      {"elon,elat,stk,dip,len,wid,dtop,nstk,ndip,rake,slip,vm,tr,vs,den\n-118.5,34.2,300,45,30,15,1,6,3,90,0.5,1.5,1.2,"
+       "3300,1e300\n",
+       "", srf, "M0 = inf N*m, area = 4.5e+08 m^2: the rupture's sums must be finite numbers"},
       {header, "", srf, "segments.csv: no segments: the table has no rows"},
       {header + "-118.5,34.2,300,45,30000,15,1,6,3,90,0.5,1.5,1.2\n", "", srf,
        "segments.csv:2: len = 30000 km, wid = 15 km: a segment's sides must be at most 20000 km"},
@@ -249,9 +260,11 @@ TEST(Rupture, BadFaultsAreRefusedWholeWithTheirLines) {
        "patches.csv:2: s 10 km to 16 km, d 0 km to 5 km: a patch must lie wholly inside its segment 1 (s from -15 km "
        "to 15 km, d from 0 to 15 km)"},
       {header + segment, patches + "2,0,5,0,5,1.6,3.5,1.8\n", srf,
-       "patches.csv:2: segment = 2: the segments table has 1 segments"},
+       "patches.csv:2: segment = 2: the segments table has 1 segment"},
       {header + segment, patches + "1,5,0,0,5,1.6,3.5,1.8\n", srf,
-       "patches.csv:2: s0 = 5 km must be less than s1 = 0 km"},
+       "patches.csv:2: s0 = 5 km: must be less than s1 = 0 km"},
+      {header + segment, patches + "1,0.1,0.2,0.1,0.2,50,3.5,1.8\n", srf,
+       "patches.csv:2: a subfault of this patch would have slip = 50: must be from"},
       {header + "-118.5,34.2,300,45,30,15,1,6,3,90,9,1.5,1.2\n", "", srf,
        "segments.csv:2: subfault 1-0-0 (i = 0, j = 0) and 17 more of this segment: slip = 9: must be from"},
       {header + segment, patches + "1,-15,0,0,15,50,3.5,1.8\n", srf,
@@ -267,6 +280,11 @@ TEST(Rupture, BadFaultsAreRefusedWholeWithTheirLines) {
       {header + segment, "", {"--srf", "r.srf", "--hypocentre", "1:0"}, "--hypocentre \"1:0\": must be SEG:S:D"},
       {header + segment, "", {}, "nothing to write: give --srf FILE, --points FILE or both"},
       {header + segment, "", {"--srf", "r.srf", "--vr", "0"}, "--vr = 0: must be greater than 0 km/s"},
+      {header + segment,
+       "",
+       {"--srf", "r.srf", "--dt", "0", "--nt", "100"},
+       "--dt = 0: must be finite and greater than 0\nslipvel-rupture: --nt = 100: must be a power of two"},
+      {header + segment, "", {"--srf", "-", "--points", "/dev/stdout"}, "--srf and --points name the same file"},
       {header + segment, "", {"--srf", "segments.csv"}, "--srf segments.csv would overwrite the input --segments"},
       {header + segment, "", {"--srf", "x", "--points", "./x"}, "--srf and --points name the same file ./x"},
       {header + segment, "", {"--srf", "x", "--points", "nowhere/p.csv"}, "--points nowhere/p.csv: no folder "},
@@ -297,6 +315,54 @@ TEST(Rupture, BadFaultsAreRefusedWholeWithTheirLines) {
     EXPECT_EQ(file_names(dir.path()).size(), c.patches.empty() ? 1u : 2u);
     EXPECT_EQ(read_file(dir / "segments.csv"), c.segments);
   }
+}
+
+// Segments apart are taken as joined, which is said; segments that meet are not.
+TEST(Rupture, SegmentsApartAreWarnedAbout) {
+  const std::string header = "elon,elat,stk,dip,len,wid,dtop,nstk,ndip,rake,slip,vm,tr\n";
+  const std::string first = "0,0,0,45,30,15,1,6,3,90,0.5,1.5,1.2\n";  // its top edge ends 15 km north
+  // Second segments striking north, their top edges' centres 30 km (meeting) and 45 km north.
+  const std::pair<std::string, bool> seconds[] = {{"0,0.27131,0,45,30,15,1,6,3,90,0.5,1.5,1.2\n", false},
+                                                  {"0,0.40697,0,45,30,15,1,6,3,90,0.5,1.5,1.2\n", true}};
+  for (const auto& [second, warned] : seconds) {
+    TempDir dir;
+    write_file(dir / "segments.csv", header + first + second);
+    const Finished f = run_process(
+        kRupture, {"--segments", "segments.csv", "--hypocentre", "1:0:5", "--vr", "3", "--points", "p.csv"}, in(dir));
+    EXPECT_EQ(f.exit_code(), 0);
+    EXPECT_EQ(f.err.find("segments.csv:3: segment 2 starts 15.0 km from where segment 1 ends") != std::string::npos,
+              warned)
+        << f.err;
+  }
+}
+
+// A file that cannot be written: status 1, and the files before it in the run
+// are not left behind either.
+TEST(Rupture, AFailedWriteLeavesNoOtherFile) {
+  TempDir dir;
+  write_file(
+      dir / "segments.csv",
+      "elon,elat,stk,dip,len,wid,dtop,nstk,ndip,rake,slip,vm,tr\n-118.5,34.2,300,45,30,15,1,6,3,90,0.5,1.5,1.2\n");
+  const Finished f = run_process(kRupture,
+                                 {"--segments", "segments.csv", "--hypocentre", "1:0:5", "--vr", "3", "--srf", "r.srf",
+                                  "--moment-rate", "rate.csv", "--points", "/dev/full"},
+                                 in(dir));
+  EXPECT_EQ(f.exit_code(), 1);
+  EXPECT_NE(f.err.find("/dev/full"), std::string::npos) << f.err;
+  EXPECT_EQ(f.out, "");
+  EXPECT_EQ(file_names(dir.path()), std::vector<std::string>{"segments.csv"});
+
+  // The same for slipvel-batch writing the rupture from its points table.
+  ASSERT_EQ(run_process(kRupture,
+                        {"--segments", "segments.csv", "--hypocentre", "1:0:5", "--vr", "3", "--points", "points.csv"},
+                        in(dir))
+                .exit_code(),
+            0);
+  const Finished batch =
+      run_process(kBatch, {"--table", "points.csv", "--srf", "r.srf", "--moment-rate", "/dev/full"}, in(dir));
+  EXPECT_EQ(batch.exit_code(), 1);
+  EXPECT_EQ(batch.out, "");
+  EXPECT_EQ(file_names(dir.path()), (std::vector<std::string>{"points.csv", "segments.csv"}));
 }
 
 }  // namespace

@@ -190,6 +190,21 @@ void remove_temporaries_on_signals() {
   for (const int signal : {SIGINT, SIGTERM, SIGHUP}) ::sigaction(signal, &action, nullptr);
 }
 
+AtomicFile& StagedFiles::add(const std::filesystem::path& path) {
+  return *files_.emplace_back(std::make_unique<AtomicFile>(path, umask_));
+}
+
+void StagedFiles::commit_all() {
+  for (const auto& file : files_) file->commit();
+}
+
+std::optional<FolderLock> lock_folder_of(const std::filesystem::path& path) {
+  if (written_directly(path)) return std::nullopt;
+  std::error_code ignored;
+  const std::filesystem::path folder = std::filesystem::weakly_canonical(path, ignored).parent_path();
+  return std::optional<FolderLock>(std::in_place, folder.empty() ? std::filesystem::path(".") : folder);
+}
+
 void write_atomically(const std::filesystem::path& path, std::string_view content, mode_t umask) {
   AtomicFile file(path, umask);
   file.write(content);

@@ -3,9 +3,12 @@
 
 #include <sys/types.h>
 #include <filesystem>
+#include <memory>
+#include <optional>
 #include <stdexcept>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace slipvel::apps {
 
@@ -85,6 +88,26 @@ class FolderLock {
 // Makes every AtomicFile take a temporary name, as on a file system without
 // O_TMPFILE: for tests of that path.
 void use_named_temporaries(bool named);
+
+// Result files that appear together: each is written whole under a temporary
+// name first, and they take their names only when every one is complete, so
+// that a failure in any leaves every earlier file as it was.
+class StagedFiles {
+ public:
+  explicit StagedFiles(mode_t umask) : umask_(umask) {}
+
+  // A new file to write into; it takes its name at commit_all().
+  AtomicFile& add(const std::filesystem::path& path);
+  void commit_all();
+
+ private:
+  mode_t umask_;
+  std::vector<std::unique_ptr<AtomicFile>> files_;
+};
+
+// A lock on the folder a result file is made in, as a batch's output folder is
+// locked; none for a file written directly.
+std::optional<FolderLock> lock_folder_of(const std::filesystem::path& path);
 
 // The whole of `content` as one AtomicFile.
 void write_atomically(const std::filesystem::path& path, std::string_view content, mode_t umask);

@@ -12,6 +12,13 @@ double point_rigidity(const srf::Point& where, double rigidity) {
   return rigidity;
 }
 
+std::optional<std::string> rigidity_problem(double vs, double den) {
+  const double rigidity = den * (vs * vs);
+  if (std::isfinite(rigidity) && rigidity > 0) return std::nullopt;
+  return "vs = " + text::shortest(vs) + " m/s, den = " + text::shortest(den) +
+         " kg/m^3: the rigidity den*vs^2 = " + text::shortest(rigidity) + " Pa must be finite and greater than 0";
+}
+
 RuptureMoment rupture_moment(const std::vector<RupturePoint>& points, double rigidity) {
   RuptureMoment m;
   m.points = points.size();
@@ -22,6 +29,12 @@ RuptureMoment rupture_moment(const std::vector<RupturePoint>& points, double rig
     m.duration = std::max(m.duration, p.where.tinit + stopping_time(p.parameters));
   }
   return m;
+}
+
+void check_moment(const RuptureMoment& m) {
+  if (std::isfinite(m.moment) && std::isfinite(m.area)) return;
+  throw ParameterError("M0 = " + text::shortest(m.moment) + " N*m, area = " + text::shortest(m.area) +
+                       " m^2: the rupture's sums must be finite numbers (smaller den*vs^2, areas or slips)");
 }
 
 std::string moment_line(const RuptureMoment& m) {

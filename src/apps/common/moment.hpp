@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstddef>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -30,6 +31,10 @@ struct RupturePoint {
 // else `rigidity`.
 double point_rigidity(const srf::Point& where, double rigidity);
 
+// What keeps den·vs² from being a rigidity, finite and greater than 0 (vs in
+// m/s, den in kg/m³, both given), or nothing.
+std::optional<std::string> rigidity_problem(double vs, double den);
+
 struct RuptureMoment {
   std::size_t points = 0;
   double area = 0;      // Σ area (m²) over every point
@@ -39,6 +44,10 @@ struct RuptureMoment {
 
 // Sums the moment of the points in their order.
 RuptureMoment rupture_moment(const std::vector<RupturePoint>& points, double rigidity);
+
+// Throws ParameterError when the sums are not finite numbers (den*vs^2, area
+// and slip so large that the moment overflows), before anything is written.
+void check_moment(const RuptureMoment& moment);
 
 // "points=N area_m2=A M0_Nm=M Mw=W duration_s=D\n", numbers in their shortest
 // round-trip text, Mw = (2/3)·(log10 M0 − 9.1) or "-" when M0 is 0.

@@ -125,6 +125,9 @@ std::size_t samples_at_most(const Parameters& p) { return static_cast<std::size_
 RupturePoint checked_point(const Source& source, srf::Version version) {
   RupturePoint point{point_of(source), source.parameters};
   srf::check_point(point.where, version);
+  if (point.where.vs > 0 && point.where.den > 0) {
+    if (auto problem = rigidity_problem(point.where.vs, point.where.den)) throw ParameterError(*problem);
+  }
   if (source.parameters.slip == 0) {
     check_without_slip(source.parameters);
     return point;
@@ -176,7 +179,7 @@ struct PointText {
 }  // namespace
 
 void write_srf(const std::vector<RupturePoint>& points, const std::vector<srf::Plane>& planes, srf::Version version,
-               const std::filesystem::path& path, const Settings& settings) {
+               AtomicFile& file, const Settings& settings) {
   // Segment boundaries: version 2.0 with planes starts a POINTS block at each.
   std::vector<std::size_t> block_starts{0};
   if (version == srf::Version::k2) {
@@ -185,14 +188,6 @@ void write_srf(const std::vector<RupturePoint>& points, const std::vector<srf::P
       block_starts.push_back(start);
     }
   }
-  // The folder the file is made in is locked, as a batch's output folder is.
-  std::optional<FolderLock> lock;
-  if (!written_directly(path)) {
-    std::error_code ignored;
-    const std::filesystem::path file_path = std::filesystem::weakly_canonical(path, ignored);
-    lock.emplace(file_path.parent_path().empty() ? std::filesystem::path(".") : file_path.parent_path());
-  }
-  AtomicFile file(path, settings.umask);
   file.write(srf::head_text(planes, version));
   Progress progress(points.size(), settings.progress);
 
@@ -253,7 +248,6 @@ void write_srf(const std::vector<RupturePoint>& points, const std::vector<srf::P
   if (points.empty()) pending += srf::points_line(0);
   file.write(pending);
   progress.finish();
-  file.commit();
 }
 
 }  // namespace slipvel::apps

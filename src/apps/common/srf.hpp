@@ -9,6 +9,7 @@
 #include <slipvel/slipvel.hpp>
 #include <slipvel/srf.hpp>
 
+#include "common/atomic_file.hpp"
 #include "common/batch.hpp"
 #include "common/moment.hpp"
 #include "common/table.hpp"
@@ -45,9 +46,10 @@ long long points_in(const std::vector<srf::Plane>& planes);
 std::vector<Problem> check_rupture(const std::vector<Source>& sources, srf::Version version, int jobs,
                                    std::vector<RupturePoint>& points);
 
-// Writes the whole file: head, then the points in table order (one POINTS
-// block, or with version 2.0 and planes one per segment). Throws WriteError.
+// Writes the whole file into `file`, which the caller commits: head, then the
+// points in table order (one POINTS block, or with version 2.0 and planes one
+// per segment). Throws WriteError.
 void write_srf(const std::vector<RupturePoint>& points, const std::vector<srf::Plane>& planes, srf::Version version,
-               const std::filesystem::path& path, const Settings& settings);
+               AtomicFile& file, const Settings& settings);
 
 }  // namespace slipvel::apps

@@ -3,6 +3,10 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstring>
+#include <string>
+
+#include "common/atomic_file.hpp"
 
 namespace slipvel::apps {
 
@@ -16,6 +20,15 @@ int write_all(int fd, std::string_view bytes) noexcept {
     bytes.remove_prefix(static_cast<std::size_t>(written));
   }
   return 0;
+}
+
+void print_checked(std::FILE* stream, std::string_view text) {
+  errno = 0;
+  const bool written = std::fwrite(text.data(), 1, text.size(), stream) == text.size() && std::fflush(stream) == 0;
+  if (!written) {
+    const std::string name = stream == stdout ? "standard output" : "standard error";
+    throw WriteError(name + ": " + (errno != 0 ? std::strerror(errno) : "could not be written"));
+  }
 }
 
 }  // namespace slipvel::apps

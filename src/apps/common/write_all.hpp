@@ -1,6 +1,7 @@
 // Writing whole buffers to a file descriptor.
 #pragma once
 
+#include <cstdio>
 #include <string_view>
 
 namespace slipvel::apps {
@@ -8,5 +9,10 @@ namespace slipvel::apps {
 // Writes all of `bytes` to `fd`, resuming after partial writes and signals.
 // Returns 0 or the errno of the failure.
 int write_all(int fd, std::string_view bytes) noexcept;
+
+// Writes `text` to standard output or standard error and flushes it. Throws
+// WriteError naming the stream when the bytes do not get out (a full disk
+// behind a redirection, a closed pipe).
+void print_checked(std::FILE* stream, std::string_view text);
 
 }  // namespace slipvel::apps

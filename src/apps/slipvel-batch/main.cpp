@@ -20,6 +20,7 @@
 #include "common/options.hpp"
 #include "common/srf.hpp"
 #include "common/table.hpp"
+#include "common/write_all.hpp"
 
 namespace {
 
@@ -151,17 +152,22 @@ std::optional<std::string> several_time_steps(const std::string& table, const st
   return std::nullopt;
 }
 
-// The SRF file, then the moment line and the moment-rate file.
+// The SRF file and the moment-rate file, which take their names together once
+// both are whole and the moment line is out.
 int write_rupture(const Request& r, const Settings& settings, const std::vector<RupturePoint>& points,
                   const std::vector<srf::Plane>& planes, srf::Version version) {
-  write_srf(points, planes, version, r.srf, settings);
-  const std::string line = moment_line(rupture_moment(points, r.rigidity));
-  std::fputs(line.c_str(), r.srf == "-" ? stderr : stdout);  // "-": the file itself is on standard output
-  std::fflush(stdout);
+  const std::optional<FolderLock> lock = lock_folder_of(r.srf);
+  const RuptureMoment moment = rupture_moment(points, r.rigidity);
+  check_moment(moment);
+  StagedFiles files(settings.umask);
+  write_srf(points, planes, version, files.add(r.srf), settings);
   if (!r.moment_rate.empty()) {
     const double dt = points.empty() ? r.defaults.dt : points.front().parameters.dt;
-    write_atomically(r.moment_rate, moment_rate_text(points, dt, r.rigidity), settings.umask);
+    files.add(r.moment_rate).write(moment_rate_text(points, dt, r.rigidity));
   }
+  // "-": the file itself is on standard output
+  print_checked(r.srf == "-" ? stderr : stdout, moment_line(moment));
+  files.commit_all();
   return 0;
 }
 

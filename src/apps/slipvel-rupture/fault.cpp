@@ -7,6 +7,8 @@
 
 #include <slipvel/text.hpp>
 
+#include "common/moment.hpp"
+
 namespace slipvel::apps {
 namespace {
 
@@ -32,13 +34,15 @@ std::vector<std::optional<double>> read_values(const CsvTable& csv, const CsvRow
     if (auto problem = read_field(columns[c], text, value)) {
       problems.push_back({row.line, std::move(*problem)});
     } else {
-      values[c] = value;
+      values[c] = value + 0.0;  // "-0" is 0, and written as 0
     }
   }
   return values;
 }
 
 std::string km(double value) { return text::shortest(value) + " km"; }
+
+std::string segment_count(std::size_t count) { return std::to_string(count) + (count == 1 ? " segment" : " segments"); }
 
 // The columns of the segments table, in the order of kSegment….
 enum SegmentColumn {
@@ -60,27 +64,25 @@ enum SegmentColumn {
   kDen
 };
 
-std::vector<NumberColumn> segment_columns(srf::Version version) {
-  const bool v2 = version == srf::Version::k2;
-  return {
-      {"elon", "degrees", -180, 360, false},
-      {"elat", "degrees", -90, 90, false},
-      {"stk", "degrees", 0, 360, false},
-      {"dip", "degrees", 0, 90, false},
-      {"len", "km", 0, kOpen, true},
-      {"wid", "km", 0, kOpen, true},
-      {"dtop", "km", 0, kOpen, false},
-      {"nstk", "", 1, 99999, false, true, true},
-      {"ndip", "", 1, 99999, false, true, true},
-      {"rake", "degrees", -180, 360, false},
-      {"slip", "m", 0, kOpen, false},
-      {"vm", "m/s", 0, kOpen, true},
-      {"tr", "s", 0, kOpen, true},
-      {"ts", "s", 0, kOpen, true, false},
-      {"vs", "m/s", 0, kOpen, true, v2},
-      {"den", "kg/m^3", 0, kOpen, true, v2},
-  };
-}
+// vs and den are optional here: read_segments says what SRF 2.0 needs of them.
+const std::vector<NumberColumn> kSegmentColumns = {
+    {"elon", "degrees", -180, 360, false},
+    {"elat", "degrees", -90, 90, false},
+    {"stk", "degrees", 0, 360, false},
+    {"dip", "degrees", 0, 90, false},
+    {"len", "km", 0, kOpen, true},
+    {"wid", "km", 0, kOpen, true},
+    {"dtop", "km", 0, kOpen, false},
+    {"nstk", "", 1, 99999, false, true, true},
+    {"ndip", "", 1, 99999, false, true, true},
+    {"rake", "degrees", -180, 360, false},
+    {"slip", "m", 0, kOpen, false},
+    {"vm", "m/s", 0, kOpen, true},
+    {"tr", "s", 0, kOpen, true},
+    {"ts", "s", 0, kOpen, true, false},
+    {"vs", "m/s", 0, kOpen, true, false},
+    {"den", "kg/m^3", 0, kOpen, true, false},
+};
 
 Segment segment_of(int line, const std::vector<std::optional<double>>& v) {
   Segment s;
@@ -129,10 +131,10 @@ const std::vector<NumberColumn> kPatchColumns = {
 // Whether the patch lies wholly inside its segment; if not, why.
 std::optional<std::string> outside(const Patch& p, const Segment& s) {
   std::string why;
-  if (!(p.s0 < p.s1)) why = "s0 = " + km(p.s0) + " must be less than s1 = " + km(p.s1);
+  if (!(p.s0 < p.s1)) why = "s0 = " + km(p.s0) + ": must be less than s1 = " + km(p.s1);
   if (!(p.d0 < p.d1)) {
     why += why.empty() ? "" : "; ";
-    why += "d0 = " + km(p.d0) + " must be less than d1 = " + km(p.d1);
+    why += "d0 = " + km(p.d0) + ": must be less than d1 = " + km(p.d1);
   }
   if (!why.empty()) return why;
   if (p.s0 >= -s.len / 2 && p.s1 <= s.len / 2 && p.d0 >= 0 && p.d1 <= s.wid) return std::nullopt;
@@ -152,16 +154,37 @@ void sort_by_line(std::vector<Problem>& problems) {
 
 }  // namespace
 
+// What is wrong with a row's vs and den, if anything: SRF 2.0 writes both for
+// every point; otherwise they give the rigidity den*vs^2, so both or neither.
+std::optional<std::string> vs_den_problem(const std::optional<double>& vs, const std::optional<double>& den,
+                                          srf::Version version) {
+  if (version == srf::Version::k2 && !(vs && den)) {
+    return "vs and den: --srf-version 2.0 writes them for every point, so every segment needs both";
+  }
+  if (vs.has_value() != den.has_value()) return "vs and den: give both (the rigidity den*vs^2) or neither";
+  if (vs) return rigidity_problem(*vs, *den);
+  return std::nullopt;
+}
+
 SegmentsTable read_segments(std::string_view text, srf::Version version) {
-  const std::vector<NumberColumn> columns = segment_columns(version);
+  const std::span<const NumberColumn> columns = kSegmentColumns;
   const CsvTable csv = read_csv(text, csv_columns(columns));
   SegmentsTable table{{}, csv.problems};
+  const bool has_rigidity = csv.position[kVs] && csv.position[kDen];
+  if (csv.problems.empty() && version == srf::Version::k2 && !has_rigidity) {
+    table.problems.push_back({0,
+                              "--srf-version 2.0 writes vs and den for every point: the table needs vs and den "
+                              "columns"});
+    return table;
+  }
   long long subfaults = 0;
   for (const CsvRow& row : csv.rows) {
     const std::size_t before = table.problems.size();
     const std::vector<std::optional<double>> values = read_values(csv, row, columns, table.problems);
-    if (values[kVs].has_value() != values[kDen].has_value() && table.problems.size() == before) {
-      table.problems.push_back({row.line, "vs and den: give both (the rigidity den*vs^2) or neither"});
+    if (table.problems.size() == before) {
+      if (auto problem = vs_den_problem(values[kVs], values[kDen], version)) {
+        table.problems.push_back({row.line, std::move(*problem)});
+      }
     }
     if (table.problems.size() > before) continue;
     table.segments.push_back(segment_of(row.line, values));
@@ -191,7 +214,7 @@ PatchesTable read_patches(std::string_view text, const std::vector<Segment>& seg
     const auto number = static_cast<std::size_t>(*v[kSegment]);
     if (number > segments.size()) {
       table.problems.push_back({row.line, "segment = " + std::to_string(number) + ": the segments table has " +
-                                              std::to_string(segments.size()) + " segments"});
+                                              segment_count(segments.size())});
       continue;
     }
     const Segment& segment = segments[number - 1];
@@ -233,7 +256,7 @@ std::variant<Hypocentre, std::string> read_hypocentre(std::string_view text, con
   }
   if (number < 1 || static_cast<std::size_t>(number) > segments.size()) {
     return given + ": segment " + std::to_string(number) + " is not in the segments table, which has " +
-           std::to_string(segments.size());
+           segment_count(segments.size());
   }
   const Segment& segment = segments[static_cast<std::size_t>(number) - 1];
   if (!(std::abs(s) <= segment.len / 2 && d >= 0 && d <= segment.wid)) {

@@ -9,6 +9,7 @@
 #include <csignal>
 #include <cstdio>
 #include <new>
+#include <optional>
 #include <thread>
 #include <variant>
 
@@ -20,6 +21,7 @@
 #include "common/moment.hpp"
 #include "common/options.hpp"
 #include "common/srf.hpp"
+#include "common/write_all.hpp"
 #include "fault.hpp"
 #include "rupture.hpp"
 
@@ -107,11 +109,13 @@ std::vector<std::pair<const char*, const std::string*>> outputs(const Request& r
   return {{"--srf", &r.srf}, {"--points", &r.points}, {"--planes", &r.planes}, {"--moment-rate", &r.moment_rate}};
 }
 
-// The same file by two names: a symbolic link, "./x" and "x".
+// The same file by two names: a symbolic link, "./x" and "x", "-" and /dev/stdout.
 bool same_file(const std::string& a, const std::string& b) {
+  if (a == b) return true;
   std::error_code ignored;
   const auto resolved = [&](const std::string& path) {
-    return std::filesystem::weakly_canonical(std::filesystem::absolute(path, ignored), ignored);
+    const std::string named = path == "-" ? "/dev/stdout" : path;
+    return std::filesystem::weakly_canonical(std::filesystem::absolute(named, ignored), ignored);
   };
   return resolved(a) == resolved(b);
 }
@@ -133,6 +137,36 @@ std::string unwritable(const char* option, const std::string& path) {
 // How messages name an input: standard input as <stdin>.
 std::string shown_name(const std::string& path) { return path == "-" ? "<stdin>" : path; }
 
+// The lines of a message that may hold several.
+std::vector<std::string_view> lines_of(std::string_view message) {
+  std::vector<std::string_view> lines;
+  while (!message.empty()) {
+    const std::size_t end = std::min(message.find('\n'), message.size());
+    lines.push_back(message.substr(0, end));
+    message.remove_prefix(std::min(end + 1, message.size()));
+  }
+  return lines;
+}
+
+// The library's problems with --dt, --nt and --fmax themselves, each on a line
+// of its own: found once here rather than on every subfault. Whether the
+// record reaches a region's ts is for that region's line.
+std::string sampling_problems(const Parameters& sampling) {
+  Parameters probe = sampling;
+  probe.vm = probe.slip = probe.tr = 1;
+  std::string found;
+  try {
+    check_parameters(probe);
+  } catch (const ParameterError& e) {
+    for (const std::string_view line : lines_of(e.what())) {
+      const bool own = line.starts_with("dt = ") || line.starts_with("fmax = ") ||
+                       (line.starts_with("nt = ") && line.find("power of two") != std::string_view::npos);
+      if (own) found += (found.empty() ? "--" : "\n--") + std::string(line);
+    }
+  }
+  return found;
+}
+
 // What is wrong with the options beyond what CLI11 checks, or "".
 std::string option_problem(const CLI::App& app, const Request& r) {
   for (const auto& [option, path] : inputs(r)) {
@@ -147,6 +181,7 @@ std::string option_problem(const CLI::App& app, const Request& r) {
   if (!(std::isfinite(r.rigidity) && r.rigidity > 0)) {
     return "--rigidity = " + text::shortest(r.rigidity) + ": must be finite and greater than 0 Pa";
   }
+  if (std::string problems = sampling_problems(r.sampling); !problems.empty()) return problems;
   const auto out = outputs(r);
   for (const auto& [option, path] : out) {
     if (std::string why = path->empty() ? "" : unwritable(option, *path); !why.empty()) return why;
@@ -157,8 +192,7 @@ std::string option_problem(const CLI::App& app, const Request& r) {
     if (out[a].second->empty()) continue;
     for (std::size_t b = a + 1; b < out.size(); ++b) {
       if (out[b].second->empty()) continue;
-      const bool both_stdout = *out[a].second == "-" && *out[b].second == "-";
-      if (both_stdout || (*out[a].second != "-" && same_file(*out[a].second, *out[b].second))) {
+      if (same_file(*out[a].second, *out[b].second)) {
         return std::string(out[a].first) + " and " + out[b].first + " name the same file " + *out[b].second;
       }
     }
@@ -169,6 +203,13 @@ std::string option_problem(const CLI::App& app, const Request& r) {
     }
   }
   return "";
+}
+
+// Each line of `message`, as the program's.
+void print_lines(std::string_view message) {
+  for (const std::string_view line : lines_of(message)) {
+    std::fprintf(stderr, "%s: %.*s\n", kName, static_cast<int>(line.size()), line.data());
+  }
 }
 
 // The text of an input file; false (having said why) if it cannot be read.
@@ -220,32 +261,57 @@ bool check_points(const Request& r, const Rupture& rupture, const Fault& fault, 
   return problems.segments.empty() && problems.patches.empty();
 }
 
-void warn_about_empty_patches(const Request& r, const Rupture& rupture, const Fault& fault) {
-  for (const Patch* patch : empty_patches(rupture, fault)) {
+// A patch that holds no subfault's centre changes nothing, which is said; its
+// values are still checked, as a subfault of it would be. False having
+// printed their problems.
+bool check_empty_patches(const Request& r, const Rupture& rupture, const Fault& fault, srf::Version version) {
+  const std::vector<const Patch*> empty = empty_patches(rupture, fault);
+  std::vector<RupturePoint> unused;
+  std::vector<Problem> problems = check_rupture(stand_ins(rupture, empty, r.sampling), version, 1, unused);
+  for (Problem& p : problems) {
+    p = {empty[static_cast<std::size_t>(p.line) - 1]->line, "a subfault of this patch would have " + p.what};
+  }
+  print_problems(shown_name(r.patches), problems);
+  if (!problems.empty()) return false;
+  for (const Patch* patch : empty) {
     std::fprintf(stderr,
                  "%s: warning: %s:%d: no subfault's centre lies in this patch, so it changes nothing "
                  "(more subfaults, nstk or ndip, would resolve it)\n",
                  kName, shown_name(r.patches).c_str(), patch->line);
   }
+  return true;
 }
 
-// The files, then the moment line (on standard error when a file goes to
-// standard output).
+void warn_about_gaps(const Request& r, const Fault& fault) {
+  for (const Gap& gap : gaps_between_segments(fault)) {
+    const Segment& segment = fault.segments[gap.segment];
+    std::fprintf(stderr,
+                 "%s: warning: %s:%d: segment %zu starts %.1f km from where segment %zu ends; rupture times take "
+                 "them as joined end to end\n",
+                 kName, shown_name(r.segments).c_str(), segment.line, gap.segment + 1, gap.km, gap.segment);
+  }
+}
+
+// The files, which take their names together once every one is whole and the
+// moment line is out (on standard error when a file goes to standard output).
 void write_rupture(const Request& r, const Rupture& rupture, const std::vector<RupturePoint>& points,
                    srf::Version version) {
   Settings settings;
   settings.jobs = r.jobs;
   settings.progress = !r.quiet && ::isatty(STDERR_FILENO);
   settings.umask = read_umask();
-  if (!r.srf.empty()) write_srf(points, rupture.planes, version, r.srf, settings);
-  if (!r.points.empty()) write_atomically(r.points, points_text(rupture, r.jobs), settings.umask);
-  if (!r.planes.empty()) write_atomically(r.planes, planes_text(rupture.planes), settings.umask);
-  if (!r.moment_rate.empty()) {
-    write_atomically(r.moment_rate, moment_rate_text(points, r.sampling.dt, r.rigidity), settings.umask);
-  }
+  const std::optional<FolderLock> lock = r.srf.empty() ? std::nullopt : lock_folder_of(r.srf);
+  const RuptureMoment moment = rupture_moment(points, r.rigidity);
+  check_moment(moment);
+  StagedFiles files(settings.umask);
+  if (!r.srf.empty()) write_srf(points, rupture.planes, version, files.add(r.srf), settings);
+  if (!r.points.empty()) files.add(r.points).write(points_text(rupture, r.jobs));
+  if (!r.planes.empty()) files.add(r.planes).write(planes_text(rupture.planes));
+  if (!r.moment_rate.empty()) files.add(r.moment_rate).write(moment_rate_text(points, r.sampling.dt, r.rigidity));
   const auto out = outputs(r);
   const bool on_stdout = std::any_of(out.begin(), out.end(), [](const auto& o) { return *o.second == "-"; });
-  std::fputs(moment_line(rupture_moment(points, r.rigidity)).c_str(), on_stdout ? stderr : stdout);
+  print_checked(on_stdout ? stderr : stdout, moment_line(moment));
+  files.commit_all();
 }
 
 int run(const Request& r) {
@@ -255,7 +321,8 @@ int run(const Request& r) {
   const Rupture rupture = lay_out(fault, r.sampling, r.jobs);
   std::vector<RupturePoint> points;
   if (!check_points(r, rupture, fault, version, points)) return kUsageOrInput;
-  warn_about_empty_patches(r, rupture, fault);
+  if (!check_empty_patches(r, rupture, fault, version)) return kUsageOrInput;
+  warn_about_gaps(r, fault);
   write_rupture(r, rupture, points, version);
   return 0;
 }
@@ -281,13 +348,13 @@ int main(int argc, char** argv) {
     return app.exit(e) == 0 ? 0 : kUsageOrInput;
   }
   if (const std::string problem = option_problem(app, r); !problem.empty()) {
-    std::fprintf(stderr, "%s: %s\n", kName, problem.c_str());
+    print_lines(problem);
     return kUsageOrInput;
   }
   try {
     return run(r);
   } catch (const ParameterError& e) {
-    std::fprintf(stderr, "%s: %s\n", kName, e.what());
+    print_lines(e.what());
     return kUsageOrInput;
   } catch (const std::bad_alloc&) {
     std::fprintf(stderr, "%s: out of memory: fewer subfaults or a smaller nt take less\n", kName);

@@ -20,7 +20,7 @@ using GeographicLib::Math;
 constexpr double kMetresPerKm = 1000;
 constexpr double kSquareMetresPerSquareKm = 1e6;
 // Where vs and den are in a point's columns (Source::extra).
-constexpr std::size_t kVs = 8, kDen = 9;
+constexpr std::size_t kRake = 5, kVs = 8, kDen = 9;
 
 // The centre of subfault (i, j) on its segment (km).
 double centre_s(const Segment& g, int i) { return -g.len / 2 + (i + 0.5) * g.len / g.nstk; }
@@ -131,24 +131,38 @@ std::vector<Problem> check_planes(const Rupture& rupture, const Fault& fault, sr
   return problems;
 }
 
+namespace {
+
+// The rule a problem "name = value unit: rule" breaks: subfaults of one region
+// that break it with values of their own (rupture times) are one problem.
+std::string_view rule_of(std::string_view what) {
+  const std::size_t colon = what.find(": ");
+  return colon == std::string_view::npos ? what : what.substr(colon + 2);
+}
+
+}  // namespace
+
 FaultProblems problems_by_region(const Rupture& rupture, const Fault& fault, const std::vector<Problem>& points) {
-  // (in patches, region line, what) → first subfault and how many share it
-  std::map<std::tuple<bool, int, std::string>, std::pair<std::size_t, std::size_t>> grouped;
-  std::vector<std::tuple<bool, int, std::string>> order;
-  for (const Problem& p : points) {
+  // (in patches, region line, rule) → the first subfault's problem and how many share it
+  std::map<std::tuple<bool, int, std::string_view>, std::pair<std::size_t, std::size_t>> grouped;
+  std::vector<std::tuple<bool, int, std::string_view>> order;
+  for (std::size_t k = 0; k < points.size(); ++k) {
+    const Problem& p = points[k];
     const std::size_t n = static_cast<std::size_t>(p.line) - 1;
     const Subfault& f = rupture.subfaults[n];
     const bool in_patch = f.patch.has_value();
     const int line = in_patch ? fault.patches[*f.patch].line : fault.segments[f.segment].line;
-    const auto key = std::make_tuple(in_patch, line, p.what);
-    const auto [where, fresh] = grouped.try_emplace(key, n, 0);
+    const auto key = std::make_tuple(in_patch, line, rule_of(p.what));
+    const auto [where, fresh] = grouped.try_emplace(key, k, 0);
     if (fresh) order.push_back(key);
     ++where->second.second;
   }
   FaultProblems problems;
   for (const auto& key : order) {
-    const auto& [in_patch, line, what] = key;
-    const auto [first, count] = grouped[key];
+    const auto& [in_patch, line, rule] = key;
+    const auto [first_problem, count] = grouped[key];
+    const std::string& what = points[first_problem].what;
+    const std::size_t first = static_cast<std::size_t>(points[first_problem].line) - 1;
     const Subfault& f = rupture.subfaults[first];
     std::string text =
         "subfault " + rupture.points[first].id + " (i = " + std::to_string(f.i) + ", j = " + std::to_string(f.j) + ")";
@@ -172,6 +186,36 @@ std::vector<const Patch*> empty_patches(const Rupture& rupture, const Fault& fau
     if (!used[p]) empty.push_back(&fault.patches[p]);
   }
   return empty;
+}
+
+std::vector<Source> stand_ins(const Rupture& rupture, const std::vector<const Patch*>& patches,
+                              const Parameters& sampling) {
+  std::vector<Source> points;
+  for (const Patch* patch : patches) {
+    const auto first = std::find_if(rupture.subfaults.begin(), rupture.subfaults.end(),
+                                    [&](const Subfault& f) { return f.segment == patch->segment; });
+    Source point = rupture.points[static_cast<std::size_t>(first - rupture.subfaults.begin())];
+    point.line = static_cast<int>(points.size()) + 1;
+    point.parameters = source_of(patch->source, sampling);
+    point.extra[kRake] = patch->source.rake;
+    points.push_back(std::move(point));
+  }
+  return points;
+}
+
+std::vector<Gap> gaps_between_segments(const Fault& fault) {
+  std::vector<Gap> gaps;
+  for (std::size_t k = 1; k < fault.segments.size(); ++k) {
+    const Segment& before = fault.segments[k - 1];
+    const Segment& after = fault.segments[k];
+    const auto [end_lon, end_lat] = position(before, before.len / 2, 0);
+    const auto [start_lon, start_lat] = position(after, -after.len / 2, 0);
+    double metres = 0;
+    Geodesic::WGS84().Inverse(end_lat, end_lon, start_lat, start_lon, metres);
+    const double km = metres / kMetresPerKm;
+    if (km > std::max(before.len / before.nstk, after.len / after.nstk)) gaps.push_back({k, km});
+  }
+  return gaps;
 }
 
 std::string points_text(const Rupture& rupture, int jobs) {

@@ -66,6 +66,22 @@ FaultProblems problems_by_region(const Rupture& rupture, const Fault& fault, con
 // The patches whose region holds no subfault's centre.
 std::vector<const Patch*> empty_patches(const Rupture& rupture, const Fault& fault);
 
+// For each of `patches` (that hold no subfault's centre), a point that stands
+// in for it: its segment's first subfault with the patch's source and rake,
+// so that the patch's values are checked as a subfault's would be. A point's
+// line is its index in `patches` + 1.
+std::vector<Source> stand_ins(const Rupture& rupture, const std::vector<const Patch*>& patches,
+                              const Parameters& sampling);
+
+// A segment whose top edge starts farther than a subfault's length from
+// where the one before it ends: its rupture times still take the two as
+// joined.
+struct Gap {
+  std::size_t segment;  // index of the later segment
+  double km;            // between the one's end and the other's start
+};
+std::vector<Gap> gaps_between_segments(const Fault& fault);
+
 // The points table slipvel-batch --srf reads, every value in its shortest
 // round-trip text; with vs and den columns when any segment gives them.
 std::string points_text(const Rupture& rupture, int jobs);
