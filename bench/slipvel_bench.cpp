@@ -11,7 +11,7 @@
 #include "run.hpp"
 #include "sink.hpp"
 #include "slip_velocity.hpp"
-#include "spectrum_rows.hpp"
+#include "spectrum_file.hpp"
 #include "time_history.hpp"
 
 namespace {
@@ -76,7 +76,7 @@ void BM_time_history_rows(benchmark::State& state) {
 }
 BENCHMARK(BM_time_history_rows)->Unit(benchmark::kMicrosecond);
 
-void BM_spectrum_rows(benchmark::State& state) {
+void BM_spectrum_file(benchmark::State& state) {
   const Velocity v;
   const auto transformed = forward_transform(v.rate);
   const SpectrumGrid grid = spectrum_grid(kDt, kNt);
@@ -85,11 +85,11 @@ void BM_spectrum_rows(benchmark::State& state) {
   std::vector<std::complex<double>> a;
   for (auto _ : state) {
     a = transformed;  // the rows scale the values in place
-    output::spectrum_rows(kDt, kPai, grid, a, frequency, velocity, acceleration);
-    benchmark::DoNotOptimize(output::spectrum_rows_text(frequency, velocity, acceleration));
+    output::amplitude_rows(kDt, kPai, grid, a, frequency, velocity, acceleration);
+    benchmark::DoNotOptimize(output::spectrum_file_text(frequency, velocity, acceleration));
   }
 }
-BENCHMARK(BM_spectrum_rows)->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_spectrum_file)->Unit(benchmark::kMicrosecond);
 
 void BM_whole_run_in_memory(benchmark::State& state) {
   for (auto _ : state) {

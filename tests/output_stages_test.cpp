@@ -8,7 +8,7 @@
 #include "expected_run.hpp"
 #include "run.hpp"
 #include "sink.hpp"
-#include "spectrum_rows.hpp"
+#include "spectrum_file.hpp"
 #include "time_history.hpp"
 
 namespace slipvel {

@@ -14,7 +14,7 @@
 #include "dwvfast.hpp"
 #include "slip_range.hpp"
 #include "slip_velocity.hpp"
-#include "spectrum_rows.hpp"
+#include "spectrum_file.hpp"
 #include "time_history.hpp"
 
 namespace slipvel {
@@ -137,7 +137,7 @@ Spectrum spectrum(const SlipFunction& function) {
   s.frequency.resize(rows);
   s.velocity.resize(rows);
   s.acceleration.resize(rows);
-  output::spectrum_rows(p.dt, kPai, grid, svamp, s.frequency, s.velocity, s.acceleration);
+  output::amplitude_rows(p.dt, kPai, grid, svamp, s.frequency, s.velocity, s.acceleration);
   return s;
 }
 
@@ -147,7 +147,7 @@ std::string time_history_text(const SlipFunction& function) {
 }
 
 std::string spectrum_text(const Spectrum& spectrum) {
-  std::string file = output::spectrum_rows_text(spectrum.frequency, spectrum.velocity, spectrum.acceleration);
+  std::string file = output::spectrum_file_text(spectrum.frequency, spectrum.velocity, spectrum.acceleration);
   check_spectrum_fits(file, file.find(text::kLineEnd) + 1, spectrum);
   return file;
 }

@@ -17,12 +17,12 @@ SpectrumGrid spectrum_grid(double dt, int nt, double pai);
 // amplitude) and the modulus times the angular frequency (the acceleration
 // amplitude) go to element io − 2 of the three outputs, which must hold
 // nom − 1 values (std::length_error otherwise).
-void spectrum_rows(double dt, double pai, const SpectrumGrid& grid, std::span<std::complex<double>> svamp,
-                   std::span<double> frequency, std::span<double> velocity, std::span<double> acceleration);
+void amplitude_rows(double dt, double pai, const SpectrumGrid& grid, std::span<std::complex<double>> svamp,
+                    std::span<double> frequency, std::span<double> velocity, std::span<double> acceleration);
 
 // Header and one row "ffff.ffff,  0.vvvvE+XX,  0.aaaaE+XX" (34 characters)
 // per element of the three equally long columns.
-std::string spectrum_rows_text(std::span<const double> frequency, std::span<const double> velocity,
+std::string spectrum_file_text(std::span<const double> frequency, std::span<const double> velocity,
                                std::span<const double> acceleration);
 
 // |z| as max·√(1 + (min/max)²), which neither overflows nor underflows early.

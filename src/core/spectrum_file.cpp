@@ -1,4 +1,4 @@
-#include "spectrum_rows.hpp"
+#include "spectrum_file.hpp"
 
 #include <algorithm>
 #include <cmath>
@@ -41,8 +41,8 @@ double modulus(std::complex<double> z) {
   return p * std::sqrt(1 + (q / p) * (q / p));
 }
 
-void spectrum_rows(double dt, double pai, const SpectrumGrid& grid, std::span<std::complex<double>> svamp,
-                   std::span<double> frequency, std::span<double> velocity, std::span<double> acceleration) {
+void amplitude_rows(double dt, double pai, const SpectrumGrid& grid, std::span<std::complex<double>> svamp,
+                    std::span<double> frequency, std::span<double> velocity, std::span<double> acceleration) {
   if (grid.nom < 2) return;
   const auto rows = static_cast<std::size_t>(grid.nom - 1);
   if (static_cast<std::size_t>(grid.nom) > svamp.size() || frequency.size() < rows || velocity.size() < rows ||
@@ -61,7 +61,7 @@ void spectrum_rows(double dt, double pai, const SpectrumGrid& grid, std::span<st
   }
 }
 
-std::string spectrum_rows_text(std::span<const double> frequency, std::span<const double> velocity,
+std::string spectrum_file_text(std::span<const double> frequency, std::span<const double> velocity,
                                std::span<const double> acceleration) {
   const std::size_t rows = frequency.size();
   if (velocity.size() < rows || acceleration.size() < rows) {
