@@ -48,14 +48,7 @@ std::vector<Problem> check_sources(const std::vector<Source>& sources, int jobs,
     }
   });
   std::vector<Problem> problems;
-  for (std::size_t i = 0; i < sources.size(); ++i) {
-    std::string_view message = refusals[i];
-    while (!message.empty()) {
-      const std::size_t end = message.find('\n');
-      problems.push_back({sources[i].line, std::string(message.substr(0, end))});
-      message.remove_prefix(end == std::string_view::npos ? message.size() : end + 1);
-    }
-  }
+  for (std::size_t i = 0; i < sources.size(); ++i) add_problems(problems, sources[i].line, refusals[i]);
   return problems;
 }
 

@@ -37,15 +37,6 @@ const std::array<NumberColumn, 11> kPlaneColumns = {{
     {"dhyp", "km", 0, kOpen, false},
 }};
 
-// The lines of a message, each a problem of the table's line `line`.
-void add_problems(std::vector<Problem>& problems, int line, std::string_view message) {
-  while (!message.empty()) {
-    const std::size_t end = message.find('\n');
-    problems.push_back({line, std::string(message.substr(0, end))});
-    message.remove_prefix(end == std::string_view::npos ? message.size() : end + 1);
-  }
-}
-
 srf::Plane plane_of(const std::array<double, kPlaneColumns.size()>& v) {
   return {v[0], v[1], static_cast<int>(v[2]), static_cast<int>(v[3]), v[4], v[5], v[6], v[7], v[8], v[9], v[10]};
 }

@@ -157,6 +157,14 @@ void check_unique_ids(Table& table) {
 
 }  // namespace
 
+void add_problems(std::vector<Problem>& problems, int line, std::string_view message) {
+  while (!message.empty()) {
+    const std::size_t end = message.find('\n');
+    problems.push_back({line, std::string(message.substr(0, end))});
+    message.remove_prefix(end == std::string_view::npos ? message.size() : end + 1);
+  }
+}
+
 std::string_view trim(std::string_view text) {
   const auto blank = [](char c) { return c == ' ' || c == '\t' || c == '\r'; };
   while (!text.empty() && blank(text.front())) text.remove_prefix(1);

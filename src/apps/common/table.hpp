@@ -27,6 +27,10 @@ struct Problem {
   std::string what;
 };
 
+// Adds each line of `message` (the library's refusals may hold several) as a
+// problem of the table's line `line`.
+void add_problems(std::vector<Problem>& problems, int line, std::string_view message);
+
 struct Table {
   std::vector<Source> sources;
   std::vector<Problem> problems;  // in line order; the table is usable only without any

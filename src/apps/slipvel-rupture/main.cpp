@@ -137,31 +137,24 @@ std::string unwritable(const char* option, const std::string& path) {
 // How messages name an input: standard input as <stdin>.
 std::string shown_name(const std::string& path) { return path == "-" ? "<stdin>" : path; }
 
-// The lines of a message that may hold several.
-std::vector<std::string_view> lines_of(std::string_view message) {
-  std::vector<std::string_view> lines;
-  while (!message.empty()) {
-    const std::size_t end = std::min(message.find('\n'), message.size());
-    lines.push_back(message.substr(0, end));
-    message.remove_prefix(std::min(end + 1, message.size()));
-  }
-  return lines;
-}
-
 // The library's problems with --dt, --nt and --fmax themselves, each on a line
-// of its own: found once here rather than on every subfault. Whether the
-// record reaches a region's ts is for that region's line.
+// of its own: found once here rather than on every subfault. The probe has no
+// ts, so that whether the record reaches a region's ts stays for that
+// region's line.
 std::string sampling_problems(const Parameters& sampling) {
   Parameters probe = sampling;
   probe.vm = probe.slip = probe.tr = 1;
-  std::string found;
+  probe.ts = 0;
+  std::vector<Problem> library;
   try {
     check_parameters(probe);
   } catch (const ParameterError& e) {
-    for (const std::string_view line : lines_of(e.what())) {
-      const bool own = line.starts_with("dt = ") || line.starts_with("fmax = ") ||
-                       (line.starts_with("nt = ") && line.find("power of two") != std::string_view::npos);
-      if (own) found += (found.empty() ? "--" : "\n--") + std::string(line);
+    add_problems(library, 0, e.what());
+  }
+  std::string found;
+  for (const Problem& p : library) {
+    if (p.what.starts_with("dt = ") || p.what.starts_with("nt = ") || p.what.starts_with("fmax = ")) {
+      found += (found.empty() ? "--" : "\n--") + p.what;
     }
   }
   return found;
@@ -207,9 +200,9 @@ std::string option_problem(const CLI::App& app, const Request& r) {
 
 // Each line of `message`, as the program's.
 void print_lines(std::string_view message) {
-  for (const std::string_view line : lines_of(message)) {
-    std::fprintf(stderr, "%s: %.*s\n", kName, static_cast<int>(line.size()), line.data());
-  }
+  std::vector<Problem> lines;
+  add_problems(lines, 0, message);
+  print_problems(kName, lines);
 }
 
 // The text of an input file; false (having said why) if it cannot be read.
