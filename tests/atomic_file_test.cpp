@@ -72,6 +72,14 @@ TEST_P(AtomicFileTest, LinksAreFollowedAndFifosWrittenDirectly) {
   write_atomically(dir / "link.csv", "new\n", 022);
   EXPECT_TRUE(std::filesystem::is_symlink(dir / "link.csv"));
   EXPECT_EQ(read_file(dir / "target.csv"), "new\n");
+  // A link to a file not made yet makes it; one into a missing folder fails.
+  std::filesystem::create_symlink("later.csv", dir / "ahead.csv");
+  write_atomically(dir / "ahead.csv", "made\n", 022);
+  EXPECT_TRUE(std::filesystem::is_symlink(dir / "ahead.csv"));
+  EXPECT_EQ(read_file(dir / "later.csv"), "made\n");
+  std::filesystem::create_symlink("nowhere/x.csv", dir / "astray.csv");
+  EXPECT_THROW(write_atomically(dir / "astray.csv", "lost\n", 022), WriteError);
+  EXPECT_TRUE(std::filesystem::is_symlink(dir / "astray.csv"));
 
   ASSERT_EQ(::mkfifo((dir / "pipe").c_str(), 0600), 0);
   std::string got;
@@ -80,7 +88,8 @@ TEST_P(AtomicFileTest, LinksAreFollowedAndFifosWrittenDirectly) {
   reader.join();
   EXPECT_EQ(got, "through\n");
   EXPECT_TRUE(std::filesystem::is_fifo(dir / "pipe"));
-  EXPECT_EQ(names_in(dir.path()), (std::vector<std::string>{"link.csv", "pipe", "target.csv"}));
+  EXPECT_EQ(names_in(dir.path()),
+            (std::vector<std::string>{"ahead.csv", "astray.csv", "later.csv", "link.csv", "pipe", "target.csv"}));
 }
 
 INSTANTIATE_TEST_SUITE_P(WithAndWithoutName, AtomicFileTest, ::testing::Bool(),

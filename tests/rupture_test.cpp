@@ -336,31 +336,34 @@ TEST(Rupture, SegmentsApartAreWarnedAbout) {
   }
 }
 
-// A file that cannot be written: status 1, and the files before it in the run
-// are not left behind either.
+// A file that cannot be written (a full disk, here a file-size limit of 256 KiB
+// that the moment-rate file of a slow rupture passes): status 1, and the files
+// written before it in the run are not left behind either.
 TEST(Rupture, AFailedWriteLeavesNoOtherFile) {
   TempDir dir;
   write_file(
       dir / "segments.csv",
       "elon,elat,stk,dip,len,wid,dtop,nstk,ndip,rake,slip,vm,tr\n-118.5,34.2,300,45,30,15,1,6,3,90,0.5,1.5,1.2\n");
-  const Finished f = run_process(kRupture,
-                                 {"--segments", "segments.csv", "--hypocentre", "1:0:5", "--vr", "3", "--srf", "r.srf",
-                                  "--moment-rate", "rate.csv", "--points", "/dev/full"},
-                                 in(dir));
+  const auto limited = [&](const std::string& program, std::vector<std::string> arguments) {
+    arguments.insert(arguments.begin(), {"-c", "ulimit -f 512 && exec \"$@\"", "sh", program});
+    return run_process("/bin/sh", arguments, in(dir));
+  };
+  const std::vector<std::string> fault = {"--segments", "segments.csv", "--hypocentre", "1:0:5", "--vr", "0.1"};
+  std::vector<std::string> all = fault;
+  all.insert(all.end(), {"--srf", "r.srf", "--points", "p.csv", "--planes", "q.csv", "--moment-rate", "rate.csv"});
+  const Finished f = limited(kRupture, all);
   EXPECT_EQ(f.exit_code(), 1);
-  EXPECT_NE(f.err.find("/dev/full"), std::string::npos) << f.err;
+  EXPECT_NE(f.err.find("rate.csv: File too large"), std::string::npos) << f.err;
   EXPECT_EQ(f.out, "");
   EXPECT_EQ(file_names(dir.path()), std::vector<std::string>{"segments.csv"});
 
   // The same for slipvel-batch writing the rupture from its points table.
-  ASSERT_EQ(run_process(kRupture,
-                        {"--segments", "segments.csv", "--hypocentre", "1:0:5", "--vr", "3", "--points", "points.csv"},
-                        in(dir))
-                .exit_code(),
-            0);
-  const Finished batch =
-      run_process(kBatch, {"--table", "points.csv", "--srf", "r.srf", "--moment-rate", "/dev/full"}, in(dir));
+  std::vector<std::string> points = fault;
+  points.insert(points.end(), {"--points", "points.csv"});
+  ASSERT_EQ(run_process(kRupture, points, in(dir)).exit_code(), 0);
+  const Finished batch = limited(kBatch, {"--table", "points.csv", "--srf", "r.srf", "--moment-rate", "rate.csv"});
   EXPECT_EQ(batch.exit_code(), 1);
+  EXPECT_NE(batch.err.find("rate.csv: File too large"), std::string::npos) << batch.err;
   EXPECT_EQ(batch.out, "");
   EXPECT_EQ(file_names(dir.path()), (std::vector<std::string>{"points.csv", "segments.csv"}));
 }

@@ -64,6 +64,19 @@ std::string hidden_name(const std::filesystem::path& path, std::string_view suff
   return (folder_of(path) / name).string();
 }
 
+// The file a path leads to through its symbolic links, also when that file
+// does not exist yet (a link made before its file): as a shell's redirection
+// writes through a link, never replacing the link itself.
+std::filesystem::path followed(std::filesystem::path path) {
+  std::error_code ignored;
+  constexpr int kMostLinks = 40;  // as the system's own limit (ELOOP)
+  for (int hops = 0; hops < kMostLinks && std::filesystem::is_symlink(path, ignored); ++hops) {
+    const std::filesystem::path target = std::filesystem::read_symlink(path, ignored);
+    path = target.is_absolute() ? target : path.parent_path() / target;
+  }
+  return std::filesystem::weakly_canonical(path, ignored);
+}
+
 }  // namespace
 
 mode_t read_umask() {
@@ -83,7 +96,7 @@ AtomicFile::AtomicFile(std::filesystem::path path, mode_t umask) : path_(std::mo
     return;
   }
   std::error_code ignored;
-  if (std::filesystem::is_symlink(path_, ignored)) path_ = std::filesystem::weakly_canonical(path_, ignored);
+  if (std::filesystem::is_symlink(path_, ignored)) path_ = followed(path_);
   if (!named_temporaries) {
     fd_ = ::open(folder_of(path_).c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0666);  // 0666 less the umask
     if (fd_ >= 0) return;

@@ -33,7 +33,7 @@ mode_t read_umask();
 // Where the bytes go: "-" is standard output, and a path that is or leads to
 // something other than a regular file (a device, a FIFO, a socket) is written
 // directly, never replaced. A symbolic link is followed: the file it leads to
-// is replaced and the link stays.
+// is replaced (or made, when it does not exist yet) and the link stays.
 class AtomicFile {
  public:
   AtomicFile(std::filesystem::path path, mode_t umask);
