@@ -214,8 +214,7 @@ void StagedFiles::commit_all() {
 std::optional<FolderLock> lock_folder_of(const std::filesystem::path& path) {
   if (written_directly(path)) return std::nullopt;
   std::error_code ignored;
-  const std::filesystem::path folder = std::filesystem::weakly_canonical(path, ignored).parent_path();
-  return std::optional<FolderLock>(std::in_place, folder.empty() ? std::filesystem::path(".") : folder);
+  return std::optional<FolderLock>(std::in_place, followed(std::filesystem::absolute(path, ignored)).parent_path());
 }
 
 void write_atomically(const std::filesystem::path& path, std::string_view content, mode_t umask) {
