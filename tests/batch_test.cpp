@@ -131,9 +131,15 @@ TEST_F(Batch, EveryProblemIsListedAndNothingIsWritten) {
 }
 
 TEST_F(Batch, WrongOptionsAreUsageErrors) {
-  const std::vector<std::vector<std::string>> cases = {{"--bogus"},   {"--dt"},           {"--dt", "abc"},
-                                                       {"-j", "0"},   {"--nt", "4096.5"}, {"--table", "missing.csv"},
-                                                       {"--vm", "-1"}};
+  const std::vector<std::vector<std::string>> cases = {{"--bogus"},
+                                                       {"--dt"},
+                                                       {"--dt", "abc"},
+                                                       {"-j", "0"},
+                                                       {"--nt", "4096.5"},
+                                                       {"--table", "missing.csv"},
+                                                       {"--vm", "-1"},
+                                                       {"--srf-blocks", "one"},
+                                                       {"--table", "t.csv", "--srf", "r.srf", "--srf-blocks", "two"}};
   for (const auto& arguments : cases) {
     const Finished f = run(arguments);
     EXPECT_EQ(f.exit_code(), 2) << arguments[0];

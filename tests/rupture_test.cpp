@@ -21,6 +21,12 @@ const std::string kRupture = SLIPVEL_RUPTURE_PROGRAM;
 const std::string kBatch = SLIPVEL_BATCH_PROGRAM;
 constexpr double kDegree = std::numbers::pi / 180;
 
+// "key=value" of the moment line.
+double moment_field(const std::string& line, const std::string& key) {
+  const std::size_t at = line.find(" " + key + "=");
+  return at == std::string::npos ? std::nan("") : std::stod(line.substr(at + key.size() + 2));
+}
+
 Launch in(const TempDir& dir) {
   Launch launch;
   launch.folder = dir.path();
@@ -279,6 +285,14 @@ TEST(Rupture, BadFaultsAreRefusedWholeWithTheirLines) {
        "--hypocentre \"1:16:0\": not on segment 1, which has s from -15 km to 15 km and d from 0 to 15 km"},
       {header + segment, "", {"--srf", "r.srf", "--hypocentre", "1:0"}, "--hypocentre \"1:0\": must be SEG:S:D"},
       {header + segment, "", {}, "nothing to write: give --srf FILE, --points FILE or both"},
+      {header + segment,
+       "",
+       {"--srf", "r.srf", "--srf-blocks", "two"},
+       "--srf-blocks: \"two\" is not a POINTS block layout"},
+      {header + segment,
+       "",
+       {"--srf", "r.srf", "--srf-no-plane=3"},
+       "srf-no-plane was given a disallowed flag override"},
       {header + segment, "", {"--srf", "r.srf", "--vr", "0"}, "--vr = 0: must be greater than 0 km/s"},
       {header + segment,
        "",
@@ -314,6 +328,122 @@ TEST(Rupture, BadFaultsAreRefusedWholeWithTheirLines) {
     EXPECT_NE(f.err.find(c.message), std::string::npos) << f.err;
     EXPECT_EQ(file_names(dir.path()).size(), c.patches.empty() ? 1u : 2u);
     EXPECT_EQ(read_file(dir / "segments.csv"), c.segments);
+  }
+}
+
+// What the codes that read SRF files radiate, read as they read: sample k as
+// the slip rate at tinit + k·dt, the first sample held for every time before
+// tinit, the integral by the sum or the trapezoid rule, the first POINTS block
+// alone or every block. The README's ruptures and a one-point table, at a
+// fine and a coarse dt.
+TEST(Rupture, ReadersOfTheFileSeeTheWholeRupture) {
+  const std::string examples = std::string(SLIPVEL_SOURCE_DIR) + "/examples/";
+  struct Case {
+    const char* name;
+    bool rupture;  // slipvel-rupture on the segments, else slipvel-batch on points.csv
+    std::vector<std::string> options;
+    std::size_t blocks, first_block;  // POINTS blocks, points in the first
+    bool plane;
+  };
+  const std::vector<std::string> readme = {
+      "--segments", examples + "segments.csv", "--patches", examples + "patches.csv", "--hypocentre", "1:-8:9", "--vr",
+      "2.8",        "--srf-version",           "2.0"};
+  const std::vector<std::string> bend = {"--segments",    examples + "bend-segments.csv",
+                                         "--patches",     examples + "bend-patches.csv",
+                                         "--hypocentre",  "1:0:9",
+                                         "--vr",          "2.8",
+                                         "--srf-version", "2.0"};
+  const auto with = [](std::vector<std::string> a, const std::vector<std::string>& b) {
+    a.insert(a.end(), b.begin(), b.end());
+    return a;
+  };
+  const Case cases[] = {
+      {"README rupture, dt 0.005", true, readme, 1, 450, true},
+      {"README rupture, dt 0.1", true, with(readme, {"--dt", "0.1"}), 1, 450, true},
+      {"bend, blocks per plane", true, bend, 2, 450, true},
+      {"bend, one block", true, with(bend, {"--srf-blocks", "one"}), 1, 730, true},
+      {"bend, no PLANE, dt 0.1", true, with(bend, {"--srf-no-plane", "--dt", "0.1"}), 1, 730, false},
+      {"one point, dt 0.005", false, {"--table", "points.csv"}, 1, 1, false},
+      {"one point, dt 0.1", false, {"--table", "points.csv", "--dt", "0.1"}, 1, 1, false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    TempDir dir;
+    write_file(dir / "points.csv",
+               "id,lon,lat,dep,stk,dip,rake,area,tinit,vm,slip\np,-118,34,5,90,45,180,1e6,0.73,3,0.8\n");
+    const Finished f = run_process(c.rupture ? kRupture : kBatch,
+                                   with(c.options, {"--srf", "r.srf", "--moment-rate", "rate.csv"}), in(dir));
+    ASSERT_EQ(f.exit_code(), 0) << f.err;
+    const SrfFile file = read_srf_file(read_file(dir / "r.srf"));
+    EXPECT_EQ(file.planes.empty(), !c.plane);
+    ASSERT_EQ(file.blocks.size(), c.blocks);
+    EXPECT_EQ(file.blocks[0].size(), c.first_block);  // all a reader of the first block sees
+
+    double radiated_before_tinit = 0, m0 = 0;
+    for (const auto& block : file.blocks) {
+      for (const Point& p : block) {
+        const double slip1 = p.second[1], dt = p.head[7], tinit = p.head[6];
+        const double area = p.head[5] / 1e4,
+                     mu = p.head.size() == 10 ? p.head[9] * 1000 * std::pow(p.head[8] / 100, 2) : 3.6288e10;
+        if (slip1 == 0) continue;
+        ASSERT_GE(p.samples.size(), 2u);
+        radiated_before_tinit += mu * area * p.samples.front() / 100 * tinit;
+        double sum = 0, rounding = 0;
+        for (const double v : p.samples) sum += v, rounding += 5e-6 * v;
+        const double trapezoid = dt * (sum - (p.samples.front() + p.samples.back()) / 2);
+        EXPECT_NEAR(dt * sum, slip1, dt * rounding + 0.00005);
+        EXPECT_NEAR(trapezoid, slip1, dt * rounding + 0.00005);
+        m0 += mu * area * slip1 / 100;
+      }
+    }
+    EXPECT_EQ(radiated_before_tinit, 0);  // every sample 0 is 0
+
+    const double moment = moment_field(f.out, "M0_Nm");
+    EXPECT_NEAR(m0, moment, 1e-5 * moment);  // slip1 to its printed digits
+    const std::vector<std::string> rows = split_lines(read_file(dir / "rate.csv"));
+    EXPECT_EQ(rows[1], "0,0");
+    EXPECT_EQ(rows.back().substr(rows.back().find(',')), ",0");
+    const double dt = std::stod(rows[2].substr(0, rows[2].find(',')));
+    double integral = 0;
+    for (std::size_t k = 1; k < rows.size(); ++k) integral += dt * std::stod(rows[k].substr(rows[k].find(',') + 1));
+    EXPECT_NEAR(integral, moment, 1e-9 * moment);
+  }
+}
+
+// Values that keep every rule but look like a unit mixed up are said once per
+// kind, with the first place and a count; the run goes on.
+TEST(Rupture, ImplausibleValuesAreWarnedAboutOncePerKind) {
+  const std::string header = "elon,elat,stk,dip,len,wid,dtop,nstk,ndip,rake,slip,vm,tr,vs,den\n";
+  struct Case {
+    std::string segments, vr;
+    std::vector<std::string> warnings;
+  };
+  const Case cases[] = {
+      {header + "-118.5,34.2,300,45,30,15,1,6,3,90,0.5,1.5,1.2,3300,2700\n", "2.8", {}},
+      {header + "-118.5,34.2,300,45,30,15,1,6,3,90,0.5,1.5,1.2,3.3,2.7\n",
+       "2700",
+       {"segments.csv:2: subfault 1-0-0: vs = 3.3 m/s: outside 100 to 10000 m/s, the shear-wave speeds of rock (a "
+        "speed in km/s?) (and 17 more subfaults)",
+        "segments.csv:2: subfault 1-0-0: den = 2.7 kg/m^3: outside 1000 to 5000 kg/m^3",
+        "segments.csv:2: subfault 1-0-0: vr = 2700 km/s: faster than the shear-wave speed vs = 3.3 m/s"}},
+      {header + "-118.5,34.2,300,45,30,15,3896,6,3,90,0.5,1.5,1.2,2500,2700\n",
+       "2.8",
+       {"segments.csv:2: subfault 1-0-0: dep = 3897.767766952966 km: deeper than 700 km",
+        "segments.csv:2: subfault 1-0-0: vr = 2.8 km/s: faster than the shear-wave speed vs = 2500 m/s where the front "
+        "runs (a rupture velocity in m/s?) (and 17 more subfaults)"}},
+      {header + "-118.5,34.2,0,10,3000,1500,1,6,3,90,90,150,12,3300,2700\n", "2.8", {"Mw = 10."}},
+  };
+  for (const Case& c : cases) {
+    TempDir dir;
+    write_file(dir / "segments.csv", c.segments);
+    const Finished f = run_process(
+        kRupture, {"--segments", "segments.csv", "--hypocentre", "1:0:5", "--vr", c.vr, "--srf", "r.srf"}, in(dir));
+    EXPECT_EQ(f.exit_code(), 0) << f.err;
+    const std::vector<std::string> lines = f.err.empty() ? std::vector<std::string>{} : split_lines(f.err);
+    ASSERT_EQ(lines.size(), c.warnings.size()) << f.err;
+    for (std::size_t i = 0; i < lines.size(); ++i) {
+      EXPECT_TRUE(lines[i].starts_with("slipvel-rupture: warning: " + c.warnings[i])) << lines[i];
+    }
   }
 }
 

@@ -49,6 +49,14 @@ struct Parameters {
                              ///< unset means tr × 1.5
 };
 
+/// One problem with one value: the parameter or field it is about and the
+/// whole line that says what is wrong.
+struct Problem {
+  std::string field;  ///< the value's name: "slip", "dt", "vs", ...
+  std::string text;   ///< the line, "name = value: rule"
+  friend bool operator==(const Problem&, const Problem&) = default;
+};
+
 /// Thrown for parameters that cannot work. The message has one line per problem,
 /// in the order dt, nt, fmax, vm, slip, tr, ts, each `name = value: rule`.
 class ParameterError : public std::invalid_argument {

@@ -29,6 +29,16 @@ inline constexpr std::array<double, 23> kExactPowersOfTen = [] {
   return p;
 }();
 
+// "00" to "99", for writing two digits at a time.
+inline constexpr std::array<char, 200> kDigitPairs = [] {
+  std::array<char, 200> pairs{};
+  for (int i = 0; i < 100; ++i) {
+    pairs[static_cast<std::size_t>(2 * i)] = static_cast<char>('0' + i / 10);
+    pairs[static_cast<std::size_t>(2 * i + 1)] = static_cast<char>('0' + i % 10);
+  }
+  return pairs;
+}();
+
 // Rounds the real number that `y` approximates to the nearest integer, when
 // `y` is the correctly rounded result of one multiplication or division (so
 // within half an ulp of the real one) and below 2^52. No half-integer may lie

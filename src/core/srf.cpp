@@ -12,7 +12,10 @@
 
 #include "checks.hpp"
 #include "decimal.hpp"
+#include "slip_range.hpp"
 #include "slip_velocity.hpp"
+#include "srf_sample.hpp"
+#include "step_means.hpp"
 
 namespace slipvel::srf {
 namespace {
@@ -20,6 +23,8 @@ namespace {
 using text::shortest;
 
 constexpr std::size_t kSamplesPerLine = 6;
+// nt1 is a %6d field.
+constexpr double kMostSamples = 999999;
 
 // How printf lays out a field of the format: %W.Df (fixed), %W.0f (whole),
 // %W.Pe (exponent) or %Wd (count). The texts are printf's, except that a value
@@ -31,6 +36,49 @@ struct Field {
   Form form;
   int width;
   int digits;  // decimals (fixed) or digits after the point (exponent)
+};
+
+// The widths of the reference writer of the format: positions to a
+// millionth of a degree (about 0.1 m), depths, areas and the time step in
+// exponent form, lengths, times and slips to 4 decimals. Version 2.0 writes
+// tinit in exponent form and adds vs and den.
+constexpr Field kLon{"lon", "degrees", Form::kFixed, 12, 6}, kLat{"lat", "degrees", Form::kFixed, 11, 6};
+constexpr Field kLine1V1[] = {
+    kLon,
+    kLat,
+    {"dep", "km", Form::kExponent, 12, 5},
+    {"stk", "degrees", Form::kWhole, 4, 0},
+    {"dip", "degrees", Form::kWhole, 4, 0},
+    {"area", "m^2", Form::kExponent, 12, 5},
+    {"tinit", "s", Form::kFixed, 10, 4},
+    {"dt", "s", Form::kExponent, 12, 5},
+};
+constexpr Field kLine1V2[] = {
+    kLon,
+    kLat,
+    {"dep", "km", Form::kExponent, 12, 5},
+    {"stk", "degrees", Form::kWhole, 4, 0},
+    {"dip", "degrees", Form::kWhole, 4, 0},
+    {"area", "m^2", Form::kExponent, 12, 5},
+    {"tinit", "s", Form::kExponent, 13, 6},
+    {"dt", "s", Form::kExponent, 12, 5},
+    {"vs", "m/s", Form::kExponent, 13, 5},
+    {"den", "kg/m^3", Form::kExponent, 13, 5},
+};
+constexpr Field kLine2[] = {
+    {"rake", "degrees", Form::kWhole, 4, 0}, {"slip1", "cm", Form::kFixed, 10, 4},
+    {"nt1", "samples", Form::kCount, 6, 0},  {"slip2", "cm", Form::kFixed, 10, 4},
+    {"nt2", "", Form::kCount, 6, 0},         {"slip3", "cm", Form::kFixed, 10, 4},
+    {"nt3", "", Form::kCount, 6, 0},
+};
+constexpr Field kPlane1[] = {
+    {"elon", "degrees", Form::kFixed, 12, 6}, {"elat", "degrees", Form::kFixed, 11, 6},
+    {"nstk", "", Form::kCount, 5, 0},         {"ndip", "", Form::kCount, 5, 0},
+    {"len", "km", Form::kFixed, 10, 4},       {"wid", "km", Form::kFixed, 10, 4},
+};
+constexpr Field kPlane2[] = {
+    {"stk", "degrees", Form::kWhole, 4, 0}, {"dip", "degrees", Form::kWhole, 4, 0}, {"dtop", "km", Form::kFixed, 10, 4},
+    {"shyp", "km", Form::kFixed, 10, 4},    {"dhyp", "km", Form::kFixed, 10, 4},
 };
 
 // The exponent form d.ddd…e±XX of a finite value, unpadded; returns its length.
@@ -66,10 +114,11 @@ std::size_t field_text(char* out, const Field& f, double value) {
   return static_cast<std::size_t>(std::to_chars(out, out + 24, static_cast<long long>(whole)).ptr - out);
 }
 
-// Whether the value's text is at most the field's width. The fixed-point text
-// is the library's, printf's own for every width used here (each is at least
-// the decimals and 4, so a leading "0." is never shortened).
-bool fits(const Field& f, double value) {
+// Whether the value's text is at most the field's width, by formatting it.
+// The fixed-point text is the library's, printf's own for every width used
+// here (each is at least the decimals and 4, so a leading "0." is never
+// shortened).
+bool fits_as_formatted(const Field& f, double value) {
   if (!std::isfinite(value)) return false;
   if (f.form == Form::kFixed) {
     char field[40];
@@ -78,6 +127,32 @@ bool fits(const Field& f, double value) {
   }
   char text[40];
   return field_text(text, f, value) <= static_cast<std::size_t>(f.width);
+}
+
+// The magnitude from which a value's text no longer fits, for fixed-point and
+// whole fields: half a last digit below the next power of ten (one digit fewer
+// for the minus sign).
+double fixed_limit(const Field& f, bool negative) {
+  const int whole_digits = f.width - (f.form == Form::kFixed ? f.digits + 1 : 0) - (negative ? 1 : 0);
+  return text::kExactPowersOfTen[static_cast<std::size_t>(whole_digits)] -
+         0.5 / text::kExactPowersOfTen[static_cast<std::size_t>(f.digits)];
+}
+
+// Whether the value's text is at most the field's width: settled by
+// comparison where the value is clearly inside or outside, by formatting it
+// near the limit (so every field is formatted once, when it is written).
+bool fits(const Field& f, double value) {
+  if (!std::isfinite(value)) return false;
+  const double magnitude = std::fabs(value);
+  if (f.form == Form::kExponent) {
+    // d.ddd…e±XX: two-digit exponents, and a width that holds the sign.
+    if (magnitude == 0 || (magnitude > 1e-98 && magnitude < 1e98)) return f.width >= f.digits + 7;
+  } else {
+    const double limit = fixed_limit(f, value < 0);
+    if (magnitude < limit * (1 - 0x1p-40)) return true;
+    if (magnitude > limit * (1 + 0x1p-40)) return false;
+  }
+  return fits_as_formatted(f, value);
 }
 
 // Writes the field right-aligned in its width, then `after`; nullptr when the
@@ -142,49 +217,6 @@ void check_field(std::vector<std::string>& problems, const Field& f, double tabl
   problems.push_back(std::move(problem));
 }
 
-// The two header lines of a point, version by version.
-constexpr Field kLine1V1[] = {
-    {"lon", "degrees", Form::kFixed, 10, 4}, {"lat", "degrees", Form::kFixed, 9, 4},
-    {"dep", "km", Form::kFixed, 9, 4},       {"stk", "degrees", Form::kWhole, 4, 0},
-    {"dip", "degrees", Form::kWhole, 4, 0},  {"area", "m^2", Form::kExponent, 12, 5},
-    {"tinit", "s", Form::kFixed, 10, 4},     {"dt", "s", Form::kExponent, 12, 5},
-};
-constexpr Field kLine1V2[] = {
-    {"lon", "degrees", Form::kFixed, 12, 6}, {"lat", "degrees", Form::kFixed, 11, 6},
-    {"dep", "km", Form::kExponent, 12, 5},   {"stk", "degrees", Form::kWhole, 4, 0},
-    {"dip", "degrees", Form::kWhole, 4, 0},  {"area", "m^2", Form::kExponent, 12, 5},
-    {"tinit", "s", Form::kExponent, 13, 6},  {"dt", "s", Form::kExponent, 12, 5},
-    {"vs", "m/s", Form::kExponent, 13, 5},   {"den", "kg/m^3", Form::kExponent, 13, 5},
-};
-constexpr Field kLine2V1[] = {
-    {"rake", "degrees", Form::kWhole, 4, 0}, {"slip1", "cm", Form::kFixed, 8, 2}, {"nt1", "", Form::kCount, 6, 0},
-    {"slip2", "cm", Form::kFixed, 8, 2},     {"nt2", "", Form::kCount, 6, 0},     {"slip3", "cm", Form::kFixed, 8, 2},
-    {"nt3", "", Form::kCount, 6, 0},
-};
-constexpr Field kLine2V2[] = {
-    {"rake", "degrees", Form::kWhole, 4, 0}, {"slip1", "cm", Form::kFixed, 10, 4}, {"nt1", "", Form::kCount, 6, 0},
-    {"slip2", "cm", Form::kFixed, 10, 4},    {"nt2", "", Form::kCount, 6, 0},      {"slip3", "cm", Form::kFixed, 10, 4},
-    {"nt3", "", Form::kCount, 6, 0},
-};
-constexpr Field kPlane1V1[] = {
-    {"elon", "degrees", Form::kFixed, 10, 4}, {"elat", "degrees", Form::kFixed, 9, 4},
-    {"nstk", "", Form::kCount, 5, 0},         {"ndip", "", Form::kCount, 5, 0},
-    {"len", "km", Form::kFixed, 8, 2},        {"wid", "km", Form::kFixed, 8, 2},
-};
-constexpr Field kPlane1V2[] = {
-    {"elon", "degrees", Form::kFixed, 12, 6}, {"elat", "degrees", Form::kFixed, 11, 6},
-    {"nstk", "", Form::kCount, 5, 0},         {"ndip", "", Form::kCount, 5, 0},
-    {"len", "km", Form::kFixed, 10, 4},       {"wid", "km", Form::kFixed, 10, 4},
-};
-constexpr Field kPlane2V1[] = {
-    {"stk", "degrees", Form::kWhole, 4, 0}, {"dip", "degrees", Form::kWhole, 4, 0}, {"dtop", "km", Form::kFixed, 8, 2},
-    {"shyp", "km", Form::kFixed, 8, 2},     {"dhyp", "km", Form::kFixed, 8, 2},
-};
-constexpr Field kPlane2V2[] = {
-    {"stk", "degrees", Form::kWhole, 4, 0}, {"dip", "degrees", Form::kWhole, 4, 0}, {"dtop", "km", Form::kFixed, 10, 4},
-    {"shyp", "km", Form::kFixed, 10, 4},    {"dhyp", "km", Form::kFixed, 10, 4},
-};
-
 // A line's fields with the values the table gives and the values the file holds.
 struct Line {
   std::span<const Field> fields;
@@ -208,32 +240,25 @@ Line point_line1(const Point& x, double dt, Version v) {
                  {x.lon, x.lat, x.dep, x.stk, x.dip, x.area * 1e4, x.tinit, dt});
 }
 
-Line point_line2(double rake, double slip_cm, double samples, Version v) {
+Line point_line2(double rake, double slip_cm, double samples) {
   const std::initializer_list<double> values = {rake, slip_cm, samples, 0.0, 0.0, 0.0, 0.0};
-  return v == Version::k2 ? line_of(kLine2V2, values, values) : line_of(kLine2V1, values, values);
+  return line_of(kLine2, values, values);
 }
 
-Line plane_line1(const Plane& p, Version v) {
+Line plane_line1(const Plane& p) {
   const std::initializer_list<double> values = {
       p.elon, p.elat, static_cast<double>(p.nstk), static_cast<double>(p.ndip), p.len, p.wid};
-  return v == Version::k2 ? line_of(kPlane1V2, values, values) : line_of(kPlane1V1, values, values);
+  return line_of(kPlane1, values, values);
 }
 
-Line plane_line2(const Plane& p, Version v) {
+Line plane_line2(const Plane& p) {
   const std::initializer_list<double> values = {p.stk, p.dip, p.dtop, p.shyp, p.dhyp};
-  return v == Version::k2 ? line_of(kPlane2V2, values, values) : line_of(kPlane2V1, values, values);
+  return line_of(kPlane2, values, values);
 }
 
 void check_line(std::vector<std::string>& problems, const Line& line, Version v) {
   for (std::size_t i = 0; i < line.fields.size(); ++i)
     check_field(problems, line.fields[i], line.table[i], line.file[i], v);
-}
-
-void refuse_if_any(const std::vector<std::string>& problems) {
-  if (problems.empty()) return;
-  std::string message;
-  for (const std::string& p : problems) message += (message.empty() ? "" : "\n") + p;
-  throw ParameterError(message);
 }
 
 // The fields of a line, blank-separated, and its line end; nullptr when a
@@ -248,131 +273,203 @@ char* put_line(char* out, const Line& line) {
 // Longest text of a checked header line: ten fields of at most 13 and their separators.
 constexpr std::size_t kLineCapacity = 10 * 14;
 
-}  // namespace
+// S(t) of a slipping point, with its constants worked out once.
+source::SlipCurve curve_of(const PointSource& point) { return {*point.shape, point.parameters}; }
 
-namespace {
-
-// The means of the intervals k·dt ± dt/2 (from 0) in cm/s, through the one
-// that holds ts; `slip` is S(t) for one shape. Each interval ends where the
-// next begins, so the sum telescopes.
-template <class Slip>
-double interval_means(double* samples, std::size_t room, std::size_t& count, double dt, double ts, const Slip& slip) {
-  double slip_before = 0, sum = 0;
-  for (std::int64_t k = 0;; ++k) {
-    const double end = static_cast<double>(k) * dt + dt / 2;
-    const double slip_after = slip(end);
-    // The function does not slip backwards; a difference below 0 is rounding.
-    const double mean = std::max(0.0, (slip_after - slip_before) / dt * 100);
-    samples[k] = mean;
-    sum += mean;
-    slip_before = slip_after;
-    if (!(end < ts) || static_cast<std::size_t>(k) + 2 >= room) {  // room: never reached, a guard
-      count = static_cast<std::size_t>(k) + 1;
-      return sum;
-    }
+// Calls write(means) with the StepMeans of the samples, from k = 0, of the
+// ordered or the general form of S(t).
+template <class Write>
+auto with_sample_means(const source::SlipCurve& curve, double dt, Write&& write) {
+  if (curve.ordered()) {
+    return write(source::StepMeans([&curve](double t) { return curve.in_order(t); }, dt, 0, 0));
   }
+  return write(source::StepMeans(curve, dt, 0, 0));
+}
+
+// The samples of a slipping point run through step `last`, the last non-zero
+// one: S is constant after ts, so every step from ts/dt + 2 on is 0, and the
+// last step that holds ts is non-zero unless rounding makes it 0. Counts
+// beyond what nt1 holds come back as an estimate above it.
+double samples_of(const PointSource& point, const source::SlipCurve& curve, std::int64_t& last) {
+  const double dt = point.parameters.dt;
+  const double beyond = std::ceil(*point.parameters.ts / dt) + 2;  // a step after every non-zero one
+  if (!(beyond <= kMostSamples)) {
+    last = -1;
+    return beyond;
+  }
+  last = static_cast<std::int64_t>(beyond);
+  while (last > 0 && source::step_mean(curve, dt, 0, last) == 0) --last;
+  return static_cast<double>(last + 2);  // and the one zero after it
+}
+
+// The two header lines of a point; nullptr when a value does not fit.
+char* put_head(char* out, const PointSource& point, double slip_cm, double samples, Version version) {
+  out = put_line(out, point_line1(point.where, point.parameters.dt, version));
+  return out == nullptr ? nullptr : put_line(out, point_line2(point.where.rake, slip_cm, samples));
+}
+
+void refuse_if_any(const std::vector<std::string>& problems) {
+  if (!problems.empty()) library::refuse(problems);
 }
 
 }  // namespace
 
-SlipRate slip_rate(const Shape& shape, const Parameters& parameters) {
-  SlipRate rate;
-  const double dt = parameters.dt;
-  const double ts = stopping_time(parameters);
-  rate.dt = dt;
-  // The interval k holds ts for some k <= ts/dt + 1: room for it and the zero after it.
-  const std::size_t room = static_cast<std::size_t>(std::max(0.0, ts / dt)) + 3;
-  const auto means = std::make_unique_for_overwrite<double[]>(room);
-  // S(t) exactly as slip_until gives it, with its constants worked out once.
-  const source::SlipCurve curve(shape, parameters);
-  std::size_t count = 0;
-  const double sum = curve.ordered()
-                         ? interval_means(means.get(), room, count, dt, ts, [&](double t) { return curve.in_order(t); })
-                         : interval_means(means.get(), room, count, dt, ts, curve);
-  rate.samples.reserve(count + 1);
-  rate.samples.assign(means.get(), means.get() + count);
-  while (!rate.samples.empty() && rate.samples.back() == 0) rate.samples.pop_back();
+PointSource point_source(const Point& where, const Parameters& parameters) {
+  PointSource point{where, parameters, std::nullopt};
+  point.parameters.ts = stopping_time(parameters);
+  if (parameters.slip != 0) {
+    point.shape = find_shape(point.parameters);
+    return point;
+  }
+  // A point that does not slip has no shape, but its other values must still make a source.
+  Parameters probe = point.parameters;
+  probe.slip = 1;
+  refuse_if_any(library::parameter_problems(probe));
+  return point;
+}
+
+double whole_slip(const PointSource& point) { return point.shape ? curve_of(point)(*point.parameters.ts) : 0; }
+
+SlipRate slip_rate(const PointSource& point) {
+  SlipRate rate{point.parameters.dt, {}, 0};
+  if (!point.shape) return rate;
+  const source::SlipCurve curve = curve_of(point);
+  std::int64_t last = 0;
+  const double count = samples_of(point, curve, last);
+  if (last < 0) {
+    check_point(point, Version::k1);  // throws: too many samples for nt1
+    return rate;
+  }
+  rate.samples.reserve(static_cast<std::size_t>(count));
+  with_sample_means(curve, rate.dt, [&](auto means) {
+    for (std::int64_t k = 0; k <= last; ++k) rate.samples.push_back(means.next() * 100);
+  });
   rate.samples.push_back(0);  // the one zero after the last non-zero sample
-  rate.slip = dt * sum;
+  rate.slip = curve(*point.parameters.ts) * 100;
   return rate;
 }
 
-SlipRate no_slip(double dt) { return {dt, {}, 0}; }
-
-void check_point(const Point& point, Version version) {
+void check_point(const PointSource& point, Version version) {
   std::vector<std::string> problems;
-  check_line(problems, point_line1(point, 1, version), version);
-  check_line(problems, point_line2(point.rake, 0, 0, version), version);
-  refuse_if_any(problems);
-}
-
-void check_slip_rate(double slip_cm, std::size_t samples, Version version) {
-  std::vector<std::string> problems;
-  const Line line = point_line2(0, slip_cm, static_cast<double>(samples), version);
-  for (std::size_t i = 1; i <= 2; ++i) {
-    if (!fits(line.fields[i], line.file[i])) {
-      problems.push_back(std::string(line.fields[i].name) + " = " + shortest(line.file[i]) +
-                         (i == 1 ? " cm" : " samples") + ": too wide for its SRF " + version_text(version) +
-                         " field (" + printf_form(line.fields[i]) + "), which holds " +
-                         field_limit(line.fields[i], line.file[i]));
-    }
+  check_line(problems, point_line1(point.where, point.parameters.dt, version), version);
+  double slip_cm = 0, samples = 0;
+  if (point.shape) {
+    const source::SlipCurve curve = curve_of(point);
+    std::int64_t last = 0;
+    samples = samples_of(point, curve, last);
+    slip_cm = curve(*point.parameters.ts) * 100;
   }
+  check_line(problems, point_line2(point.where.rake, slip_cm, samples), version);
   refuse_if_any(problems);
 }
 
 void check_plane(const Plane& plane, Version version) {
   std::vector<std::string> problems;
-  check_line(problems, plane_line1(plane, version), version);
-  check_line(problems, plane_line2(plane, version), version);
+  check_line(problems, plane_line1(plane), version);
+  check_line(problems, plane_line2(plane), version);
   refuse_if_any(problems);
 }
 
-std::string head_text(const std::vector<Plane>& planes, Version version) {
-  std::string text = version == Version::k2 ? "2.0\n" : "1.0\n";
-  if (planes.empty()) return text;
+std::string head_text(const std::vector<Plane>& planes, const Layout& layout) {
+  std::string text = std::string(version_text(layout.version)) + "\n";
+  if (planes.empty() || !layout.plane_block) return text;
   text += "PLANE " + std::to_string(planes.size()) + "\n";
   for (const Plane& p : planes) {
     char line[2 * kLineCapacity];
-    char* end = put_line(line, plane_line1(p, version));
-    if (end != nullptr) end = put_line(end, plane_line2(p, version));
-    if (end == nullptr) check_plane(p, version);  // throws, naming the value
+    char* end = put_line(line, plane_line1(p));
+    if (end != nullptr) end = put_line(end, plane_line2(p));
+    if (end == nullptr) check_plane(p, layout.version);  // throws, naming the value
     text.append(line, end);
   }
   return text;
 }
 
+std::vector<std::size_t> block_sizes(const std::vector<Plane>& planes, std::size_t points, const Layout& layout) {
+  const bool per_plane =
+      layout.blocks == Blocks::kPerPlane && layout.version == Version::k2 && layout.plane_block && planes.size() > 1;
+  if (!per_plane) return {points};
+  std::vector<std::size_t> sizes;
+  std::size_t held = 0;
+  for (const Plane& p : planes) {
+    sizes.push_back(static_cast<std::size_t>(p.nstk) * static_cast<std::size_t>(p.ndip));
+    held += sizes.back();
+  }
+  if (held != points) {
+    library::refuse({"the planes hold " + std::to_string(held) + " points (the sum of nstk*ndip), the file has " +
+                     std::to_string(points)});
+  }
+  return sizes;
+}
+
 std::string points_line(std::size_t count) { return "POINTS " + std::to_string(count) + "\n"; }
 
-std::size_t point_text_capacity(const SlipRate& rate) {
-  const std::size_t count = rate.samples.size();
+std::size_t point_text_capacity(const PointSource& point) {
+  double samples = 0;
+  if (point.shape) samples = std::ceil(*point.parameters.ts / point.parameters.dt) + 3;
+  const auto count = static_cast<std::size_t>(std::min(samples, kMostSamples + 1));
   return 2 * kLineCapacity + count * text::kSrfSampleWidth + count / kSamplesPerLine + 1;
 }
 
-char* put_point_text(char* out, const Point& point, const SlipRate& rate, Version version) {
-  const std::size_t count = rate.samples.size();
-  char* end = put_line(out, point_line1(point, rate.dt, version));
-  if (end != nullptr) end = put_line(end, point_line2(point.rake, rate.slip, static_cast<double>(count), version));
-  if (end == nullptr) {  // a value too wide for its field: say which
-    check_point(point, version);
-    check_slip_rate(rate.slip, count, version);
-    throw ParameterError("dt = " + shortest(rate.dt) + " s: not a finite number");
+char* put_point_text(char* out, const PointSource& point, Version version) {
+  if (!point.shape) {
+    char* end = put_head(out, point, 0, 0, version);
+    if (end == nullptr) check_point(point, version);  // throws, naming the value
+    return end;
   }
-  return text::put_srf_samples(end, rate.samples.data(), count, kSamplesPerLine);
+  const source::SlipCurve curve = curve_of(point);
+  std::int64_t last = 0;
+  const double samples = samples_of(point, curve, last);
+  char* end = last < 0 ? nullptr : put_head(out, point, curve(*point.parameters.ts) * 100, samples, version);
+  if (end == nullptr) check_point(point, version);  // throws, naming the value
+  // Each sample worked out and written in one pass, then the one zero after
+  // the last non-zero one.
+  return with_sample_means(curve, point.parameters.dt, [&](auto means) {
+    std::int64_t k = 0;
+    return text::put_sample_lines(end, static_cast<std::size_t>(last + 2), kSamplesPerLine,
+                                  [&] { return k++ <= last ? means.next() * 100 : 0.0; });
+  });
 }
 
-void append_point_text(std::string& out, const Point& point, const SlipRate& rate, Version version) {
-  const auto text = std::make_unique_for_overwrite<char[]>(point_text_capacity(rate));
-  out.append(text.get(), put_point_text(text.get(), point, rate, version));
+std::string point_text(const PointSource& point, Version version) {
+  const auto text = std::make_unique_for_overwrite<char[]>(point_text_capacity(point));
+  return {text.get(), put_point_text(text.get(), point, version)};
 }
 
-std::string point_text(const Point& point, const SlipRate& rate, Version version) {
-  std::string text;
-  append_point_text(text, point, rate, version);
+std::string file_text(const std::vector<PointSource>& points, const std::vector<Plane>& planes, const Layout& layout) {
+  std::string text = head_text(planes, layout);
+  std::size_t next = 0;
+  for (const std::size_t size : block_sizes(planes, points.size(), layout)) {
+    text += points_line(size);
+    for (const std::size_t end = next + size; next < end; ++next) text += point_text(points[next], layout.version);
+  }
   return text;
 }
 
-std::string point_text(const Point& point, const SlipFunction& function, Version version) {
-  return point_text(point, slip_rate(function.shape, function.parameters), version);
+}  // namespace slipvel::srf
+
+namespace slipvel::srf {
+
+std::vector<Problem> implausible_values(const Point& where) {
+  std::vector<Problem> found;
+  if (where.vs > 0 && !(where.vs >= 100 && where.vs <= 10000)) {
+    found.push_back({"vs", "vs = " + text::shortest(where.vs) +
+                               " m/s: outside 100 to 10000 m/s, the shear-wave speeds of rock (a speed in km/s?)"});
+  }
+  if (where.den > 0 && !(where.den >= 1000 && where.den <= 5000)) {
+    found.push_back({"den", "den = " + text::shortest(where.den) +
+                                " kg/m^3: outside 1000 to 5000 kg/m^3, the densities of rock (a density in g/cm^3?)"});
+  }
+  if (where.dep > 700) {
+    found.push_back({"dep", "dep = " + text::shortest(where.dep) +
+                                " km: deeper than 700 km, below every earthquake (a depth in m?)"});
+  }
+  return found;
+}
+
+std::optional<Problem> implausible_rupture_velocity(double vr, double vs) {
+  if (!(vs > 0) || !(vr * 1000 > vs)) return std::nullopt;
+  return Problem{"vr", "vr = " + text::shortest(vr) + " km/s: faster than the shear-wave speed vs = " +
+                           text::shortest(vs) + " m/s where the front runs (a rupture velocity in m/s?)"};
 }
 
 }  // namespace slipvel::srf

@@ -123,6 +123,10 @@ void AtomicFile::write(std::string_view bytes) {
   if (const int error = write_all(fd_, bytes); error != 0) fail(error);
 }
 
+void AtomicFile::write(std::span<const std::string_view> pieces) {
+  if (const int error = write_all(fd_, pieces); error != 0) fail(error);
+}
+
 // A file without a name is linked to its final name; where a file of that name
 // exists, to a temporary name first, which is then renamed over it.
 void AtomicFile::link_into_place() {

@@ -5,6 +5,7 @@
 #include <filesystem>
 #include <memory>
 #include <optional>
+#include <span>
 #include <stdexcept>
 #include <string>
 #include <string_view>
@@ -42,6 +43,8 @@ class AtomicFile {
   ~AtomicFile();
 
   void write(std::string_view bytes);
+  // Writes the pieces one after the other, as one gathered write.
+  void write(std::span<const std::string_view> pieces);
   void commit();
 
  private:

@@ -34,7 +34,7 @@ void append_number(std::string& out, double value) {
 
 }  // namespace
 
-std::vector<Problem> check_sources(const std::vector<Source>& sources, int jobs, bool csv_files) {
+std::vector<TableProblem> check_sources(const std::vector<Source>& sources, int jobs, bool csv_files) {
   std::vector<std::string> refusals(sources.size());
   for_each_index(sources.size(), jobs, [&](std::size_t i) {
     try {
@@ -47,7 +47,7 @@ std::vector<Problem> check_sources(const std::vector<Source>& sources, int jobs,
       refusals[i] = zero_slip_note(sources[i].parameters, e.what());
     }
   });
-  std::vector<Problem> problems;
+  std::vector<TableProblem> problems;
   for (std::size_t i = 0; i < sources.size(); ++i) add_problems(problems, sources[i].line, refusals[i]);
   return problems;
 }

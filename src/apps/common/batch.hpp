@@ -22,7 +22,7 @@ struct Settings {
 // Each source the library refuses (it cannot carry the slip, or, with
 // `csv_files`, the result files could not show its rows), with the library's
 // message, one problem per line.
-std::vector<Problem> check_sources(const std::vector<Source>& sources, int jobs, bool csv_files = true);
+std::vector<TableProblem> check_sources(const std::vector<Source>& sources, int jobs, bool csv_files = true);
 
 // The summary's header and one row per source, in table order.
 struct SummaryRow {

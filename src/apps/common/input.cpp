@@ -24,7 +24,7 @@ bool read_whole(const std::string& name, std::string& text, std::string& reason)
   return error == 0;
 }
 
-void print_problems(const std::string& name, const std::vector<Problem>& problems) {
+void print_problems(const std::string& name, const std::vector<TableProblem>& problems) {
   constexpr std::size_t kShown = 20;  // the rest are usually the same mistake again
   for (std::size_t i = 0; i < problems.size() && i < kShown; ++i) {
     const std::string where = problems[i].line > 0 ? name + ":" + std::to_string(problems[i].line) : name;

@@ -14,6 +14,6 @@ bool read_whole(const std::string& name, std::string& text, std::string& reason)
 
 // Prints the first problems of table `name` on standard error, one
 // "NAME:LINE: what" line each, and how many more there are.
-void print_problems(const std::string& name, const std::vector<Problem>& problems);
+void print_problems(const std::string& name, const std::vector<TableProblem>& problems);
 
 }  // namespace slipvel::apps

@@ -49,4 +49,12 @@ inline const CLI::Validator kSrfVersion(
     },
     "", "version");
 
+// "per-plane" or "one": how an SRF file groups its points into POINTS blocks.
+inline const CLI::Validator kSrfBlocks(
+    [](std::string& text) -> std::string {
+      if (text == "per-plane" || text == "one") return "";
+      return "\"" + text + "\" is not a POINTS block layout: per-plane (one block per plane in a 2.0 file) or one";
+    },
+    "", "blocks");
+
 }  // namespace slipvel::apps

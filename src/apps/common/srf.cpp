@@ -2,12 +2,14 @@
 
 #include <algorithm>
 #include <array>
+#include <bit>
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <exception>
 #include <limits>
+#include <map>
 #include <memory>
 #include <optional>
 #include <thread>
@@ -15,6 +17,8 @@
 #include "common/atomic_file.hpp"
 #include "common/parallel.hpp"
 #include "common/progress.hpp"
+
+#include <slipvel/text.hpp>
 
 namespace slipvel::apps {
 namespace {
@@ -76,7 +80,7 @@ PlanesTable read_planes(std::string_view text, srf::Version version) {
     }
   }
   std::stable_sort(table.problems.begin(), table.problems.end(),
-                   [](const Problem& a, const Problem& b) { return a.line < b.line; });
+                   [](const TableProblem& a, const TableProblem& b) { return a.line < b.line; });
   return table;
 }
 
@@ -93,57 +97,84 @@ long long points_in(const std::vector<srf::Plane>& planes) {
 
 namespace {
 
-// The library's problems with a source of slip 0 other than its slip: a point
-// that does not slip is written without samples, but its other values must
-// still make a source.
-void check_without_slip(const Parameters& parameters) {
-  try {
-    check_parameters(parameters);
-  } catch (const ParameterError& e) {
-    std::vector<Problem> others;
-    add_problems(others, 0, e.what());
-    std::erase_if(others, [](const Problem& p) { return p.what.starts_with("slip = "); });
-    std::string message;
-    for (const Problem& p : others) message += (message.empty() ? "" : "\n") + p.what;
-    if (!message.empty()) throw ParameterError(message);
-  }
+// The parameters' bits, which identify a source.
+using SourceKey = std::array<std::uint64_t, 7>;
+SourceKey key_of(const Parameters& p) {
+  const auto bits = [](double v) { return std::bit_cast<std::uint64_t>(v); };
+  return {bits(p.dt),
+          static_cast<std::uint64_t>(p.nt),
+          bits(p.fmax),
+          bits(p.vm),
+          bits(p.slip),
+          bits(p.tr),
+          bits(stopping_time(p))};
 }
 
-// The count of samples a slipping point's history has at most: through the
-// interval that holds ts, and one zero.
-std::size_t samples_at_most(const Parameters& p) { return static_cast<std::size_t>(stopping_time(p) / p.dt) + 3; }
+// A source's onset search, or the library's refusal of it.
+struct Searched {
+  srf::PointSource point;
+  std::string refusal;
+};
 
-RupturePoint checked_point(const Source& source, srf::Version version) {
-  RupturePoint point{point_of(source), source.parameters};
-  srf::check_point(point.where, version);
-  if (point.where.vs > 0 && point.where.den > 0) {
-    if (auto problem = rigidity_problem(point.where.vs, point.where.den)) throw ParameterError(*problem);
+// Each distinct source searched once, on every job: the points of a rupture
+// mostly share the source of their region. `which[i]` is the entry of source i.
+std::vector<Searched> search_each_source_once(const std::vector<Source>& sources, int jobs,
+                                              std::vector<std::size_t>& which) {
+  std::map<SourceKey, std::size_t> seen;
+  std::vector<const Source*> distinct;
+  which.resize(sources.size());
+  for (std::size_t i = 0; i < sources.size(); ++i) {
+    const auto [at, fresh] = seen.try_emplace(key_of(sources[i].parameters), distinct.size());
+    if (fresh) distinct.push_back(&sources[i]);
+    which[i] = at->second;
   }
-  if (source.parameters.slip == 0) {
-    check_without_slip(source.parameters);
-    return point;
-  }
-  point.slips = true;
-  point.shape = find_shape(source.parameters);
-  point.slip = slip_until(point.shape, source.parameters, stopping_time(source.parameters));
-  srf::check_slip_rate(point.slip * 100, std::min<std::size_t>(samples_at_most(source.parameters), 1000000), version);
+  std::vector<Searched> searched(distinct.size());
+  for_each_index(distinct.size(), jobs, [&](std::size_t d) {
+    try {
+      searched[d].point = srf::point_source({}, distinct[d]->parameters);
+    } catch (const ParameterError& e) {
+      searched[d].refusal = e.what();
+    }
+  });
+  return searched;
+}
+
+// The point of a row, or every problem it has: its source, its values
+// against their fields, its rigidity.
+srf::PointSource checked_point(const Source& source, const Searched& searched, srf::Version version) {
+  const srf::Point where = point_of(source);
+  srf::PointSource point = searched.point;
+  point.where = where;
+  std::string problems = searched.refusal;
+  const auto note = [&](const auto& check) {
+    try {
+      check();
+    } catch (const ParameterError& e) {
+      problems += (problems.empty() ? "" : "\n") + std::string(e.what());
+    }
+  };
+  note([&] { srf::check_point(point, version); });
+  if (where.vs > 0 && where.den > 0) note([&] { check_rigidity(where.vs, where.den); });
+  if (!problems.empty()) throw ParameterError(problems);
   return point;
 }
 
 }  // namespace
 
-std::vector<Problem> check_rupture(const std::vector<Source>& sources, srf::Version version, int jobs,
-                                   std::vector<RupturePoint>& points) {
+std::vector<TableProblem> check_rupture(const std::vector<Source>& sources, srf::Version version, int jobs,
+                                        std::vector<srf::PointSource>& points) {
+  std::vector<std::size_t> which;
+  const std::vector<Searched> searched = search_each_source_once(sources, jobs, which);
   points.assign(sources.size(), {});
   std::vector<std::string> refusals(sources.size());
   for_each_index(sources.size(), jobs, [&](std::size_t i) {
     try {
-      points[i] = checked_point(sources[i], version);
+      points[i] = checked_point(sources[i], searched[which[i]], version);
     } catch (const ParameterError& e) {
       refusals[i] = e.what();
     }
   });
-  std::vector<Problem> problems;
+  std::vector<TableProblem> problems;
   for (std::size_t i = 0; i < sources.size(); ++i) add_problems(problems, sources[i].line, refusals[i]);
   if (!problems.empty()) points.clear();
   return problems;
@@ -169,52 +200,48 @@ struct PointText {
 
 }  // namespace
 
-void write_srf(const std::vector<RupturePoint>& points, const std::vector<srf::Plane>& planes, srf::Version version,
-               AtomicFile& file, const Settings& settings) {
-  // Segment boundaries: version 2.0 with planes starts a POINTS block at each.
-  std::vector<std::size_t> block_starts{0};
-  if (version == srf::Version::k2) {
-    for (std::size_t i = 0, start = 0; i + 1 < planes.size(); ++i) {
-      start += static_cast<std::size_t>(planes[i].nstk) * static_cast<std::size_t>(planes[i].ndip);
-      block_starts.push_back(start);
-    }
+void write_srf(const std::vector<srf::PointSource>& points, const std::vector<srf::Plane>& planes,
+               const srf::Layout& layout, AtomicFile& file, const Settings& settings) {
+  // Where each POINTS block starts, in point order.
+  std::vector<std::size_t> block_starts;
+  for (std::size_t start = 0; const std::size_t size : srf::block_sizes(planes, points.size(), layout)) {
+    block_starts.push_back(start);
+    start += size;
   }
-  file.write(srf::head_text(planes, version));
+  file.write(srf::head_text(planes, layout));
   Progress progress(points.size(), settings.progress);
 
   // The points are made a chunk at a time on every job; while one chunk is
-  // made, the one before is written, in table order, by a thread of its own.
+  // made, the one before is written, in table order, by a thread of its own,
+  // in one gathered write: a write per point cost more system time than the
+  // bytes themselves, and copying them into one buffer first cost a tenth of
+  // the work of making them.
   constexpr std::size_t kChunk = 256;
   std::size_t block = 0;
-  // The points' texts go out a megabyte at a time: a write per point cost
-  // more system time than the bytes themselves.
-  constexpr std::size_t kWriteSize = std::size_t{1} << 20;
-  std::string pending;
-  pending.reserve(kWriteSize);
+  std::vector<std::string> block_lines;
+  std::vector<std::string_view> pieces;
   const auto write_chunk = [&](std::size_t first, const std::vector<PointText>& texts) {
+    block_lines.clear();
+    block_lines.reserve(block_starts.size());  // the pieces point into them: never moved
+    pieces.clear();
     for (std::size_t i = 0; i < texts.size(); ++i) {
       const std::size_t point = first + i;
       if (block < block_starts.size() && point == block_starts[block]) {
         const std::size_t end = block + 1 < block_starts.size() ? block_starts[block + 1] : points.size();
-        pending += srf::points_line(end - point);
+        pieces.push_back(block_lines.emplace_back(srf::points_line(end - point)));
         ++block;
       }
-      pending.append(texts[i].bytes.get(), texts[i].size);
-      if (pending.size() >= kWriteSize) {
-        file.write(pending);
-        pending.clear();
-      }
+      pieces.emplace_back(texts[i].bytes.get(), texts[i].size);
     }
+    file.write(std::span<const std::string_view>(pieces));
   };
   const auto make_chunk = [&](std::size_t first, std::vector<PointText>& texts) {
     texts.resize(std::min(kChunk, points.size() - first));
     for_each_index(texts.size(), settings.jobs, [&](std::size_t i) {
-      const RupturePoint& point = points[first + i];
-      const srf::SlipRate rate =
-          point.slips ? srf::slip_rate(point.shape, point.parameters) : srf::no_slip(point.parameters.dt);
+      const srf::PointSource& point = points[first + i];
       // Written straight into its buffer: nothing cleared first, nothing copied.
-      char* const text = texts[i].room(srf::point_text_capacity(rate));
-      texts[i].size = static_cast<std::size_t>(srf::put_point_text(text, point.where, rate, version) - text);
+      char* const text = texts[i].room(srf::point_text_capacity(point));
+      texts[i].size = static_cast<std::size_t>(srf::put_point_text(text, point, layout.version) - text);
       progress.advance();
     });
   };
@@ -236,9 +263,31 @@ void write_srf(const std::vector<RupturePoint>& points, const std::vector<srf::P
     }
     if (write_error) std::rethrow_exception(write_error);
   }
-  if (points.empty()) pending += srf::points_line(0);
-  file.write(pending);
+  if (points.empty()) file.write(srf::points_line(0));
   progress.finish();
+}
+
+std::string moment_line(const RuptureMoment& m) {
+  const std::string mw = m.moment() > 0 ? text::shortest(moment_magnitude(m.moment())) : "-";
+  return "points=" + std::to_string(m.points()) + " area_m2=" + text::shortest(m.area()) +
+         " M0_Nm=" + text::shortest(m.moment()) + " Mw=" + mw + " duration_s=" + text::shortest(m.duration()) + "\n";
+}
+
+void Implausibles::add(const std::string& place, const slipvel::Problem& problem) {
+  const auto kind = std::find_if(kinds_.begin(), kinds_.end(), [&](const Kind& k) { return k.field == problem.field; });
+  if (kind == kinds_.end()) {
+    kinds_.push_back({problem.field, place.empty() ? problem.text : place + ": " + problem.text});
+  } else {
+    ++kind->more;
+  }
+}
+
+std::vector<std::string> Implausibles::lines() const {
+  std::vector<std::string> lines;
+  for (const Kind& k : kinds_) {
+    lines.push_back(k.more == 0 ? k.first : k.first + " (and " + std::to_string(k.more) + " more " + what_ + ")");
+  }
+  return lines;
 }
 
 }  // namespace slipvel::apps

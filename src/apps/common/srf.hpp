@@ -6,12 +6,12 @@
 #include <string_view>
 #include <vector>
 
+#include <slipvel/moment.hpp>
 #include <slipvel/slipvel.hpp>
 #include <slipvel/srf.hpp>
 
 #include "common/atomic_file.hpp"
 #include "common/batch.hpp"
-#include "common/moment.hpp"
 #include "common/table.hpp"
 
 namespace slipvel::apps {
@@ -27,7 +27,7 @@ srf::Point point_of(const Source& source);
 
 struct PlanesTable {
   std::vector<srf::Plane> planes;
-  std::vector<Problem> problems;
+  std::vector<TableProblem> problems;
 };
 
 // Reads a planes table: a header with exactly elon,elat,nstk,ndip,len,wid,stk,
@@ -41,15 +41,37 @@ long long points_in(const std::vector<srf::Plane>& planes);
 // Checks every row of a points table as a point of an SRF file: its source as
 // the library checks it (a point with slip 0 is taken, every other check still
 // applying), and each value against the width of its field in the file. The
-// points of a table without problems, with their shapes and whole slips, go
-// into `points`.
-std::vector<Problem> check_rupture(const std::vector<Source>& sources, srf::Version version, int jobs,
-                                   std::vector<RupturePoint>& points);
+// points of a table without problems, with their shapes, go into `points`.
+std::vector<TableProblem> check_rupture(const std::vector<Source>& sources, srf::Version version, int jobs,
+                                        std::vector<srf::PointSource>& points);
 
 // Writes the whole file into `file`, which the caller commits: head, then the
-// points in table order (one POINTS block, or with version 2.0 and planes one
-// per segment). Throws WriteError.
-void write_srf(const std::vector<RupturePoint>& points, const std::vector<srf::Plane>& planes, srf::Version version,
-               AtomicFile& file, const Settings& settings);
+// points in table order in the layout's blocks. Throws WriteError.
+void write_srf(const std::vector<srf::PointSource>& points, const std::vector<srf::Plane>& planes,
+               const srf::Layout& layout, AtomicFile& file, const Settings& settings);
+
+// "points=N area_m2=A M0_Nm=M Mw=W duration_s=D\n", numbers in their shortest
+// round-trip text, Mw "-" when M0 is 0.
+std::string moment_line(const RuptureMoment& moment);
+
+// Values that keep every rule but are likely a mistake, said once per kind
+// (field): where the first one is, its text, and how many more there are.
+class Implausibles {
+ public:
+  // `place` is where the value is ("points.csv:5"), `what` what a count of
+  // places is called ("rows", "subfaults").
+  explicit Implausibles(std::string what) : what_(std::move(what)) {}
+  void add(const std::string& place, const slipvel::Problem& problem);
+  // One line a kind, in the order the kinds were first met.
+  std::vector<std::string> lines() const;
+
+ private:
+  struct Kind {
+    std::string field, first;
+    std::size_t more = 0;
+  };
+  std::string what_;
+  std::vector<Kind> kinds_;
+};
 
 }  // namespace slipvel::apps

@@ -152,12 +152,12 @@ void check_unique_ids(Table& table) {
     }
   }
   std::stable_sort(table.problems.begin(), table.problems.end(),
-                   [](const Problem& a, const Problem& b) { return a.line < b.line; });
+                   [](const TableProblem& a, const TableProblem& b) { return a.line < b.line; });
 }
 
 }  // namespace
 
-void add_problems(std::vector<Problem>& problems, int line, std::string_view message) {
+void add_problems(std::vector<TableProblem>& problems, int line, std::string_view message) {
   while (!message.empty()) {
     const std::size_t end = message.find('\n');
     problems.push_back({line, std::string(message.substr(0, end))});

@@ -22,18 +22,18 @@ struct Source {
 };
 
 // Something wrong with the table: its line (0 for the table as a whole) and what.
-struct Problem {
+struct TableProblem {
   int line;
   std::string what;
 };
 
 // Adds each line of `message` (the library's refusals may hold several) as a
 // problem of the table's line `line`.
-void add_problems(std::vector<Problem>& problems, int line, std::string_view message);
+void add_problems(std::vector<TableProblem>& problems, int line, std::string_view message);
 
 struct Table {
   std::vector<Source> sources;
-  std::vector<Problem> problems;  // in line order; the table is usable only without any
+  std::vector<TableProblem> problems;  // in line order; the table is usable only without any
 };
 
 // A numeric column with its rule.
@@ -58,7 +58,7 @@ struct CsvRow {
 struct CsvTable {
   std::vector<std::optional<std::size_t>> position;  // of each column in a row, if the header names it
   std::vector<CsvRow> rows;
-  std::vector<Problem> problems;  // of the header (then no rows are read) and of rows with a wrong field count
+  std::vector<TableProblem> problems;  // of the header (then no rows are read) and of rows with a wrong field count
 };
 // Reads the header, which may name each of `columns` once and must name the
 // required ones, and every row with as many fields as the header.

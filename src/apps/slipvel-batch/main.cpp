@@ -10,13 +10,13 @@
 #include <new>
 #include <optional>
 
+#include <slipvel/moment.hpp>
 #include <slipvel/text.hpp>
 #include <thread>
 
 #include "common/atomic_file.hpp"
 #include "common/batch.hpp"
 #include "common/input.hpp"
-#include "common/moment.hpp"
 #include "common/options.hpp"
 #include "common/srf.hpp"
 #include "common/table.hpp"
@@ -34,7 +34,7 @@ struct Request {
   std::filesystem::path folder = ".";
   int jobs = static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
   bool quiet = false;
-  std::string srf, planes, srf_version = "1.0";
+  std::string srf, planes, srf_version = "1.0", srf_blocks = "per-plane";
   double rigidity = kDefaultRigidity;
   std::string moment_rate;
 };
@@ -97,6 +97,14 @@ void add_options(CLI::App& app, Request& r) {
       ->capture_default_str()
       ->group("Output")
       ->needs(srf);
+  app.add_option("--srf-blocks", r.srf_blocks,
+                 "POINTS blocks: per-plane (one per plane in a 2.0 file with several planes) or one (every point in "
+                 "one block, as SW4 reads)")
+      ->type_name("LAYOUT")
+      ->transform(kSrfBlocks)
+      ->capture_default_str()
+      ->group("Output")
+      ->needs(srf);
   app.add_option("--rigidity", r.rigidity, "with --srf: rigidity (Pa) for the moment of points without vs and den")
       ->transform(kDecimal)
       ->type_name("PA")
@@ -152,18 +160,29 @@ std::optional<std::string> several_time_steps(const std::string& table, const st
   return std::nullopt;
 }
 
+// Values that keep every rule but are likely a mistake: one warning a kind.
+void warn_about_implausible_values(const std::string& table, const std::vector<Source>& sources,
+                                   const std::vector<srf::PointSource>& points, const RuptureMoment& moment) {
+  Implausibles found("rows");
+  for (std::size_t i = 0; i < points.size(); ++i) {
+    for (const slipvel::Problem& p : srf::implausible_values(points[i].where)) {
+      found.add(table + ":" + std::to_string(sources[i].line), p);
+    }
+  }
+  if (const auto p = implausible_magnitude(moment_magnitude(moment.moment()))) found.add("", *p);
+  for (const std::string& line : found.lines()) print_warning("warning: " + line);
+}
+
 // The SRF file and the moment-rate file, which take their names together once
 // both are whole and the moment line is out.
-int write_rupture(const Request& r, const Settings& settings, const std::vector<RupturePoint>& points,
-                  const std::vector<srf::Plane>& planes, srf::Version version) {
+int write_rupture(const Request& r, const Settings& settings, const std::vector<srf::PointSource>& points,
+                  const std::vector<srf::Plane>& planes, const srf::Layout& layout, const RuptureMoment& moment) {
   const std::optional<FolderLock> lock = lock_folder_of(r.srf);
-  const RuptureMoment moment = rupture_moment(points, r.rigidity);
-  check_moment(moment);
   StagedFiles files(settings.umask);
-  write_srf(points, planes, version, files.add(r.srf), settings);
+  write_srf(points, planes, layout, files.add(r.srf), settings);
   if (!r.moment_rate.empty()) {
     const double dt = points.empty() ? r.defaults.dt : points.front().parameters.dt;
-    files.add(r.moment_rate).write(moment_rate_text(points, dt, r.rigidity));
+    files.add(r.moment_rate).write(moment_rate_text(moment_rate(points, dt, r.rigidity), dt));
   }
   // "-": the file itself is on standard output
   print_checked(r.srf == "-" ? stderr : stdout, moment_line(moment));
@@ -187,22 +206,27 @@ int run_table(const Request& r, const Settings& settings) {
       return kUsageOrInput;
     }
   }
-  std::vector<RupturePoint> points;
-  std::vector<Problem> refused =
+  std::vector<srf::PointSource> points;
+  std::vector<TableProblem> refused =
       srf_mode ? check_rupture(table.sources, version, r.jobs, points) : check_sources(table.sources, r.jobs);
   table.problems.insert(table.problems.end(), refused.begin(), refused.end());
   std::stable_sort(table.problems.begin(), table.problems.end(),
-                   [](const Problem& a, const Problem& b) { return a.line < b.line; });
+                   [](const TableProblem& a, const TableProblem& b) { return a.line < b.line; });
   print_problems(name, table.problems);
   bool planes_failed = false;
   const std::vector<srf::Plane> planes = table.problems.empty()
                                              ? read_planes_file(r, table.sources.size(), version, planes_failed)
                                              : std::vector<srf::Plane>{};
   if (!table.problems.empty() || planes_failed) return kUsageOrInput;
-
-  if (srf_mode) return write_rupture(r, settings, points, planes, version);
-  print_warning(write_batch(table.sources, settings));
-  return 0;
+  if (!srf_mode) {
+    print_warning(write_batch(table.sources, settings));
+    return 0;
+  }
+  const RuptureMoment moment = seismic_moment(points, r.rigidity);
+  check_moment(moment);
+  warn_about_implausible_values(name, table.sources, points, moment);
+  const srf::Layout layout{version, r.srf_blocks == "one" ? srf::Blocks::kOne : srf::Blocks::kPerPlane, true};
+  return write_rupture(r, settings, points, planes, layout, moment);
 }
 
 }  // namespace

@@ -5,9 +5,8 @@
 #include <limits>
 #include <span>
 
+#include <slipvel/moment.hpp>
 #include <slipvel/text.hpp>
-
-#include "common/moment.hpp"
 
 namespace slipvel::apps {
 namespace {
@@ -24,7 +23,8 @@ std::vector<CsvColumn> csv_columns(std::span<const NumberColumn> columns) {
 // The row's values by their columns' rules: empty where an optional column is
 // left out or its field is empty; a problem for each field that breaks its rule.
 std::vector<std::optional<double>> read_values(const CsvTable& csv, const CsvRow& row,
-                                               std::span<const NumberColumn> columns, std::vector<Problem>& problems) {
+                                               std::span<const NumberColumn> columns,
+                                               std::vector<TableProblem>& problems) {
   std::vector<std::optional<double>> values(columns.size());
   for (std::size_t c = 0; c < columns.size(); ++c) {
     if (!csv.position[c]) continue;
@@ -147,9 +147,9 @@ bool overlap(const Patch& a, const Patch& b) {
   return a.segment == b.segment && a.s0 < b.s1 && b.s0 < a.s1 && a.d0 < b.d1 && b.d0 < a.d1;
 }
 
-void sort_by_line(std::vector<Problem>& problems) {
+void sort_by_line(std::vector<TableProblem>& problems) {
   std::stable_sort(problems.begin(), problems.end(),
-                   [](const Problem& a, const Problem& b) { return a.line < b.line; });
+                   [](const TableProblem& a, const TableProblem& b) { return a.line < b.line; });
 }
 
 }  // namespace
@@ -162,7 +162,13 @@ std::optional<std::string> vs_den_problem(const std::optional<double>& vs, const
     return "vs and den: --srf-version 2.0 writes them for every point, so every segment needs both";
   }
   if (vs.has_value() != den.has_value()) return "vs and den: give both (the rigidity den*vs^2) or neither";
-  if (vs) return rigidity_problem(*vs, *den);
+  if (vs) {
+    try {
+      check_rigidity(*vs, *den);
+    } catch (const ParameterError& e) {
+      return e.what();
+    }
+  }
   return std::nullopt;
 }
 

@@ -55,7 +55,7 @@ inline constexpr long long kMostSubfaults = 10'000'000;
 
 struct SegmentsTable {
   std::vector<Segment> segments;
-  std::vector<Problem> problems;  // in line order; the table is usable only without any
+  std::vector<TableProblem> problems;  // in line order; the table is usable only without any
 };
 
 // Reads the segments table: a header naming elon, elat, stk, dip, len, wid,
@@ -66,7 +66,7 @@ SegmentsTable read_segments(std::string_view text, srf::Version version);
 
 struct PatchesTable {
   std::vector<Patch> patches;
-  std::vector<Problem> problems;
+  std::vector<TableProblem> problems;
 };
 
 // Reads the patches table: a header naming segment (row number in the

@@ -13,12 +13,12 @@
 #include <thread>
 #include <variant>
 
+#include <slipvel/moment.hpp>
 #include <slipvel/text.hpp>
 
 #include "common/atomic_file.hpp"
 #include "common/batch.hpp"
 #include "common/input.hpp"
-#include "common/moment.hpp"
 #include "common/options.hpp"
 #include "common/srf.hpp"
 #include "common/write_all.hpp"
@@ -37,7 +37,8 @@ struct Request {
   double vr = 0;
   Parameters sampling;  // dt, nt and fmax of every subfault
   double rigidity = kDefaultRigidity;
-  std::string srf, srf_version = "1.0", points, planes, moment_rate;
+  std::string srf, srf_version = "1.0", srf_blocks = "per-plane", points, planes, moment_rate;
+  bool srf_no_plane = false;
   int jobs = static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
   bool quiet = false;
 };
@@ -78,6 +79,17 @@ void add_options(CLI::App& app, Request& r) {
       ->type_name("V")
       ->transform(kSrfVersion)
       ->capture_default_str()
+      ->group("Output");
+  app.add_option("--srf-blocks", r.srf_blocks,
+                 "POINTS blocks: per-plane (one per segment in a 2.0 file with several segments) or one (every "
+                 "point in one block, as SW4 reads)")
+      ->type_name("LAYOUT")
+      ->transform(kSrfBlocks)
+      ->capture_default_str()
+      ->group("Output");
+  app.add_flag("--srf-no-plane", r.srf_no_plane,
+               "write no PLANE block, only the points (as SeisSol's SRF converter reads)")
+      ->disable_flag_override()
       ->group("Output");
   app.add_option("--points", r.points, "write the points table slipvel-batch --table FILE --srf reads")
       ->type_name("FILE")
@@ -145,14 +157,14 @@ std::string sampling_problems(const Parameters& sampling) {
   Parameters probe = sampling;
   probe.vm = probe.slip = probe.tr = 1;
   probe.ts = 0;
-  std::vector<Problem> library;
+  std::vector<TableProblem> library;
   try {
     check_parameters(probe);
   } catch (const ParameterError& e) {
     add_problems(library, 0, e.what());
   }
   std::string found;
-  for (const Problem& p : library) {
+  for (const TableProblem& p : library) {
     if (p.what.starts_with("dt = ") || p.what.starts_with("nt = ") || p.what.starts_with("fmax = ")) {
       found += (found.empty() ? "--" : "\n--") + p.what;
     }
@@ -200,7 +212,7 @@ std::string option_problem(const CLI::App& app, const Request& r) {
 
 // Each line of `message`, as the program's.
 void print_lines(std::string_view message) {
-  std::vector<Problem> lines;
+  std::vector<TableProblem> lines;
   add_problems(lines, 0, message);
   print_problems(kName, lines);
 }
@@ -242,13 +254,13 @@ bool read_fault(const Request& r, srf::Version version, Fault& fault) {
 // Every subfault checked as a point of the file; false having printed the
 // problems, by the segment or patch line that gave the subfault its values.
 bool check_points(const Request& r, const Rupture& rupture, const Fault& fault, srf::Version version,
-                  std::vector<RupturePoint>& points) {
-  const std::vector<Problem> by_point = check_rupture(rupture.points, version, r.jobs, points);
+                  std::vector<srf::PointSource>& points) {
+  const std::vector<TableProblem> by_point = check_rupture(rupture.points, version, r.jobs, points);
   FaultProblems problems = problems_by_region(rupture, fault, by_point);
-  const std::vector<Problem> planes = check_planes(rupture, fault, version);
+  const std::vector<TableProblem> planes = check_planes(rupture, fault, version);
   problems.segments.insert(problems.segments.end(), planes.begin(), planes.end());
   std::stable_sort(problems.segments.begin(), problems.segments.end(),
-                   [](const Problem& a, const Problem& b) { return a.line < b.line; });
+                   [](const TableProblem& a, const TableProblem& b) { return a.line < b.line; });
   print_problems(shown_name(r.segments), problems.segments);
   print_problems(shown_name(r.patches), problems.patches);
   return problems.segments.empty() && problems.patches.empty();
@@ -259,9 +271,9 @@ bool check_points(const Request& r, const Rupture& rupture, const Fault& fault, 
 // printed their problems.
 bool check_empty_patches(const Request& r, const Rupture& rupture, const Fault& fault, srf::Version version) {
   const std::vector<const Patch*> empty = empty_patches(rupture, fault);
-  std::vector<RupturePoint> unused;
-  std::vector<Problem> problems = check_rupture(stand_ins(rupture, empty, r.sampling), version, 1, unused);
-  for (Problem& p : problems) {
+  std::vector<srf::PointSource> unused;
+  std::vector<TableProblem> problems = check_rupture(stand_ins(rupture, empty, r.sampling), version, 1, unused);
+  for (TableProblem& p : problems) {
     p = {empty[static_cast<std::size_t>(p.line) - 1]->line, "a subfault of this patch would have " + p.what};
   }
   print_problems(shown_name(r.patches), problems);
@@ -285,22 +297,38 @@ void warn_about_gaps(const Request& r, const Fault& fault) {
   }
 }
 
+// Values that keep every rule but are likely a mistake: one warning a kind,
+// naming the first subfault and its segment's line.
+void warn_about_implausible_values(const Request& r, const Rupture& rupture, const Fault& fault,
+                                   const std::vector<srf::PointSource>& points, const RuptureMoment& moment) {
+  Implausibles found("subfaults");
+  for (std::size_t n = 0; n < points.size(); ++n) {
+    const std::string place = shown_name(r.segments) + ":" +
+                              std::to_string(fault.segments[rupture.subfaults[n].segment].line) + ": subfault " +
+                              rupture.points[n].id;
+    for (const slipvel::Problem& p : srf::implausible_values(points[n].where)) found.add(place, p);
+    if (const auto p = srf::implausible_rupture_velocity(r.vr, points[n].where.vs)) found.add(place, *p);
+  }
+  if (const auto p = implausible_magnitude(moment_magnitude(moment.moment()))) found.add("", *p);
+  for (const std::string& line : found.lines()) std::fprintf(stderr, "%s: warning: %s\n", kName, line.c_str());
+}
+
 // The files, which take their names together once every one is whole and the
 // moment line is out (on standard error when a file goes to standard output).
-void write_rupture(const Request& r, const Rupture& rupture, const std::vector<RupturePoint>& points,
-                   srf::Version version) {
+void write_rupture(const Request& r, const Rupture& rupture, const std::vector<srf::PointSource>& points,
+                   const srf::Layout& layout, const RuptureMoment& moment) {
   Settings settings;
   settings.jobs = r.jobs;
   settings.progress = !r.quiet && ::isatty(STDERR_FILENO);
   settings.umask = read_umask();
   const std::optional<FolderLock> lock = r.srf.empty() ? std::nullopt : lock_folder_of(r.srf);
-  const RuptureMoment moment = rupture_moment(points, r.rigidity);
-  check_moment(moment);
   StagedFiles files(settings.umask);
-  if (!r.srf.empty()) write_srf(points, rupture.planes, version, files.add(r.srf), settings);
+  if (!r.srf.empty()) write_srf(points, rupture.planes, layout, files.add(r.srf), settings);
   if (!r.points.empty()) files.add(r.points).write(points_text(rupture, r.jobs));
   if (!r.planes.empty()) files.add(r.planes).write(planes_text(rupture.planes));
-  if (!r.moment_rate.empty()) files.add(r.moment_rate).write(moment_rate_text(points, r.sampling.dt, r.rigidity));
+  if (!r.moment_rate.empty()) {
+    files.add(r.moment_rate).write(moment_rate_text(moment_rate(points, r.sampling.dt, r.rigidity), r.sampling.dt));
+  }
   const auto out = outputs(r);
   const bool on_stdout = std::any_of(out.begin(), out.end(), [](const auto& o) { return *o.second == "-"; });
   print_checked(on_stdout ? stderr : stdout, moment_line(moment));
@@ -312,11 +340,16 @@ int run(const Request& r) {
   Fault fault;
   if (!read_fault(r, version, fault)) return kUsageOrInput;
   const Rupture rupture = lay_out(fault, r.sampling, r.jobs);
-  std::vector<RupturePoint> points;
+  std::vector<srf::PointSource> points;
   if (!check_points(r, rupture, fault, version, points)) return kUsageOrInput;
   if (!check_empty_patches(r, rupture, fault, version)) return kUsageOrInput;
+  const RuptureMoment moment = seismic_moment(points, r.rigidity);
+  check_moment(moment);
   warn_about_gaps(r, fault);
-  write_rupture(r, rupture, points, version);
+  warn_about_implausible_values(r, rupture, fault, points, moment);
+  const srf::Layout layout{version, r.srf_blocks == "one" ? srf::Blocks::kOne : srf::Blocks::kPerPlane,
+                           !r.srf_no_plane};
+  write_rupture(r, rupture, points, layout, moment);
   return 0;
 }
 

@@ -119,8 +119,8 @@ Rupture lay_out(const Fault& fault, const Parameters& sampling, int jobs) {
   return rupture;
 }
 
-std::vector<Problem> check_planes(const Rupture& rupture, const Fault& fault, srf::Version version) {
-  std::vector<Problem> problems;
+std::vector<TableProblem> check_planes(const Rupture& rupture, const Fault& fault, srf::Version version) {
+  std::vector<TableProblem> problems;
   for (std::size_t k = 0; k < rupture.planes.size(); ++k) {
     try {
       srf::check_plane(rupture.planes[k], version);
@@ -142,12 +142,12 @@ std::string_view rule_of(std::string_view what) {
 
 }  // namespace
 
-FaultProblems problems_by_region(const Rupture& rupture, const Fault& fault, const std::vector<Problem>& points) {
+FaultProblems problems_by_region(const Rupture& rupture, const Fault& fault, const std::vector<TableProblem>& points) {
   // (in patches, region line, rule) → the first subfault's problem and how many share it
   std::map<std::tuple<bool, int, std::string_view>, std::pair<std::size_t, std::size_t>> grouped;
   std::vector<std::tuple<bool, int, std::string_view>> order;
   for (std::size_t k = 0; k < points.size(); ++k) {
-    const Problem& p = points[k];
+    const TableProblem& p = points[k];
     const std::size_t n = static_cast<std::size_t>(p.line) - 1;
     const Subfault& f = rupture.subfaults[n];
     const bool in_patch = f.patch.has_value();
@@ -171,7 +171,8 @@ FaultProblems problems_by_region(const Rupture& rupture, const Fault& fault, con
     (in_patch ? problems.patches : problems.segments).push_back({line, text + ": " + what});
   }
   for (auto* list : {&problems.segments, &problems.patches}) {
-    std::stable_sort(list->begin(), list->end(), [](const Problem& a, const Problem& b) { return a.line < b.line; });
+    std::stable_sort(list->begin(), list->end(),
+                     [](const TableProblem& a, const TableProblem& b) { return a.line < b.line; });
   }
   return problems;
 }

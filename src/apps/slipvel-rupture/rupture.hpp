@@ -53,15 +53,15 @@ Rupture lay_out(const Fault& fault, const Parameters& sampling, int jobs);
 
 // Each segment's PLANE values that do not fit their fields in the file, as
 // problems of the segment's line.
-std::vector<Problem> check_planes(const Rupture& rupture, const Fault& fault, srf::Version version);
+std::vector<TableProblem> check_planes(const Rupture& rupture, const Fault& fault, srf::Version version);
 
 // The problems of the points (by subfault index + 1), as problems of the
 // segments' and the patches' lines: each names the first subfault it hits
 // and how many more of the same region it hits.
 struct FaultProblems {
-  std::vector<Problem> segments, patches;
+  std::vector<TableProblem> segments, patches;
 };
-FaultProblems problems_by_region(const Rupture& rupture, const Fault& fault, const std::vector<Problem>& points);
+FaultProblems problems_by_region(const Rupture& rupture, const Fault& fault, const std::vector<TableProblem>& points);
 
 // The patches whose region holds no subfault's centre.
 std::vector<const Patch*> empty_patches(const Rupture& rupture, const Fault& fault);
