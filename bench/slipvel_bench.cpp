@@ -32,13 +32,13 @@ struct Velocity {
   }
   void sample() {
     double am, tb, b, c, ar, eps;
-    source::vslip(tm, rate, kNt, kNt, 1.0, kTd, 4.092, am, kTr, kTs, tb, b, c, ar, eps);
+    detail::vslip(tm, rate, kNt, kNt, 1.0, kTd, 4.092, am, kTr, kTs, tb, b, c, ar, eps);
   }
 };
 
 std::vector<std::complex<double>> forward_transform(const std::vector<double>& rate) {
   std::vector<std::complex<double>> a(rate.begin(), rate.end());
-  fft::dwvfast(kNt, a, kNt, -1);
+  detail::dwvfast(kNt, a, kNt, -1);
   return a;
 }
 
@@ -57,7 +57,7 @@ void BM_dwvfast(benchmark::State& state) {
   for (int i = 0; i < n; ++i) input[static_cast<std::size_t>(i)] = {static_cast<double>(i % 17) - 8, 0};
   for (auto _ : state) {
     a = input;
-    fft::dwvfast(n, a, n, -1);
+    detail::dwvfast(n, a, n, -1);
     benchmark::DoNotOptimize(a.data());
   }
   state.SetComplexityN(n);
@@ -71,7 +71,7 @@ BENCHMARK(BM_dwvfast)
 void BM_time_history_rows(benchmark::State& state) {
   const SlipFunction f = slip_function({});
   for (auto _ : state) {
-    benchmark::DoNotOptimize(output::time_history_rows_text(f.time, f.velocity, f.displacement, f.acceleration));
+    benchmark::DoNotOptimize(detail::time_history_rows_text(f.time, f.velocity, f.displacement, f.acceleration));
   }
 }
 BENCHMARK(BM_time_history_rows)->Unit(benchmark::kMicrosecond);
@@ -85,8 +85,8 @@ void BM_spectrum_file(benchmark::State& state) {
   std::vector<std::complex<double>> a;
   for (auto _ : state) {
     a = transformed;  // the rows scale the values in place
-    output::amplitude_rows(kDt, kPai, grid, a, frequency, velocity, acceleration);
-    benchmark::DoNotOptimize(output::spectrum_file_text(frequency, velocity, acceleration));
+    detail::amplitude_rows(kDt, kPai, grid, a, frequency, velocity, acceleration);
+    benchmark::DoNotOptimize(detail::spectrum_file_text(frequency, velocity, acceleration));
   }
 }
 BENCHMARK(BM_spectrum_file)->Unit(benchmark::kMicrosecond);

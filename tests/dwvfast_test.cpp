@@ -8,7 +8,7 @@
 
 #include "dwvfast.hpp"
 
-namespace slipvel::fft {
+namespace slipvel::detail {
 namespace {
 
 using Complex = std::complex<double>;
@@ -126,4 +126,4 @@ TEST(Dwvfast, LengthsOutsideTheContract) {
 }
 
 }  // namespace
-}  // namespace slipvel::fft
+}  // namespace slipvel::detail

@@ -11,8 +11,10 @@
 
 #include "number_text.hpp"
 
-namespace slipvel::text {
+namespace slipvel::detail {
 namespace {
+
+using namespace slipvel::text;
 
 #ifdef SLIPVEL_SANITIZED_BUILD
 constexpr int kRandomValues = 1'000'000;  // the sanitizers slow each call tenfold
@@ -127,4 +129,4 @@ TEST(FastFields, ExponentOnEveryTie) {
 }
 
 }  // namespace
-}  // namespace slipvel::text
+}  // namespace slipvel::detail

@@ -49,8 +49,8 @@ TEST(Run, EveryRunIsTheSame) {
 std::string time_history_text(double dt, int nt, const std::vector<double>& velocity) {
   const auto n = static_cast<std::size_t>(nt);
   std::vector<double> time(n), displacement(n), acceleration(n);
-  output::time_history_columns(dt, nt, velocity, time, displacement, acceleration);
-  return output::time_history_rows_text(time, std::span(velocity).first(n), displacement, acceleration);
+  detail::time_history_columns(dt, nt, velocity, time, displacement, acceleration);
+  return detail::time_history_rows_text(time, std::span(velocity).first(n), displacement, acceleration);
 }
 
 TEST(TimeHistory, FirstRowIgnoresTheFirstVelocityExceptInItsOwnField) {
@@ -79,7 +79,7 @@ TEST(Spectrum, ModulusInScaledForm) {
       {{0, 0}, 0},           {{-3, 4}, 5},    {{1e300, 1e300}, 1e300 * std::sqrt(2.0)},
       {{1e-320, 0}, 1e-320}, {{2, 1e-17}, 2}, {{-1e-200, 1e-200}, 1e-200 * std::sqrt(2.0)},
   };
-  for (const Case& c : cases) EXPECT_DOUBLE_EQ(output::modulus(c.z), c.modulus) << c.z;
+  for (const Case& c : cases) EXPECT_DOUBLE_EQ(detail::modulus(c.z), c.modulus) << c.z;
 }
 
 }  // namespace

@@ -6,8 +6,10 @@
 #include <slipvel/text.hpp>
 #include "number_text.hpp"
 
-namespace slipvel::text {
+namespace slipvel::detail {
 namespace {
+
+using namespace slipvel::text;
 
 struct Case {
   double value;
@@ -151,4 +153,4 @@ TEST(FreeLine, WrapsWhenAnItemWouldReachEighty) {
 }
 
 }  // namespace
-}  // namespace slipvel::text
+}  // namespace slipvel::detail

@@ -16,7 +16,7 @@
 namespace slipvel {
 namespace {
 
-using source::SlipInterval;
+using detail::SlipInterval;
 using text::shortest;
 
 bool accepted(const Parameters& p) {
@@ -119,7 +119,7 @@ TEST(SlipRange, RandomSourcesAcceptExactlyWhatTheMessagePrints) {
     p.dt = stopping_time(p) / 600;  // a record that holds the whole function
     Parameters resolved = p;
     resolved.ts = stopping_time(p);
-    const std::vector<SlipInterval> carried = source::carried_slips(resolved);
+    const std::vector<SlipInterval> carried = detail::carried_slips(resolved);
     SCOPED_TRACE("fmax " + shortest(p.fmax) + " vm " + shortest(p.vm) + " tr " + shortest(p.tr));
     if (carried.empty()) {
       EXPECT_FALSE(accepted(with_slip(p, p.vm * td)));
@@ -174,7 +174,7 @@ TEST(SlipRange, RefusalsTakeABoundedNumberOfTrials) {
     if (c.fmax < 1) p.tr = 1000;
     p.ts = stopping_time(p);
     long trials = 0;
-    EXPECT_THROW(source::carrying_shape(p, [&](double, double) { ++trials; }), ParameterError);
+    EXPECT_THROW(detail::carrying_shape(p, [&](double, double) { ++trials; }), ParameterError);
     EXPECT_LE(trials, c.most_trials) << "fmax " << c.fmax << " slip " << c.slip;
   }
 }

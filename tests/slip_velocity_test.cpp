@@ -6,7 +6,7 @@
 
 #include "slip_velocity.hpp"
 
-namespace slipvel::source {
+namespace slipvel::detail {
 namespace {
 
 constexpr double kPai = 3.141592654;
@@ -155,4 +155,4 @@ TEST(Trial, OutsideTheBracketTheParabolaStandsAlone) {
 }
 
 }  // namespace
-}  // namespace slipvel::source
+}  // namespace slipvel::detail

@@ -261,7 +261,7 @@ TEST(Library, SlipUntilIsTheIntegralOfTheFunction) {
     for (const double t : {s.td * 0.5, s.tb, (s.tb + p.tr) / 2, p.tr, (p.tr + ts) / 2, ts}) {
       const int steps = 400000;
       double sum = 0;
-      for (int k = 0; k < steps; ++k) sum += source::velocity_at(s, p, (k + 0.5) * t / steps);
+      for (int k = 0; k < steps; ++k) sum += detail::velocity_at(s, p, (k + 0.5) * t / steps);
       EXPECT_NEAR(slip_until(s, p, t), sum * t / steps, 2e-6 * c.slip) << "t = " << t;
     }
   }
@@ -335,7 +335,7 @@ TEST(Library, LargeFmaxIsRefusedInBoundedTrials) {
       Parameters p;
       p.fmax = fmax, p.slip = slip;
       long trials = 0;
-      source::WatchTrials watch([&](double, double) { ++trials; });
+      detail::WatchTrials watch([&](double, double) { ++trials; });
       EXPECT_THROW(check_parameters(p), ParameterError);
       EXPECT_LT(trials, 20000) << fmax << " " << slip;
     }

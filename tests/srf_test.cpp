@@ -13,6 +13,7 @@
 
 #include <slipvel/text.hpp>
 #include "expected_run.hpp"
+#include "number_text.hpp"
 #include "run_process.hpp"
 #include "srf_reader.hpp"
 
@@ -427,14 +428,14 @@ TEST(Srf, SamplesAreWrittenAsPrintfWritesThem) {
   for (double v = 1e-3; v < 1e4; v *= 1.0001) values.push_back(v);
   // One value at a time, and all as lines of six.
   std::string lines(values.size() * 14 + 6, ' ');
-  const char* const end = text::put_srf_samples(lines.data(), values.data(), values.size(), 6);
+  const char* const end = detail::put_srf_samples(lines.data(), values.data(), values.size(), 6);
   EXPECT_EQ(static_cast<std::size_t>(end - lines.data()), values.size() * 13 + (values.size() + 5) / 6);
   int differences = 0;
   for (std::size_t i = 0; i < values.size(); ++i) {
     const double v = values[i];
     char expected[32], got[14] = {};
     std::snprintf(expected, sizeof expected, "%13.5e", v);
-    text::put_srf_sample(got, v);
+    detail::put_srf_sample(got, v);
     const std::string in_line = lines.substr(i * 13 + i / 6, 13);
     if ((std::string(got, 13) != expected || in_line != expected) && ++differences <= 5) {
       ADD_FAILURE() << std::hexfloat << v << ": \"" << std::string(got, 13) << "\" and \"" << in_line << "\" against \""

@@ -39,18 +39,13 @@ inline constexpr Column kValueColumn{15, 7};
 /// The spectrum file's columns: frequency (Hz), then the two amplitudes in exponent form.
 inline constexpr Column kFrequencyColumn{8, 4};
 inline constexpr Column kAmplitudeColumn{12, 4};
-/// A data row's field separator and line end.
-inline constexpr char kSeparator = ',';
-inline constexpr char kLineEnd = '\n';
 
-/// Writes exactly `column.width` characters of the fixed-point field of
-/// `value` at `out` and returns out + width. `decimals` is 0 to 40.
-char* put_fixed_field(char* out, double value, Column column);
+/// Returns the fixed-point field of `value` in `column` (column.decimals from
+/// 0 to 40): exactly column.width characters, asterisks when it does not fit.
 std::string fixed_field(double value, Column column);
 
-/// Writes exactly `column.width` characters of the exponent field of `value`
-/// (1 to 17 significant digits) at `out` and returns out + width.
-char* put_exponent_field(char* out, double value, Column column);
+/// Returns the exponent field of `value` in `column` (column.decimals, the
+/// significant digits, from 1 to 17): exactly column.width characters.
 std::string exponent_field(double value, Column column);
 
 /// Returns whether `value` shows in the fixed-point column (not as asterisks).
@@ -58,15 +53,6 @@ bool fits(double value, Column column);
 
 /// Returns the shortest text that reads back to the same double ("0.1", "1e-07").
 std::string shortest(double value);
-
-/// Width of an SRF slip-rate sample, printf's "%13.5e".
-inline constexpr int kSrfSampleWidth = 13;
-/// Writes `value` exactly as printf("%13.5e") would (13 characters for every
-/// finite value below 1e100 in magnitude) and returns the end.
-char* put_srf_sample(char* out, double value);
-/// Writes `count` samples as put_srf_sample does, `per_line` to a line, each
-/// line ended by '\n' (the last one too), and returns the end.
-char* put_srf_samples(char* out, const double* values, std::size_t count, std::size_t per_line);
 
 /// Free-form lines: items written one after the other. An item that would
 /// bring the line to kLineLimit characters or more starts a new line (unless

@@ -19,7 +19,7 @@ Parameters shortened_record(const Parameters& p) {
 
 }  // namespace slipvel
 
-namespace slipvel::library {
+namespace slipvel::detail {
 
 using text::shortest;
 
@@ -97,4 +97,4 @@ void refuse(const std::vector<std::string>& problems) {
   throw ParameterError(message);
 }
 
-}  // namespace slipvel::library
+}  // namespace slipvel::detail

@@ -6,7 +6,7 @@
 
 #include <slipvel/slipvel.hpp>
 
-namespace slipvel::library {
+namespace slipvel::detail {
 
 // The smallest target slip (m) the onset search handles.
 inline constexpr double kSmallestSlip = 1e-140;
@@ -18,4 +18,4 @@ std::vector<std::string> parameter_problems(const Parameters& p);
 // Joins the lines and throws them as one ParameterError.
 [[noreturn]] void refuse(const std::vector<std::string>& problems);
 
-}  // namespace slipvel::library
+}  // namespace slipvel::detail

@@ -7,7 +7,7 @@
 #include <charconv>
 #include <cmath>
 
-namespace slipvel::text {
+namespace slipvel::detail {
 namespace {
 
 __extension__ using u128 = unsigned __int128;
@@ -130,4 +130,4 @@ bool significant_digits(double magnitude, int count, Significant& result) {
   return false;
 }
 
-}  // namespace slipvel::text
+}  // namespace slipvel::detail

@@ -11,7 +11,7 @@
 #include <cstddef>
 #include <cstdint>
 
-namespace slipvel::text {
+namespace slipvel::detail {
 
 // 10^0 to 10^19, all that 64 bits hold.
 inline constexpr std::array<std::uint64_t, 20> kPowersOfTen = [] {
@@ -82,4 +82,4 @@ Significant significant_digits_reference(double magnitude, int count);
 // The same for 1e-16 <= magnitude < 2^52 and up to nine digits.
 bool significant_digits(double magnitude, int count, Significant& result);
 
-}  // namespace slipvel::text
+}  // namespace slipvel::detail

@@ -5,7 +5,7 @@
 #include <utility>
 #include <vector>
 
-namespace slipvel::fft {
+namespace slipvel::detail {
 namespace {
 
 // Moves every element to its bit-reversed position. j is the 1-based partner
@@ -102,4 +102,4 @@ void dwvfast(int n, std::span<std::complex<double>> a, int mom, int ind) {
   for (int kmax = 1; kmax < n; kmax *= 2) butterfly_stage(n, a, kmax, factors);
 }
 
-}  // namespace slipvel::fft
+}  // namespace slipvel::detail

@@ -6,7 +6,7 @@
 
 #include <slipvel/slipvel.hpp>
 
-namespace slipvel::fft {
+namespace slipvel::detail {
 
 // Replaces a[0..n) by  a[l] = Σ_p a[p] · exp(ind · i · 2·kPai · l·p / n),
 // unscaled, in natural order. n ≤ 0 and n = 1 leave the array as it is.
@@ -14,4 +14,4 @@ namespace slipvel::fft {
 // beyond the span (std::length_error). `ind` is −1 forward, +1 inverse.
 void dwvfast(int n, std::span<std::complex<double>> a, int mom, int ind);
 
-}  // namespace slipvel::fft
+}  // namespace slipvel::detail

@@ -5,6 +5,11 @@
 namespace slipvel::text {
 namespace {
 
+using detail::integer_item;
+using detail::integer_item_digits;
+using detail::kLineEnd;
+using detail::real_item;
+
 // The text an item writes, and the length the line limit measures for it.
 struct ItemText {
   std::string text;

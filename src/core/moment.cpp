@@ -22,8 +22,8 @@ double point_rigidity(const srf::Point& where, double rigidity) {
 void check_rigidity(double vs, double den) {
   const double rigidity = den * (vs * vs);
   if (std::isfinite(rigidity) && rigidity > 0) return;
-  library::refuse({"vs = " + shortest(vs) + " m/s, den = " + shortest(den) +
-                   " kg/m^3: the rigidity den*vs^2 = " + shortest(rigidity) + " Pa must be finite and greater than 0"});
+  detail::refuse({"vs = " + shortest(vs) + " m/s, den = " + shortest(den) +
+                  " kg/m^3: the rigidity den*vs^2 = " + shortest(rigidity) + " Pa must be finite and greater than 0"});
 }
 
 double moment_magnitude(double moment) { return 2.0 / 3.0 * (std::log10(moment) - 9.1); }
@@ -44,8 +44,8 @@ RuptureMoment seismic_moment(const std::vector<srf::PointSource>& points, double
 
 void check_moment(const RuptureMoment& m) {
   if (std::isfinite(m.moment()) && std::isfinite(m.area())) return;
-  library::refuse({"M0 = " + shortest(m.moment()) + " N*m, area = " + shortest(m.area()) +
-                   " m^2: the rupture's sums must be finite numbers (smaller den*vs^2, areas or slips)"});
+  detail::refuse({"M0 = " + shortest(m.moment()) + " N*m, area = " + shortest(m.area()) +
+                  " m^2: the rupture's sums must be finite numbers (smaller den*vs^2, areas or slips)"});
 }
 
 namespace {
@@ -69,8 +69,8 @@ void MomentRate::add(const srf::PointSource& point, double rigidity) {
   const auto first = static_cast<std::int64_t>(std::max(0.0, std::floor(tinit / dt_) - 1));
   const auto last =
       static_cast<std::int64_t>(std::min(std::ceil(end / dt_) + 1, static_cast<double>(rows_.size() - 1)));
-  const source::SlipCurve curve(*point.shape, point.parameters);
-  source::for_each_step_mean(curve, dt_, tinit, first, last + 1,
+  const detail::SlipCurve curve(*point.shape, point.parameters);
+  detail::for_each_step_mean(curve, dt_, tinit, first, last + 1,
                              [&](std::int64_t k, double mean) { rows_[static_cast<std::size_t>(k)] += weight * mean; });
 }
 

@@ -12,7 +12,7 @@
 
 #include "decimal.hpp"
 
-namespace slipvel::text {
+namespace slipvel::detail {
 namespace {
 
 constexpr int kRealDigits = 9;
@@ -296,13 +296,21 @@ char* put_fixed_field(char* out, double value, Column column) {
   return put_fixed_field(out, value, column.width, column.decimals);
 }
 
-std::string fixed_field(double value, Column column) { return fixed_field(value, column.width, column.decimals); }
-
 char* put_exponent_field(char* out, double value, Column column) {
   return put_exponent<true>(out, value, column.width, column.decimals);
 }
 
-std::string exponent_field(double value, Column column) { return exponent_field(value, column.width, column.decimals); }
+}  // namespace slipvel::detail
+
+namespace slipvel::text {
+
+std::string fixed_field(double value, Column column) {
+  return detail::fixed_field(value, column.width, column.decimals);
+}
+
+std::string exponent_field(double value, Column column) {
+  return detail::exponent_field(value, column.width, column.decimals);
+}
 
 bool fits(double value, Column column) { return fixed_field(value, column).front() != '*'; }
 

@@ -7,7 +7,7 @@
 
 #include "checks.hpp"
 
-namespace slipvel::source {
+namespace slipvel::detail {
 namespace {
 
 using text::shortest;
@@ -91,7 +91,7 @@ class CarriedSlipsWalk {
     const double most = slip_at(first);
     // Targets below the slip one step on keep stepping past 2·td: refused.
     const double stepped = slip_at(first + td_);
-    const double low = stepped > library::kSmallestSlip ? stepped : library::kSmallestSlip;
+    const double low = stepped > detail::kSmallestSlip ? stepped : detail::kSmallestSlip;
     if (td_ / 2 > kOnsetStepTolerance) {
       walk(first, td_ / 2, low, most);
     } else {
@@ -100,7 +100,7 @@ class CarriedSlipsWalk {
     // The target equal to the first trial's slip never moves x.
     Parameters at_most = p_;
     at_most.slip = most;
-    if (most >= library::kSmallestSlip && carries(search_shape(at_most, observe_), at_most)) add(most, most);
+    if (most >= detail::kSmallestSlip && carries(search_shape(at_most, observe_), at_most)) add(most, most);
     return std::move(intervals_);
   }
 
@@ -246,10 +246,10 @@ std::string slip_range_problem(const Parameters& p, const TrialObserver& observe
 
 Shape carrying_shape(const Parameters& p, const TrialObserver& observe) {
   // Above the first trial's slip the search would step by td all the way to tr.
-  if (!(p.slip <= first_onset_slip(p))) library::refuse({slip_range_problem(p, observe)});
+  if (!(p.slip <= first_onset_slip(p))) detail::refuse({slip_range_problem(p, observe)});
   const Shape shape = search_shape(p, observe);
-  if (!carries(shape, p)) library::refuse({slip_range_problem(p, observe)});
+  if (!carries(shape, p)) detail::refuse({slip_range_problem(p, observe)});
   return shape;
 }
 
-}  // namespace slipvel::source
+}  // namespace slipvel::detail

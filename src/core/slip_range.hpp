@@ -22,7 +22,7 @@
 
 #include "slip_velocity.hpp"
 
-namespace slipvel::source {
+namespace slipvel::detail {
 
 /// How far a function's whole slip may lie from its target, relative to it.
 inline constexpr double kSlipTolerance = 0.01;
@@ -55,4 +55,4 @@ std::string slip_range_problem(const Parameters& p, const TrialObserver& observe
 /// Search trials and the evaluations behind a refusal are told to `observe`.
 Shape carrying_shape(const Parameters& p, const TrialObserver& observe = {});
 
-}  // namespace slipvel::source
+}  // namespace slipvel::detail

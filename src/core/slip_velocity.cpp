@@ -5,7 +5,7 @@
 #include <stdexcept>
 #include <utility>
 
-namespace slipvel::source {
+namespace slipvel::detail {
 namespace {
 
 // The five stage tests, each on its own and in this order, so that a time on a
@@ -113,9 +113,9 @@ double velocity_at(const Shape& shape, const Parameters& p, double t) {
   return sample(t, v, shape.am, shape.td, shape.tb, p.tr, stopping_time(p), shape.b, shape.c, shape.ar, shape.eps);
 }
 
-}  // namespace slipvel::source
+}  // namespace slipvel::detail
 
-namespace slipvel::source {
+namespace slipvel::detail {
 
 // Each stage's slip from its start, the integrals of the forms sample()
 // evaluates: am·(t²/2 − t³/(6·td)), 2·b·(√(t − eps) − √(tb − eps)) and
@@ -145,12 +145,12 @@ double SlipCurve::unordered(double t) const {
   return slip;
 }
 
-}  // namespace slipvel::source
+}  // namespace slipvel::detail
 
 namespace slipvel {
 
 double slip_until(const Shape& shape, const Parameters& parameters, double t) {
-  return source::SlipCurve(shape, parameters)(t);
+  return detail::SlipCurve(shape, parameters)(t);
 }
 
 }  // namespace slipvel

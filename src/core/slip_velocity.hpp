@@ -18,7 +18,7 @@
 
 #include <slipvel/slipvel.hpp>
 
-namespace slipvel::source {
+namespace slipvel::detail {
 
 // The onset search stops once a halving brings its step to this or below (s).
 inline constexpr double kOnsetStepTolerance = 0.00001;
@@ -99,4 +99,4 @@ class SlipCurve {
   double at_tb_, at_tr_;  // S(tb), S(tr)
 };
 
-}  // namespace slipvel::source
+}  // namespace slipvel::detail

@@ -12,6 +12,7 @@
 
 #include "checks.hpp"
 #include "dwvfast.hpp"
+#include "number_text.hpp"
 #include "slip_range.hpp"
 #include "slip_velocity.hpp"
 #include "spectrum_file.hpp"
@@ -29,20 +30,20 @@ void check_column(const char* name, const char* unit, const std::vector<double>&
   const auto [low, high] = std::minmax_element(column.begin(), column.end());
   for (const double value : {*low, *high}) {
     if (!fits(value, text::kValueColumn)) {
-      library::refuse({std::string(name) + " = " + shortest(value) + " " + unit +
-                       ": too wide for the time-history file's column, which holds -999999.9999999 to "
-                       "9999999.9999999"});
+      detail::refuse({std::string(name) + " = " + shortest(value) + " " + unit +
+                      ": too wide for the time-history file's column, which holds -999999.9999999 to "
+                      "9999999.9999999"});
     }
   }
 }
 
 void check_time_column(double dt, double last_time) {
   if (!(dt >= 0.0001)) {
-    library::refuse({"dt = " + shortest(dt) +
-                     ": the time-history file shows times to 4 decimals, so dt must be at least 0.0001 s"});
+    detail::refuse({"dt = " + shortest(dt) +
+                    ": the time-history file shows times to 4 decimals, so dt must be at least 0.0001 s"});
   }
   if (!fits(last_time, text::kTimeColumn)) {
-    library::refuse({"(nt - 1)*dt = " + shortest(last_time) + ": the time-history file holds times below 1000 s"});
+    detail::refuse({"(nt - 1)*dt = " + shortest(last_time) + ": the time-history file holds times below 1000 s"});
   }
 }
 
@@ -59,15 +60,15 @@ void check_time_history_fits(const SlipFunction& f) {
 
 void check_highest_frequency(double frequency) {
   if (!fits(frequency, text::kFrequencyColumn)) {
-    library::refuse({"frequency = " + shortest(frequency) +
-                     " Hz: the spectrum file holds frequencies below 1000 Hz (dt of about 0.0005 s or more)"});
+    detail::refuse({"frequency = " + shortest(frequency) +
+                    " Hz: the spectrum file holds frequencies below 1000 Hz (dt of about 0.0005 s or more)"});
   }
 }
 
 void refuse_repeated_frequency(double frequency) {
-  library::refuse({"frequency = " + shortest(frequency) +
-                   " Hz: two rows of the spectrum file would show it; it shows frequencies to 4 decimals, so "
-                   "the record nt*dt must be at most 10000 s"});
+  detail::refuse({"frequency = " + shortest(frequency) +
+                  " Hz: two rows of the spectrum file would show it; it shows frequencies to 4 decimals, so "
+                  "the record nt*dt must be at most 10000 s"});
 }
 
 // The highest frequency must fit its column, and no two rows may read the same.
@@ -93,22 +94,22 @@ void check_frequency_column(double dt, int nt) {
 }  // namespace
 
 Shape find_shape(const Parameters& parameters) {
-  if (auto problems = library::parameter_problems(parameters); !problems.empty()) library::refuse(problems);
+  if (auto problems = detail::parameter_problems(parameters); !problems.empty()) detail::refuse(problems);
   Parameters p = parameters;
   p.ts = stopping_time(parameters);
-  return source::carrying_shape(p);
+  return detail::carrying_shape(p);
 }
 
 void check_parameters(const Parameters& parameters) { find_shape(parameters); }
 
 SlipFunction slip_function(const Parameters& parameters) {
-  if (auto problems = library::parameter_problems(parameters); !problems.empty()) library::refuse(problems);
+  if (auto problems = detail::parameter_problems(parameters); !problems.empty()) detail::refuse(problems);
 
   SlipFunction f;
   f.parameters = parameters;
   f.parameters.ts = stopping_time(parameters);
   const Parameters& p = f.parameters;
-  f.shape = source::carrying_shape(p);
+  f.shape = detail::carrying_shape(p);
 
   const auto n = static_cast<std::size_t>(p.nt);
   f.time.resize(n);
@@ -116,13 +117,13 @@ SlipFunction slip_function(const Parameters& parameters) {
   f.displacement.resize(n);
   f.acceleration.resize(n);
   for (std::size_t i = 0; i < n; ++i) f.time[i] = static_cast<double>(i) * p.dt;
-  source::sample_velocity(f.shape, p, f.time, f.velocity);
+  detail::sample_velocity(f.shape, p, f.time, f.velocity);
 
-  output::time_history_columns(p.dt, p.nt, f.velocity, f.time, f.displacement, f.acceleration);
+  detail::time_history_columns(p.dt, p.nt, f.velocity, f.time, f.displacement, f.acceleration);
   return f;
 }
 
-SpectrumGrid spectrum_grid(double dt, int nt) { return output::spectrum_grid(dt, nt, kPai); }
+SpectrumGrid spectrum_grid(double dt, int nt) { return detail::spectrum_grid(dt, nt, kPai); }
 
 Spectrum spectrum(const SlipFunction& function) {
   const Parameters& p = function.parameters;
@@ -130,25 +131,25 @@ Spectrum spectrum(const SlipFunction& function) {
   const SpectrumGrid grid = spectrum_grid(p.dt, nt);
 
   std::vector<std::complex<double>> svamp(function.velocity.begin(), function.velocity.end());
-  fft::dwvfast(nt, svamp, nt, -1);
+  detail::dwvfast(nt, svamp, nt, -1);
 
   Spectrum s;
   const std::size_t rows = grid.nom > 1 ? static_cast<std::size_t>(grid.nom - 1) : 0;
   s.frequency.resize(rows);
   s.velocity.resize(rows);
   s.acceleration.resize(rows);
-  output::amplitude_rows(p.dt, kPai, grid, svamp, s.frequency, s.velocity, s.acceleration);
+  detail::amplitude_rows(p.dt, kPai, grid, svamp, s.frequency, s.velocity, s.acceleration);
   return s;
 }
 
 std::string time_history_text(const SlipFunction& function) {
   check_time_history_fits(function);
-  return output::time_history_rows_text(function.time, function.velocity, function.displacement, function.acceleration);
+  return detail::time_history_rows_text(function.time, function.velocity, function.displacement, function.acceleration);
 }
 
 std::string spectrum_text(const Spectrum& spectrum) {
-  std::string file = output::spectrum_file_text(spectrum.frequency, spectrum.velocity, spectrum.acceleration);
-  check_spectrum_fits(file, file.find(text::kLineEnd) + 1, spectrum);
+  std::string file = detail::spectrum_file_text(spectrum.frequency, spectrum.velocity, spectrum.acceleration);
+  check_spectrum_fits(file, file.find(detail::kLineEnd) + 1, spectrum);
   return file;
 }
 
@@ -158,7 +159,7 @@ void check_texts(const SlipFunction& function) {
 }
 
 void check_texts(const Parameters& parameters) {
-  if (auto problems = library::parameter_problems(parameters); !problems.empty()) library::refuse(problems);
+  if (auto problems = detail::parameter_problems(parameters); !problems.empty()) detail::refuse(problems);
   // The value columns' extremes lie within the samples up to the first one at
   // rest after ts (later rows repeat 0, the final slip and 0), so the shortened
   // record shows them all.

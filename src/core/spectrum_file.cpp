@@ -6,7 +6,9 @@
 
 #include <slipvel/text.hpp>
 
-namespace slipvel::output {
+#include "number_text.hpp"
+
+namespace slipvel::detail {
 namespace {
 
 using text::kAmplitudeColumn;
@@ -72,14 +74,14 @@ std::string spectrum_file_text(std::span<const double> frequency, std::span<cons
   file.resize(header + rows * (kRowLength + 1));
   char* out = file.data() + header;
   for (std::size_t row = 0; row < rows; ++row) {
-    out = text::put_fixed_field(out, frequency[row], kFrequencyColumn);
-    *out++ = text::kSeparator;
-    out = text::put_exponent_field(out, velocity[row], kAmplitudeColumn);
-    *out++ = text::kSeparator;
-    out = text::put_exponent_field(out, acceleration[row], kAmplitudeColumn);
-    *out++ = text::kLineEnd;
+    out = detail::put_fixed_field(out, frequency[row], kFrequencyColumn);
+    *out++ = detail::kSeparator;
+    out = detail::put_exponent_field(out, velocity[row], kAmplitudeColumn);
+    *out++ = detail::kSeparator;
+    out = detail::put_exponent_field(out, acceleration[row], kAmplitudeColumn);
+    *out++ = detail::kLineEnd;
   }
   return file;
 }
 
-}  // namespace slipvel::output
+}  // namespace slipvel::detail

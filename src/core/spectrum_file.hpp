@@ -7,7 +7,7 @@
 
 #include <slipvel/slipvel.hpp>
 
-namespace slipvel::output {
+namespace slipvel::detail {
 
 // The frequency grid of a transform over the whole record, for a circle constant `pai`.
 SpectrumGrid spectrum_grid(double dt, int nt, double pai);
@@ -28,4 +28,4 @@ std::string spectrum_file_text(std::span<const double> frequency, std::span<cons
 // |z| as max·√(1 + (min/max)²), which neither overflows nor underflows early.
 double modulus(std::complex<double> z);
 
-}  // namespace slipvel::output
+}  // namespace slipvel::detail

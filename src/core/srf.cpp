@@ -12,6 +12,7 @@
 
 #include "checks.hpp"
 #include "decimal.hpp"
+#include "number_text.hpp"
 #include "slip_range.hpp"
 #include "slip_velocity.hpp"
 #include "srf_sample.hpp"
@@ -85,9 +86,9 @@ constexpr Field kPlane2[] = {
 std::size_t exponent_text(char* out, double value, int digits) {
   char* p = out;
   const double magnitude = std::fabs(value);
-  text::Significant s{0, 1};
-  if (magnitude != 0 && !text::significant_digits(magnitude, digits + 1, s)) {
-    s = text::significant_digits_reference(magnitude, digits + 1);
+  detail::Significant s{0, 1};
+  if (magnitude != 0 && !detail::significant_digits(magnitude, digits + 1, s)) {
+    s = detail::significant_digits_reference(magnitude, digits + 1);
   }
   if (value < 0 && s.digits != 0) *p++ = '-';
   char mantissa[24] = {};
@@ -122,7 +123,7 @@ bool fits_as_formatted(const Field& f, double value) {
   if (!std::isfinite(value)) return false;
   if (f.form == Form::kFixed) {
     char field[40];
-    text::put_fixed_field(field, value, {f.width, f.digits});  // asterisks when too wide
+    detail::put_fixed_field(field, value, {f.width, f.digits});  // asterisks when too wide
     return field[0] != '*';
   }
   char text[40];
@@ -134,8 +135,8 @@ bool fits_as_formatted(const Field& f, double value) {
 // for the minus sign).
 double fixed_limit(const Field& f, bool negative) {
   const int whole_digits = f.width - (f.form == Form::kFixed ? f.digits + 1 : 0) - (negative ? 1 : 0);
-  return text::kExactPowersOfTen[static_cast<std::size_t>(whole_digits)] -
-         0.5 / text::kExactPowersOfTen[static_cast<std::size_t>(f.digits)];
+  return detail::kExactPowersOfTen[static_cast<std::size_t>(whole_digits)] -
+         0.5 / detail::kExactPowersOfTen[static_cast<std::size_t>(f.digits)];
 }
 
 // Whether the value's text is at most the field's width: settled by
@@ -161,7 +162,7 @@ char* put_field(char* out, const Field& f, double value, char after) {
   if (!std::isfinite(value)) return nullptr;
   const auto width = static_cast<std::size_t>(f.width);
   if (f.form == Form::kFixed) {
-    text::put_fixed_field(out, value, {f.width, f.digits});
+    detail::put_fixed_field(out, value, {f.width, f.digits});
     if (*out == '*') return nullptr;  // asterisks: too wide
     out += width;
   } else {
@@ -274,23 +275,23 @@ char* put_line(char* out, const Line& line) {
 constexpr std::size_t kLineCapacity = 10 * 14;
 
 // S(t) of a slipping point, with its constants worked out once.
-source::SlipCurve curve_of(const PointSource& point) { return {*point.shape, point.parameters}; }
+detail::SlipCurve curve_of(const PointSource& point) { return {*point.shape, point.parameters}; }
 
 // Calls write(means) with the StepMeans of the samples, from k = 0, of the
 // ordered or the general form of S(t).
 template <class Write>
-auto with_sample_means(const source::SlipCurve& curve, double dt, Write&& write) {
+auto with_sample_means(const detail::SlipCurve& curve, double dt, Write&& write) {
   if (curve.ordered()) {
-    return write(source::StepMeans([&curve](double t) { return curve.in_order(t); }, dt, 0, 0));
+    return write(detail::StepMeans([&curve](double t) { return curve.in_order(t); }, dt, 0, 0));
   }
-  return write(source::StepMeans(curve, dt, 0, 0));
+  return write(detail::StepMeans(curve, dt, 0, 0));
 }
 
 // The samples of a slipping point run through step `last`, the last non-zero
 // one: S is constant after ts, so every step from ts/dt + 2 on is 0, and the
 // last step that holds ts is non-zero unless rounding makes it 0. Counts
 // beyond what nt1 holds come back as an estimate above it.
-double samples_of(const PointSource& point, const source::SlipCurve& curve, std::int64_t& last) {
+double samples_of(const PointSource& point, const detail::SlipCurve& curve, std::int64_t& last) {
   const double dt = point.parameters.dt;
   const double beyond = std::ceil(*point.parameters.ts / dt) + 2;  // a step after every non-zero one
   if (!(beyond <= kMostSamples)) {
@@ -298,7 +299,7 @@ double samples_of(const PointSource& point, const source::SlipCurve& curve, std:
     return beyond;
   }
   last = static_cast<std::int64_t>(beyond);
-  while (last > 0 && source::step_mean(curve, dt, 0, last) == 0) --last;
+  while (last > 0 && detail::step_mean(curve, dt, 0, last) == 0) --last;
   return static_cast<double>(last + 2);  // and the one zero after it
 }
 
@@ -309,7 +310,7 @@ char* put_head(char* out, const PointSource& point, double slip_cm, double sampl
 }
 
 void refuse_if_any(const std::vector<std::string>& problems) {
-  if (!problems.empty()) library::refuse(problems);
+  if (!problems.empty()) detail::refuse(problems);
 }
 
 }  // namespace
@@ -324,7 +325,7 @@ PointSource point_source(const Point& where, const Parameters& parameters) {
   // A point that does not slip has no shape, but its other values must still make a source.
   Parameters probe = point.parameters;
   probe.slip = 1;
-  refuse_if_any(library::parameter_problems(probe));
+  refuse_if_any(detail::parameter_problems(probe));
   return point;
 }
 
@@ -333,7 +334,7 @@ double whole_slip(const PointSource& point) { return point.shape ? curve_of(poin
 SlipRate slip_rate(const PointSource& point) {
   SlipRate rate{point.parameters.dt, {}, 0};
   if (!point.shape) return rate;
-  const source::SlipCurve curve = curve_of(point);
+  const detail::SlipCurve curve = curve_of(point);
   std::int64_t last = 0;
   const double count = samples_of(point, curve, last);
   if (last < 0) {
@@ -354,7 +355,7 @@ void check_point(const PointSource& point, Version version) {
   check_line(problems, point_line1(point.where, point.parameters.dt, version), version);
   double slip_cm = 0, samples = 0;
   if (point.shape) {
-    const source::SlipCurve curve = curve_of(point);
+    const detail::SlipCurve curve = curve_of(point);
     std::int64_t last = 0;
     samples = samples_of(point, curve, last);
     slip_cm = curve(*point.parameters.ts) * 100;
@@ -395,8 +396,8 @@ std::vector<std::size_t> block_sizes(const std::vector<Plane>& planes, std::size
     held += sizes.back();
   }
   if (held != points) {
-    library::refuse({"the planes hold " + std::to_string(held) + " points (the sum of nstk*ndip), the file has " +
-                     std::to_string(points)});
+    detail::refuse({"the planes hold " + std::to_string(held) + " points (the sum of nstk*ndip), the file has " +
+                    std::to_string(points)});
   }
   return sizes;
 }
@@ -407,7 +408,7 @@ std::size_t point_text_capacity(const PointSource& point) {
   double samples = 0;
   if (point.shape) samples = std::ceil(*point.parameters.ts / point.parameters.dt) + 3;
   const auto count = static_cast<std::size_t>(std::min(samples, kMostSamples + 1));
-  return 2 * kLineCapacity + count * text::kSrfSampleWidth + count / kSamplesPerLine + 1;
+  return 2 * kLineCapacity + count * detail::kSrfSampleWidth + count / kSamplesPerLine + 1;
 }
 
 char* put_point_text(char* out, const PointSource& point, Version version) {
@@ -416,7 +417,7 @@ char* put_point_text(char* out, const PointSource& point, Version version) {
     if (end == nullptr) check_point(point, version);  // throws, naming the value
     return end;
   }
-  const source::SlipCurve curve = curve_of(point);
+  const detail::SlipCurve curve = curve_of(point);
   std::int64_t last = 0;
   const double samples = samples_of(point, curve, last);
   char* end = last < 0 ? nullptr : put_head(out, point, curve(*point.parameters.ts) * 100, samples, version);
@@ -425,8 +426,8 @@ char* put_point_text(char* out, const PointSource& point, Version version) {
   // the last non-zero one.
   return with_sample_means(curve, point.parameters.dt, [&](auto means) {
     std::int64_t k = 0;
-    return text::put_sample_lines(end, static_cast<std::size_t>(last + 2), kSamplesPerLine,
-                                  [&] { return k++ <= last ? means.next() * 100 : 0.0; });
+    return detail::put_sample_lines(end, static_cast<std::size_t>(last + 2), kSamplesPerLine,
+                                    [&] { return k++ <= last ? means.next() * 100 : 0.0; });
   });
 }
 

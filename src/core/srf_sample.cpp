@@ -2,7 +2,7 @@
 
 #include <cstdio>
 
-namespace slipvel::text {
+namespace slipvel::detail {
 namespace {
 
 // printf's "%13.5e" of `value`, for any value.
@@ -44,4 +44,4 @@ char* put_srf_samples(char* out, const double* values, std::size_t count, std::s
   return put_sample_lines(out, count, per_line, [&values] { return *values++; });
 }
 
-}  // namespace slipvel::text
+}  // namespace slipvel::detail

@@ -16,8 +16,9 @@
 #include <slipvel/text.hpp>
 
 #include "decimal.hpp"
+#include "number_text.hpp"
 
-namespace slipvel::text {
+namespace slipvel::detail {
 
 // 10^-16 to 10^16, the nearest doubles: where the decimal exponent steps.
 inline constexpr std::array<double, 33> kDecades = [] {
@@ -148,4 +149,4 @@ template <class Next>
   return out;
 }
 
-}  // namespace slipvel::text
+}  // namespace slipvel::detail

@@ -13,7 +13,7 @@
 
 #include "slip_velocity.hpp"
 
-namespace slipvel::source {
+namespace slipvel::detail {
 
 // The mean slip rates (m/s) of S(t) = slip(t) (m, 0 before 0) delayed by
 // `delay` (s) over steps first, first + 1, …, one at a time: over step k,
@@ -60,4 +60,4 @@ inline double step_mean(const SlipCurve& curve, double dt, double delay, std::in
   return mean;
 }
 
-}  // namespace slipvel::source
+}  // namespace slipvel::detail

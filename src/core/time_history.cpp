@@ -7,7 +7,9 @@
 
 #include <slipvel/text.hpp>
 
-namespace slipvel::output {
+#include "number_text.hpp"
+
+namespace slipvel::detail {
 namespace {
 
 using text::kTimeColumn;
@@ -23,7 +25,7 @@ class RepeatingField {
   char* put(char* out, double value) {
     const auto bits = std::bit_cast<std::uint64_t>(value);
     if (!filled_ || bits != bits_) {
-      text::put_fixed_field(text_, value, kValueColumn);
+      detail::put_fixed_field(text_, value, kValueColumn);
       bits_ = bits;
       filled_ = true;
     }
@@ -42,14 +44,14 @@ struct RowWriter {
   RepeatingField velocity, displacement, acceleration;
 
   char* put(char* out, double t, double v, double d, double a) {
-    out = text::put_fixed_field(out, t, kTimeColumn);
-    *out++ = text::kSeparator;
+    out = detail::put_fixed_field(out, t, kTimeColumn);
+    *out++ = detail::kSeparator;
     out = velocity.put(out, v);
-    *out++ = text::kSeparator;
+    *out++ = detail::kSeparator;
     out = displacement.put(out, d);
-    *out++ = text::kSeparator;
+    *out++ = detail::kSeparator;
     out = acceleration.put(out, a);
-    *out++ = text::kLineEnd;
+    *out++ = detail::kLineEnd;
     return out;
   }
 };
@@ -99,4 +101,4 @@ std::string time_history_rows_text(std::span<const double> time, std::span<const
   return file;
 }
 
-}  // namespace slipvel::output
+}  // namespace slipvel::detail

@@ -5,7 +5,7 @@
 #include <span>
 #include <string>
 
-namespace slipvel::output {
+namespace slipvel::detail {
 
 // Fills the columns of the file's rows for samples 0..nt): time (k·dt, the
 // first one a literal 0), slip as a running trapezoid sum and acceleration as
@@ -19,4 +19,4 @@ void time_history_columns(double dt, int nt, std::span<const double> svwave, std
 std::string time_history_rows_text(std::span<const double> time, std::span<const double> velocity,
                                    std::span<const double> displacement, std::span<const double> acceleration);
 
-}  // namespace slipvel::output
+}  // namespace slipvel::detail
