@@ -36,8 +36,9 @@ int sample_count(const py::object& nt) {
   int overflow = 0;
   const long long value = PyLong_AsLongLongAndOverflow(whole.ptr(), &overflow);
   if (overflow != 0 || value < INT32_MIN || value > INT32_MAX) {
-    throw slipvel::ParameterError("nt = " + std::string(py::str(py::object(whole))) +
-                                  ": must be a power of two from 2 to 4194304");
+    const std::string text = py::str(py::object(whole));
+    throw slipvel::ParameterError(
+        slipvel::Problem{"nt", "nt = " + text + ": must be a power of two from 2 to 4194304"});
   }
   return static_cast<int>(value);
 }

@@ -95,17 +95,18 @@ TEST_F(Batch, EveryProblemIsListedAndNothingIsWritten) {
              ",3,1,\n");
   const Finished bad = run({"--table", "bad.csv", "-o", "out"});
   EXPECT_EQ(bad.exit_code(), 2);
-  EXPECT_EQ(bad.err,
-            "bad.csv:2: nt = 1000: must be a power of two from 2 to 4194304\n"
-            "bad.csv:3: id = \"../x\": must be 1 to 64 letters, digits, _, - or ., not starting with .\n"
-            "bad.csv:4: duplicate id \"a\", first on line 2\n"
-            "bad.csv:4: slip = 8: must be from 0.2122413009249457 to 5.8577146336813195 m, the slips the "
-            "function carries for these fmax, vm, tr and ts; vm from 4.097161009176209 to 113.07883948792349 m/s "
-            "carries 8 m\n"
-            "bad.csv:5: 3 fields, the header has 4\n"
-            "bad.csv:6: nt = 4096.0: must be a whole number\n"
-            "bad.csv:6: vm = 1e999: is beyond the range of numbers\n"
-            "bad.csv:7: id = \"\": must be 1 to 64 letters, digits, _, - or ., not starting with .\n");
+  EXPECT_EQ(
+      bad.err,
+      "slipvel-batch: bad.csv:2: nt = 1000: must be a power of two from 2 to 4194304\n"
+      "slipvel-batch: bad.csv:3: id = \"../x\": must be 1 to 64 letters, digits, _, - or ., not starting with .\n"
+      "slipvel-batch: bad.csv:4: duplicate id \"a\", first on line 2\n"
+      "slipvel-batch: bad.csv:4: slip = 8: must be from 0.2122413009249457 to 5.8577146336813195 m, the slips the "
+      "function carries for these fmax, vm, tr and ts; vm from 4.097161009176209 to 113.07883948792349 m/s "
+      "carries 8 m\n"
+      "slipvel-batch: bad.csv:5: 3 fields, the header has 4\n"
+      "slipvel-batch: bad.csv:6: nt = 4096.0: must be a whole number\n"
+      "slipvel-batch: bad.csv:6: vm = 1e999: is beyond the range of numbers\n"
+      "slipvel-batch: bad.csv:7: id = \"\": must be 1 to 64 letters, digits, _, - or ., not starting with .\n");
   EXPECT_EQ(file_names(dir_ / "out"), std::vector<std::string>{"keep.csv"});
   EXPECT_FALSE(std::filesystem::exists(dir_ / "x_slip.csv"));
 
@@ -114,9 +115,10 @@ TEST_F(Batch, EveryProblemIsListedAndNothingIsWritten) {
     const char* err;
   };
   const Case header_cases[] = {
-      {"id,vz,vm,vm\n", "<stdin>:1: unknown column \"vz\"\n<stdin>:1: duplicate column \"vm\"\n"},
-      {"# only a comment\nvm,slip\n3,1\n", "<stdin>:2: no id column\n"},
-      {"", "<stdin>: no header: the table is empty\n"},
+      {"id,vz,vm,vm\n",
+       "slipvel-batch: <stdin>:1: unknown column \"vz\"\nslipvel-batch: <stdin>:1: duplicate column \"vm\"\n"},
+      {"# only a comment\nvm,slip\n3,1\n", "slipvel-batch: <stdin>:2: no id column\n"},
+      {"", "slipvel-batch: <stdin>: no header: the table is empty\n"},
   };
   for (const Case& c : header_cases) {
     const Finished f = run({"--table", "-", "-o", "out"}, c.table);
@@ -127,7 +129,7 @@ TEST_F(Batch, EveryProblemIsListedAndNothingIsWritten) {
   for (int i = 0; i < 25; ++i) many.append("s").append(std::to_string(i)).append(",9\n");
   const std::vector<std::string> lines = split_lines(run({"--table", "-"}, many).err);
   ASSERT_EQ(lines.size(), 21u);
-  EXPECT_EQ(lines[20], "... and 5 more problems");
+  EXPECT_EQ(lines[20], "slipvel-batch: ... and 5 more problems");
 }
 
 TEST_F(Batch, WrongOptionsAreUsageErrors) {

@@ -112,15 +112,15 @@ TEST(Srf, BadTablesAndDisagreeingCountsWriteNothing) {
   const Case cases[] = {
       {"id,lon,lat,dep,stk,dip,rake,area,tinit\na,400,34,5,90,45,180,1e6,0\nb,-118,34,-1,90,95,180,0,-1\n", nullptr,
        "1.0",
-       "p.csv:2: lon = 400: must be from -180 to 360 degrees\n"
-       "p.csv:3: dep = -1: must be at least 0 km\n"
-       "p.csv:3: dip = 95: must be from 0 to 90 degrees\n"
-       "p.csv:3: area = 0: must be greater than 0 m^2\n"
-       "p.csv:3: tinit = -1: must be at least 0 s\n"},
+       "slipvel-batch: p.csv:2: lon = 400: must be from -180 to 360 degrees\n"
+       "slipvel-batch: p.csv:3: dep = -1: must be at least 0 km\n"
+       "slipvel-batch: p.csv:3: dip = 95: must be from 0 to 90 degrees\n"
+       "slipvel-batch: p.csv:3: area = 0: must be greater than 0 m^2\n"
+       "slipvel-batch: p.csv:3: tinit = -1: must be at least 0 s\n"},
       {"id,lon,lat,dep,stk,dip,rake,area,tinit\na,-118,34,5,90,45,180,1e6,0\n", nullptr, "2.0",
-       "p.csv:1: no vs column\np.csv:1: no den column\n"},
+       "slipvel-batch: p.csv:1: no vs column\nslipvel-batch: p.csv:1: no den column\n"},
       {"id,lon,lat,dep,stk,dip,rake,area,tinit\na,-118,34,5,90,45,180,1e6,0\n", kPlanes, "1.0",
-       "planes.csv: 1 points in p.csv, the planes hold 4 (the sum of nstk*ndip)\n"},
+       "slipvel-batch: planes.csv: 1 points in p.csv, the planes hold 4 (the sum of nstk*ndip)\n"},
   };
   for (const Case& c : cases) {
     TempDir dir;
@@ -217,14 +217,15 @@ TEST(Srf, PointsThatDoNotSlipHaveNoSamples) {
   write_file(dir / "bad.csv", "id,lon,lat,dep,stk,dip,rake,area,tinit,slip,vm\na,-118.5,34.2,5,90,45,180,1e6,0,0,-1\n");
   const Finished bad = run_process(kBatch, {"--table", "bad.csv", "--srf", "bad.srf"}, in(dir));
   EXPECT_EQ(bad.exit_code(), 2);
-  EXPECT_EQ(bad.err, "bad.csv:2: vm = -1: must be finite and greater than 0\n");
+  EXPECT_EQ(bad.err, "slipvel-batch: bad.csv:2: vm = -1: must be finite and greater than 0\n");
   EXPECT_FALSE(std::filesystem::exists(dir / "bad.srf"));
   // Without --srf slip 0 stays refused, and the message says where it is taken.
   write_file(dir / "sources.csv", "id,slip\na,0\n");
   const Finished csv = run_process(kBatch, {"--table", "sources.csv", "-o", "out"}, in(dir));
   EXPECT_EQ(csv.exit_code(), 2);
   EXPECT_EQ(csv.err,
-            "sources.csv:2: slip = 0: must be finite and greater than 0 (SRF output, --srf, takes points of slip 0)\n");
+            "slipvel-batch: sources.csv:2: slip = 0: must be finite and greater than 0 (SRF output, --srf, takes "
+            "points of slip 0)\n");
   EXPECT_FALSE(std::filesystem::exists(dir / "out"));
 }
 
@@ -313,15 +314,18 @@ TEST(Srf, ValuesTooWideForTheirFieldsAreRefused) {
   };
   const Case cases[] = {
       {"1.0", "-118,34,5,90,45,180,1e6,1e300,,",
-       "p.csv:2: tinit = 1e+300 s: too wide for its SRF 1.0 field (%10.4f), which holds values up to 99999.9999\n"},
+       "slipvel-batch: p.csv:2: tinit = 1e+300 s: too wide for its SRF 1.0 field (%10.4f), which holds values up to "
+       "99999.9999\n"},
       {"1.0", "-118,34,5,90,45,180,1e6,99999.99996,,",
-       "p.csv:2: tinit = 99999.99996 s: too wide for its SRF 1.0 field (%10.4f), which holds values up to "
+       "slipvel-batch: p.csv:2: tinit = 99999.99996 s: too wide for its SRF 1.0 field (%10.4f), which holds values up "
+       "to "
        "99999.9999\n"},
       {"2.0", "-118,34,5,90,45,180,1e305,0,3000,2700",
-       "p.csv:2: area = 1e+305 m^2: becomes inf in the SRF file's unit, not a finite number\n"},
+       "slipvel-batch: p.csv:2: area = 1e+305 m^2: becomes inf in the SRF file's unit, not a finite number\n"},
       {"2.0", "-118,34,5,90,45,180,1e6,0,1e307,2700",
-       "p.csv:2: vs = 1e+307 m/s: becomes inf in the SRF file's unit, not a finite number\n"
-       "p.csv:2: vs = 1e+307 m/s, den = 2700 kg/m^3: the rigidity den*vs^2 = inf Pa must be finite and greater than "
+       "slipvel-batch: p.csv:2: vs = 1e+307 m/s: becomes inf in the SRF file's unit, not a finite number\n"
+       "slipvel-batch: p.csv:2: vs = 1e+307 m/s, den = 2700 kg/m^3: the rigidity den*vs^2 = inf Pa must be finite and "
+       "greater than "
        "0\n"},
   };
   for (const Case& c : cases) {
@@ -339,9 +343,10 @@ TEST(Srf, ValuesTooWideForTheirFieldsAreRefused) {
              "id,lon,lat,dep,stk,dip,rake,area,tinit\na,-0.0000001,34,9999.9999,0,45,-0.2,1e6,99999.9999\n");
   Finished f = run_process(kBatch, {"--table", "p.csv", "--srf", "r.srf", "--planes", "planes.csv"}, in(dir));
   EXPECT_EQ(f.exit_code(), 2);
-  EXPECT_EQ(f.err,
-            "planes.csv:2: len = 1e+300 km: too wide for its SRF 1.0 field (%10.4f), which holds values up to "
-            "99999.9999\n");
+  EXPECT_EQ(
+      f.err,
+      "slipvel-batch: planes.csv:2: len = 1e+300 km: too wide for its SRF 1.0 field (%10.4f), which holds values up to "
+      "99999.9999\n");
   f = run_process(kBatch, {"--table", "p.csv", "--srf", "r.srf"}, in(dir));
   ASSERT_EQ(f.exit_code(), 0) << f.err;
   const std::vector<std::string> lines = split_lines(read_file(dir / "r.srf"));
@@ -378,7 +383,8 @@ TEST(Srf, CoarseTimeHistoriesAreWarnedAboutOnce) {
   const Case cases[] = {
       {"id,vm,slip,dt\na,3,0.8,0.005\nb,3,0.8,0.01\n", ""},
       {"id,vm,slip,dt\na,3,0.8,0.005\nb,3,0.8,0.1\nc,3,0.8,0.05\n",
-       "slipvel-batch: 2 sources' time history ends more than 1 % off the slip asked (first b: 0.6640544661149328 m "
+       "slipvel-batch: warning: 2 sources' time history ends more than 1 % off the slip asked (first b: "
+       "0.6640544661149328 m "
        "sampled, 0.8 m asked): at this dt the samples miss part of the sharp rise; a smaller dt fixes it\n"},
   };
   for (const Case& c : cases) {

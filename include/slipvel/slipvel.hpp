@@ -22,9 +22,11 @@
 // state between calls.
 #pragma once
 
+#include <memory>
 #include <optional>
 #include <stdexcept>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace slipvel {
@@ -52,16 +54,28 @@ struct Parameters {
 /// One problem with one value: the parameter or field it is about and the
 /// whole line that says what is wrong.
 struct Problem {
+  Problem() = default;
+  Problem(std::string field, std::string text) : field(std::move(field)), text(std::move(text)) {}
+
   std::string field;  ///< the value's name: "slip", "dt", "vs", ...
   std::string text;   ///< the line, "name = value: rule"
   friend bool operator==(const Problem&, const Problem&) = default;
 };
 
-/// Thrown for parameters that cannot work. The message has one line per problem,
-/// in the order dt, nt, fmax, vm, slip, tr, ts, each `name = value: rule`.
+/// Thrown for values that cannot work. problems() lists each problem with the
+/// name of the value it is about; what() is their texts joined, one a line,
+/// in the order dt, nt, fmax, vm, slip, tr, ts for a source's parameters.
 class ParameterError : public std::invalid_argument {
  public:
-  using std::invalid_argument::invalid_argument;
+  /// One problem or several (at least one).
+  explicit ParameterError(std::vector<Problem> problems);
+  explicit ParameterError(Problem problem);
+
+  /// The problems, in the order what() gives them.
+  const std::vector<Problem>& problems() const noexcept { return *problems_; }
+
+ private:
+  std::shared_ptr<const std::vector<Problem>> problems_;  // shared: copying an exception never throws
 };
 
 /// The shape of the function, derived by the onset search.

@@ -109,6 +109,13 @@ SlipRate slip_rate(const PointSource& point);
 /// whole.
 void check_point(const PointSource& point, Version version);
 
+/// The same for the values of a point's first header line and its rake,
+/// with samples `dt` apart (s): what depends on where the point is.
+void check_where(const Point& where, double dt, Version version);
+
+/// The same for slip1 and nt1: what depends on the point's function alone.
+void check_slip_fields(const PointSource& point, Version version);
+
 /// The same for a fault segment of the PLANE block.
 void check_plane(const Plane& plane, Version version);
 

@@ -1,6 +1,7 @@
 #include "checks.hpp"
 
 #include <cmath>
+#include <memory>
 
 #include <slipvel/text.hpp>
 
@@ -17,6 +18,22 @@ Parameters shortened_record(const Parameters& p) {
   return shorter;
 }
 
+namespace {
+
+std::string joined_texts(const std::vector<Problem>& problems) {
+  std::string message;
+  for (const Problem& p : problems) message += (message.empty() ? "" : "\n") + p.text;
+  return message;
+}
+
+}  // namespace
+
+ParameterError::ParameterError(std::vector<Problem> problems)
+    : std::invalid_argument(joined_texts(problems)),
+      problems_(std::make_shared<const std::vector<Problem>>(std::move(problems))) {}
+
+ParameterError::ParameterError(Problem problem) : ParameterError(std::vector<Problem>{std::move(problem)}) {}
+
 }  // namespace slipvel
 
 namespace slipvel::detail {
@@ -29,23 +46,23 @@ bool positive(double value) { return std::isfinite(value) && value > 0; }
 
 bool power_of_two_in_range(int nt) { return nt >= 2 && nt <= kLargestNt && (nt & (nt - 1)) == 0; }
 
-std::string problem(const char* name, const std::string& value, const std::string& rule) {
-  return std::string(name) + " = " + value + ": " + rule;
+}  // namespace
+
+Problem problem(const std::string& name, const std::string& value, const std::string& rule) {
+  return {name, name + " = " + value + ": " + rule};
 }
 
-std::string problem(const char* name, double value, const std::string& rule) {
+Problem problem(const std::string& name, double value, const std::string& rule) {
   return problem(name, shortest(value), rule);
 }
 
-}  // namespace
-
-std::vector<std::string> parameter_problems(const Parameters& p) {
+std::vector<Problem> parameter_problems(const Parameters& p) {
   const std::string kPositive = "must be finite and greater than 0";
   const double ts = stopping_time(p);
   const bool dt_ok = positive(p.dt), nt_ok = power_of_two_in_range(p.nt), fmax_ok = positive(p.fmax);
   const bool tr_ok = positive(p.tr), ts_ok = tr_ok && std::isfinite(ts) && ts > p.tr;
 
-  std::vector<std::string> found;
+  std::vector<Problem> found;
   if (!dt_ok) found.push_back(problem("dt", p.dt, kPositive));
   if (!nt_ok) {
     found.push_back(
@@ -88,13 +105,8 @@ std::vector<std::string> parameter_problems(const Parameters& p) {
   return found;
 }
 
-void refuse(const std::vector<std::string>& problems) {
-  std::string message;
-  for (const std::string& line : problems) {
-    if (!message.empty()) message += '\n';
-    message += line;
-  }
-  throw ParameterError(message);
-}
+void refuse(std::vector<Problem> problems) { throw ParameterError(std::move(problems)); }
+
+void refuse(Problem problem) { throw ParameterError(std::move(problem)); }
 
 }  // namespace slipvel::detail

@@ -22,8 +22,9 @@ double point_rigidity(const srf::Point& where, double rigidity) {
 void check_rigidity(double vs, double den) {
   const double rigidity = den * (vs * vs);
   if (std::isfinite(rigidity) && rigidity > 0) return;
-  detail::refuse({"vs = " + shortest(vs) + " m/s, den = " + shortest(den) +
-                  " kg/m^3: the rigidity den*vs^2 = " + shortest(rigidity) + " Pa must be finite and greater than 0"});
+  detail::refuse(
+      detail::problem("vs", shortest(vs) + " m/s, den = " + shortest(den) + " kg/m^3",
+                      "the rigidity den*vs^2 = " + shortest(rigidity) + " Pa must be finite and greater than 0"));
 }
 
 double moment_magnitude(double moment) { return 2.0 / 3.0 * (std::log10(moment) - 9.1); }
@@ -44,8 +45,8 @@ RuptureMoment seismic_moment(const std::vector<srf::PointSource>& points, double
 
 void check_moment(const RuptureMoment& m) {
   if (std::isfinite(m.moment()) && std::isfinite(m.area())) return;
-  detail::refuse({"M0 = " + shortest(m.moment()) + " N*m, area = " + shortest(m.area()) +
-                  " m^2: the rupture's sums must be finite numbers (smaller den*vs^2, areas or slips)"});
+  detail::refuse(detail::problem("M0", shortest(m.moment()) + " N*m, area = " + shortest(m.area()) + " m^2",
+                                 "the rupture's sums must be finite numbers (smaller den*vs^2, areas or slips)"));
 }
 
 namespace {

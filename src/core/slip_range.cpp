@@ -246,9 +246,9 @@ std::string slip_range_problem(const Parameters& p, const TrialObserver& observe
 
 Shape carrying_shape(const Parameters& p, const TrialObserver& observe) {
   // Above the first trial's slip the search would step by td all the way to tr.
-  if (!(p.slip <= first_onset_slip(p))) detail::refuse({slip_range_problem(p, observe)});
+  if (!(p.slip <= first_onset_slip(p))) detail::refuse(Problem{"slip", slip_range_problem(p, observe)});
   const Shape shape = search_shape(p, observe);
-  if (!carries(shape, p)) detail::refuse({slip_range_problem(p, observe)});
+  if (!carries(shape, p)) detail::refuse(Problem{"slip", slip_range_problem(p, observe)});
   return shape;
 }
 

@@ -30,20 +30,20 @@ void check_column(const char* name, const char* unit, const std::vector<double>&
   const auto [low, high] = std::minmax_element(column.begin(), column.end());
   for (const double value : {*low, *high}) {
     if (!fits(value, text::kValueColumn)) {
-      detail::refuse({std::string(name) + " = " + shortest(value) + " " + unit +
-                      ": too wide for the time-history file's column, which holds -999999.9999999 to "
-                      "9999999.9999999"});
+      detail::refuse(detail::problem(name, shortest(value) + " " + unit,
+                                     "too wide for the time-history file's column, which holds -999999.9999999 to "
+                                     "9999999.9999999"));
     }
   }
 }
 
 void check_time_column(double dt, double last_time) {
   if (!(dt >= 0.0001)) {
-    detail::refuse({"dt = " + shortest(dt) +
-                    ": the time-history file shows times to 4 decimals, so dt must be at least 0.0001 s"});
+    detail::refuse(
+        detail::problem("dt", dt, "the time-history file shows times to 4 decimals, so dt must be at least 0.0001 s"));
   }
   if (!fits(last_time, text::kTimeColumn)) {
-    detail::refuse({"(nt - 1)*dt = " + shortest(last_time) + ": the time-history file holds times below 1000 s"});
+    detail::refuse(detail::problem("(nt - 1)*dt", last_time, "the time-history file holds times below 1000 s"));
   }
 }
 
@@ -60,15 +60,15 @@ void check_time_history_fits(const SlipFunction& f) {
 
 void check_highest_frequency(double frequency) {
   if (!fits(frequency, text::kFrequencyColumn)) {
-    detail::refuse({"frequency = " + shortest(frequency) +
-                    " Hz: the spectrum file holds frequencies below 1000 Hz (dt of about 0.0005 s or more)"});
+    detail::refuse(detail::problem("frequency", shortest(frequency) + " Hz",
+                                   "the spectrum file holds frequencies below 1000 Hz (dt of about 0.0005 s or more)"));
   }
 }
 
 void refuse_repeated_frequency(double frequency) {
-  detail::refuse({"frequency = " + shortest(frequency) +
-                  " Hz: two rows of the spectrum file would show it; it shows frequencies to 4 decimals, so "
-                  "the record nt*dt must be at most 10000 s"});
+  detail::refuse(detail::problem("frequency", shortest(frequency) + " Hz",
+                                 "two rows of the spectrum file would show it; it shows frequencies to 4 decimals, "
+                                 "so the record nt*dt must be at most 10000 s"));
 }
 
 // The highest frequency must fit its column, and no two rows may read the same.

@@ -206,7 +206,7 @@ std::string printf_form(const Field& f) {
 const char* version_text(Version v) { return v == Version::k2 ? "2.0" : "1.0"; }
 
 // `table_value` is the value as the table gives it, `file_value` in the file's unit.
-void check_field(std::vector<std::string>& problems, const Field& f, double table_value, double file_value, Version v) {
+void check_field(std::vector<Problem>& problems, const Field& f, double table_value, double file_value, Version v) {
   if (fits(f, file_value)) return;
   std::string problem = std::string(f.name) + " = " + shortest(table_value) + (*f.unit ? " " : "") + f.unit + ": ";
   if (f.form == Form::kExponent) {
@@ -215,7 +215,7 @@ void check_field(std::vector<std::string>& problems, const Field& f, double tabl
     problem += "too wide for its SRF " + std::string(version_text(v)) + " field (" + printf_form(f) +
                "), which holds " + field_limit(f, file_value);
   }
-  problems.push_back(std::move(problem));
+  problems.push_back({f.name, std::move(problem)});
 }
 
 // A line's fields with the values the table gives and the values the file holds.
@@ -257,7 +257,7 @@ Line plane_line2(const Plane& p) {
   return line_of(kPlane2, values, values);
 }
 
-void check_line(std::vector<std::string>& problems, const Line& line, Version v) {
+void check_line(std::vector<Problem>& problems, const Line& line, Version v) {
   for (std::size_t i = 0; i < line.fields.size(); ++i)
     check_field(problems, line.fields[i], line.table[i], line.file[i], v);
 }
@@ -309,8 +309,26 @@ char* put_head(char* out, const PointSource& point, double slip_cm, double sampl
   return out == nullptr ? nullptr : put_line(out, point_line2(point.where.rake, slip_cm, samples));
 }
 
-void refuse_if_any(const std::vector<std::string>& problems) {
-  if (!problems.empty()) detail::refuse(problems);
+// The problems of the values of a point's first line and its rake.
+void add_where_problems(std::vector<Problem>& problems, const Point& where, double dt, Version version) {
+  check_line(problems, point_line1(where, dt, version), version);
+  check_field(problems, kLine2[0], where.rake, where.rake, version);
+}
+
+// The problems of slip1 and nt1.
+void add_slip_problems(std::vector<Problem>& problems, const PointSource& point, Version version) {
+  double slip_cm = 0, samples = 0;
+  if (point.shape) {
+    const detail::SlipCurve curve = curve_of(point);
+    std::int64_t last = 0;
+    samples = samples_of(point, curve, last);
+    slip_cm = curve(*point.parameters.ts) * 100;
+  }
+  check_line(problems, point_line2(0, slip_cm, samples), version);
+}
+
+void refuse_if_any(std::vector<Problem> problems) {
+  if (!problems.empty()) detail::refuse(std::move(problems));
 }
 
 }  // namespace
@@ -350,22 +368,27 @@ SlipRate slip_rate(const PointSource& point) {
   return rate;
 }
 
+void check_where(const Point& where, double dt, Version version) {
+  std::vector<Problem> problems;
+  add_where_problems(problems, where, dt, version);
+  refuse_if_any(std::move(problems));
+}
+
+void check_slip_fields(const PointSource& point, Version version) {
+  std::vector<Problem> problems;
+  add_slip_problems(problems, point, version);
+  refuse_if_any(std::move(problems));
+}
+
 void check_point(const PointSource& point, Version version) {
-  std::vector<std::string> problems;
-  check_line(problems, point_line1(point.where, point.parameters.dt, version), version);
-  double slip_cm = 0, samples = 0;
-  if (point.shape) {
-    const detail::SlipCurve curve = curve_of(point);
-    std::int64_t last = 0;
-    samples = samples_of(point, curve, last);
-    slip_cm = curve(*point.parameters.ts) * 100;
-  }
-  check_line(problems, point_line2(point.where.rake, slip_cm, samples), version);
-  refuse_if_any(problems);
+  std::vector<Problem> problems;
+  add_where_problems(problems, point.where, point.parameters.dt, version);
+  add_slip_problems(problems, point, version);
+  refuse_if_any(std::move(problems));
 }
 
 void check_plane(const Plane& plane, Version version) {
-  std::vector<std::string> problems;
+  std::vector<Problem> problems;
   check_line(problems, plane_line1(plane), version);
   check_line(problems, plane_line2(plane), version);
   refuse_if_any(problems);
@@ -396,8 +419,8 @@ std::vector<std::size_t> block_sizes(const std::vector<Plane>& planes, std::size
     held += sizes.back();
   }
   if (held != points) {
-    detail::refuse({"the planes hold " + std::to_string(held) + " points (the sum of nstk*ndip), the file has " +
-                    std::to_string(points)});
+    detail::refuse(Problem{"planes", "the planes hold " + std::to_string(held) +
+                                         " points (the sum of nstk*ndip), the file has " + std::to_string(points)});
   }
   return sizes;
 }

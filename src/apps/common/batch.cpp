@@ -19,9 +19,6 @@ namespace {
 // Creates the output folder and takes its lock for the run.
 FolderLock create_folder(const std::filesystem::path& folder) {
   std::error_code error;
-  if (std::filesystem::is_symlink(folder, error) && !std::filesystem::exists(folder, error)) {
-    throw WriteError(folder.string() + ": a symbolic link to a missing folder (-o needs a folder)");
-  }
   std::filesystem::create_directories(folder, error);
   if (error) throw WriteError(folder.string() + ": " + error.message());
   return FolderLock(folder);
@@ -35,7 +32,7 @@ void append_number(std::string& out, double value) {
 }  // namespace
 
 std::vector<TableProblem> check_sources(const std::vector<Source>& sources, int jobs, bool csv_files) {
-  std::vector<std::string> refusals(sources.size());
+  std::vector<std::vector<slipvel::Problem>> refusals(sources.size());
   for_each_index(sources.size(), jobs, [&](std::size_t i) {
     try {
       if (csv_files) {
@@ -44,11 +41,11 @@ std::vector<TableProblem> check_sources(const std::vector<Source>& sources, int 
         check_parameters(sources[i].parameters);
       }
     } catch (const ParameterError& e) {
-      refusals[i] = zero_slip_note(sources[i].parameters, e.what());
+      refusals[i] = with_zero_slip_note(sources[i].parameters, e.problems());
     }
   });
   std::vector<TableProblem> problems;
-  for (std::size_t i = 0; i < sources.size(); ++i) add_problems(problems, sources[i].line, refusals[i]);
+  for (std::size_t i = 0; i < sources.size(); ++i) table::add_problems(problems, sources[i].line, refusals[i]);
   return problems;
 }
 
@@ -94,13 +91,13 @@ std::string coarse_sampling_warning(const CoarseSampling& c) {
          " m asked): at this dt the samples miss part of the sharp rise; a smaller dt fixes it";
 }
 
-std::string zero_slip_note(const Parameters& parameters, std::string message) {
-  if (parameters.slip != 0) return message;
-  const std::size_t start = message.starts_with("slip = ") ? 0 : message.find("\nslip = ");
-  if (start == std::string::npos) return message;
-  const std::size_t end = message.find('\n', start + 1);
-  message.insert(end == std::string::npos ? message.size() : end, " (SRF output, --srf, takes points of slip 0)");
-  return message;
+std::vector<slipvel::Problem> with_zero_slip_note(const Parameters& parameters,
+                                                  std::vector<slipvel::Problem> problems) {
+  if (parameters.slip != 0) return problems;
+  for (slipvel::Problem& p : problems) {
+    if (p.field == "slip") p.text += " (SRF output, --srf, takes points of slip 0)";
+  }
+  return problems;
 }
 
 std::string write_batch(const std::vector<Source>& sources, const Settings& settings) {

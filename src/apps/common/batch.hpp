@@ -8,7 +8,7 @@
 
 #include <slipvel/slipvel.hpp>
 
-#include "common/table.hpp"
+#include "common/sources.hpp"
 
 namespace slipvel::apps {
 
@@ -56,8 +56,8 @@ struct CoarseSampling {
 // One line saying so (no line end), or "" when there are none.
 std::string coarse_sampling_warning(const CoarseSampling& coarse);
 
-// The library's message for `parameters`, with a note that SRF output takes
-// the points of slip 0 it refuses.
-std::string zero_slip_note(const Parameters& parameters, std::string message);
+// The library's problems with `parameters`, the refusal of slip 0 with a note
+// that SRF output takes points that do not slip.
+std::vector<slipvel::Problem> with_zero_slip_note(const Parameters& parameters, std::vector<slipvel::Problem> problems);
 
 }  // namespace slipvel::apps

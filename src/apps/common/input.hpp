@@ -1,19 +1,14 @@
-// Reading a program's input files and saying what is wrong with them.
+// Reading a program's input files.
 #pragma once
 
 #include <string>
-#include <vector>
 
-#include "common/table.hpp"
+#include "common/outputs.hpp"
 
 namespace slipvel::apps {
 
-// The whole of file `name` (for "-", standard input) into `text`; false, with
-// the system's reason, if it cannot be read.
-bool read_whole(const std::string& name, std::string& text, std::string& reason);
-
-// Prints the first problems of table `name` on standard error, one
-// "NAME:LINE: what" line each, and how many more there are.
-void print_problems(const std::string& name, const std::vector<TableProblem>& problems);
+// Returns the whole of the input ("-": standard input). Throws Refusal
+// ("OPTION PATH: the system's reason") when it cannot be read.
+std::string read_input(const NamedPath& input);
 
 }  // namespace slipvel::apps

@@ -58,16 +58,16 @@ std::vector<NumberColumn> point_columns(srf::Version version) {
 }
 
 PlanesTable read_planes(std::string_view text, srf::Version version) {
-  std::vector<CsvColumn> columns;
+  std::vector<table::Column> columns;
   for (const NumberColumn& c : kPlaneColumns) columns.push_back({c.name, true});
-  const CsvTable csv = read_csv(text, columns);
+  const table::Csv csv = table::read_csv(text, columns);
   PlanesTable table{{}, csv.problems};
-  for (const CsvRow& row : csv.rows) {
+  for (const table::Row& row : csv.rows) {
     std::array<double, kPlaneColumns.size()> values{};
     bool ok = true;
     for (std::size_t c = 0; c < kPlaneColumns.size(); ++c) {
-      if (auto problem = read_field(kPlaneColumns[c], row.fields[*csv.position[c]], values[c])) {
-        table.problems.push_back({row.line, std::move(*problem)});
+      if (auto problem = table::read_field(kPlaneColumns[c], row.fields[*csv.position[c]], values[c])) {
+        table.problems.push_back({row.line, problem->field, std::move(problem->text)});
         ok = false;
       }
     }
@@ -76,11 +76,10 @@ PlanesTable read_planes(std::string_view text, srf::Version version) {
     try {
       srf::check_plane(table.planes.back(), version);
     } catch (const ParameterError& e) {
-      add_problems(table.problems, row.line, e.what());
+      table::add_problems(table.problems, row.line, e.problems());
     }
   }
-  std::stable_sort(table.problems.begin(), table.problems.end(),
-                   [](const TableProblem& a, const TableProblem& b) { return a.line < b.line; });
+  table::sort_by_line(table.problems);
   return table;
 }
 
@@ -113,7 +112,7 @@ SourceKey key_of(const Parameters& p) {
 // A source's onset search, or the library's refusal of it.
 struct Searched {
   srf::PointSource point;
-  std::string refusal;
+  std::vector<slipvel::Problem> refusal;
 };
 
 // Each distinct source searched once, on every job: the points of a rupture
@@ -133,7 +132,7 @@ std::vector<Searched> search_each_source_once(const std::vector<Source>& sources
     try {
       searched[d].point = srf::point_source({}, distinct[d]->parameters);
     } catch (const ParameterError& e) {
-      searched[d].refusal = e.what();
+      searched[d].refusal = e.problems();
     }
   });
   return searched;
@@ -145,17 +144,17 @@ srf::PointSource checked_point(const Source& source, const Searched& searched, s
   const srf::Point where = point_of(source);
   srf::PointSource point = searched.point;
   point.where = where;
-  std::string problems = searched.refusal;
+  std::vector<slipvel::Problem> problems = searched.refusal;
   const auto note = [&](const auto& check) {
     try {
       check();
     } catch (const ParameterError& e) {
-      problems += (problems.empty() ? "" : "\n") + std::string(e.what());
+      problems.insert(problems.end(), e.problems().begin(), e.problems().end());
     }
   };
   note([&] { srf::check_point(point, version); });
   if (where.vs > 0 && where.den > 0) note([&] { check_rigidity(where.vs, where.den); });
-  if (!problems.empty()) throw ParameterError(problems);
+  if (!problems.empty()) throw ParameterError(std::move(problems));
   return point;
 }
 
@@ -166,16 +165,16 @@ std::vector<TableProblem> check_rupture(const std::vector<Source>& sources, srf:
   std::vector<std::size_t> which;
   const std::vector<Searched> searched = search_each_source_once(sources, jobs, which);
   points.assign(sources.size(), {});
-  std::vector<std::string> refusals(sources.size());
+  std::vector<std::vector<slipvel::Problem>> refusals(sources.size());
   for_each_index(sources.size(), jobs, [&](std::size_t i) {
     try {
       points[i] = checked_point(sources[i], searched[which[i]], version);
     } catch (const ParameterError& e) {
-      refusals[i] = e.what();
+      refusals[i] = e.problems();
     }
   });
   std::vector<TableProblem> problems;
-  for (std::size_t i = 0; i < sources.size(); ++i) add_problems(problems, sources[i].line, refusals[i]);
+  for (std::size_t i = 0; i < sources.size(); ++i) table::add_problems(problems, sources[i].line, refusals[i]);
   if (!problems.empty()) points.clear();
   return problems;
 }
@@ -200,16 +199,31 @@ struct PointText {
 
 }  // namespace
 
-void write_srf(const std::vector<srf::PointSource>& points, const std::vector<srf::Plane>& planes,
-               const srf::Layout& layout, AtomicFile& file, const Settings& settings) {
+PointSources points_of(const std::vector<srf::PointSource>& points) {
+  return {points.size(), [&points](std::size_t n) { return points[n]; }};
+}
+
+void for_each_point(const PointSources& points, int jobs,
+                    const std::function<void(std::size_t, const srf::PointSource&)>& use) {
+  constexpr std::size_t kChunk = 4096;
+  std::vector<srf::PointSource> chunk;
+  for (std::size_t first = 0; first < points.count; first += kChunk) {
+    chunk.resize(std::min(kChunk, points.count - first));
+    for_each_index(chunk.size(), jobs, [&](std::size_t i) { chunk[i] = points.at(first + i); });
+    for (std::size_t i = 0; i < chunk.size(); ++i) use(first + i, chunk[i]);
+  }
+}
+
+void write_srf(const PointSources& points, const std::vector<srf::Plane>& planes, const srf::Layout& layout,
+               AtomicFile& file, const Settings& settings) {
   // Where each POINTS block starts, in point order.
   std::vector<std::size_t> block_starts;
-  for (std::size_t start = 0; const std::size_t size : srf::block_sizes(planes, points.size(), layout)) {
+  for (std::size_t start = 0; const std::size_t size : srf::block_sizes(planes, points.count, layout)) {
     block_starts.push_back(start);
     start += size;
   }
   file.write(srf::head_text(planes, layout));
-  Progress progress(points.size(), settings.progress);
+  Progress progress(points.count, settings.progress);
 
   // The points are made a chunk at a time on every job; while one chunk is
   // made, the one before is written, in table order, by a thread of its own,
@@ -227,7 +241,7 @@ void write_srf(const std::vector<srf::PointSource>& points, const std::vector<sr
     for (std::size_t i = 0; i < texts.size(); ++i) {
       const std::size_t point = first + i;
       if (block < block_starts.size() && point == block_starts[block]) {
-        const std::size_t end = block + 1 < block_starts.size() ? block_starts[block + 1] : points.size();
+        const std::size_t end = block + 1 < block_starts.size() ? block_starts[block + 1] : points.count;
         pieces.push_back(block_lines.emplace_back(srf::points_line(end - point)));
         ++block;
       }
@@ -236,9 +250,9 @@ void write_srf(const std::vector<srf::PointSource>& points, const std::vector<sr
     file.write(std::span<const std::string_view>(pieces));
   };
   const auto make_chunk = [&](std::size_t first, std::vector<PointText>& texts) {
-    texts.resize(std::min(kChunk, points.size() - first));
+    texts.resize(std::min(kChunk, points.count - first));
     for_each_index(texts.size(), settings.jobs, [&](std::size_t i) {
-      const srf::PointSource& point = points[first + i];
+      const srf::PointSource point = points.at(first + i);
       // Written straight into its buffer: nothing cleared first, nothing copied.
       char* const text = texts[i].room(srf::point_text_capacity(point));
       texts[i].size = static_cast<std::size_t>(srf::put_point_text(text, point, layout.version) - text);
@@ -247,8 +261,8 @@ void write_srf(const std::vector<srf::PointSource>& points, const std::vector<sr
   };
 
   std::vector<PointText> made, writing;
-  if (!points.empty()) make_chunk(0, made);
-  for (std::size_t first = 0; first < points.size(); first += kChunk) {
+  if (points.count > 0) make_chunk(0, made);
+  for (std::size_t first = 0; first < points.count; first += kChunk) {
     std::swap(made, writing);
     std::exception_ptr write_error;
     {
@@ -259,11 +273,11 @@ void write_srf(const std::vector<srf::PointSource>& points, const std::vector<sr
           write_error = std::current_exception();
         }
       });
-      if (first + kChunk < points.size()) make_chunk(first + kChunk, made);
+      if (first + kChunk < points.count) make_chunk(first + kChunk, made);
     }
     if (write_error) std::rethrow_exception(write_error);
   }
-  if (points.empty()) file.write(srf::points_line(0));
+  if (points.count == 0) file.write(srf::points_line(0));
   progress.finish();
 }
 

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <filesystem>
+#include <functional>
 #include <string_view>
 #include <vector>
 
@@ -12,7 +13,7 @@
 
 #include "common/atomic_file.hpp"
 #include "common/batch.hpp"
-#include "common/table.hpp"
+#include "common/sources.hpp"
 
 namespace slipvel::apps {
 
@@ -45,10 +46,25 @@ long long points_in(const std::vector<srf::Plane>& planes);
 std::vector<TableProblem> check_rupture(const std::vector<Source>& sources, srf::Version version, int jobs,
                                         std::vector<srf::PointSource>& points);
 
+// The points of a rupture, each made when it is asked for: `count` of them,
+// point n from `at(n)` (several jobs may ask at once).
+struct PointSources {
+  std::size_t count;
+  std::function<srf::PointSource(std::size_t)> at;
+};
+
+// The points of a table, held in memory.
+PointSources points_of(const std::vector<srf::PointSource>& points);
+
+// Calls use(n, point) for every point in order; the points are made a chunk
+// at a time on every job.
+void for_each_point(const PointSources& points, int jobs,
+                    const std::function<void(std::size_t, const srf::PointSource&)>& use);
+
 // Writes the whole file into `file`, which the caller commits: head, then the
-// points in table order in the layout's blocks. Throws WriteError.
-void write_srf(const std::vector<srf::PointSource>& points, const std::vector<srf::Plane>& planes,
-               const srf::Layout& layout, AtomicFile& file, const Settings& settings);
+// points in order in the layout's blocks, made on every job. Throws WriteError.
+void write_srf(const PointSources& points, const std::vector<srf::Plane>& planes, const srf::Layout& layout,
+               AtomicFile& file, const Settings& settings);
 
 // "points=N area_m2=A M0_Nm=M Mw=W duration_s=D\n", numbers in their shortest
 // round-trip text, Mw "-" when M0 is 0.

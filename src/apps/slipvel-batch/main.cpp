@@ -1,25 +1,22 @@
 // slipvel-batch: the slip-velocity function for one source given by options,
-// or for every source of a table, written as the program's result files.
+// or for every source of a table, written as the program's result files or
+// as one SRF file of a rupture.
 #include <unistd.h>
 
-#include <CLI/CLI.hpp>
 #include <algorithm>
 #include <cmath>
-#include <csignal>
-#include <cstdio>
-#include <new>
 #include <optional>
+#include <thread>
 
 #include <slipvel/moment.hpp>
 #include <slipvel/text.hpp>
-#include <thread>
 
 #include "common/atomic_file.hpp"
 #include "common/batch.hpp"
 #include "common/input.hpp"
-#include "common/options.hpp"
+#include "common/outputs.hpp"
+#include "common/program.hpp"
 #include "common/srf.hpp"
-#include "common/table.hpp"
 #include "common/write_all.hpp"
 
 namespace {
@@ -38,20 +35,6 @@ struct Request {
   double rigidity = kDefaultRigidity;
   std::string moment_rate;
 };
-
-// An empty path names no file or folder: refused rather than taken as unset.
-std::string empty_path_problem(const CLI::App& app, const Request& r) {
-  using Path = std::pair<const char*, bool>;  // an option and whether its path is empty
-  const Path paths[] = {{"--srf", r.srf.empty()},
-                        {"-o", r.folder.empty()},
-                        {"--table", r.table.empty()},
-                        {"--planes", r.planes.empty()},
-                        {"--moment-rate", r.moment_rate.empty()}};
-  for (const auto& [option, empty] : paths) {
-    if (app.count(option) > 0 && empty) return std::string(option) + ": an empty path names nothing to use";
-  }
-  return "";
-}
 
 void add_options(CLI::App& app, Request& r) {
   const auto source_option = [&app](const char* name, auto& value, const char* meaning, const char* unit,
@@ -80,7 +63,8 @@ void add_options(CLI::App& app, Request& r) {
                             ->group("Output");
   CLI::Option* srf = app.add_option("--srf", r.srf,
                                     "write the table's sources as one Standard Rupture Format file FILE instead "
-                                    "(the table then needs lon,lat,dep,stk,dip,rake,area,tinit; vs,den for 2.0)")
+                                    "('-': standard output; the table then needs lon,lat,dep,stk,dip,rake,area,"
+                                    "tinit; vs,den for 2.0)")
                          ->type_name("FILE")
                          ->group("Output")
                          ->excludes(output)
@@ -121,43 +105,72 @@ void add_options(CLI::App& app, Request& r) {
       ->type_name("N")
       ->check(CLI::Range(1, 4096).description(""))
       ->group("Run");
-  app.add_flag("--quiet", r.quiet, "no progress line on a terminal")->group("Run");
+  app.add_flag("--quiet", r.quiet, "no progress line on a terminal")->disable_flag_override()->group("Run");
 }
 
-void print_warning(const std::string& warning) {
-  if (!warning.empty()) std::fprintf(stderr, "slipvel-batch: %s\n", warning.c_str());
-}
+std::vector<NamedPath> inputs(const Request& r) { return {{"--table", r.table}, {"--planes", r.planes}}; }
 
-// The planes of an SRF file, or the problems that keep them from being read.
-std::vector<srf::Plane> read_planes_file(const Request& r, std::size_t points, srf::Version version, bool& failed) {
-  if (r.planes.empty()) return {};
-  std::string text, reason;
-  if (!read_whole(r.planes, text, reason)) {
-    std::fprintf(stderr, "slipvel-batch: %s: %s\n", r.planes.c_str(), reason.c_str());
-    failed = true;
-    return {};
+// An empty path names no file or folder: refused rather than taken as unset.
+void refuse_empty_paths(const CLI::App& app, const Request& r) {
+  const NamedPath paths[] = {{"--srf", r.srf},
+                             {"-o", r.folder.string()},
+                             {"--table", r.table},
+                             {"--planes", r.planes},
+                             {"--moment-rate", r.moment_rate}};
+  for (const auto& [option, path] : paths) {
+    if (app.count(option) > 0 && path.empty()) throw Refusal(option + ": an empty path names nothing to use");
   }
+}
+
+// Where the outputs go, checked before anything is computed.
+void refuse_unusable_outputs(const Request& r, const std::vector<std::string>& names_in_folder) {
+  const std::vector<std::string> problems =
+      r.srf.empty() ? folder_problems({"-o", r.folder.string()}, names_in_folder, inputs(r))
+                    : output_problems({{"--srf", r.srf}, {"--moment-rate", r.moment_rate}}, inputs(r));
+  if (problems.empty()) return;
+  std::string lines;
+  for (const std::string& p : problems) lines += (lines.empty() ? "" : "\n") + p;
+  throw Refusal(lines);
+}
+
+// The files a batch writes into its folder.
+std::vector<std::string> files_of(const std::vector<Source>& sources) {
+  std::vector<std::string> names{"summary.csv"};
+  for (const Source& s : sources) {
+    names.push_back(s.id + "_slip.csv");
+    names.push_back(s.id + "_amp.csv");
+  }
+  return names;
+}
+
+// The planes of an SRF file, read and checked against the points' count.
+std::vector<srf::Plane> read_planes_file(const Request& r, std::size_t points, srf::Version version) {
+  if (r.planes.empty()) return {};
+  const std::string text = read_input({"--planes", r.planes});
   PlanesTable planes = read_planes(text, version);
   if (planes.problems.empty() && points_in(planes.planes) != static_cast<long long>(points)) {
-    planes.problems.push_back({0, std::to_string(points) + " points in " + r.table + ", the planes hold " +
-                                      std::to_string(points_in(planes.planes)) + " (the sum of nstk*ndip)"});
+    planes.problems.push_back({0, "nstk",
+                               std::to_string(points) + " points in " + shown_path(r.table) + ", the planes hold " +
+                                   std::to_string(points_in(planes.planes)) + " (the sum of nstk*ndip)"});
   }
-  print_problems(r.planes, planes.problems);
-  failed = !planes.problems.empty();
+  if (!planes.problems.empty()) {
+    say_problems(shown_path(r.planes), planes.problems);
+    throw AlreadySaid();
+  }
   return planes.planes;
 }
 
-// A moment-rate function needs one time step: the first row whose dt differs
-// from the first row's, or nothing.
-std::optional<std::string> several_time_steps(const std::string& table, const std::vector<Source>& sources) {
+// A moment-rate function needs one time step: refused, naming the first row
+// whose dt differs from the first row's.
+void refuse_several_time_steps(const std::string& table, const std::vector<Source>& sources) {
   for (const Source& s : sources) {
     if (s.parameters.dt != sources.front().parameters.dt) {
-      return "--moment-rate needs one dt for the whole table: " + table + ":" + std::to_string(sources.front().line) +
-             " has dt = " + text::shortest(sources.front().parameters.dt) + ", " + table + ":" +
-             std::to_string(s.line) + " has dt = " + text::shortest(s.parameters.dt);
+      throw Refusal("--moment-rate needs one dt for the whole table: " + table + ":" +
+                    std::to_string(sources.front().line) +
+                    " has dt = " + text::shortest(sources.front().parameters.dt) + ", " + table + ":" +
+                    std::to_string(s.line) + " has dt = " + text::shortest(s.parameters.dt));
     }
   }
-  return std::nullopt;
 }
 
 // Values that keep every rule but are likely a mistake: one warning a kind.
@@ -170,113 +183,94 @@ void warn_about_implausible_values(const std::string& table, const std::vector<S
     }
   }
   if (const auto p = implausible_magnitude(moment_magnitude(moment.moment()))) found.add("", *p);
-  for (const std::string& line : found.lines()) print_warning("warning: " + line);
+  for (const std::string& line : found.lines()) warn(line);
 }
 
 // The SRF file and the moment-rate file, which take their names together once
-// both are whole and the moment line is out.
-int write_rupture(const Request& r, const Settings& settings, const std::vector<srf::PointSource>& points,
-                  const std::vector<srf::Plane>& planes, const srf::Layout& layout, const RuptureMoment& moment) {
+// both are whole and the moment line is out (on standard error when a file
+// goes to standard output).
+void write_rupture(const Request& r, const Settings& settings, const std::vector<srf::PointSource>& points,
+                   const std::vector<srf::Plane>& planes, const srf::Layout& layout, const RuptureMoment& moment) {
   const std::optional<FolderLock> lock = lock_folder_of(r.srf);
   StagedFiles files(settings.umask);
-  write_srf(points, planes, layout, files.add(r.srf), settings);
+  write_srf(points_of(points), planes, layout, files.add(r.srf), settings);
   if (!r.moment_rate.empty()) {
     const double dt = points.empty() ? r.defaults.dt : points.front().parameters.dt;
     files.add(r.moment_rate).write(moment_rate_text(moment_rate(points, dt, r.rigidity), dt));
   }
-  // "-": the file itself is on standard output
-  print_checked(r.srf == "-" ? stderr : stdout, moment_line(moment));
+  const bool on_standard_output = is_standard_output(r.srf) || is_standard_output(r.moment_rate);
+  print_checked(on_standard_output ? stderr : stdout, moment_line(moment));
   files.commit_all();
-  return 0;
 }
 
-int run_table(const Request& r, const Settings& settings) {
-  const std::string name = r.table == "-" ? "<stdin>" : r.table;
-  std::string text, reason;
-  if (!read_whole(r.table, text, reason)) {
-    std::fprintf(stderr, "slipvel-batch: %s: %s\n", name.c_str(), reason.c_str());
-    return kUsageOrInput;
-  }
-  const srf::Version version = r.srf_version == "2.0" ? srf::Version::k2 : srf::Version::k1;
-  const bool srf_mode = !r.srf.empty();
-  Table table = read_table(text, r.defaults, srf_mode ? point_columns(version) : std::vector<NumberColumn>{});
-  if (srf_mode && !r.moment_rate.empty() && table.problems.empty()) {
-    if (const auto problem = several_time_steps(name, table.sources)) {
-      std::fprintf(stderr, "slipvel-batch: %s\n", problem->c_str());
-      return kUsageOrInput;
-    }
+// Says the table's problems and the library's refusals of its rows together,
+// in line order, and stops, if there are any.
+void stop_on(const std::string& table, std::vector<TableProblem> problems, const std::vector<TableProblem>& refused) {
+  problems.insert(problems.end(), refused.begin(), refused.end());
+  if (problems.empty()) return;
+  table::sort_by_line(problems);
+  say_problems(table, problems);
+  throw AlreadySaid();
+}
+
+int run_srf(const Request& r, const Settings& settings, const SourceTable& table, srf::Version version) {
+  const std::string name = shown_path(r.table);
+  if (!r.moment_rate.empty() && table.problems.empty() && !table.sources.empty()) {
+    refuse_several_time_steps(name, table.sources);
   }
   std::vector<srf::PointSource> points;
-  std::vector<TableProblem> refused =
-      srf_mode ? check_rupture(table.sources, version, r.jobs, points) : check_sources(table.sources, r.jobs);
-  table.problems.insert(table.problems.end(), refused.begin(), refused.end());
-  std::stable_sort(table.problems.begin(), table.problems.end(),
-                   [](const TableProblem& a, const TableProblem& b) { return a.line < b.line; });
-  print_problems(name, table.problems);
-  bool planes_failed = false;
-  const std::vector<srf::Plane> planes = table.problems.empty()
-                                             ? read_planes_file(r, table.sources.size(), version, planes_failed)
-                                             : std::vector<srf::Plane>{};
-  if (!table.problems.empty() || planes_failed) return kUsageOrInput;
-  if (!srf_mode) {
-    print_warning(write_batch(table.sources, settings));
-    return 0;
-  }
+  stop_on(name, table.problems, check_rupture(table.sources, version, r.jobs, points));
+  const std::vector<srf::Plane> planes = read_planes_file(r, table.sources.size(), version);
   const RuptureMoment moment = seismic_moment(points, r.rigidity);
   check_moment(moment);
   warn_about_implausible_values(name, table.sources, points, moment);
   const srf::Layout layout{version, r.srf_blocks == "one" ? srf::Blocks::kOne : srf::Blocks::kPerPlane, true};
-  return write_rupture(r, settings, points, planes, layout, moment);
+  write_rupture(r, settings, points, planes, layout, moment);
+  return kDone;
 }
 
-}  // namespace
+int run_table(const Request& r, const Settings& settings) {
+  const srf::Version version = r.srf_version == "2.0" ? srf::Version::k2 : srf::Version::k1;
+  const bool srf_mode = !r.srf.empty();
+  const SourceTable table = read_sources(read_input({"--table", r.table}), r.defaults,
+                                         srf_mode ? point_columns(version) : std::vector<NumberColumn>{});
+  if (srf_mode) return run_srf(r, settings, table, version);
+  if (table.problems.empty()) refuse_unusable_outputs(r, files_of(table.sources));
+  stop_on(shown_path(r.table), table.problems, check_sources(table.sources, r.jobs));
+  if (const std::string warning = write_batch(table.sources, settings); !warning.empty()) warn(warning);
+  return kDone;
+}
 
-int main(int argc, char** argv) {
-  // Under a file-size limit a write fails with EFBIG and is reported.
-  std::signal(SIGXFSZ, SIG_IGN);
-  remove_temporaries_on_signals();
-
-  CLI::App app{
-      "Writes the slip-velocity function of one source (given by the options) or of every source of a "
-      "table, as Vek_Slip.csv and Vek_Amp.csv, or as <id>_slip.csv, <id>_amp.csv and summary.csv.",
-      "slipvel-batch"};
-  app.set_version_flag("--version", std::string("slipvel-batch ") + slipvel::version());
-  Request r;
-  add_options(app, r);
-  try {
-    app.parse(argc, argv);
-  } catch (const CLI::ParseError& e) {
-    return app.exit(e) == 0 ? 0 : kUsageOrInput;
-  }
-  if (const std::string problem = empty_path_problem(app, r); !problem.empty()) {
-    std::fprintf(stderr, "slipvel-batch: %s\n", problem.c_str());
-    return kUsageOrInput;
-  }
+int run(const CLI::App& app, Request& r) {
+  refuse_empty_paths(app, r);
   if (app.count("--ts") > 0) r.defaults.ts = r.ts;
-
+  if (!(std::isfinite(r.rigidity) && r.rigidity > 0)) {
+    throw Refusal("--rigidity = " + text::shortest(r.rigidity) + ": must be finite and greater than 0 Pa");
+  }
+  if (!r.srf.empty()) refuse_unusable_outputs(r, {});
   Settings settings;
   settings.folder = r.folder;
   settings.jobs = r.jobs;
   settings.progress = !r.quiet && ::isatty(STDERR_FILENO);
   settings.umask = read_umask();
+  if (!r.table.empty()) return run_table(r, settings);
+  refuse_unusable_outputs(r, {"Vek_Slip.csv", "Vek_Amp.csv"});
   try {
-    if (!(std::isfinite(r.rigidity) && r.rigidity > 0)) {
-      std::fprintf(stderr, "--rigidity = %s: must be finite and greater than 0\n", text::shortest(r.rigidity).c_str());
-      return kUsageOrInput;
-    }
-    if (!r.table.empty()) return run_table(r, settings);
-    print_warning(write_single(r.defaults, settings));
-    return 0;
+    if (const std::string warning = write_single(r.defaults, settings); !warning.empty()) warn(warning);
   } catch (const ParameterError& e) {
-    const std::string message = r.table.empty() ? zero_slip_note(r.defaults, e.what()) : e.what();
-    std::fprintf(stderr, "%s\n", message.c_str());
-    return kUsageOrInput;
-  } catch (const std::bad_alloc&) {
-    // Files finished before stay whole; the unfinished ones were removed.
-    std::fprintf(stderr, "slipvel-batch: out of memory: fewer jobs (-j) or a smaller nt take less\n");
-    return kWriteFailed;
-  } catch (const WriteError& e) {
-    std::fprintf(stderr, "slipvel-batch: %s\n", e.what());
-    return kWriteFailed;
+    throw ParameterError(with_zero_slip_note(r.defaults, e.problems()));
   }
+  return kDone;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  Program program("slipvel-batch",
+                  "Writes the slip-velocity function of one source (given by the options) or of every source of a "
+                  "table, as Vek_Slip.csv and Vek_Amp.csv, or as <id>_slip.csv, <id>_amp.csv and summary.csv; or "
+                  "the table's sources as one SRF file.");
+  Request r;
+  add_options(program.app(), r);
+  return program.run(argc, argv, [&] { return run(program.app(), r); });
 }

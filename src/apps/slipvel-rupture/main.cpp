@@ -3,34 +3,30 @@
 // SRF file and as the points and planes tables slipvel-batch reads.
 #include <unistd.h>
 
-#include <CLI/CLI.hpp>
 #include <algorithm>
 #include <cmath>
-#include <csignal>
 #include <cstdio>
-#include <new>
 #include <optional>
 #include <thread>
-#include <variant>
 
 #include <slipvel/moment.hpp>
+#include <slipvel/rupture.hpp>
 #include <slipvel/text.hpp>
 
 #include "common/atomic_file.hpp"
 #include "common/batch.hpp"
 #include "common/input.hpp"
-#include "common/options.hpp"
+#include "common/outputs.hpp"
+#include "common/parallel.hpp"
+#include "common/program.hpp"
 #include "common/srf.hpp"
 #include "common/write_all.hpp"
-#include "fault.hpp"
-#include "rupture.hpp"
+#include "tables.hpp"
 
 namespace {
 
 using namespace slipvel;
 using namespace slipvel::apps;
-
-constexpr const char* kName = "slipvel-rupture";
 
 struct Request {
   std::string segments, patches, hypocentre;
@@ -46,7 +42,7 @@ struct Request {
 void add_options(CLI::App& app, Request& r) {
   app.add_option("--segments", r.segments,
                  "CSV of fault segments in order along strike: elon,elat,stk,dip,len,wid,dtop,nstk,ndip,rake,slip,vm,"
-                 "tr and optional ts,vs,den")
+                 "tr and optional ts,vs,den ('-': standard input)")
       ->required()
       ->type_name("FILE")
       ->group("Fault");
@@ -110,283 +106,194 @@ void add_options(CLI::App& app, Request& r) {
       ->type_name("N")
       ->check(CLI::Range(1, 4096).description(""))
       ->group("Run");
-  app.add_flag("--quiet", r.quiet, "no progress line on a terminal")->group("Run");
+  app.add_flag("--quiet", r.quiet, "no progress line on a terminal")->disable_flag_override()->group("Run");
 }
 
-// Each option that names a file, and its path.
-std::vector<std::pair<const char*, const std::string*>> inputs(const Request& r) {
-  return {{"--segments", &r.segments}, {"--patches", &r.patches}};
-}
-std::vector<std::pair<const char*, const std::string*>> outputs(const Request& r) {
-  return {{"--srf", &r.srf}, {"--points", &r.points}, {"--planes", &r.planes}, {"--moment-rate", &r.moment_rate}};
+std::vector<NamedPath> inputs(const Request& r) { return {{"--segments", r.segments}, {"--patches", r.patches}}; }
+std::vector<NamedPath> outputs(const Request& r) {
+  return {{"--srf", r.srf}, {"--points", r.points}, {"--planes", r.planes}, {"--moment-rate", r.moment_rate}};
 }
 
-// The same file by two names: a symbolic link, "./x" and "x", "-" and /dev/stdout.
-bool same_file(const std::string& a, const std::string& b) {
-  if (a == b) return true;
-  std::error_code ignored;
-  const auto resolved = [&](const std::string& path) {
-    const std::string named = path == "-" ? "/dev/stdout" : path;
-    return std::filesystem::weakly_canonical(std::filesystem::absolute(named, ignored), ignored);
-  };
-  return resolved(a) == resolved(b);
-}
-
-// Why `path` cannot be written, found before anything is: so that a later
-// output's mistake does not leave the earlier ones written. "" if none.
-std::string unwritable(const char* option, const std::string& path) {
-  namespace fs = std::filesystem;
-  std::error_code ignored;
-  if (path == "-" || fs::is_character_file(path, ignored) || fs::is_fifo(path, ignored)) return "";
-  const std::string given = std::string(option) + " " + path;
-  if (fs::is_directory(path, ignored)) return given + ": is a folder, not a file";
-  const fs::path folder = fs::absolute(path, ignored).parent_path();
-  if (!fs::is_directory(folder, ignored)) return given + ": no folder " + folder.string();
-  if (::access(folder.c_str(), W_OK | X_OK) != 0) return given + ": the folder " + folder.string() + " is not writable";
-  return "";
-}
-
-// How messages name an input: standard input as <stdin>.
-std::string shown_name(const std::string& path) { return path == "-" ? "<stdin>" : path; }
-
-// The library's problems with --dt, --nt and --fmax themselves, each on a line
-// of its own: found once here rather than on every subfault. The probe has no
-// ts, so that whether the record reaches a region's ts stays for that
-// region's line.
-std::string sampling_problems(const Parameters& sampling) {
+// The library's problems with --dt, --nt and --fmax themselves, found once
+// here rather than on every region. The probe has no ts, so that whether the
+// record reaches a region's ts stays for that region's line.
+std::vector<std::string> sampling_problems(const Parameters& sampling) {
   Parameters probe = sampling;
   probe.vm = probe.slip = probe.tr = 1;
   probe.ts = 0;
-  std::vector<TableProblem> library;
+  std::vector<std::string> found;
   try {
     check_parameters(probe);
   } catch (const ParameterError& e) {
-    add_problems(library, 0, e.what());
-  }
-  std::string found;
-  for (const TableProblem& p : library) {
-    if (p.what.starts_with("dt = ") || p.what.starts_with("nt = ") || p.what.starts_with("fmax = ")) {
-      found += (found.empty() ? "--" : "\n--") + p.what;
+    for (const slipvel::Problem& p : e.problems()) {
+      if (p.field == "dt" || p.field == "nt" || p.field == "fmax") found.push_back("--" + p.text);
     }
   }
   return found;
 }
 
-// What is wrong with the options beyond what CLI11 checks, or "".
-std::string option_problem(const CLI::App& app, const Request& r) {
-  for (const auto& [option, path] : inputs(r)) {
-    if (app.count(option) > 0 && path->empty()) return std::string(option) + ": an empty path names nothing to read";
+// What is wrong with the options beyond what CLI11 checks, every line of it.
+void refuse_unusable_options(const CLI::App& app, const Request& r) {
+  std::vector<std::string> problems;
+  for (const auto& paths : {inputs(r), outputs(r)}) {
+    for (const auto& [option, path] : paths) {
+      if (app.count(option) > 0 && path.empty()) problems.push_back(option + ": an empty path names nothing to use");
+    }
   }
-  for (const auto& [option, path] : outputs(r)) {
-    if (app.count(option) > 0 && path->empty()) return std::string(option) + ": an empty path names nothing to write";
+  if (r.segments == "-" && r.patches == "-")
+    problems.push_back("--segments and --patches cannot both read standard input");
+  if (r.srf.empty() && r.points.empty()) problems.push_back("nothing to write: give --srf FILE, --points FILE or both");
+  if (!(std::isfinite(r.vr) && r.vr > 0)) {
+    problems.push_back("--vr = " + text::shortest(r.vr) + ": must be greater than 0 km/s");
   }
-  if (r.segments == "-" && r.patches == "-") return "--segments and --patches cannot both read standard input";
-  if (r.srf.empty() && r.points.empty()) return "nothing to write: give --srf FILE, --points FILE or both";
-  if (!(std::isfinite(r.vr) && r.vr > 0)) return "--vr = " + text::shortest(r.vr) + ": must be greater than 0 km/s";
   if (!(std::isfinite(r.rigidity) && r.rigidity > 0)) {
-    return "--rigidity = " + text::shortest(r.rigidity) + ": must be finite and greater than 0 Pa";
+    problems.push_back("--rigidity = " + text::shortest(r.rigidity) + ": must be finite and greater than 0 Pa");
   }
-  if (std::string problems = sampling_problems(r.sampling); !problems.empty()) return problems;
-  const auto out = outputs(r);
-  for (const auto& [option, path] : out) {
-    if (std::string why = path->empty() ? "" : unwritable(option, *path); !why.empty()) return why;
-  }
-  // Every output its own file, none of them an input: nothing is overwritten
-  // by the run itself.
-  for (std::size_t a = 0; a < out.size(); ++a) {
-    if (out[a].second->empty()) continue;
-    for (std::size_t b = a + 1; b < out.size(); ++b) {
-      if (out[b].second->empty()) continue;
-      if (same_file(*out[a].second, *out[b].second)) {
-        return std::string(out[a].first) + " and " + out[b].first + " name the same file " + *out[b].second;
-      }
-    }
-    for (const auto& [option, path] : inputs(r)) {
-      if (!path->empty() && *path != "-" && *out[a].second != "-" && same_file(*path, *out[a].second)) {
-        return std::string(out[a].first) + " " + *out[a].second + " would overwrite the input " + option + " " + *path;
-      }
-    }
-  }
-  return "";
+  for (std::string& p : sampling_problems(r.sampling)) problems.push_back(std::move(p));
+  if (problems.empty()) problems = output_problems(outputs(r), inputs(r));
+  if (problems.empty()) return;
+  std::string lines;
+  for (const std::string& p : problems) lines += (lines.empty() ? "" : "\n") + p;
+  throw Refusal(lines);
 }
 
-// Each line of `message`, as the program's.
-void print_lines(std::string_view message) {
-  std::vector<TableProblem> lines;
-  add_problems(lines, 0, message);
-  print_problems(kName, lines);
+// Says the problems of a table and stops, if it has any.
+void stop_on(const std::string& table, const std::vector<TableProblem>& problems) {
+  if (problems.empty()) return;
+  say_problems(table, problems);
+  throw AlreadySaid();
 }
 
-// The text of an input file; false (having said why) if it cannot be read.
-bool read_input(const std::string& name, std::string& text) {
-  std::string reason;
-  if (read_whole(name, text, reason)) return true;
-  std::fprintf(stderr, "%s: %s: %s\n", kName, shown_name(name).c_str(), reason.c_str());
-  return false;
-}
-
-// The fault the input files describe, or false having printed its problems.
-bool read_fault(const Request& r, srf::Version version, Fault& fault) {
-  std::string text;
-  if (!read_input(r.segments, text)) return false;
-  SegmentsTable segments = read_segments(text, version);
-  print_problems(shown_name(r.segments), segments.problems);
-  if (!segments.problems.empty()) return false;
+// The fault the input files describe.
+rupture::Fault read_fault(const Request& r, srf::Version version) {
+  rupture::Fault fault;
+  rupture::SegmentsTable segments = rupture::read_segments(read_input({"--segments", r.segments}), version);
+  stop_on(shown_path(r.segments), segments.problems);
   fault.segments = std::move(segments.segments);
   if (!r.patches.empty()) {
-    text.clear();
-    if (!read_input(r.patches, text)) return false;
-    PatchesTable patches = read_patches(text, fault.segments, shown_name(r.patches));
-    print_problems(shown_name(r.patches), patches.problems);
-    if (!patches.problems.empty()) return false;
+    const std::string name = shown_path(r.patches);
+    rupture::PatchesTable patches = rupture::read_patches(read_input({"--patches", r.patches}), fault.segments, name);
+    stop_on(name, patches.problems);
     fault.patches = std::move(patches.patches);
   }
-  const auto hypocentre = read_hypocentre(r.hypocentre, fault.segments);
-  if (const auto* problem = std::get_if<std::string>(&hypocentre)) {
-    std::fprintf(stderr, "%s: %s\n", kName, problem->c_str());
-    return false;
-  }
-  fault.hypocentre = std::get<Hypocentre>(hypocentre);
+  fault.hypocentre = rupture::read_hypocentre(r.hypocentre, fault.segments);
   fault.vr = r.vr;
-  return true;
+  return fault;
 }
 
-// Every subfault checked as a point of the file; false having printed the
-// problems, by the segment or patch line that gave the subfault its values.
-bool check_points(const Request& r, const Rupture& rupture, const Fault& fault, srf::Version version,
-                  std::vector<srf::PointSource>& points) {
-  const std::vector<TableProblem> by_point = check_rupture(rupture.points, version, r.jobs, points);
-  FaultProblems problems = problems_by_region(rupture, fault, by_point);
-  const std::vector<TableProblem> planes = check_planes(rupture, fault, version);
-  problems.segments.insert(problems.segments.end(), planes.begin(), planes.end());
-  std::stable_sort(problems.segments.begin(), problems.segments.end(),
-                   [](const TableProblem& a, const TableProblem& b) { return a.line < b.line; });
-  print_problems(shown_name(r.segments), problems.segments);
-  print_problems(shown_name(r.patches), problems.patches);
-  return problems.segments.empty() && problems.patches.empty();
+// Every region's source and every subfault as a point of the file: the
+// problems by the segment or patch line that gave the values.
+void refuse_unusable_points(const Request& r, const rupture::Rupture& rupture, srf::Version version) {
+  rupture::FaultProblems problems = rupture.region_problems(version);
+  constexpr std::size_t kChunk = 4096;
+  std::vector<std::vector<std::pair<std::size_t, slipvel::Problem>>> found((rupture.size() + kChunk - 1) / kChunk);
+  for_each_index(found.size(), r.jobs, [&](std::size_t c) {
+    found[c] = rupture.point_problems(c * kChunk, std::min(rupture.size(), (c + 1) * kChunk), version);
+  });
+  std::vector<std::pair<std::size_t, slipvel::Problem>> by_point;
+  for (auto& chunk : found) by_point.insert(by_point.end(), chunk.begin(), chunk.end());
+  const rupture::FaultProblems by_region = rupture.by_region(by_point);
+  problems.segments.insert(problems.segments.end(), by_region.segments.begin(), by_region.segments.end());
+  problems.patches.insert(problems.patches.end(), by_region.patches.begin(), by_region.patches.end());
+  table::sort_by_line(problems.segments);
+  table::sort_by_line(problems.patches);
+  if (problems.empty()) return;
+  say_problems(shown_path(r.segments), problems.segments);
+  say_problems(shown_path(r.patches), problems.patches);
+  throw AlreadySaid();
 }
 
-// A patch that holds no subfault's centre changes nothing, which is said; its
-// values are still checked, as a subfault of it would be. False having
-// printed their problems.
-bool check_empty_patches(const Request& r, const Rupture& rupture, const Fault& fault, srf::Version version) {
-  const std::vector<const Patch*> empty = empty_patches(rupture, fault);
-  std::vector<srf::PointSource> unused;
-  std::vector<TableProblem> problems = check_rupture(stand_ins(rupture, empty, r.sampling), version, 1, unused);
-  for (TableProblem& p : problems) {
-    p = {empty[static_cast<std::size_t>(p.line) - 1]->line, "a subfault of this patch would have " + p.what};
-  }
-  print_problems(shown_name(r.patches), problems);
-  if (!problems.empty()) return false;
-  for (const Patch* patch : empty) {
-    std::fprintf(stderr,
-                 "%s: warning: %s:%d: no subfault's centre lies in this patch, so it changes nothing "
-                 "(more subfaults, nstk or ndip, would resolve it)\n",
-                 kName, shown_name(r.patches).c_str(), patch->line);
-  }
-  return true;
-}
-
-void warn_about_gaps(const Request& r, const Fault& fault) {
-  for (const Gap& gap : gaps_between_segments(fault)) {
-    const Segment& segment = fault.segments[gap.segment];
-    std::fprintf(stderr,
-                 "%s: warning: %s:%d: segment %zu starts %.1f km from where segment %zu ends; rupture times take "
-                 "them as joined end to end\n",
-                 kName, shown_name(r.segments).c_str(), segment.line, gap.segment + 1, gap.km, gap.segment);
+void warn_about_empty_patches(const Request& r, const rupture::Rupture& rupture) {
+  for (const rupture::Patch* patch : rupture.empty_patches()) {
+    warn(shown_path(r.patches) + ":" + std::to_string(patch->line) +
+         ": no subfault's centre lies in this patch, so it changes nothing (more subfaults, nstk or ndip, would "
+         "resolve it)");
   }
 }
 
-// Values that keep every rule but are likely a mistake: one warning a kind,
-// naming the first subfault and its segment's line.
-void warn_about_implausible_values(const Request& r, const Rupture& rupture, const Fault& fault,
-                                   const std::vector<srf::PointSource>& points, const RuptureMoment& moment) {
+void warn_about_gaps(const Request& r, const rupture::Fault& fault) {
+  for (const rupture::Gap& gap : rupture::gaps_between_segments(fault.segments)) {
+    char km[32];
+    std::snprintf(km, sizeof km, "%.1f", gap.km);
+    warn(shown_path(r.segments) + ":" + std::to_string(fault.segments[gap.segment].line) + ": segment " +
+         std::to_string(gap.segment + 1) + " starts " + km + " km from where segment " + std::to_string(gap.segment) +
+         " ends; rupture times take them as joined end to end");
+  }
+}
+
+PointSources points_of(const rupture::Rupture& rupture) {
+  return {rupture.size(), [&rupture](std::size_t n) { return rupture.point_source(n); }};
+}
+
+// The rupture's moment, and values that keep every rule but are likely a
+// mistake, one warning a kind naming the first subfault and its segment's line.
+RuptureMoment moment_of(const Request& r, const rupture::Rupture& rupture) {
+  RuptureMoment moment;
   Implausibles found("subfaults");
-  for (std::size_t n = 0; n < points.size(); ++n) {
-    const std::string place = shown_name(r.segments) + ":" +
-                              std::to_string(fault.segments[rupture.subfaults[n].segment].line) + ": subfault " +
-                              rupture.points[n].id;
-    for (const slipvel::Problem& p : srf::implausible_values(points[n].where)) found.add(place, p);
-    if (const auto p = srf::implausible_rupture_velocity(r.vr, points[n].where.vs)) found.add(place, *p);
-  }
+  for_each_point(points_of(rupture), r.jobs, [&](std::size_t n, const srf::PointSource& point) {
+    moment.add(point, point_rigidity(point.where, r.rigidity));
+    const auto place = [&] {
+      const int line = rupture.fault().segments[rupture.subfault(n).segment].line;
+      return shown_path(r.segments) + ":" + std::to_string(line) + ": subfault " + rupture.id(n);
+    };
+    for (const slipvel::Problem& p : srf::implausible_values(point.where)) found.add(place(), p);
+    if (const auto p = srf::implausible_rupture_velocity(r.vr, point.where.vs)) found.add(place(), *p);
+  });
+  check_moment(moment);
   if (const auto p = implausible_magnitude(moment_magnitude(moment.moment()))) found.add("", *p);
-  for (const std::string& line : found.lines()) std::fprintf(stderr, "%s: warning: %s\n", kName, line.c_str());
+  for (const std::string& line : found.lines()) warn(line);
+  return moment;
 }
 
 // The files, which take their names together once every one is whole and the
 // moment line is out (on standard error when a file goes to standard output).
-void write_rupture(const Request& r, const Rupture& rupture, const std::vector<srf::PointSource>& points,
-                   const srf::Layout& layout, const RuptureMoment& moment) {
+void write_rupture(const Request& r, const rupture::Rupture& rupture, const srf::Layout& layout,
+                   const RuptureMoment& moment) {
   Settings settings;
   settings.jobs = r.jobs;
   settings.progress = !r.quiet && ::isatty(STDERR_FILENO);
   settings.umask = read_umask();
   const std::optional<FolderLock> lock = r.srf.empty() ? std::nullopt : lock_folder_of(r.srf);
   StagedFiles files(settings.umask);
-  if (!r.srf.empty()) write_srf(points, rupture.planes, layout, files.add(r.srf), settings);
+  if (!r.srf.empty()) write_srf(points_of(rupture), rupture.planes(), layout, files.add(r.srf), settings);
   if (!r.points.empty()) files.add(r.points).write(points_text(rupture, r.jobs));
-  if (!r.planes.empty()) files.add(r.planes).write(planes_text(rupture.planes));
+  if (!r.planes.empty()) files.add(r.planes).write(planes_text(rupture.planes()));
   if (!r.moment_rate.empty()) {
-    files.add(r.moment_rate).write(moment_rate_text(moment_rate(points, r.sampling.dt, r.rigidity), r.sampling.dt));
+    MomentRate rate(r.sampling.dt, moment.duration());
+    for_each_point(points_of(rupture), r.jobs, [&](std::size_t, const srf::PointSource& point) {
+      rate.add(point, point_rigidity(point.where, r.rigidity));
+    });
+    files.add(r.moment_rate).write(moment_rate_text(rate.rows(), r.sampling.dt));
   }
   const auto out = outputs(r);
-  const bool on_stdout = std::any_of(out.begin(), out.end(), [](const auto& o) { return *o.second == "-"; });
-  print_checked(on_stdout ? stderr : stdout, moment_line(moment));
+  const bool on_standard_output = std::any_of(
+      out.begin(), out.end(), [](const NamedPath& o) { return !o.path.empty() && is_standard_output(o.path); });
+  print_checked(on_standard_output ? stderr : stdout, moment_line(moment));
   files.commit_all();
 }
 
-int run(const Request& r) {
+int run(const CLI::App& app, const Request& r) {
+  refuse_unusable_options(app, r);
   const srf::Version version = r.srf_version == "2.0" ? srf::Version::k2 : srf::Version::k1;
-  Fault fault;
-  if (!read_fault(r, version, fault)) return kUsageOrInput;
-  const Rupture rupture = lay_out(fault, r.sampling, r.jobs);
-  std::vector<srf::PointSource> points;
-  if (!check_points(r, rupture, fault, version, points)) return kUsageOrInput;
-  if (!check_empty_patches(r, rupture, fault, version)) return kUsageOrInput;
-  const RuptureMoment moment = seismic_moment(points, r.rigidity);
-  check_moment(moment);
-  warn_about_gaps(r, fault);
-  warn_about_implausible_values(r, rupture, fault, points, moment);
+  const rupture::Rupture rupture(read_fault(r, version), r.sampling);
+  refuse_unusable_points(r, rupture, version);
+  warn_about_empty_patches(r, rupture);
+  warn_about_gaps(r, rupture.fault());
+  const RuptureMoment moment = moment_of(r, rupture);
   const srf::Layout layout{version, r.srf_blocks == "one" ? srf::Blocks::kOne : srf::Blocks::kPerPlane,
                            !r.srf_no_plane};
-  write_rupture(r, rupture, points, layout, moment);
-  return 0;
+  write_rupture(r, rupture, layout, moment);
+  return kDone;
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
-  // Under a file-size limit a write fails with EFBIG and is reported.
-  std::signal(SIGXFSZ, SIG_IGN);
-  remove_temporaries_on_signals();
-
-  CLI::App app{
-      "Builds a kinematic rupture from a fault description: segments with a background source, patches of "
-      "their own source, a hypocentre and a rupture velocity. Every subfault gets the slip-velocity function "
-      "of its region, starting when the rupture front reaches it.",
-      kName};
-  app.set_version_flag("--version", std::string(kName) + " " + slipvel::version());
+  Program program("slipvel-rupture",
+                  "Builds a kinematic rupture from a fault description: segments with a background source, patches "
+                  "of their own source, a hypocentre and a rupture velocity. Every subfault gets the slip-velocity "
+                  "function of its region, starting when the rupture front reaches it.");
   Request r;
-  add_options(app, r);
-  try {
-    app.parse(argc, argv);
-  } catch (const CLI::ParseError& e) {
-    return app.exit(e) == 0 ? 0 : kUsageOrInput;
-  }
-  if (const std::string problem = option_problem(app, r); !problem.empty()) {
-    print_lines(problem);
-    return kUsageOrInput;
-  }
-  try {
-    return run(r);
-  } catch (const ParameterError& e) {
-    print_lines(e.what());
-    return kUsageOrInput;
-  } catch (const std::bad_alloc&) {
-    std::fprintf(stderr, "%s: out of memory: fewer subfaults or a smaller nt take less\n", kName);
-    return kWriteFailed;
-  } catch (const WriteError& e) {
-    std::fprintf(stderr, "%s: %s\n", kName, e.what());
-    return kWriteFailed;
-  }
+  add_options(program.app(), r);
+  return program.run(argc, argv, [&] { return run(program.app(), r); });
 }

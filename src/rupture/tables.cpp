@@ -1,43 +1,25 @@
-#include "fault.hpp"
+#include <slipvel/rupture.hpp>
 
 #include <algorithm>
 #include <cmath>
 #include <limits>
-#include <span>
 
 #include <slipvel/moment.hpp>
 #include <slipvel/text.hpp>
 
-namespace slipvel::apps {
+namespace slipvel::rupture {
 namespace {
 
 constexpr double kOpen = std::numeric_limits<double>::infinity();
 
+using table::NumberColumn;
+using table::TableProblem;
+
 // Only the column's name matters to read_csv; required ones must be named.
-std::vector<CsvColumn> csv_columns(std::span<const NumberColumn> columns) {
-  std::vector<CsvColumn> names;
+std::vector<table::Column> csv_columns(const std::vector<NumberColumn>& columns) {
+  std::vector<table::Column> names;
   for (const NumberColumn& c : columns) names.push_back({c.name, c.required});
   return names;
-}
-
-// The row's values by their columns' rules: empty where an optional column is
-// left out or its field is empty; a problem for each field that breaks its rule.
-std::vector<std::optional<double>> read_values(const CsvTable& csv, const CsvRow& row,
-                                               std::span<const NumberColumn> columns,
-                                               std::vector<TableProblem>& problems) {
-  std::vector<std::optional<double>> values(columns.size());
-  for (std::size_t c = 0; c < columns.size(); ++c) {
-    if (!csv.position[c]) continue;
-    const std::string_view text = row.fields[*csv.position[c]];
-    if (text.empty() && !columns[c].required) continue;
-    double value = 0;
-    if (auto problem = read_field(columns[c], text, value)) {
-      problems.push_back({row.line, std::move(*problem)});
-    } else {
-      values[c] = value + 0.0;  // "-0" is 0, and written as 0
-    }
-  }
-  return values;
 }
 
 std::string km(double value) { return text::shortest(value) + " km"; }
@@ -100,15 +82,16 @@ Segment segment_of(int line, const std::vector<std::optional<double>>& v) {
 constexpr double kLongestSide = 20000;  // km
 
 // What keeps a segment's subfaults from being mapped or having an area, if anything.
-std::optional<std::string> geometry_problem(const Segment& s) {
+std::optional<Problem> geometry_problem(const Segment& s) {
   if (s.len > kLongestSide || s.wid > kLongestSide) {
-    return "len = " + km(s.len) + ", wid = " + km(s.wid) + ": a segment's sides must be at most " + km(kLongestSide) +
-           " (geodesics from its top edge's centre reach half the Earth's circumference at most)";
+    return Problem{"len", "len = " + km(s.len) + ", wid = " + km(s.wid) + ": a segment's sides must be at most " +
+                              km(kLongestSide) +
+                              " (geodesics from its top edge's centre reach half the Earth's circumference at most)"};
   }
   const double area = 1e6 * (s.len / s.nstk) * (s.wid / s.ndip);
   if (!(area > 0)) {
-    return "len/nstk = " + km(s.len / s.nstk) + ", wid/ndip = " + km(s.wid / s.ndip) +
-           ": a subfault's area must be greater than 0 m^2 (it rounds to 0)";
+    return Problem{"len", "len/nstk = " + km(s.len / s.nstk) + ", wid/ndip = " + km(s.wid / s.ndip) +
+                              ": a subfault's area must be greater than 0 m^2 (it rounds to 0)"};
   }
   return std::nullopt;
 }
@@ -129,98 +112,99 @@ const std::vector<NumberColumn> kPatchColumns = {
 };
 
 // Whether the patch lies wholly inside its segment; if not, why.
-std::optional<std::string> outside(const Patch& p, const Segment& s) {
+std::optional<Problem> outside(const Patch& p, const Segment& s) {
   std::string why;
   if (!(p.s0 < p.s1)) why = "s0 = " + km(p.s0) + ": must be less than s1 = " + km(p.s1);
   if (!(p.d0 < p.d1)) {
     why += why.empty() ? "" : "; ";
     why += "d0 = " + km(p.d0) + ": must be less than d1 = " + km(p.d1);
   }
-  if (!why.empty()) return why;
+  if (!why.empty()) return Problem{p.s0 < p.s1 ? "d0" : "s0", why};
   if (p.s0 >= -s.len / 2 && p.s1 <= s.len / 2 && p.d0 >= 0 && p.d1 <= s.wid) return std::nullopt;
-  return "s " + km(p.s0) + " to " + km(p.s1) + ", d " + km(p.d0) + " to " + km(p.d1) +
-         ": a patch must lie wholly inside its segment " + std::to_string(p.segment + 1) + " (s from " +
-         km(-s.len / 2) + " to " + km(s.len / 2) + ", d from 0 to " + km(s.wid) + ")";
+  return Problem{"s0", "s " + km(p.s0) + " to " + km(p.s1) + ", d " + km(p.d0) + " to " + km(p.d1) +
+                           ": a patch must lie wholly inside its segment " + std::to_string(p.segment + 1) +
+                           " (s from " + km(-s.len / 2) + " to " + km(s.len / 2) + ", d from 0 to " + km(s.wid) + ")"};
 }
 
 bool overlap(const Patch& a, const Patch& b) {
   return a.segment == b.segment && a.s0 < b.s1 && b.s0 < a.s1 && a.d0 < b.d1 && b.d0 < a.d1;
 }
 
-void sort_by_line(std::vector<TableProblem>& problems) {
-  std::stable_sort(problems.begin(), problems.end(),
-                   [](const TableProblem& a, const TableProblem& b) { return a.line < b.line; });
-}
-
-}  // namespace
+[[noreturn]] void refuse_hypocentre(std::string text) { throw ParameterError(Problem{"hypocentre", std::move(text)}); }
 
 // What is wrong with a row's vs and den, if anything: SRF 2.0 writes both for
 // every point; otherwise they give the rigidity den*vs^2, so both or neither.
-std::optional<std::string> vs_den_problem(const std::optional<double>& vs, const std::optional<double>& den,
-                                          srf::Version version) {
+std::optional<Problem> vs_den_problem(const std::optional<double>& vs, const std::optional<double>& den,
+                                      srf::Version version) {
   if (version == srf::Version::k2 && !(vs && den)) {
-    return "vs and den: --srf-version 2.0 writes them for every point, so every segment needs both";
+    return Problem{"vs", "vs and den: --srf-version 2.0 writes them for every point, so every segment needs both"};
   }
-  if (vs.has_value() != den.has_value()) return "vs and den: give both (the rigidity den*vs^2) or neither";
+  if (vs.has_value() != den.has_value()) {
+    return Problem{"vs", "vs and den: give both (the rigidity den*vs^2) or neither"};
+  }
   if (vs) {
     try {
       check_rigidity(*vs, *den);
     } catch (const ParameterError& e) {
-      return e.what();
+      return e.problems().front();
     }
   }
   return std::nullopt;
 }
 
+}  // namespace
+
 SegmentsTable read_segments(std::string_view text, srf::Version version) {
-  const std::span<const NumberColumn> columns = kSegmentColumns;
-  const CsvTable csv = read_csv(text, csv_columns(columns));
+  const std::vector<NumberColumn>& columns = kSegmentColumns;
+  const table::Csv csv = table::read_csv(text, csv_columns(columns));
   SegmentsTable table{{}, csv.problems};
   const bool has_rigidity = csv.position[kVs] && csv.position[kDen];
   if (csv.problems.empty() && version == srf::Version::k2 && !has_rigidity) {
-    table.problems.push_back({0,
+    table.problems.push_back({0, "vs",
                               "--srf-version 2.0 writes vs and den for every point: the table needs vs and den "
                               "columns"});
     return table;
   }
   long long subfaults = 0;
-  for (const CsvRow& row : csv.rows) {
+  for (const table::Row& row : csv.rows) {
     const std::size_t before = table.problems.size();
-    const std::vector<std::optional<double>> values = read_values(csv, row, columns, table.problems);
+    const std::vector<std::optional<double>> values = table::read_values(csv, row, columns, table.problems);
     if (table.problems.size() == before) {
       if (auto problem = vs_den_problem(values[kVs], values[kDen], version)) {
-        table.problems.push_back({row.line, std::move(*problem)});
+        table.problems.push_back({row.line, problem->field, std::move(problem->text)});
       }
     }
     if (table.problems.size() > before) continue;
     table.segments.push_back(segment_of(row.line, values));
     if (auto problem = geometry_problem(table.segments.back())) {
-      table.problems.push_back({row.line, std::move(*problem)});
+      table.problems.push_back({row.line, problem->field, std::move(problem->text)});
       table.segments.pop_back();
       continue;
     }
     subfaults += static_cast<long long>(table.segments.back().nstk) * table.segments.back().ndip;
   }
-  if (csv.problems.empty() && csv.rows.empty()) table.problems.push_back({0, "no segments: the table has no rows"});
+  if (csv.problems.empty() && csv.rows.empty()) table.problems.push_back({0, "", "no segments: the table has no rows"});
   if (subfaults > kMostSubfaults) {
-    table.problems.push_back({0, std::to_string(subfaults) + " subfaults in all (the sum of nstk*ndip): at most " +
-                                     std::to_string(kMostSubfaults)});
+    table.problems.push_back({0, "nstk",
+                              std::to_string(subfaults) + " subfaults in all (the sum of nstk*ndip): at most " +
+                                  std::to_string(kMostSubfaults)});
   }
-  sort_by_line(table.problems);
+  table::sort_by_line(table.problems);
   return table;
 }
 
 PatchesTable read_patches(std::string_view text, const std::vector<Segment>& segments, const std::string& name) {
-  const CsvTable csv = read_csv(text, csv_columns(kPatchColumns));
+  const table::Csv csv = table::read_csv(text, csv_columns(kPatchColumns));
   PatchesTable table{{}, csv.problems};
-  for (const CsvRow& row : csv.rows) {
+  for (const table::Row& row : csv.rows) {
     const std::size_t before = table.problems.size();
-    const std::vector<std::optional<double>> v = read_values(csv, row, kPatchColumns, table.problems);
+    const std::vector<std::optional<double>> v = table::read_values(csv, row, kPatchColumns, table.problems);
     if (table.problems.size() > before) continue;
     const auto number = static_cast<std::size_t>(*v[kSegment]);
     if (number > segments.size()) {
-      table.problems.push_back({row.line, "segment = " + std::to_string(number) + ": the segments table has " +
-                                              segment_count(segments.size())});
+      table.problems.push_back(
+          {row.line, "segment",
+           "segment = " + std::to_string(number) + ": the segments table has " + segment_count(segments.size())});
       continue;
     }
     const Segment& segment = segments[number - 1];
@@ -232,23 +216,24 @@ PatchesTable read_patches(std::string_view text, const std::vector<Segment>& seg
                 *v[kD1],
                 {*v[kPatchSlip], *v[kPatchVm], *v[kPatchTr], v[kPatchTs], v[kPatchRake].value_or(segment.source.rake)}};
     if (auto why = outside(patch, segment)) {
-      table.problems.push_back({row.line, std::move(*why)});
+      table.problems.push_back({row.line, why->field, std::move(why->text)});
       continue;
     }
     for (const Patch& earlier : table.patches) {
       if (overlap(earlier, patch)) {
-        table.problems.push_back({row.line, "overlaps the patch of " + name + ":" + std::to_string(earlier.line) +
-                                                " on segment " + std::to_string(number)});
+        table.problems.push_back({row.line, "s0",
+                                  "overlaps the patch of " + name + ":" + std::to_string(earlier.line) +
+                                      " on segment " + std::to_string(number)});
       }
     }
     table.patches.push_back(patch);
   }
-  sort_by_line(table.problems);
+  table::sort_by_line(table.problems);
   return table;
 }
 
-std::variant<Hypocentre, std::string> read_hypocentre(std::string_view text, const std::vector<Segment>& segments) {
-  const std::string given = "--hypocentre \"" + std::string(text) + "\"";
+Hypocentre read_hypocentre(std::string_view text, const std::vector<Segment>& segments) {
+  const std::string given = "hypocentre \"" + table::shown(text) + "\"";
   std::vector<std::string_view> parts;
   for (std::size_t colon; (colon = text.find(':')) != std::string_view::npos; text.remove_prefix(colon + 1)) {
     parts.push_back(text.substr(0, colon));
@@ -256,20 +241,21 @@ std::variant<Hypocentre, std::string> read_hypocentre(std::string_view text, con
   parts.push_back(text);
   int number = 0;
   double s = 0, d = 0;
-  if (parts.size() != 3 || parse_integer(parts[0], number) != Parsed::kOk || parse_number(parts[1], s) != Parsed::kOk ||
-      parse_number(parts[2], d) != Parsed::kOk) {
-    return given + ": must be SEG:S:D, the segment's number (from 1) and s, d on it (km), as 1:-5.5:12";
+  if (parts.size() != 3 || table::parse_integer(parts[0], number) != table::Parsed::kOk ||
+      table::parse_number(parts[1], s) != table::Parsed::kOk ||
+      table::parse_number(parts[2], d) != table::Parsed::kOk) {
+    refuse_hypocentre(given + ": must be SEG:S:D, the segment's number (from 1) and s, d on it (km), as 1:-5.5:12");
   }
   if (number < 1 || static_cast<std::size_t>(number) > segments.size()) {
-    return given + ": segment " + std::to_string(number) + " is not in the segments table, which has " +
-           segment_count(segments.size());
+    refuse_hypocentre(given + ": segment " + std::to_string(number) + " is not in the segments table, which has " +
+                      segment_count(segments.size()));
   }
   const Segment& segment = segments[static_cast<std::size_t>(number) - 1];
   if (!(std::abs(s) <= segment.len / 2 && d >= 0 && d <= segment.wid)) {
-    return given + ": not on segment " + std::to_string(number) + ", which has s from " + km(-segment.len / 2) +
-           " to " + km(segment.len / 2) + " and d from 0 to " + km(segment.wid);
+    refuse_hypocentre(given + ": not on segment " + std::to_string(number) + ", which has s from " +
+                      km(-segment.len / 2) + " to " + km(segment.len / 2) + " and d from 0 to " + km(segment.wid));
   }
   return Hypocentre{static_cast<std::size_t>(number) - 1, s, d};
 }
 
-}  // namespace slipvel::apps
+}  // namespace slipvel::rupture

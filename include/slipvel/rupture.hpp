@@ -1,0 +1,197 @@
+// slipvel/rupture.hpp: a kinematic rupture from a characterized fault.
+//
+// The fault is one or more rectangular segments laid end to end along
+// strike, each with a background source, rectangular patches (asperities)
+// with sources of their own, a hypocentre and a rupture velocity. Every
+// subfault becomes a point of an SRF file: its position on the WGS84
+// ellipsoid (GeographicLib's geodesics), its depth and area, the time the
+// rupture front reaches it, and the slip-velocity function of its region.
+//
+// A place on a segment is (s, d): s along strike from the segment's centre
+// (km, negative toward its start), d down dip from its top edge (km). The
+// segments lie end to end, in table order, on one unfolded surface: (s, d)
+// of segment k is at U = Σ_{m<k} len_m + len_k/2 + s along it and d down dip.
+//
+//   const auto segments = slipvel::rupture::read_segments(text, slipvel::srf::Version::k2);
+//   slipvel::rupture::Fault fault{segments.segments, {}, hypocentre, 2.8};
+//   const slipvel::rupture::Rupture rupture(fault, slipvel::Parameters{});
+//   for (std::size_t n = 0; n < rupture.size(); ++n) use(rupture.point_source(n));
+//
+// Needs GeographicLib (linked through the slipvel::rupture target).
+#pragma once
+
+#include <cstddef>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include <slipvel/slipvel.hpp>
+#include <slipvel/srf.hpp>
+#include <slipvel/table.hpp>
+
+namespace slipvel::rupture {
+
+/// The source a region of the fault gives the subfaults whose centres lie in it.
+struct RegionSource {
+  double slip = 0;           ///< final slip (m); 0: the subfaults do not slip
+  double vm = 0;             ///< peak slip velocity (m/s)
+  double tr = 0;             ///< rise time (s)
+  std::optional<double> ts;  ///< stopping time (s); unset: 1.5 × tr
+  double rake = 0;           ///< degrees
+};
+
+/// A rectangular segment of the fault.
+struct Segment {
+  int line = 0;            ///< its row in the segments table (0: none)
+  double elon, elat;       ///< centre of the top edge (degrees)
+  double stk, dip;         ///< orientation (degrees); the fault dips to the right of strike
+  double len, wid;         ///< length along strike and width down dip (km)
+  double dtop;             ///< depth of the top edge (km)
+  int nstk, ndip;          ///< subfaults along strike and down dip
+  RegionSource source;     ///< the background
+  double vs = 0, den = 0;  ///< shear-wave speed (m/s) and density (kg/m³); 0: not given
+};
+
+/// A rectangle of a segment with a source of its own.
+struct Patch {
+  int line = 0;           ///< its row in the patches table (0: none)
+  std::size_t segment;    ///< index into the segments
+  double s0, s1, d0, d1;  ///< s0 ≤ s < s1 and d0 ≤ d < d1 (km)
+  RegionSource source;    ///< rake: the segment's where the table leaves it out
+};
+
+/// Where the rupture starts.
+struct Hypocentre {
+  std::size_t segment;  ///< index into the segments
+  double s, d;          ///< km
+};
+
+/// A characterized fault.
+struct Fault {
+  std::vector<Segment> segments;
+  std::vector<Patch> patches;
+  Hypocentre hypocentre{};
+  double vr = 0;  ///< rupture velocity (km/s)
+};
+
+/// The most subfaults a rupture may have.
+inline constexpr long long kMostSubfaults = 10'000'000;
+
+/// The segments of a table, or its problems.
+struct SegmentsTable {
+  std::vector<Segment> segments;
+  std::vector<table::TableProblem> problems;  ///< in line order; the table is usable only without any
+};
+
+/// Reads the segments table: a header naming elon, elat, stk, dip, len, wid,
+/// dtop, nstk, ndip, rake, slip, vm, tr and optionally ts, vs and den, then
+/// one segment per row. SRF 2.0 needs vs and den on every row; otherwise a row
+/// gives both or neither.
+SegmentsTable read_segments(std::string_view text, srf::Version version);
+
+/// The patches of a table, or its problems.
+struct PatchesTable {
+  std::vector<Patch> patches;
+  std::vector<table::TableProblem> problems;
+};
+
+/// Reads the patches table: a header naming segment (row number in the
+/// segments table, from 1), s0, s1, d0, d1, slip, vm, tr and optionally ts and
+/// rake. A patch must lie wholly inside its segment and overlap no other
+/// patch; an overlap names both lines (`name` is how messages call the table).
+PatchesTable read_patches(std::string_view text, const std::vector<Segment>& segments, const std::string& name);
+
+/// Reads "SEG:S:D" (segment number from 1, s and d in km): a place on the
+/// segment (|s| ≤ len/2, 0 ≤ d ≤ wid). Throws ParameterError (field
+/// "hypocentre") naming the text and what is wrong.
+Hypocentre read_hypocentre(std::string_view text, const std::vector<Segment>& segments);
+
+/// Subfault (i, j) of a segment: i = 0…nstk−1 along strike, j = 0…ndip−1 down dip.
+struct Subfault {
+  std::size_t segment;
+  int i, j;
+  std::optional<std::size_t> patch;  ///< the patch its centre lies in; none: the segment's background
+};
+
+/// The problems of a rupture, by the table line of the segment or patch that
+/// gave the values.
+struct FaultProblems {
+  std::vector<table::TableProblem> segments, patches;
+  bool empty() const { return segments.empty() && patches.empty(); }
+};
+
+/// The subfaults of a fault as the points of one rupture, each worked out
+/// when asked for (nothing is kept per subfault). The points go segment after
+/// segment; within a segment row after row down dip, i fastest along strike.
+class Rupture {
+ public:
+  /// Lays out `fault` (its tables already checked) with every source's dt,
+  /// nt and fmax from `sampling`, and runs the onset search of each region's
+  /// source once. A region whose source the library refuses is listed in
+  /// region_problems(); its subfaults have no shape.
+  Rupture(Fault fault, const Parameters& sampling);
+
+  const Fault& fault() const { return fault_; }
+  /// The number of subfaults.
+  std::size_t size() const { return first_.back(); }
+
+  /// Subfault n (from 0, in file order).
+  Subfault subfault(std::size_t n) const;
+  /// Its id, "<segment>-<i>-<j>" with the segment from 1.
+  std::string id(std::size_t n) const;
+  /// Its point: the position of its centre, depth dtop + d·sin(dip), area
+  /// (len/nstk)·(wid/ndip), rupture time (the distance over the unfolded
+  /// fault from the hypocentre, over vr), orientation, rake and vs, den.
+  srf::Point point(std::size_t n) const;
+  /// Its point with its region's source and shape.
+  srf::PointSource point_source(std::size_t n) const;
+  /// The table line of its region (the patch's or the segment's), and whether it is a patch.
+  int region_line(std::size_t n, bool& in_patch) const;
+
+  /// U of segment k's centre on the unfolded fault (km).
+  double centre_u(std::size_t k) const { return centre_u_[k]; }
+  /// The PLANE block's segments, each with the rupture's hypocentre.
+  const std::vector<srf::Plane>& planes() const { return planes_; }
+
+  /// The regions whose source the library refuses, each once with its
+  /// problems, and the patches that hold no subfault's centre refused as a
+  /// subfault of them would be.
+  FaultProblems region_problems(srf::Version version) const;
+  /// The patches that hold no subfault's centre (they change nothing).
+  std::vector<const Patch*> empty_patches() const;
+
+  /// The problems of subfaults [first, last) as points of an SRF file of this
+  /// version (their values against their fields), as (subfault, problem).
+  std::vector<std::pair<std::size_t, Problem>> point_problems(std::size_t first, std::size_t last,
+                                                              srf::Version version) const;
+  /// Point problems as problems of the regions' lines: each (region, field)
+  /// once, naming the first subfault it hits and how many more of the region
+  /// it hits. `point_problems` in subfault order.
+  FaultProblems by_region(const std::vector<std::pair<std::size_t, Problem>>& point_problems) const;
+
+ private:
+  struct Region {
+    Parameters parameters;
+    std::optional<Shape> shape;
+    std::vector<Problem> refused;
+  };
+  const Region& region_of(const Subfault& f) const;
+
+  Fault fault_;
+  Parameters sampling_;
+  std::vector<std::size_t> first_;  // of each segment's subfaults, and the count after the last
+  std::vector<double> centre_u_;
+  std::vector<srf::Plane> planes_;
+  std::vector<Region> segment_regions_, patch_regions_;
+};
+
+/// A segment whose top edge starts farther than a subfault's length from
+/// where the one before it ends: the rupture times still take the two as joined.
+struct Gap {
+  std::size_t segment;  ///< index of the later segment
+  double km;            ///< between the one's end and the other's start
+};
+std::vector<Gap> gaps_between_segments(const std::vector<Segment>& segments);
+
+}  // namespace slipvel::rupture

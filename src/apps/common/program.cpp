@@ -1,0 +1,132 @@
+#include "common/program.hpp"
+
+#include <csignal>
+#include <cstdio>
+#include <new>
+
+#include <slipvel/slipvel.hpp>
+
+#include "common/atomic_file.hpp"
+
+namespace slipvel::apps {
+namespace {
+
+std::string name_of_program;
+
+void print_lines(std::string_view prefix, std::string_view text) {
+  while (!text.empty()) {
+    const std::size_t end = text.find('\n');
+    const std::string_view line = text.substr(0, end);
+    std::fprintf(stderr, "%s: %.*s%.*s\n", name_of_program.c_str(), static_cast<int>(prefix.size()), prefix.data(),
+                 static_cast<int>(line.size()), line.data());
+    text.remove_prefix(end == std::string_view::npos ? text.size() : end + 1);
+  }
+}
+
+constexpr const char* kExitStatuses =
+    "Exit status: 0 done; 1 an output could not be written, another run holds the folder, or memory ran out; 2 bad "
+    "options, or an input that cannot be read or is refused.";
+
+}  // namespace
+
+const std::string& program_name() { return name_of_program; }
+
+void say(std::string_view text) { print_lines("", text); }
+
+void warn(std::string_view text) { print_lines("warning: ", text); }
+
+void say_problems(const std::string& table, const std::vector<table::TableProblem>& problems) {
+  constexpr std::size_t kShown = 20;  // the rest are usually the same mistake again
+  for (std::size_t i = 0; i < problems.size() && i < kShown; ++i) {
+    const std::string where = problems[i].line > 0 ? table + ":" + std::to_string(problems[i].line) : table;
+    say(where + ": " + problems[i].text);
+  }
+  if (problems.size() > kShown) say("... and " + std::to_string(problems.size() - kShown) + " more problems");
+}
+
+std::string shown_path(const std::string& path) { return path == "-" ? "<stdin>" : path; }
+
+Program::Program(std::string name, std::string description) : app_(std::move(description), name) {
+  name_of_program = std::move(name);
+  app_.footer(kExitStatuses);
+  app_.set_version_flag("--version", name_of_program + " " + version());
+  // Under a file-size limit a write fails with EFBIG and is reported.
+  std::signal(SIGXFSZ, SIG_IGN);
+  remove_temporaries_on_signals();
+}
+
+int Program::run(int argc, char** argv, const std::function<int()>& body) {
+  try {
+    app_.parse(argc, argv);
+  } catch (const CLI::CallForHelp& e) {
+    return app_.exit(e);
+  } catch (const CLI::CallForAllHelp& e) {
+    return app_.exit(e);
+  } catch (const CLI::CallForVersion& e) {
+    return app_.exit(e);
+  } catch (const CLI::ParseError& e) {
+    say(std::string(e.what()) + " (see --help)");
+    return kUsageOrInput;
+  }
+  try {
+    return body();
+  } catch (const ParameterError& e) {
+    for (const Problem& p : e.problems()) say(p.text);
+    return kUsageOrInput;
+  } catch (const Refusal& e) {
+    say(e.what());
+    return kUsageOrInput;
+  } catch (const AlreadySaid&) {
+    return kUsageOrInput;
+  } catch (const std::bad_alloc&) {
+    // Files finished before stay whole; the unfinished ones were removed.
+    say("out of memory: fewer jobs (-j), fewer points or sources, or a smaller nt take less");
+    return kWriteFailed;
+  } catch (const WriteError& e) {
+    say(e.what());
+    return kWriteFailed;
+  }
+}
+
+const CLI::Validator kDecimal(
+    [](std::string& text) -> std::string {
+      double value = 0;
+      if (table::parse_number(text, value) == table::Parsed::kNotANumber) {
+        return "\"" + text + "\" is not a decimal number (sign, digits, point, exponent; no hex, inf or nan)";
+      }
+      return "";
+    },
+    "", "decimal");
+
+const CLI::Validator kWhole(
+    [](std::string& text) -> std::string {
+      int value = 0;
+      const table::Parsed why = table::parse_integer(text, value);
+      if (why == table::Parsed::kNotANumber) return "\"" + text + "\" is not a whole decimal number";
+      if (why == table::Parsed::kOutOfRange) return "\"" + text + "\" is beyond the range of whole numbers";
+      text = std::to_string(value);
+      return "";
+    },
+    "", "whole");
+
+const CLI::Validator kSrfVersion(
+    [](std::string& text) -> std::string {
+      if (text == "1" || text == "1.0") {
+        text = "1.0";
+      } else if (text == "2" || text == "2.0") {
+        text = "2.0";
+      } else {
+        return "\"" + text + "\" is not an SRF version: 1.0 (or 1) or 2.0 (or 2)";
+      }
+      return "";
+    },
+    "", "version");
+
+const CLI::Validator kSrfBlocks(
+    [](std::string& text) -> std::string {
+      if (text == "per-plane" || text == "one") return "";
+      return "\"" + text + "\" is not a POINTS block layout: per-plane (one block per plane in a 2.0 file) or one";
+    },
+    "", "blocks");
+
+}  // namespace slipvel::apps

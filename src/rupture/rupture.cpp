@@ -1,0 +1,251 @@
+#include <slipvel/rupture.hpp>
+
+#include <GeographicLib/Geodesic.hpp>
+#include <GeographicLib/Math.hpp>
+#include <algorithm>
+#include <cmath>
+#include <map>
+#include <tuple>
+
+#include <slipvel/moment.hpp>
+#include <slipvel/text.hpp>
+
+namespace slipvel::rupture {
+namespace {
+
+using GeographicLib::Geodesic;
+using GeographicLib::Math;
+using table::TableProblem;
+
+constexpr double kMetresPerKm = 1000;
+constexpr double kSquareMetresPerSquareKm = 1e6;
+
+// The centre of subfault (i, j) on its segment (km).
+double centre_s(const Segment& g, int i) { return -g.len / 2 + (i + 0.5) * g.len / g.nstk; }
+double centre_d(const Segment& g, int j) { return (j + 0.5) * g.wid / g.ndip; }
+
+// The place (s, d) of a segment as longitude and latitude: its horizontal
+// offset from the top edge's centre (the dip direction is 90° clockwise from
+// strike), mapped by the azimuthal equidistant projection about that centre
+// on the WGS84 ellipsoid. Longitudes keep the segment's convention (−180…180
+// or 0…360) as far as the range −180…360 allows.
+std::pair<double, double> position(const Segment& g, double s, double d) {
+  const double h = d * Math::cosd(g.dip);
+  const double east = s * Math::sind(g.stk) + h * Math::sind(g.stk + 90);
+  const double north = s * Math::cosd(g.stk) + h * Math::cosd(g.stk + 90);
+  double lat = 0, lon = 0, unused = 0;
+  Geodesic::WGS84().GenDirect(g.elat, g.elon, Math::atan2d(east, north), false,
+                              std::sqrt(east * east + north * north) * kMetresPerKm,
+                              Geodesic::LATITUDE | Geodesic::LONGITUDE | Geodesic::LONG_UNROLL, lat, lon, unused,
+                              unused, unused, unused, unused, unused);
+  if (lon > 360) lon -= 360;
+  if (lon < -180) lon += 360;
+  return {lon, lat};
+}
+
+// The patch whose region holds the place (s, d) of segment k, if any.
+std::optional<std::size_t> patch_at(const Fault& fault, std::size_t k, double s, double d) {
+  for (std::size_t p = 0; p < fault.patches.size(); ++p) {
+    const Patch& q = fault.patches[p];
+    if (q.segment == k && q.s0 <= s && s < q.s1 && q.d0 <= d && d < q.d1) return p;
+  }
+  return std::nullopt;
+}
+
+Parameters source_of(const RegionSource& region, const Parameters& sampling) {
+  Parameters p = sampling;
+  p.vm = region.vm;
+  p.slip = region.slip;
+  p.tr = region.tr;
+  p.ts = region.ts;
+  p.ts = stopping_time(p);  // written out, so a table of the points gives the same source
+  return p;
+}
+
+}  // namespace
+
+Rupture::Rupture(Fault fault, const Parameters& sampling) : fault_(std::move(fault)), sampling_(sampling), first_{0} {
+  double before = 0;
+  for (const Segment& g : fault_.segments) {
+    first_.push_back(first_.back() + static_cast<std::size_t>(g.nstk) * static_cast<std::size_t>(g.ndip));
+    centre_u_.push_back(before + g.len / 2);
+    before += g.len;
+  }
+  const Hypocentre& h = fault_.hypocentre;
+  for (std::size_t k = 0; k < fault_.segments.size(); ++k) {
+    const Segment& g = fault_.segments[k];
+    const double shyp = (centre_u(h.segment) - centre_u(k)) + h.s;
+    planes_.push_back({g.elon, g.elat, g.nstk, g.ndip, g.len, g.wid, g.stk, g.dip, g.dtop, shyp, h.d});
+  }
+  // Every subfault of a region has the region's source: one onset search each.
+  const auto region = [&](const RegionSource& source) {
+    Region r{source_of(source, sampling), std::nullopt, {}};
+    try {
+      r.shape = srf::point_source({}, r.parameters).shape;
+    } catch (const ParameterError& e) {
+      r.refused = e.problems();
+    }
+    return r;
+  };
+  for (const Segment& g : fault_.segments) segment_regions_.push_back(region(g.source));
+  for (const Patch& p : fault_.patches) patch_regions_.push_back(region(p.source));
+}
+
+Subfault Rupture::subfault(std::size_t n) const {
+  const auto k = static_cast<std::size_t>(std::upper_bound(first_.begin(), first_.end(), n) - first_.begin()) - 1;
+  const Segment& g = fault_.segments[k];
+  const auto local = n - first_[k];
+  const int j = static_cast<int>(local / static_cast<std::size_t>(g.nstk));
+  const int i = static_cast<int>(local % static_cast<std::size_t>(g.nstk));
+  return {k, i, j, patch_at(fault_, k, centre_s(g, i), centre_d(g, j))};
+}
+
+std::string Rupture::id(std::size_t n) const {
+  const Subfault f = subfault(n);
+  return std::to_string(f.segment + 1) + "-" + std::to_string(f.i) + "-" + std::to_string(f.j);
+}
+
+const Rupture::Region& Rupture::region_of(const Subfault& f) const {
+  return f.patch ? patch_regions_[*f.patch] : segment_regions_[f.segment];
+}
+
+srf::Point Rupture::point(std::size_t n) const {
+  const Subfault f = subfault(n);
+  const Segment& g = fault_.segments[f.segment];
+  const Hypocentre& h = fault_.hypocentre;
+  const double s = centre_s(g, f.i), d = centre_d(g, f.j);
+  // Along the unfolded fault from the hypocentre: exact on the hypocentre's own segment.
+  const double du = (centre_u(f.segment) - centre_u(h.segment)) + (s - h.s);
+  const double dd = d - h.d;
+  const auto [lon, lat] = position(g, s, d);
+  const double rake = f.patch ? fault_.patches[*f.patch].source.rake : g.source.rake;
+  return {lon,
+          lat,
+          g.dtop + d * Math::sind(g.dip),
+          g.stk,
+          g.dip,
+          rake,
+          kSquareMetresPerSquareKm * (g.len / g.nstk) * (g.wid / g.ndip),
+          std::sqrt(du * du + dd * dd) / fault_.vr,
+          g.vs,
+          g.den};
+}
+
+srf::PointSource Rupture::point_source(std::size_t n) const {
+  const Region& r = region_of(subfault(n));
+  return {point(n), r.parameters, r.shape};
+}
+
+int Rupture::region_line(std::size_t n, bool& in_patch) const {
+  const Subfault f = subfault(n);
+  in_patch = f.patch.has_value();
+  return in_patch ? fault_.patches[*f.patch].line : fault_.segments[f.segment].line;
+}
+
+std::vector<const Patch*> Rupture::empty_patches() const {
+  std::vector<bool> used(fault_.patches.size(), false);
+  for (std::size_t k = 0; k < fault_.segments.size(); ++k) {
+    const Segment& g = fault_.segments[k];
+    for (int j = 0; j < g.ndip; ++j) {
+      for (int i = 0; i < g.nstk; ++i) {
+        if (const auto p = patch_at(fault_, k, centre_s(g, i), centre_d(g, j))) used[*p] = true;
+      }
+    }
+  }
+  std::vector<const Patch*> empty;
+  for (std::size_t p = 0; p < used.size(); ++p) {
+    if (!used[p]) empty.push_back(&fault_.patches[p]);
+  }
+  return empty;
+}
+
+FaultProblems Rupture::region_problems(srf::Version version) const {
+  FaultProblems problems;
+  // A region's source, and the fields that follow from it alone (slip1, nt1),
+  // once for the region, whether or not it holds a subfault's centre.
+  const auto check = [&](const Region& r, int line, std::vector<TableProblem>& to) {
+    table::add_problems(to, line, r.refused);
+    if (!r.refused.empty()) return;
+    try {
+      srf::check_slip_fields({{}, r.parameters, r.shape}, version);
+    } catch (const ParameterError& e) {
+      table::add_problems(to, line, e.problems());
+    }
+  };
+  for (std::size_t k = 0; k < segment_regions_.size(); ++k) {
+    check(segment_regions_[k], fault_.segments[k].line, problems.segments);
+  }
+  for (std::size_t p = 0; p < patch_regions_.size(); ++p) {
+    check(patch_regions_[p], fault_.patches[p].line, problems.patches);
+  }
+  for (std::size_t k = 0; k < planes_.size(); ++k) {
+    try {
+      srf::check_plane(planes_[k], version);
+    } catch (const ParameterError& e) {
+      for (const Problem& p : e.problems()) {
+        problems.segments.push_back({fault_.segments[k].line, p.field, "in the SRF PLANE block: " + p.text});
+      }
+    }
+  }
+  table::sort_by_line(problems.segments);
+  return problems;
+}
+
+std::vector<std::pair<std::size_t, Problem>> Rupture::point_problems(std::size_t first, std::size_t last,
+                                                                     srf::Version version) const {
+  std::vector<std::pair<std::size_t, Problem>> found;
+  for (std::size_t n = first; n < last; ++n) {
+    try {
+      srf::check_where(point(n), sampling_.dt, version);
+    } catch (const ParameterError& e) {
+      for (const Problem& p : e.problems()) found.emplace_back(n, p);
+    }
+  }
+  return found;
+}
+
+FaultProblems Rupture::by_region(const std::vector<std::pair<std::size_t, Problem>>& point_problems) const {
+  // (in a patch, region line, field) → the first subfault's problem and how many share it
+  std::map<std::tuple<bool, int, std::string>, std::pair<std::size_t, std::size_t>> grouped;
+  std::vector<std::tuple<bool, int, std::string>> order;
+  for (std::size_t k = 0; k < point_problems.size(); ++k) {
+    bool in_patch = false;
+    const int line = region_line(point_problems[k].first, in_patch);
+    const auto key = std::make_tuple(in_patch, line, point_problems[k].second.field);
+    const auto [where, fresh] = grouped.try_emplace(key, k, 0);
+    if (fresh) order.push_back(key);
+    ++where->second.second;
+  }
+  FaultProblems problems;
+  for (const auto& key : order) {
+    const auto& [in_patch, line, field] = key;
+    const auto [first_problem, count] = grouped[key];
+    const auto& [n, problem] = point_problems[first_problem];
+    const Subfault f = subfault(n);
+    std::string text = "subfault " + id(n) + " (i = " + std::to_string(f.i) + ", j = " + std::to_string(f.j) + ")";
+    if (count > 1) {
+      text += " and " + std::to_string(count - 1) + (in_patch ? " more of this patch" : " more of this segment");
+    }
+    (in_patch ? problems.patches : problems.segments).push_back({line, field, text + ": " + problem.text});
+  }
+  table::sort_by_line(problems.segments);
+  table::sort_by_line(problems.patches);
+  return problems;
+}
+
+std::vector<Gap> gaps_between_segments(const std::vector<Segment>& segments) {
+  std::vector<Gap> gaps;
+  for (std::size_t k = 1; k < segments.size(); ++k) {
+    const Segment& before = segments[k - 1];
+    const Segment& after = segments[k];
+    const auto [end_lon, end_lat] = position(before, before.len / 2, 0);
+    const auto [start_lon, start_lat] = position(after, -after.len / 2, 0);
+    double metres = 0;
+    Geodesic::WGS84().Inverse(end_lat, end_lon, start_lat, start_lon, metres);
+    const double km = metres / kMetresPerKm;
+    if (km > std::max(before.len / before.nstk, after.len / after.nstk)) gaps.push_back({k, km});
+  }
+  return gaps;
+}
+
+}  // namespace slipvel::rupture
