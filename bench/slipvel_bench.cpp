@@ -80,7 +80,7 @@ void BM_spectrum_file(benchmark::State& state) {
   const Velocity v;
   const auto transformed = forward_transform(v.rate);
   const SpectrumGrid grid = spectrum_grid(kDt, kNt);
-  const auto rows = static_cast<std::size_t>(grid.nom - 1);
+  const auto rows = static_cast<std::size_t>(grid.nyquist_index - 1);
   std::vector<double> frequency(rows), velocity(rows), acceleration(rows);
   std::vector<std::complex<double>> a;
   for (auto _ : state) {

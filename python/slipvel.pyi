@@ -1,4 +1,5 @@
 """Types of the slipvel module (the slip-velocity time function, C++ through pybind11)."""
+from os import PathLike
 from typing import overload
 
 import numpy as np
@@ -6,7 +7,9 @@ import numpy.typing as npt
 
 __version__: str
 
-class ParameterError(ValueError): ...
+class ParameterError(ValueError):
+    """Values that cannot work; str() gives every problem, one a line."""
+    problems: list[tuple[str, str]]  # (field, text) of each problem
 
 class Parameters:
     """The parameters a result was made from."""
@@ -91,3 +94,21 @@ class SlipFunction:
 
 def slip_function(dt: float = 0.005, nt: int = 4096, fmax: float = 6.0, vm: float = 4.092, slip: float = 1.0,
                   tr: float = 2.114, ts: float | None = None) -> SlipFunction: ...
+
+def moment_magnitude(moment: float) -> float: ...
+
+class Rupture:
+    """A kinematic rupture laid out from a fault's tables: its subfaults as the points of an SRF file."""
+    @property
+    def points(self) -> dict[str, npt.NDArray[np.float64]]: ...
+    @property
+    def moment(self) -> float: ...
+    @property
+    def magnitude(self) -> float: ...
+    def __len__(self) -> int: ...
+    def write_srf(self, path: str | PathLike[str], version: str | float = "1.0", *, blocks: str = "per-plane",
+                  plane: bool = True) -> None: ...
+
+def build_rupture(segments: str | PathLike[str], patches: str | PathLike[str] | None = None, *, hypocentre: str,
+                  vr: float, dt: float = 0.005, nt: int = 4096, fmax: float = 6.0,
+                  rigidity: float = 3.6288e10) -> Rupture: ...

@@ -5,22 +5,20 @@
 
 #include <memory>
 #include <optional>
+#include <slipvel/moment.hpp>
 #include <slipvel/slipvel.hpp>
 #include <string>
 #include <vector>
 
-namespace py = pybind11;
+#include "module.hpp"
 
-namespace {
+namespace slipvel::python {
 
-// A read-only numpy view of `values`, which `owner` keeps alive. The view's
-// base is not a writeable buffer, so numpy refuses to make it writeable again:
-// whatever a caller does, the result's values stay as they are.
 py::array_t<double> read_only_view(const std::shared_ptr<const void>& owner, const std::vector<double>& values) {
   py::capsule keeper(new std::shared_ptr<const void>(owner),
                      [](void* p) { delete static_cast<std::shared_ptr<const void>*>(p); });
   py::array_t<double> array(static_cast<py::ssize_t>(values.size()), values.data(), keeper);
-  py::detail::array_proxy(array.ptr())->flags &= ~py::detail::npy_api::NPY_ARRAY_WRITEABLE_;
+  array.attr("setflags")(py::arg("write") = false);
   return array;
 }
 
@@ -43,8 +41,6 @@ int sample_count(const py::object& nt) {
   return static_cast<int>(value);
 }
 
-// A real parameter: any number Python turns into a float, but not a bool (True
-// as a time step is a mistake, as it is for nt).
 double real_number(const char* name, const py::object& value) {
   if (PyBool_Check(value.ptr())) {
     throw py::type_error(std::string(name) + " must be a number, not bool");
@@ -57,6 +53,8 @@ double real_number(const char* name, const py::object& value) {
   }
   return number;
 }
+
+namespace {
 
 // The function and its spectrum, shared by the Python objects that show them.
 // Each array is made once, read-only, so every access returns the same object.
@@ -262,9 +260,28 @@ void define_function(py::module_& m) {
            "fit the file's columns (times of 1000 s or more, dt below 0.0001 s).");
 }
 
+// ParameterError: a ValueError with the library's message and its problems
+// as (field, text) tuples. The type lives as long as the interpreter.
+void define_parameter_error(py::module_& m) {
+  static py::handle type = py::exception<ParameterError>(m, "ParameterError", PyExc_ValueError).release();
+  py::register_exception_translator([](std::exception_ptr raised) {
+    try {
+      if (raised) std::rethrow_exception(raised);
+    } catch (const ParameterError& e) {
+      py::list problems;
+      for (const Problem& p : e.problems()) problems.append(py::make_tuple(p.field, p.text));
+      py::object error = type(e.what());
+      error.attr("problems") = problems;
+      PyErr_SetObject(type.ptr(), error.ptr());
+    }
+  });
+}
+
 }  // namespace
+}  // namespace slipvel::python
 
 PYBIND11_MODULE(slipvel, m) {
+  using namespace slipvel::python;
   m.doc() = R"(The slip-velocity time function of one point of an earthquake fault.
 
 Computed by the same C++ code as the slipvel program, to the last bit:
@@ -281,10 +298,9 @@ Parameters that cannot work raise slipvel.ParameterError (a ValueError).)";
   // under the interpreter lock, so two threads making their first result at the
   // same time cannot deadlock in numpy's import.
   py::module_::import("numpy");
-  py::detail::npy_api::get();
-  py::array_t<double> warm_up(1);  // the dtype lookup, too
+  py::array_t<double> warm_up(1);  // numpy's C interface and the dtype lookup
   m.attr("__version__") = slipvel::version();
-  py::register_exception<slipvel::ParameterError>(m, "ParameterError", PyExc_ValueError);
+  define_parameter_error(m);
 
   define_parameters(m);
   define_shape(m);
@@ -308,4 +324,7 @@ ts    stopping time (s), finite and > tr; None means tr * 1.5
 Defaults are the slipvel program's built-in source. Raises ParameterError,
 listing every problem one per line as "name = value: rule", and TypeError for
 an nt that is not an int or a bool given for a number.)");
+  m.def("moment_magnitude", &slipvel::moment_magnitude, py::arg("moment"),
+        "Returns the moment magnitude Mw = (2/3)*(log10(moment) - 9.1) of a seismic moment (N*m): -inf for 0.");
+  define_rupture(m);
 }

@@ -8,10 +8,12 @@
 
 #include <csignal>
 #include <filesystem>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "expected_run.hpp"
+#include "result_file.hpp"
 #include "temp_dir.hpp"
 
 namespace slipvel::testing {
@@ -97,7 +99,8 @@ TEST_F(EndToEnd, HelpAndVersionTouchNothing) {
     const char* option;
     const char* starts;
   };
-  for (const Case c : {Case{"--help", "Usage: slipvel\n"}, Case{"--version", "slipvel 0.3.0\n"}}) {
+  for (const Case c :
+       {Case{"--help", "Usage: slipvel\n"}, Case{"--version", "slipvel " SLIPVEL_EXPECTED_VERSION "\n"}}) {
     write_file(dir_ / "Vek_Slip.csv", "kept\n");
     arguments_ = {"ignored", c.option};
     const Outcome outcome = run(Input::kFile, "line\n");
@@ -112,14 +115,29 @@ TEST_F(EndToEnd, HelpAndVersionTouchNothing) {
   EXPECT_EQ(run().out, kConsoleReport);
 }
 
+// The files hold exactly this run's bytes whatever they held before: a
+// longer file is cut, a shorter or empty one extended, a missing one made.
 TEST_F(EndToEnd, TwoRunsAreByteIdenticalWhateverTheFilesHeldBefore) {
   run();
   const std::string slip = file("Vek_Slip.csv"), amp = file("Vek_Amp.csv");
-  write_file(dir_ / "Vek_Slip.csv", slip + slip);  // longer: cut
-  write_file(dir_ / "Vek_Amp.csv", "short\n");     // shorter: extended
-  EXPECT_TRUE(run().exited_zero());
-  EXPECT_EQ(file("Vek_Slip.csv"), slip);
-  EXPECT_EQ(file("Vek_Amp.csv"), amp);
+  struct Case {
+    const char* name;
+    std::optional<std::string> slip_before, amp_before;
+  };
+  const Case cases[] = {
+      {"longer and shorter", slip + slip, "short\n"},
+      {"empty and missing", "", std::nullopt},
+      {"missing and longer", std::nullopt, amp + std::string(5000, 'x')},
+  };
+  for (const Case& c : cases) {
+    std::filesystem::remove(dir_ / "Vek_Slip.csv");
+    std::filesystem::remove(dir_ / "Vek_Amp.csv");
+    if (c.slip_before) write_file(dir_ / "Vek_Slip.csv", *c.slip_before);
+    if (c.amp_before) write_file(dir_ / "Vek_Amp.csv", *c.amp_before);
+    EXPECT_TRUE(run().exited_zero()) << c.name;
+    EXPECT_EQ(file("Vek_Slip.csv"), slip) << c.name;
+    EXPECT_EQ(file("Vek_Amp.csv"), amp) << c.name;
+  }
 }
 
 TEST_F(EndToEnd, StandardInputEmptyClosedOrHoldingSeveralLines) {
@@ -202,3 +220,50 @@ TEST_F(EndToEnd, FileSizeLimitIsReportedLikeAFullDisk) {
 
 }  // namespace
 }  // namespace slipvel::testing
+
+// The result file itself, in the test's own process: what a run leaves when
+// it stops between opening and closing a file, and an open that fails.
+namespace slipvel::program {
+namespace {
+
+using testing::read_file;
+using testing::TempDir;
+using testing::write_file;
+
+// Runs the test body inside the temporary folder, as the program runs in its own.
+class ResultFileTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    old_ = std::filesystem::current_path();
+    std::filesystem::current_path(dir_.path());
+  }
+  void TearDown() override { std::filesystem::current_path(old_); }
+
+  TempDir dir_;
+  std::filesystem::path old_;
+};
+
+TEST_F(ResultFileTest, FileStillOpenIsCutWhenDestroyedAndOneNotWrittenKept) {
+  write_file(kSpectrumFile.name, "0123456789");
+  {
+    ResultFile file(kSpectrumFile);
+    file.write("ab\n");
+  }
+  EXPECT_EQ(read_file(kSpectrumFile.name), "ab\n");
+  write_file(kTimeHistoryFile.name, "kept\n");
+  ResultFile(kTimeHistoryFile).close();
+  EXPECT_EQ(read_file(kTimeHistoryFile.name), "kept\n");
+}
+
+using ResultFileDeathTest = ResultFileTest;
+
+TEST_F(ResultFileDeathTest, OpenFailureGivesTheSystemsReason) {
+  GTEST_FLAG_SET(death_test_style, "threadsafe");
+  const ResultFileName nowhere{"no-such-folder/Vek_Slip.csv", 10};
+  EXPECT_EXIT(ResultFile{nowhere}, ::testing::KilledBySignal(SIGABRT),
+              "^open: No such file or directory\n"
+              "apparent state: unit 10 named no-such-folder/Vek_Slip.csv\n");
+}
+
+}  // namespace
+}  // namespace slipvel::program

@@ -29,20 +29,16 @@ std::uint64_t fingerprint(const std::string& text) {
   return hash;
 }
 
-TEST(Run, ReportAndFilesMatchWhatWasRecorded) {
-  const program::MemorySink sink = whole_run();
-  EXPECT_EQ(sink.console, testing::kConsoleReport);
-  EXPECT_EQ(sink.files.at("Vek_Slip.csv").size(), 233516u);
-  EXPECT_EQ(sink.files.at("Vek_Amp.csv").size(), 71673u);
-  EXPECT_EQ(fingerprint(sink.files.at("Vek_Slip.csv")), 0xf720aaf8dd27c47fULL);
-  EXPECT_EQ(fingerprint(sink.files.at("Vek_Amp.csv")), 0x56bf0d1be6db3c33ULL);
-}
-
-TEST(Run, EveryRunIsTheSame) {
-  const program::MemorySink first = whole_run();
-  const program::MemorySink second = whole_run();
-  EXPECT_EQ(first.console, second.console);
-  EXPECT_EQ(first.files, second.files);
+// Every run, not only the first, gives the recorded report and files.
+TEST(Run, ReportAndFilesMatchWhatWasRecordedEveryRun) {
+  for (int run = 0; run < 2; ++run) {
+    const program::MemorySink sink = whole_run();
+    EXPECT_EQ(sink.console, testing::kConsoleReport);
+    EXPECT_EQ(sink.files.at("Vek_Slip.csv").size(), 233516u);
+    EXPECT_EQ(sink.files.at("Vek_Amp.csv").size(), 71673u);
+    EXPECT_EQ(fingerprint(sink.files.at("Vek_Slip.csv")), 0xf720aaf8dd27c47fULL);
+    EXPECT_EQ(fingerprint(sink.files.at("Vek_Amp.csv")), 0x56bf0d1be6db3c33ULL);
+  }
 }
 
 // The file of the first nt samples of `velocity`, dt apart.

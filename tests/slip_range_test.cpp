@@ -108,12 +108,15 @@ TEST(SlipRange, RandomSourcesAcceptExactlyWhatTheMessagePrints) {
   std::uniform_real_distribution<double> unit(0, 1);
   const double in = 1e-9;
   int one_interval = 0;
-  for (int n = 0; n < 300; ++n) {
+  // Two sources once reported, then random ones.
+  const double reported[][3] = {{0.95732806999, 2.3081791955088495, 2.3136798512818584}, {1, 1, 0.5}};
+  for (int n = -2; n < 300; ++n) {
     Parameters p;
     p.fmax = std::exp(std::log(0.2) + unit(random) * std::log(60 / 0.2));
     p.vm = 0.05 + 5 * unit(random);
+    p.tr = peak_time(p.fmax) * (1.02 + 40 * unit(random) * unit(random));
+    if (n < 0) p.fmax = reported[n + 2][0], p.vm = reported[n + 2][1], p.tr = reported[n + 2][2];
     const double td = peak_time(p.fmax);
-    p.tr = td * (1.02 + 40 * unit(random) * unit(random));
     if (n % 2 == 1) p.ts = p.tr * (1.05 + unit(random));
     p.nt = 1024;
     p.dt = stopping_time(p) / 600;  // a record that holds the whole function
@@ -166,8 +169,8 @@ TEST(SlipRange, RefusalsTakeABoundedNumberOfTrials) {
     long most_trials;
   };
   const Case cases[] = {
-      {1e9, 1, 100},    {1e9, 1e-9, 100}, {1e8, 1, 100},   {1e8, 1e-8, 100},
-      {2e4, 1e-4, 100}, {6, 8, 10000},    {6, 0.2, 10000}, {0.01, 1, 10000},
+      {1e9, 1, 100}, {1e9, 1e-9, 100},  {1e9, 1e-12, 100}, {1e8, 1, 100}, {1e8, 1e-8, 100}, {1e8, 1e-12, 100},
+      {1e5, 1, 100}, {1e5, 1e-12, 100}, {2e4, 1e-4, 100},  {6, 8, 10000}, {6, 0.2, 10000},  {0.01, 1, 10000},
   };
   for (const Case& c : cases) {
     Parameters p = source_of(c.fmax, 4.092, 2.114, c.slip);

@@ -96,6 +96,13 @@ TEST(OnsetSearch, LastTrialThatDoesNotMoveKeepsItsShape) {
   expect_close(s.b, 0.27875158, "b");
   expect_close(s.c, 0.19515157, "c");
   expect_close(s.ar, 0.18462778, "ar");
+  // The library's function keeps that shape, and its jump at tb.
+  Parameters p;
+  p.slip = 1.1;
+  const Shape shape = slip_function(p).shape;
+  EXPECT_EQ(shape.tb, s.tb);
+  EXPECT_EQ(shape.eps, s.eps);
+  EXPECT_EQ(shape.b, s.b);
 }
 
 TEST(OnsetSearch, UnreachableTargetEndsNextToTheRiseTime) {

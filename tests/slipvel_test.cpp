@@ -36,7 +36,7 @@ TEST(Library, BuiltInSourceGivesTheProgramsBytes) {
   EXPECT_NEAR(f.shape.eps, 0.0769740377, 5e-11);
   EXPECT_NEAR(f.shape.c, 0.170432712, 5e-10);
   EXPECT_NEAR(f.velocity[11], 4.0864808, 5e-8);
-  EXPECT_STREQ(version(), "0.3.0");
+  EXPECT_STREQ(version(), SLIPVEL_EXPECTED_VERSION);
 }
 
 // Other sources, checked against what follows from them independently.
@@ -87,15 +87,6 @@ TEST(Library, OtherSourcesFollowTheSameRules) {
     EXPECT_EQ(amp_rows.size(), n / 2);
     EXPECT_EQ(slip_rows[1], "  0.0000,      0.0000000,      0.0000000,      0.0000000");
   }
-}
-
-TEST(Library, TheJumpAtTbIsKeptAsTheSearchLeavesIt) {
-  Parameters p;
-  p.slip = 1.1;
-  const SlipFunction f = slip_function(p);
-  EXPECT_NEAR(f.shape.tb, 0.086428594, 5e-10);
-  EXPECT_NEAR(f.shape.eps, 0.073716201, 5e-10);  // of the trial at tb + td/4096
-  EXPECT_NEAR(f.shape.b, 0.27875158, 5e-9);
 }
 
 TEST(Library, ParametersThatCannotWorkAreRefusedWithEveryReason) {
@@ -263,81 +254,6 @@ TEST(Library, SlipUntilIsTheIntegralOfTheFunction) {
       double sum = 0;
       for (int k = 0; k < steps; ++k) sum += detail::velocity_at(s, p, (k + 0.5) * t / steps);
       EXPECT_NEAR(slip_until(s, p, t), sum * t / steps, 2e-6 * c.slip) << "t = " << t;
-    }
-  }
-}
-
-}  // namespace
-}  // namespace slipvel
-
-namespace slipvel {
-namespace {
-
-double range_end(const std::string& message, const char* before) {
-  const std::size_t at = message.find(before);
-  return at == std::string::npos ? std::nan("") : std::stod(message.substr(at + std::strlen(before)));
-}
-
-// The range a refusal prints is the set of slips accepted: inside it (by one
-// part in 1e9) accepted, outside refused; what is accepted samples to finite
-// numbers only. Sources include ones whose search once left eps past tb.
-TEST(Library, PrintedSlipRangeIsTheAcceptedSet) {
-  std::mt19937_64 random(20261209);
-  std::uniform_real_distribution<double> unit(0, 1);
-  std::vector<Parameters> sources;
-  Parameters fixed;
-  fixed.fmax = 0.95732806999, fixed.vm = 2.3081791955088495, fixed.tr = 2.3136798512818584;
-  sources.push_back(fixed);
-  fixed.fmax = 1, fixed.vm = 1, fixed.tr = 0.5;
-  sources.push_back(fixed);
-  for (int i = 0; i < 60; ++i) {
-    Parameters p;
-    p.fmax = 0.5 + 12 * unit(random), p.vm = 0.2 + 5 * unit(random);
-    p.tr = 1.02 * peak_time(p.fmax) + 3 * unit(random);
-    sources.push_back(p);
-  }
-  for (Parameters p : sources) {
-    p.slip = 1e6;  // refused: the message gives the range
-    std::string message;
-    try {
-      check_parameters(p);
-    } catch (const ParameterError& e) {
-      message = e.what();
-    }
-    SCOPED_TRACE(message);
-    const double low = range_end(message, "must be from "), high = range_end(message, " to ");
-    if (std::isnan(low)) continue;  // a single slip or none
-    for (const double inside : {low * (1 + 1e-9), (low + high) / 2, high * (1 - 1e-9)}) {
-      p.slip = inside;
-      const SlipFunction f = slip_function(p);
-      for (const double v : f.velocity) ASSERT_TRUE(std::isfinite(v));
-    }
-    for (const double outside : {low * (1 - 1e-9), high * (1 + 1e-9)}) {
-      p.slip = outside;
-      EXPECT_THROW(check_parameters(p), ParameterError) << outside;
-    }
-    const std::size_t vm_at = message.find("vm from ");
-    ASSERT_NE(vm_at, std::string::npos);
-    const std::string hint = message.substr(vm_at);
-    for (const double vm : {range_end(hint, "vm from ") * (1 + 1e-9), range_end(hint, " to ") * (1 - 1e-9)}) {
-      Parameters q = p;
-      q.slip = 1e6, q.vm = vm;
-      EXPECT_NO_THROW(check_parameters(q)) << "vm = " << vm;
-    }
-  }
-}
-
-// Targets above what the first onset carries are refused before any search,
-// so a large fmax costs nothing.
-TEST(Library, LargeFmaxIsRefusedInBoundedTrials) {
-  for (const double fmax : {1e5, 1e8, 1e9}) {
-    for (const double slip : {1.0, 1e-12}) {
-      Parameters p;
-      p.fmax = fmax, p.slip = slip;
-      long trials = 0;
-      detail::WatchTrials watch([&](double, double) { ++trials; });
-      EXPECT_THROW(check_parameters(p), ParameterError);
-      EXPECT_LT(trials, 20000) << fmax << " " << slip;
     }
   }
 }

@@ -3,6 +3,8 @@
 //
 //   auto moment = slipvel::seismic_moment(points, slipvel::kDefaultRigidity);
 //   double mw = slipvel::moment_magnitude(moment.moment());
+//
+// Functions that throw say so; the others throw nothing but std::bad_alloc.
 #pragma once
 
 #include <cstddef>

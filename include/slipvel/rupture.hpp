@@ -18,6 +18,7 @@
 //   for (std::size_t n = 0; n < rupture.size(); ++n) use(rupture.point_source(n));
 //
 // Needs GeographicLib (linked through the slipvel::rupture target).
+// Functions that throw say so; the others throw nothing but std::bad_alloc.
 #pragma once
 
 #include <cstddef>
@@ -106,6 +107,12 @@ PatchesTable read_patches(std::string_view text, const std::vector<Segment>& seg
 /// segment (|s| ≤ len/2, 0 ≤ d ≤ wid). Throws ParameterError (field
 /// "hypocentre") naming the text and what is wrong.
 Hypocentre read_hypocentre(std::string_view text, const std::vector<Segment>& segments);
+
+/// Returns the problems of the sampling every subfault shares (its dt, nt and
+/// fmax, as the library checks them), found once rather than for every
+/// region; each problem's text names the value as "dt = ...". Whether the
+/// record reaches a region's ts stays for that region.
+std::vector<Problem> sampling_problems(const Parameters& sampling);
 
 /// Subfault (i, j) of a segment: i = 0…nstk−1 along strike, j = 0…ndip−1 down dip.
 struct Subfault {

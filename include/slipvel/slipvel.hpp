@@ -20,6 +20,8 @@
 //
 // Every function here may be called from several threads at once: none keeps
 // state between calls.
+//
+// Functions that throw say so; the others throw nothing but std::bad_alloc.
 #pragma once
 
 #include <memory>
@@ -108,16 +110,17 @@ struct Spectrum {
 };
 
 /// Returns td, the time of the peak slip velocity (s), 1/(kPai·fmax) for
-/// `fmax` in Hz.
+/// `fmax` in Hz. Throws nothing.
 double peak_time(double fmax);
 
-/// Returns the stopping time (s): `ts` as given, or tr × 1.5.
+/// Returns the stopping time (s): `ts` as given, or tr × 1.5. Throws nothing.
 double stopping_time(const Parameters& parameters);
 
 /// Returns the source on the shortest power-of-two record (at most its own nt)
 /// that holds every sample up to the first at rest after ts. Samples do not
 /// depend on the record's length, so these are the very samples of the whole
-/// record, for less work where the tail of zeros is not needed.
+/// record, for less work where the tail of zeros is not needed. Throws
+/// nothing; the parameters are not checked.
 Parameters shortened_record(const Parameters& parameters);
 
 /// Checks `parameters`, runs the onset search and samples the function.
@@ -129,7 +132,7 @@ Parameters shortened_record(const Parameters& parameters);
 /// 1 % of the target, from a last bracket whose two ends' slips are within
 /// 0.9 % of each other. The message gives exactly the carried slips (saying so
 /// when they are not one interval, or none) and the vm range that carries the
-/// target slip.
+/// target slip. Throws std::bad_alloc when the nt samples do not fit in memory.
 SlipFunction slip_function(const Parameters& parameters);
 
 /// Checks `parameters` as slip_function does and returns the shape its onset
@@ -141,26 +144,31 @@ Shape find_shape(const Parameters& parameters);
 /// up to tb, the inverse square root up to tr, the linear stage up to ts, and
 /// S(ts) after. S(t) = 0 for t <= 0. S(ts), the function's whole slip, lies
 /// within 1 % of the target slip (see slip_function). `parameters` gives
-/// tr and ts (unset: tr × 1.5), as for the shape.
+/// tr and ts (unset: tr × 1.5), as for the shape. Throws nothing; a t that is
+/// not a number gives not a number.
 double slip_until(const Shape& shape, const Parameters& parameters, double t);
 
 /// Throws the ParameterError that slip_function(parameters) would throw, and
 /// returns if it would not; it runs the onset search but samples nothing.
 void check_parameters(const Parameters& parameters);
 
-/// The frequency grid of the spectrum of a record of nt samples at dt.
+/// The frequency grid of the spectrum of a record of nt samples at dt (the
+/// report's DUR, DOM, NOM and EOM).
 struct SpectrumGrid {
-  double dur;  ///< record length nt·dt (s)
-  double dom;  ///< angular-frequency step 2·kPai/dur (rad/s)
-  int nom;     ///< nt/2: one more than the frequency index of the last row
-  double eom;  ///< nom·dom, the Nyquist angular frequency (rad/s)
+  double record_length;  ///< nt·dt (s)
+  double angular_step;   ///< 2·kPai/record_length (rad/s)
+  int nyquist_index;     ///< nt/2, the index of the Nyquist frequency; the rows are 1 … nyquist_index − 1
+  double nyquist_angular_frequency;  ///< nyquist_index·angular_step (rad/s)
 };
 
 /// Returns the grid of the spectrum of `nt` samples `dt` apart (dt in s).
+/// Throws nothing; the values are not checked.
 SpectrumGrid spectrum_grid(double dt, int nt);
 
 /// Transforms the velocity history (forward, with the circle constant kPai,
 /// conjugated and scaled by dt) and returns nt/2 − 1 rows of amplitudes.
+/// Throws ParameterError (field "nt") when the history's length is not a power
+/// of two from 1 to kLargestNt.
 Spectrum spectrum(const SlipFunction& function);
 
 /// Returns exactly what `slipvel` writes to Vek_Slip.csv for this source.
@@ -183,7 +191,7 @@ void check_texts(const SlipFunction& function);
 /// to the end of the slip.
 void check_texts(const Parameters& parameters);
 
-/// Returns the library's version, "major.minor.patch".
+/// Returns the library's version, "major.minor.patch". Throws nothing.
 const char* version();
 
 }  // namespace slipvel

@@ -14,6 +14,7 @@
 // trapezoid rule gives the same integral as the sum. Read as rates at
 // tinit + k·dt, every point's function is the exact one averaged over one step
 // and delayed by dt/2, the same delay for every point of a rupture.
+// Functions that throw say so; the others throw nothing but std::bad_alloc.
 #pragma once
 
 #include <cstddef>
@@ -99,7 +100,8 @@ struct SlipRate {
   double slip = 0;              ///< slip1: the whole slip S(ts) (cm), which dt·Σ samples equals to rounding
 };
 
-/// Returns the point's slip-rate history.
+/// Returns the point's slip-rate history. Throws ParameterError (field
+/// "nt1") when it has more samples than the file's nt1 field holds.
 SlipRate slip_rate(const PointSource& point);
 
 /// Throws ParameterError, one line per field, for every value of the point
@@ -126,8 +128,9 @@ std::string head_text(const std::vector<Plane>& planes, const Layout& layout);
 
 /// Returns the number of points in each POINTS block, in order, for `points`
 /// points: with Blocks::kPerPlane, nstk·ndip of each plane where the file is
-/// version 2.0 with a PLANE block of several planes (which must hold `points`
-/// in all), else one block of all.
+/// version 2.0 with a PLANE block of several planes, else one block of all.
+/// Throws ParameterError (field "planes") when those planes do not hold
+/// `points` in all.
 std::vector<std::size_t> block_sizes(const std::vector<Plane>& planes, std::size_t points, const Layout& layout);
 
 /// Returns the line that opens a block of `count` points.
@@ -145,8 +148,8 @@ char* put_point_text(char* out, const PointSource& point, Version version);
 std::string point_text(const PointSource& point, Version version);
 
 /// Returns the whole file of these points: head_text, then each block's
-/// points_line and its points in order. Throws ParameterError as check_point
-/// and check_plane do, and for planes that do not hold the points.
+/// points_line and its points in order. Throws ParameterError as check_point,
+/// check_plane and block_sizes do.
 std::string file_text(const std::vector<PointSource>& points, const std::vector<Plane>& planes, const Layout& layout);
 
 }  // namespace slipvel::srf

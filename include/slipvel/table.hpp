@@ -10,6 +10,8 @@
 // sign, digits, an optional point and digits, an optional exponent ("0.8",
 // "+.8", "8e-1", "008"); leading zeros are decimal; hexadecimal, "inf", "nan"
 // and a doubled sign are refused. Whole numbers are a sign and digits.
+//
+// No function here throws anything but std::bad_alloc: problems are returned.
 #pragma once
 
 #include <cstddef>

@@ -16,6 +16,8 @@
 //                  trailing zeros dropped, the point kept ("  6.", "  2.5E+09").
 //   integer        one blank, the sign if negative, the digits (" 4096").
 // Non-finite values are written as NaN, Infinity or -Infinity.
+//
+// No function here throws anything but std::bad_alloc.
 #pragma once
 
 #include <cstddef>

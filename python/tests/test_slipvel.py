@@ -36,7 +36,7 @@ def test_builtin_source_is_the_programs(tmp_path):
     assert amp_text.splitlines()[1] == "  0.0488,  0.9706E+00,  0.2978E+00"
     assert (s.frequency[0], s.velocity[0]) == (pytest.approx(0.0488, abs=5e-5), pytest.approx(0.9706, abs=5e-5))
     assert len(f.time) == 4096 and len(s.frequency) == 2047
-    assert slipvel.__version__ == "0.3.0"
+    assert slipvel.__version__ == os.environ["SLIPVEL_VERSION"]
 
 
 @pytest.mark.parametrize("arguments, keywords", [
@@ -172,3 +172,66 @@ def test_stub_names_every_function_class_and_attribute():
         for attribute in [a for a in dir(getattr(slipvel, name)) if not a.startswith("_")]:
             if isinstance(getattr(slipvel, name), type) and attribute not in dir(ValueError):
                 assert f"def {attribute}(" in stub, f"{name}.{attribute}"
+
+
+# --- Errors as data, the moment, the rupture library ---------------------------
+
+def test_parameter_errors_carry_their_problems():
+    with pytest.raises(slipvel.ParameterError) as raised:
+        slipvel.slip_function(vm=0, slip=8, nt=1000)
+    problems = raised.value.problems
+    assert [field for field, _ in problems] == ["nt", "vm"]
+    assert "\n".join(text for _, text in problems) == str(raised.value)
+
+
+def test_moment_magnitude():
+    assert slipvel.moment_magnitude(10 ** (1.5 * 6.6 + 9.1)) == pytest.approx(6.6, abs=1e-12)
+    assert slipvel.moment_magnitude(0.0) == float("-inf")
+
+
+EXAMPLES = Path(os.environ.get("SLIPVEL_SOURCE_DIR", Path(__file__).parents[2])) / "examples"
+RUPTURE = os.environ.get("SLIPVEL_RUPTURE", "")
+
+
+@pytest.mark.parametrize("version, keywords, options", [
+    ("1.0", {}, []),
+    ("2.0", {"blocks": "one"}, ["--srf-blocks", "one"]),
+    ("2.0", {"plane": False}, ["--srf-no-plane"]),
+])
+def test_a_rupture_writes_the_programs_bytes(tmp_path, version, keywords, options):
+    if not os.access(RUPTURE, os.X_OK):
+        pytest.skip("slipvel-rupture not built")
+    segments, patches = EXAMPLES / "bend-segments.csv", EXAMPLES / "bend-patches.csv"
+    done = subprocess.run([RUPTURE, "--segments", segments, "--patches", patches, "--hypocentre", "1:0:9", "--vr",
+                           "2.8", "--srf", tmp_path / "program.srf", "--srf-version", version, *options],
+                          capture_output=True, text=True, check=True)
+    rupture = slipvel.build_rupture(segments, patches, hypocentre="1:0:9", vr=2.8)
+    rupture.write_srf(tmp_path / "module.srf", version, **keywords)
+    assert (tmp_path / "module.srf").read_bytes() == (tmp_path / "program.srf").read_bytes()
+    moment = float(done.stdout.split("M0_Nm=")[1].split()[0])
+    assert rupture.moment == moment and rupture.magnitude == slipvel.moment_magnitude(moment)
+    points = rupture.points
+    assert len(rupture) == len(points["lon"]) == 730 and not points["tinit"].flags.writeable
+    assert points["tinit"].min() == pytest.approx(np.hypot(0.5, 0.5) / 2.8)  # the hypocentre on four corners
+
+
+@pytest.mark.parametrize("arguments, field, start", [
+    ({"hypocentre": "1:0"}, "hypocentre", 'hypocentre "1:0": must be SEG:S:D'),
+    ({"vr": 0}, "vr", "vr = 0: must be greater than 0 km/s"),
+    ({"dt": 0}, "dt", "dt = 0: must be finite and greater than 0"),
+])
+def test_a_bad_rupture_raises_its_problems(arguments, field, start):
+    if not slipvel.build_rupture.__doc__ or "Not available" in slipvel.build_rupture.__doc__:
+        pytest.skip("built without GeographicLib")
+    given = {"hypocentre": "1:0:5", "vr": 2.8, **arguments}
+    with pytest.raises(slipvel.ParameterError) as raised:
+        slipvel.build_rupture(EXAMPLES / "segments.csv", **given)
+    assert raised.value.problems[0][0] == field and str(raised.value).startswith(start)
+
+
+def test_a_bad_table_names_its_lines(tmp_path):
+    (tmp_path / "s.csv").write_text("elon,elat,stk,dip,len,wid,dtop,nstk,ndip,rake,slip,vm,tr\n"
+                                    "-118,34,300,95,30,15,1,6,3,90,0.5,1.5,1.2\n")
+    with pytest.raises(slipvel.ParameterError) as raised:
+        slipvel.build_rupture(tmp_path / "s.csv", hypocentre="1:0:5", vr=2.8)
+    assert raised.value.problems == [("dip", f"{tmp_path / 's.csv'}:2: dip = 95: must be from 0 to 90 degrees")]

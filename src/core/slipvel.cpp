@@ -86,9 +86,9 @@ void check_spectrum_fits(const std::string& file, std::size_t header, const Spec
 // 10000 s keeps them 0.0001 Hz or more apart, so no two rows read the same.
 void check_frequency_column(double dt, int nt) {
   const SpectrumGrid grid = spectrum_grid(dt, nt);
-  if (grid.nom < 2) return;
-  check_highest_frequency(static_cast<double>(grid.nom - 1) * grid.dom / (kPai + kPai));
-  if (!(grid.dur <= 10000)) refuse_repeated_frequency(grid.dom / (kPai + kPai));
+  if (grid.nyquist_index < 2) return;
+  check_highest_frequency(static_cast<double>(grid.nyquist_index - 1) * grid.angular_step / (kPai + kPai));
+  if (!(grid.record_length <= 10000)) refuse_repeated_frequency(grid.angular_step / (kPai + kPai));
 }
 
 }  // namespace
@@ -127,14 +127,20 @@ SpectrumGrid spectrum_grid(double dt, int nt) { return detail::spectrum_grid(dt,
 
 Spectrum spectrum(const SlipFunction& function) {
   const Parameters& p = function.parameters;
-  const int nt = static_cast<int>(function.velocity.size());
+  const std::size_t samples = function.velocity.size();
+  if (samples == 0 || (samples & (samples - 1)) != 0 || samples > static_cast<std::size_t>(kLargestNt)) {
+    detail::refuse(detail::problem("nt", std::to_string(samples),
+                                   "the spectrum's transform takes a power of two from 1 to " +
+                                       std::to_string(kLargestNt) + " samples of velocity"));
+  }
+  const int nt = static_cast<int>(samples);
   const SpectrumGrid grid = spectrum_grid(p.dt, nt);
 
   std::vector<std::complex<double>> svamp(function.velocity.begin(), function.velocity.end());
   detail::dwvfast(nt, svamp, nt, -1);
 
   Spectrum s;
-  const std::size_t rows = grid.nom > 1 ? static_cast<std::size_t>(grid.nom - 1) : 0;
+  const std::size_t rows = grid.nyquist_index > 1 ? static_cast<std::size_t>(grid.nyquist_index - 1) : 0;
   s.frequency.resize(rows);
   s.velocity.resize(rows);
   s.acceleration.resize(rows);

@@ -26,12 +26,11 @@ std::complex<double> conjugate_scaled(std::complex<double> z, double dt) {
 }  // namespace
 
 SpectrumGrid spectrum_grid(double dt, int nt, double pai) {
-  SpectrumGrid grid{};
-  grid.dur = static_cast<double>(nt) * dt;
-  grid.dom = (pai + pai) / grid.dur;
-  grid.nom = nt / 2;
-  grid.eom = static_cast<double>(grid.nom) * grid.dom;
-  return grid;
+  const double dur = static_cast<double>(nt) * dt;
+  const double dom = (pai + pai) / dur;
+  const int nom = nt / 2;
+  const double eom = static_cast<double>(nom) * dom;
+  return {dur, dom, nom, eom};
 }
 
 double modulus(std::complex<double> z) {
@@ -45,14 +44,16 @@ double modulus(std::complex<double> z) {
 
 void amplitude_rows(double dt, double pai, const SpectrumGrid& grid, std::span<std::complex<double>> svamp,
                     std::span<double> frequency, std::span<double> velocity, std::span<double> acceleration) {
-  if (grid.nom < 2) return;
-  const auto rows = static_cast<std::size_t>(grid.nom - 1);
-  if (static_cast<std::size_t>(grid.nom) > svamp.size() || frequency.size() < rows || velocity.size() < rows ||
+  const int nom = grid.nyquist_index;
+  const double dom = grid.angular_step;
+  if (nom < 2) return;
+  const auto rows = static_cast<std::size_t>(nom - 1);
+  if (static_cast<std::size_t>(nom) > svamp.size() || frequency.size() < rows || velocity.size() < rows ||
       acceleration.size() < rows) {
     throw std::length_error("spectrum: more rows than the array holds");
   }
-  for (int io = 2; io <= grid.nom; ++io) {
-    const double om = static_cast<double>(io - 1) * grid.dom;
+  for (int io = 2; io <= nom; ++io) {
+    const double om = static_cast<double>(io - 1) * dom;
     std::complex<double>& value = svamp[static_cast<std::size_t>(io - 1)];
     value = conjugate_scaled(value, dt);
     const double amplitude = modulus(value);

@@ -64,6 +64,21 @@ Parameters source_of(const RegionSource& region, const Parameters& sampling) {
 
 }  // namespace
 
+std::vector<Problem> sampling_problems(const Parameters& sampling) {
+  Parameters probe = sampling;
+  probe.vm = probe.slip = probe.tr = 1;
+  probe.ts = 0;  // no ts: the record's length against it is each region's
+  std::vector<Problem> found;
+  try {
+    check_parameters(probe);
+  } catch (const ParameterError& e) {
+    for (const Problem& p : e.problems()) {
+      if (p.field == "dt" || p.field == "nt" || p.field == "fmax") found.push_back(p);
+    }
+  }
+  return found;
+}
+
 Rupture::Rupture(Fault fault, const Parameters& sampling) : fault_(std::move(fault)), sampling_(sampling), first_{0} {
   double before = 0;
   for (const Segment& g : fault_.segments) {
@@ -173,7 +188,12 @@ FaultProblems Rupture::region_problems(srf::Version version) const {
     }
   };
   for (std::size_t k = 0; k < segment_regions_.size(); ++k) {
-    check(segment_regions_[k], fault_.segments[k].line, problems.segments);
+    const Segment& g = fault_.segments[k];
+    check(segment_regions_[k], g.line, problems.segments);
+    if (version == srf::Version::k2 && !(g.vs > 0 && g.den > 0)) {
+      problems.segments.push_back(
+          {g.line, "vs", "vs and den: SRF 2.0 writes them for every point, so every segment needs both"});
+    }
   }
   for (std::size_t p = 0; p < patch_regions_.size(); ++p) {
     check(patch_regions_[p], fault_.patches[p].line, problems.patches);

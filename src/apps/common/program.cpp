@@ -29,6 +29,12 @@ constexpr const char* kExitStatuses =
 
 }  // namespace
 
+std::string Refusal::joined(const std::vector<std::string>& lines) {
+  std::string text;
+  for (const std::string& line : lines) text += (text.empty() ? "" : "\n") + line;
+  return text;
+}
+
 const std::string& program_name() { return name_of_program; }
 
 void say(std::string_view text) { print_lines("", text); }

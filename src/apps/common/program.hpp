@@ -26,6 +26,10 @@ constexpr int kUsageOrInput = 2;  // bad options, or an input that cannot be rea
 class Refusal : public std::runtime_error {
  public:
   explicit Refusal(const std::string& lines) : std::runtime_error(lines) {}
+  explicit Refusal(const std::vector<std::string>& lines) : std::runtime_error(joined(lines)) {}
+
+ private:
+  static std::string joined(const std::vector<std::string>& lines);
 };
 
 // Refusals already said (a table's problems): status 2, nothing more printed.

@@ -124,13 +124,13 @@ void refuse_empty_paths(const CLI::App& app, const Request& r) {
 
 // Where the outputs go, checked before anything is computed.
 void refuse_unusable_outputs(const Request& r, const std::vector<std::string>& names_in_folder) {
-  const std::vector<std::string> problems =
-      r.srf.empty() ? folder_problems({"-o", r.folder.string()}, names_in_folder, inputs(r))
-                    : output_problems({{"--srf", r.srf}, {"--moment-rate", r.moment_rate}}, inputs(r));
-  if (problems.empty()) return;
-  std::string lines;
-  for (const std::string& p : problems) lines += (lines.empty() ? "" : "\n") + p;
-  throw Refusal(lines);
+  std::vector<std::string> problems;
+  if (r.srf.empty()) {
+    problems = folder_problems({"-o", r.folder.string()}, names_in_folder, inputs(r));
+  } else {
+    problems = output_problems({{"--srf", r.srf}, {"--moment-rate", r.moment_rate}}, inputs(r));
+  }
+  if (!problems.empty()) throw Refusal(problems);
 }
 
 // The files a batch writes into its folder.

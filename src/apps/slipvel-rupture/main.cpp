@@ -114,24 +114,6 @@ std::vector<NamedPath> outputs(const Request& r) {
   return {{"--srf", r.srf}, {"--points", r.points}, {"--planes", r.planes}, {"--moment-rate", r.moment_rate}};
 }
 
-// The library's problems with --dt, --nt and --fmax themselves, found once
-// here rather than on every region. The probe has no ts, so that whether the
-// record reaches a region's ts stays for that region's line.
-std::vector<std::string> sampling_problems(const Parameters& sampling) {
-  Parameters probe = sampling;
-  probe.vm = probe.slip = probe.tr = 1;
-  probe.ts = 0;
-  std::vector<std::string> found;
-  try {
-    check_parameters(probe);
-  } catch (const ParameterError& e) {
-    for (const slipvel::Problem& p : e.problems()) {
-      if (p.field == "dt" || p.field == "nt" || p.field == "fmax") found.push_back("--" + p.text);
-    }
-  }
-  return found;
-}
-
 // What is wrong with the options beyond what CLI11 checks, every line of it.
 void refuse_unusable_options(const CLI::App& app, const Request& r) {
   std::vector<std::string> problems;
@@ -149,12 +131,9 @@ void refuse_unusable_options(const CLI::App& app, const Request& r) {
   if (!(std::isfinite(r.rigidity) && r.rigidity > 0)) {
     problems.push_back("--rigidity = " + text::shortest(r.rigidity) + ": must be finite and greater than 0 Pa");
   }
-  for (std::string& p : sampling_problems(r.sampling)) problems.push_back(std::move(p));
+  for (const slipvel::Problem& p : rupture::sampling_problems(r.sampling)) problems.push_back("--" + p.text);
   if (problems.empty()) problems = output_problems(outputs(r), inputs(r));
-  if (problems.empty()) return;
-  std::string lines;
-  for (const std::string& p : problems) lines += (lines.empty() ? "" : "\n") + p;
-  throw Refusal(lines);
+  if (!problems.empty()) throw Refusal(problems);
 }
 
 // Says the problems of a table and stops, if it has any.

@@ -46,8 +46,9 @@ std::string prompt() {
 std::string spectrum_report(const SpectrumGrid& grid, int nfast) {
   std::string report;
   append_free_line(report, {});
-  append_free_line(report, {" DUR,DOM,NOM,EOM=", grid.dur, grid.dom, grid.nom, grid.eom});
-  append_free_line(report, {" Highest Frequency (hz)=", grid.eom / kTwoPiReported});
+  append_free_line(report, {" DUR,DOM,NOM,EOM=", grid.record_length, grid.angular_step, grid.nyquist_index,
+                            grid.nyquist_angular_frequency});
+  append_free_line(report, {" Highest Frequency (hz)=", grid.nyquist_angular_frequency / kTwoPiReported});
   if (nfast > kMom - 1) append_free_line(report, {"from Ramp: nfast > MOM !", nfast, kMom});
   return report;
 }
