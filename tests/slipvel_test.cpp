@@ -140,6 +140,13 @@ TEST(Library, ParametersThatCannotWorkAreRefusedWithEveryReason) {
         ADD_FAILURE() << c.why << ": accepted";
       } catch (const ParameterError& e) {
         EXPECT_EQ(e.what(), c.message) << c.why;
+        // The same as data: each problem's field is the name its line starts with.
+        std::string joined;
+        for (const Problem& p : e.problems()) {
+          EXPECT_EQ(p.text.substr(0, p.text.find(" = ")), p.field) << c.why;
+          joined += (joined.empty() ? "" : "\n") + p.text;
+        }
+        EXPECT_EQ(joined, c.message) << c.why;
       }
     }
   }

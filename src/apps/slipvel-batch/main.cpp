@@ -247,7 +247,7 @@ int run(const CLI::App& app, Request& r) {
   if (!(std::isfinite(r.rigidity) && r.rigidity > 0)) {
     throw Refusal("--rigidity = " + text::shortest(r.rigidity) + ": must be finite and greater than 0 Pa");
   }
-  if (!r.srf.empty()) refuse_unusable_outputs(r, {});
+  refuse_unusable_outputs(r, {});  // before reading anything; the files of a table's ids once it is read
   Settings settings;
   settings.folder = r.folder;
   settings.jobs = r.jobs;
