@@ -254,6 +254,7 @@ TEST(Library, SlipUntilIsTheIntegralOfTheFunction) {
     const double ts = stopping_time(p);
     SCOPED_TRACE(c.fmax);
     EXPECT_EQ(slip_until(s, p, -1), 0);
+    EXPECT_TRUE(std::isnan(slip_until(s, p, std::nan(""))));  // not a time: not a slip
     EXPECT_EQ(slip_until(s, p, ts), slip_until(s, p, ts + 5));
     EXPECT_NEAR(slip_until(s, p, ts), c.slip, 1e-3 * c.slip);
     for (const double t : {s.td * 0.5, s.tb, (s.tb + p.tr) / 2, p.tr, (p.tr + ts) / 2, ts}) {

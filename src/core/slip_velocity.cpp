@@ -135,7 +135,7 @@ SlipCurve::SlipCurve(const Shape& s, const Parameters& p)
       at_tr_(at_tb_ + inverse_root(p.tr)) {}
 
 double SlipCurve::unordered(double t) const {
-  if (!(t > 0)) return 0;
+  if (t <= 0) return 0;  // and not a number goes on to give not a number
   double slip = parabola(std::min(t, tb_));
   if (t > tb_) slip += inverse_root(std::min(t, tr_));
   if (t > tr_) {

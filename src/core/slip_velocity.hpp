@@ -81,7 +81,7 @@ class SlipCurve {
 
   // S(t) for an ordered shape: no call, for loops over many times.
   double in_order(double t) const {
-    if (!(t > 0)) return 0;
+    if (t <= 0) return 0;  // and not a number goes on to give not a number
     if (t <= tb_) return parabola(t);
     if (t <= tr_) return at_tb_ + inverse_root(t);
     const double since = std::min(t, ts_) - tr_;
