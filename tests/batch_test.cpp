@@ -116,7 +116,11 @@ TEST_F(Batch, EveryProblemIsListedAndNothingIsWritten) {
   };
   const Case header_cases[] = {
       {"id,vz,vm,vm\n",
-       "slipvel-batch: <stdin>:1: unknown column \"vz\"\nslipvel-batch: <stdin>:1: duplicate column \"vm\"\n"},
+       "slipvel-batch: <stdin>:1: unknown column \"vz\" (the columns are id, dt, nt, fmax, vm, slip, tr, ts)\n"
+       "slipvel-batch: <stdin>:1: duplicate column \"vm\"\n"},
+      {"id;vm;slip\n",
+       "slipvel-batch: <stdin>:1: unknown column \"id;vm;slip\" (fields are separated by commas, not "
+       "semicolons)\nslipvel-batch: <stdin>:1: no id column\n"},
       {"# only a comment\nvm,slip\n3,1\n", "slipvel-batch: <stdin>:2: no id column\n"},
       {"", "slipvel-batch: <stdin>: no header: the table is empty\n"},
   };

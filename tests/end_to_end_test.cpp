@@ -93,26 +93,36 @@ TEST_F(EndToEnd, ReportAndFilesInAnEmptyFolder) {
   expect_tabled(file("Vek_Amp.csv"), kSpectrumLines, 2048, 34);
 }
 
-// --help and --version answer and exit: no report, no file touched, no input read.
-TEST_F(EndToEnd, HelpAndVersionTouchNothing) {
+// --help and --version answer and exit; any other argument is refused, as a
+// source the fixed run would not take. Either way no report, no file touched,
+// no input read.
+TEST_F(EndToEnd, HelpAndVersionAnswerAndOtherArgumentsAreRefused) {
   struct Case {
-    const char* option;
-    const char* starts;
+    std::vector<std::string> arguments;
+    int status;
+    const char* out_starts;
+    const char* err_starts;
   };
-  for (const Case c :
-       {Case{"--help", "Usage: slipvel\n"}, Case{"--version", "slipvel " SLIPVEL_EXPECTED_VERSION "\n"}}) {
+  const Case cases[] = {
+      {{"--help"}, 0, "Usage: slipvel\n", ""},
+      {{"--version"}, 0, "slipvel " SLIPVEL_EXPECTED_VERSION "\n", ""},
+      {{"--other"}, 2, "", "slipvel: unexpected argument \"--other\": slipvel runs its built-in source"},
+      {{"ignored", "--help"}, 2, "", "slipvel: unexpected arguments starting with \"ignored\""},
+      {{"--vm", "3"}, 2, "", "slipvel: unexpected arguments starting with \"--vm\""},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.arguments.front());
     write_file(dir_ / "Vek_Slip.csv", "kept\n");
-    arguments_ = {"ignored", c.option};
+    arguments_ = c.arguments;
     const Outcome outcome = run(Input::kFile, "line\n");
-    EXPECT_TRUE(outcome.exited_zero()) << c.option;
-    EXPECT_EQ(outcome.out.rfind(c.starts, 0), 0u) << outcome.out;
-    EXPECT_EQ(outcome.err, "");
+    EXPECT_TRUE(WIFEXITED(outcome.status) && WEXITSTATUS(outcome.status) == c.status);
+    EXPECT_EQ(outcome.out.rfind(c.out_starts, 0), 0u) << outcome.out;
+    EXPECT_EQ(outcome.err.rfind(c.err_starts, 0), 0u) << outcome.err;
+    if (c.status == 0) EXPECT_EQ(outcome.err, "");
     EXPECT_EQ(outcome.input_consumed, 0);
     EXPECT_EQ(file("Vek_Slip.csv"), "kept\n");
     EXPECT_FALSE(std::filesystem::exists(dir_ / "Vek_Amp.csv"));
   }
-  arguments_ = {"--other"};  // anything else is ignored: the usual run
-  EXPECT_EQ(run().out, kConsoleReport);
 }
 
 // The files hold exactly this run's bytes whatever they held before: a

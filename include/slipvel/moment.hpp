@@ -36,21 +36,29 @@ double moment_magnitude(double moment);
 /// recorded (most often slips or areas in the wrong unit), or nothing.
 std::optional<Problem> implausible_magnitude(double magnitude);
 
-/// The sums of a rupture's moment, added point by point in file order.
+/// The sums of a rupture's moment, added point by point in file order with
+/// Kahan's compensation (the rounding of each addition carried into the
+/// next), so that millions of points sum as closely as one and the result is
+/// the same however the points were computed.
 class RuptureMoment {
  public:
   /// Adds a point whose rigidity is μ (Pa).
   void add(const srf::PointSource& point, double rigidity);
 
   std::size_t points() const { return points_; }  ///< points added
-  double area() const { return area_; }           ///< Σ area (m²) over every point
-  double moment() const { return moment_; }       ///< M0 = Σ μ·area·S(ts) (N·m)
+  double area() const { return area_.sum; }       ///< Σ area (m²) over every point
+  double moment() const { return moment_.sum; }   ///< M0 = Σ μ·area·S(ts) (N·m)
   /// The largest tinit + ts over the points that slip (s); 0 if none does.
   double duration() const { return duration_; }
 
  private:
+  struct CompensatedSum {
+    double sum = 0, carry = 0;
+    void add(double value);
+  };
   std::size_t points_ = 0;
-  double area_ = 0, moment_ = 0, duration_ = 0;
+  CompensatedSum area_, moment_;
+  double duration_ = 0;
 };
 
 /// Returns the sums of `points`, each with point_rigidity(where, rigidity).
@@ -67,8 +75,12 @@ void check_moment(const RuptureMoment& moment);
 /// row is 0, and dt·Σ rows is M0 but for rounding.
 class MomentRate {
  public:
+  /// The most rows a moment-rate function may have.
+  static constexpr double kMostRows = 1e8;
+
   /// Rows of step `dt` (s) for a rupture that slips until `duration` (s), the
-  /// RuptureMoment's: rows k = 0 … ⌈duration/dt⌉ + 1.
+  /// RuptureMoment's: rows k = 0 … ⌈duration/dt⌉ + 1. Throws ParameterError
+  /// (field "duration") for more than kMostRows rows, as check_moment_rate.
   MomentRate(double dt, double duration);
 
   /// Adds a point whose rigidity is μ (Pa). A point whose slip ends after the
@@ -83,6 +95,11 @@ class MomentRate {
   double dt_;
   std::vector<double> rows_;
 };
+
+/// Throws ParameterError (field "duration") when the moment-rate function of
+/// a rupture slipping until `duration` (s) at step `dt` (s) would have more
+/// than MomentRate::kMostRows rows, naming the duration, dt and rows.
+void check_moment_rate(double duration, double dt);
 
 /// Returns the rows of the moment-rate function of `points` (see MomentRate).
 std::vector<double> moment_rate(const std::vector<srf::PointSource>& points, double dt, double rigidity);

@@ -98,8 +98,9 @@ struct PatchesTable {
 };
 
 /// Reads the patches table: a header naming segment (row number in the
-/// segments table, from 1), s0, s1, d0, d1, slip, vm, tr and optionally ts and
-/// rake. A patch must lie wholly inside its segment and overlap no other
+/// segments table, from 1), s0, s1, d0, d1, slip and optionally vm, tr, ts and
+/// rake. An empty or missing vm, tr or rake is the segment's; an empty ts is
+/// 1.5 × the patch's tr. A patch must lie wholly inside its segment and overlap no other
 /// patch; an overlap names both lines (`name` is how messages call the table).
 PatchesTable read_patches(std::string_view text, const std::vector<Segment>& segments, const std::string& name);
 
@@ -184,12 +185,15 @@ class Rupture {
     std::vector<Problem> refused;
   };
   const Region& region_of(const Subfault& f) const;
+  // The patch of segment k whose region holds the place (s, d), if any.
+  std::optional<std::size_t> patch_at(std::size_t k, double s, double d) const;
 
   Fault fault_;
   Parameters sampling_;
   std::vector<std::size_t> first_;  // of each segment's subfaults, and the count after the last
   std::vector<double> centre_u_;
   std::vector<srf::Plane> planes_;
+  std::vector<std::vector<std::size_t>> patches_of_;  // each segment's patches, by index
   std::vector<Region> segment_regions_, patch_regions_;
 };
 

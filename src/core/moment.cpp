@@ -29,11 +29,19 @@ void check_rigidity(double vs, double den) {
 
 double moment_magnitude(double moment) { return 2.0 / 3.0 * (std::log10(moment) - 9.1); }
 
+void RuptureMoment::CompensatedSum::add(double value) {
+  const double corrected = value - carry;
+  const double next = sum + corrected;
+  // What the addition lost; none to carry once the sum has overflowed.
+  carry = std::isfinite(next) ? (next - sum) - corrected : 0;
+  sum = next;
+}
+
 void RuptureMoment::add(const srf::PointSource& point, double rigidity) {
   ++points_;
-  area_ += point.where.area;
+  area_.add(point.where.area);
   if (!point.shape) return;
-  moment_ += rigidity * point.where.area * srf::whole_slip(point);
+  moment_.add(rigidity * point.where.area * srf::whole_slip(point));
   duration_ = std::max(duration_, point.where.tinit + *point.parameters.ts);
 }
 
@@ -52,18 +60,34 @@ void check_moment(const RuptureMoment& m) {
 namespace {
 
 // Rows k = 0 … ⌈end/dt⌉ + 1 hold every step that ends after 0 and begins before `end`.
-std::size_t rows_through(double end, double dt) { return static_cast<std::size_t>(std::ceil(end / dt)) + 2; }
+double rows_through(double end, double dt) { return std::ceil(end / dt) + 2; }
 
 }  // namespace
 
-MomentRate::MomentRate(double dt, double duration) : dt_(dt), rows_(rows_through(duration, dt), 0.0) {}
+void check_moment_rate(double duration, double dt) {
+  const double rows = rows_through(duration, dt);
+  if (rows <= MomentRate::kMostRows) return;
+  detail::refuse(detail::problem("duration", shortest(duration) + " s",
+                                 "its moment-rate function at dt = " + shortest(dt) + " s would have " +
+                                     shortest(rows) + " rows, at most " +
+                                     std::to_string(static_cast<long long>(MomentRate::kMostRows)) +
+                                     " (a rupture velocity far too slow, or rupture times far too late?)"));
+}
+
+MomentRate::MomentRate(double dt, double duration) : dt_(dt) {
+  check_moment_rate(duration, dt);
+  rows_.assign(static_cast<std::size_t>(rows_through(duration, dt)), 0.0);
+}
 
 void MomentRate::add(const srf::PointSource& point, double rigidity) {
   if (!point.shape) return;
   const double weight = rigidity * point.where.area;
   const double tinit = point.where.tinit;
   const double end = tinit + *point.parameters.ts;
-  if (rows_.size() < rows_through(end, dt_)) rows_.resize(rows_through(end, dt_), 0.0);
+  if (static_cast<double>(rows_.size()) < rows_through(end, dt_)) {
+    check_moment_rate(end, dt_);
+    rows_.resize(static_cast<std::size_t>(rows_through(end, dt_)), 0.0);
+  }
   // Outside these rows both ends of a step lie before tinit or after its
   // slip ends, where S is constant: the point adds exactly 0 there. One row of
   // margin on each side takes up the rounding of the two quotients.

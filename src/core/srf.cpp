@@ -36,7 +36,8 @@ struct Field {
   const char* unit;  // the table's unit, for messages
   Form form;
   int width;
-  int digits;  // decimals (fixed) or digits after the point (exponent)
+  int digits;            // decimals (fixed) or digits after the point (exponent)
+  bool nonzero = false;  // a size that must not show as 0 (a plane's length and width)
 };
 
 // The widths of the reference writer of the format: positions to a
@@ -75,7 +76,7 @@ constexpr Field kLine2[] = {
 constexpr Field kPlane1[] = {
     {"elon", "degrees", Form::kFixed, 12, 6}, {"elat", "degrees", Form::kFixed, 11, 6},
     {"nstk", "", Form::kCount, 5, 0},         {"ndip", "", Form::kCount, 5, 0},
-    {"len", "km", Form::kFixed, 10, 4},       {"wid", "km", Form::kFixed, 10, 4},
+    {"len", "km", Form::kFixed, 10, 4, true}, {"wid", "km", Form::kFixed, 10, 4, true},
 };
 constexpr Field kPlane2[] = {
     {"stk", "degrees", Form::kWhole, 4, 0}, {"dip", "degrees", Form::kWhole, 4, 0}, {"dtop", "km", Form::kFixed, 10, 4},
@@ -205,8 +206,21 @@ std::string printf_form(const Field& f) {
 
 const char* version_text(Version v) { return v == Version::k2 ? "2.0" : "1.0"; }
 
+// Whether a fixed-point value shows as nothing but zeros in its field.
+bool shows_as_zero(const Field& f, double value) {
+  char field[40];
+  detail::put_fixed_field(field, value, {f.width, f.digits});
+  return std::none_of(field, field + f.width, [](char c) { return c >= '1' && c <= '9'; });
+}
+
 // `table_value` is the value as the table gives it, `file_value` in the file's unit.
 void check_field(std::vector<Problem>& problems, const Field& f, double table_value, double file_value, Version v) {
+  if (f.nonzero && fits(f, file_value) && shows_as_zero(f, file_value)) {
+    problems.push_back({f.name, std::string(f.name) + " = " + shortest(table_value) + " " + f.unit +
+                                    ": shows as 0 in its SRF " + version_text(v) + " field (" + printf_form(f) +
+                                    "), which needs at least 0.0001"});
+    return;
+  }
   if (fits(f, file_value)) return;
   std::string problem = std::string(f.name) + " = " + shortest(table_value) + (*f.unit ? " " : "") + f.unit + ": ";
   if (f.form == Form::kExponent) {

@@ -101,6 +101,16 @@ void for_each_content_line(std::string_view text, const std::function<void(int, 
   }
 }
 
+// What an unknown column might be: a header whose fields are separated by
+// something else than commas, or a name that is not one of the table's.
+std::string unknown_column_hint(std::string_view name, const std::vector<Column>& columns) {
+  if (name.find(';') != std::string_view::npos) return " (fields are separated by commas, not semicolons)";
+  if (name.find('\t') != std::string_view::npos) return " (fields are separated by commas, not tabs)";
+  std::string names;
+  for (const Column& c : columns) names.append(names.empty() ? "" : ", ").append(c.name);
+  return " (the columns are " + names + ")";
+}
+
 }  // namespace
 
 void add_problems(std::vector<TableProblem>& to, int line, const std::vector<Problem>& problems) {
@@ -174,7 +184,8 @@ Csv read_csv(std::string_view text, const std::vector<Column>& columns) {
       if (seen[fields[i]]) {
         table.problems.push_back({number, std::string(fields[i]), "duplicate column " + quoted(fields[i])});
       } else if (c == columns.end()) {
-        table.problems.push_back({number, std::string(fields[i]), "unknown column " + quoted(fields[i])});
+        table.problems.push_back({number, std::string(fields[i]),
+                                  "unknown column " + quoted(fields[i]) + unknown_column_hint(fields[i], columns)});
       } else {
         table.position[static_cast<std::size_t>(c - columns.begin())] = i;
       }
@@ -215,6 +226,10 @@ std::vector<std::optional<double>> read_values(const Csv& csv, const Row& row, c
 }
 
 std::string shown(std::string_view field) {
+  // A field of a megabyte is not read in a message: its start is enough.
+  constexpr std::size_t kLongest = 80, kShownStart = 77;
+  const bool cut = field.size() > kLongest;
+  if (cut) field = field.substr(0, kShownStart);
   static constexpr char kHex[] = "0123456789abcdef";
   std::string out;
   for (const char c : field) {
@@ -223,14 +238,14 @@ std::string shown(std::string_view field) {
       out += "\\0";
     } else if (c == '\r') {
       out += "\\r";
-    } else if (byte < 0x20 || byte == 0x7f) {
+    } else if (byte < 0x20 || byte >= 0x7f) {  // control bytes, and bytes a terminal may take for its own
       out.append("\\x").push_back(kHex[byte >> 4]);
       out.push_back(kHex[byte & 15]);
     } else {
       out.push_back(c);
     }
   }
-  return out;
+  return cut ? out + "..." : out;
 }
 
 std::string quoted(std::string_view field) {

@@ -43,15 +43,6 @@ std::pair<double, double> position(const Segment& g, double s, double d) {
   return {lon, lat};
 }
 
-// The patch whose region holds the place (s, d) of segment k, if any.
-std::optional<std::size_t> patch_at(const Fault& fault, std::size_t k, double s, double d) {
-  for (std::size_t p = 0; p < fault.patches.size(); ++p) {
-    const Patch& q = fault.patches[p];
-    if (q.segment == k && q.s0 <= s && s < q.s1 && q.d0 <= d && d < q.d1) return p;
-  }
-  return std::nullopt;
-}
-
 Parameters source_of(const RegionSource& region, const Parameters& sampling) {
   Parameters p = sampling;
   p.vm = region.vm;
@@ -86,6 +77,8 @@ Rupture::Rupture(Fault fault, const Parameters& sampling) : fault_(std::move(fau
     centre_u_.push_back(before + g.len / 2);
     before += g.len;
   }
+  patches_of_.resize(fault_.segments.size());
+  for (std::size_t p = 0; p < fault_.patches.size(); ++p) patches_of_[fault_.patches[p].segment].push_back(p);
   const Hypocentre& h = fault_.hypocentre;
   for (std::size_t k = 0; k < fault_.segments.size(); ++k) {
     const Segment& g = fault_.segments[k];
@@ -112,12 +105,20 @@ Subfault Rupture::subfault(std::size_t n) const {
   const auto local = n - first_[k];
   const int j = static_cast<int>(local / static_cast<std::size_t>(g.nstk));
   const int i = static_cast<int>(local % static_cast<std::size_t>(g.nstk));
-  return {k, i, j, patch_at(fault_, k, centre_s(g, i), centre_d(g, j))};
+  return {k, i, j, patch_at(k, centre_s(g, i), centre_d(g, j))};
 }
 
 std::string Rupture::id(std::size_t n) const {
   const Subfault f = subfault(n);
   return std::to_string(f.segment + 1) + "-" + std::to_string(f.i) + "-" + std::to_string(f.j);
+}
+
+std::optional<std::size_t> Rupture::patch_at(std::size_t k, double s, double d) const {
+  for (const std::size_t p : patches_of_[k]) {
+    const Patch& q = fault_.patches[p];
+    if (q.s0 <= s && s < q.s1 && q.d0 <= d && d < q.d1) return p;
+  }
+  return std::nullopt;
 }
 
 const Rupture::Region& Rupture::region_of(const Subfault& f) const {
@@ -163,7 +164,7 @@ std::vector<const Patch*> Rupture::empty_patches() const {
     const Segment& g = fault_.segments[k];
     for (int j = 0; j < g.ndip; ++j) {
       for (int i = 0; i < g.nstk; ++i) {
-        if (const auto p = patch_at(fault_, k, centre_s(g, i), centre_d(g, j))) used[*p] = true;
+        if (const auto p = patch_at(k, centre_s(g, i), centre_d(g, j))) used[*p] = true;
       }
     }
   }

@@ -99,16 +99,12 @@ std::optional<Problem> geometry_problem(const Segment& s) {
 enum PatchColumn { kSegment, kS0, kS1, kD0, kD1, kPatchSlip, kPatchVm, kPatchTr, kPatchTs, kPatchRake };
 
 const std::vector<NumberColumn> kPatchColumns = {
-    {"segment", "", 1, 99999, false, true, true},
-    {"s0", "km", -kOpen, kOpen, false},
-    {"s1", "km", -kOpen, kOpen, false},
-    {"d0", "km", -kOpen, kOpen, false},
-    {"d1", "km", -kOpen, kOpen, false},
-    {"slip", "m", 0, kOpen, false},
-    {"vm", "m/s", 0, kOpen, true},
-    {"tr", "s", 0, kOpen, true},
-    {"ts", "s", 0, kOpen, true, false},
-    {"rake", "degrees", -180, 360, false, false},
+    {"segment", "", 1, 99999, false, true, true}, {"s0", "km", -kOpen, kOpen, false},
+    {"s1", "km", -kOpen, kOpen, false},           {"d0", "km", -kOpen, kOpen, false},
+    {"d1", "km", -kOpen, kOpen, false},           {"slip", "m", 0, kOpen, false},
+    {"vm", "m/s", 0, kOpen, true, false},  // empty or left out: the segment's
+    {"tr", "s", 0, kOpen, true, false},    // empty or left out: the segment's
+    {"ts", "s", 0, kOpen, true, false},           {"rake", "degrees", -180, 360, false, false},
 };
 
 // Whether the patch lies wholly inside its segment; if not, why.
@@ -196,6 +192,7 @@ SegmentsTable read_segments(std::string_view text, srf::Version version) {
 PatchesTable read_patches(std::string_view text, const std::vector<Segment>& segments, const std::string& name) {
   const table::Csv csv = table::read_csv(text, csv_columns(kPatchColumns));
   PatchesTable table{{}, csv.problems};
+  std::vector<std::vector<std::size_t>> on_segment(segments.size());  // the patches read so far, by segment
   for (const table::Row& row : csv.rows) {
     const std::size_t before = table.problems.size();
     const std::vector<std::optional<double>> v = table::read_values(csv, row, kPatchColumns, table.problems);
@@ -214,18 +211,21 @@ PatchesTable read_patches(std::string_view text, const std::vector<Segment>& seg
                 *v[kS1],
                 *v[kD0],
                 *v[kD1],
-                {*v[kPatchSlip], *v[kPatchVm], *v[kPatchTr], v[kPatchTs], v[kPatchRake].value_or(segment.source.rake)}};
+                {*v[kPatchSlip], v[kPatchVm].value_or(segment.source.vm), v[kPatchTr].value_or(segment.source.tr),
+                 v[kPatchTs], v[kPatchRake].value_or(segment.source.rake)}};
     if (auto why = outside(patch, segment)) {
       table.problems.push_back({row.line, why->field, std::move(why->text)});
       continue;
     }
-    for (const Patch& earlier : table.patches) {
+    for (const std::size_t e : on_segment[number - 1]) {
+      const Patch& earlier = table.patches[e];
       if (overlap(earlier, patch)) {
         table.problems.push_back({row.line, "s0",
                                   "overlaps the patch of " + name + ":" + std::to_string(earlier.line) +
                                       " on segment " + std::to_string(number)});
       }
     }
+    on_segment[number - 1].push_back(table.patches.size());
     table.patches.push_back(patch);
   }
   table::sort_by_line(table.problems);
@@ -255,7 +255,7 @@ Hypocentre read_hypocentre(std::string_view text, const std::vector<Segment>& se
     refuse_hypocentre(given + ": not on segment " + std::to_string(number) + ", which has s from " +
                       km(-segment.len / 2) + " to " + km(segment.len / 2) + " and d from 0 to " + km(segment.wid));
   }
-  return Hypocentre{static_cast<std::size_t>(number) - 1, s, d};
+  return Hypocentre{static_cast<std::size_t>(number) - 1, s + 0.0, d + 0.0};  // + 0.0: "-0" is 0
 }
 
 }  // namespace slipvel::rupture

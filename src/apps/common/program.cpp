@@ -97,8 +97,13 @@ int Program::run(int argc, char** argv, const std::function<int()>& body) {
 const CLI::Validator kDecimal(
     [](std::string& text) -> std::string {
       double value = 0;
-      if (table::parse_number(text, value) == table::Parsed::kNotANumber) {
-        return "\"" + text + "\" is not a decimal number (sign, digits, point, exponent; no hex, inf or nan)";
+      const table::Parsed why = table::parse_number(text, value);
+      if (why == table::Parsed::kNotANumber) {
+        return "\"" + table::shown(text) +
+               "\" is not a decimal number (sign, digits, point, exponent; no hex, inf or nan)";
+      }
+      if (why == table::Parsed::kOutOfRange) {
+        return "\"" + table::shown(text) + "\" is out of the range of numbers (too large, or so small it rounds to 0)";
       }
       return "";
     },
@@ -108,8 +113,10 @@ const CLI::Validator kWhole(
     [](std::string& text) -> std::string {
       int value = 0;
       const table::Parsed why = table::parse_integer(text, value);
-      if (why == table::Parsed::kNotANumber) return "\"" + text + "\" is not a whole decimal number";
-      if (why == table::Parsed::kOutOfRange) return "\"" + text + "\" is beyond the range of whole numbers";
+      if (why == table::Parsed::kNotANumber) return "\"" + table::shown(text) + "\" is not a whole decimal number";
+      if (why == table::Parsed::kOutOfRange) {
+        return "\"" + table::shown(text) + "\" is beyond the range of whole numbers";
+      }
       text = std::to_string(value);
       return "";
     },

@@ -186,6 +186,11 @@ void warn_about_implausible_values(const std::string& table, const std::vector<S
   for (const std::string& line : found.lines()) warn(line);
 }
 
+// The one time step of a table's points (the option's for an empty table).
+double time_step(const Request& r, const std::vector<srf::PointSource>& points) {
+  return points.empty() ? r.defaults.dt : points.front().parameters.dt;
+}
+
 // The SRF file and the moment-rate file, which take their names together once
 // both are whole and the moment line is out (on standard error when a file
 // goes to standard output).
@@ -195,7 +200,7 @@ void write_rupture(const Request& r, const Settings& settings, const std::vector
   StagedFiles files(settings.umask);
   write_srf(points_of(points), planes, layout, files.add(r.srf), settings);
   if (!r.moment_rate.empty()) {
-    const double dt = points.empty() ? r.defaults.dt : points.front().parameters.dt;
+    const double dt = time_step(r, points);
     files.add(r.moment_rate).write(moment_rate_text(moment_rate(points, dt, r.rigidity), dt));
   }
   const bool on_standard_output = is_standard_output(r.srf) || is_standard_output(r.moment_rate);
@@ -223,6 +228,7 @@ int run_srf(const Request& r, const Settings& settings, const SourceTable& table
   const std::vector<srf::Plane> planes = read_planes_file(r, table.sources.size(), version);
   const RuptureMoment moment = seismic_moment(points, r.rigidity);
   check_moment(moment);
+  if (!r.moment_rate.empty()) check_moment_rate(moment.duration(), time_step(r, points));
   warn_about_implausible_values(name, table.sources, points, moment);
   const srf::Layout layout{version, r.srf_blocks == "one" ? srf::Blocks::kOne : srf::Blocks::kPerPlane, true};
   write_rupture(r, settings, points, planes, layout, moment);

@@ -47,10 +47,11 @@ void add_options(CLI::App& app, Request& r) {
       ->type_name("FILE")
       ->group("Fault");
   app.add_option("--patches", r.patches,
-                 "CSV of patches (asperities): segment,s0,s1,d0,d1,slip,vm,tr and optional ts,rake")
+                 "CSV of patches (asperities): segment,s0,s1,d0,d1,slip and optional vm,tr,ts,rake (empty: the "
+                 "segment's)")
       ->type_name("FILE")
       ->group("Fault");
-  app.add_option("--hypocentre", r.hypocentre,
+  app.add_option("--hypocentre,--hypocenter", r.hypocentre,
                  "where the rupture starts: segment number (from 1), s along strike from its centre (km), d down "
                  "dip from its top edge (km)")
       ->required()
@@ -259,6 +260,7 @@ int run(const CLI::App& app, const Request& r) {
   warn_about_empty_patches(r, rupture);
   warn_about_gaps(r, rupture.fault());
   const RuptureMoment moment = moment_of(r, rupture);
+  if (!r.moment_rate.empty()) check_moment_rate(moment.duration(), r.sampling.dt);
   const srf::Layout layout{version, r.srf_blocks == "one" ? srf::Blocks::kOne : srf::Blocks::kPerPlane,
                            !r.srf_no_plane};
   write_rupture(r, rupture, layout, moment);

@@ -18,7 +18,7 @@ std::string points_text(const rupture::Rupture& rupture, int jobs) {
   std::vector<std::string> blocks((rupture.size() + kBlock - 1) / kBlock);
   for_each_index(blocks.size(), jobs, [&](std::size_t b) {
     std::string& rows = blocks[b];
-    const auto put = [&](double value) { rows.append(text::shortest(value)).push_back(','); };
+    const auto put = [&](double value) { rows.append(text::shortest(value + 0.0)).push_back(','); };  // no "-0"
     for (std::size_t n = b * kBlock; n < std::min(rupture.size(), (b + 1) * kBlock); ++n) {
       const srf::PointSource point = rupture.point_source(n);
       const srf::Point& x = point.where;
@@ -43,11 +43,11 @@ std::string points_text(const rupture::Rupture& rupture, int jobs) {
 std::string planes_text(const std::vector<srf::Plane>& planes) {
   std::string text = "elon,elat,nstk,ndip,len,wid,stk,dip,dtop,shyp,dhyp\n";
   for (const srf::Plane& p : planes) {
-    for (const double value : {p.elon, p.elat}) text += text::shortest(value) + ",";
+    for (const double value : {p.elon, p.elat}) text += text::shortest(value + 0.0) + ",";
     text += std::to_string(p.nstk) + "," + std::to_string(p.ndip);
     for (const double value : {p.len, p.wid, p.stk, p.dip, p.dtop, p.shyp, p.dhyp}) {
       text.push_back(',');
-      text += text::shortest(value);
+      text += text::shortest(value + 0.0);  // no "-0"
     }
     text += "\n";
   }

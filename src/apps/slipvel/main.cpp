@@ -34,26 +34,31 @@ std::string usage() {
          std::string(slipvel::program::kSpectrumFile.name) +
          "   frequency (Hz), amplitude spectra of slip velocity (m) and acceleration (m/s)\n"
          "then waits for one line on standard input before it ends. Every run is the same.\n"
-         "It takes no arguments; slipvel-batch and the library take any source.\n\n"
+         "It takes no other arguments; slipvel-batch and the library take any source.\n\n"
          "Options:\n"
          "  --help     print this text and exit\n"
          "  --version  print the version and exit\n";
 }
 
-// The first --help or --version among the arguments, or an empty view: every
-// other argument is ignored, as it always was.
-std::string_view answered_option(int argc, char** argv) {
-  for (int i = 1; i < argc; ++i) {
-    const std::string_view argument = argv[i];
-    if (argument == "--help" || argument == "--version") return argument;
-  }
-  return {};
+// The program takes nothing, --help or --version. Anything else would be a
+// source of the user's own that this fixed run would silently not take.
+std::string refusal(int argc, char** argv) {
+  const std::string given = argv[1];
+  return "slipvel: " + std::string(argc > 2 ? "unexpected arguments starting with \"" : "unexpected argument \"") +
+         given +
+         "\": slipvel runs its built-in source and takes no arguments but --help or --version; "
+         "slipvel-batch computes a source of your own (slipvel-batch --vm 3 --slip 0.8; see slipvel-batch --help)\n";
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (const std::string_view option = answered_option(argc, argv); !option.empty()) {
+  if (argc > 1) {
+    const std::string_view option = argv[1];
+    if (argc > 2 || (option != "--help" && option != "--version")) {
+      std::fputs(refusal(argc, argv).c_str(), stderr);
+      return 2;
+    }
     const std::string text = option == "--help" ? usage() : std::string("slipvel ") + slipvel::version() + "\n";
     return std::fputs(text.c_str(), stdout) >= 0 && std::fflush(stdout) == 0 ? 0 : 1;
   }
