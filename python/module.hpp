@@ -5,6 +5,8 @@
 #include <pybind11/pybind11.h>
 
 #include <memory>
+#include <slipvel/slipvel.hpp>
+#include <string>
 #include <vector>
 
 namespace py = pybind11;
@@ -20,9 +22,23 @@ py::array_t<double> read_only_view(const std::shared_ptr<const void>& owner, con
 // one too large for any C integer is a ParameterError, not a failed cast.
 int sample_count(const py::object& nt);
 
-// A real parameter: any number Python turns into a float, but not a bool (True
-// as a time step is a mistake, as it is for nt).
-double real_number(const char* name, const py::object& value);
+// A real parameter: a real number (numbers.Real: int, float, numpy's integers
+// and floats, Fraction) as a float; not a bool (True as a time step is a
+// mistake, as it is for nt) nor a numpy timedelta64 (a duration, in no stated
+// unit). TypeError for any other value, OverflowError for one beyond a float.
+double real_number(const char* name, const py::handle& value);
+
+// Refuses making an object of a bound class by its __new__ alone (as
+// copy and old pickle protocols do): such an object would hold no value, and
+// pybind11 would hand its methods uninitialised memory. The results come from
+// the module's functions only.
+template <class Class>
+Class& refusing_bare_new(Class& bound, const char* made_by) {
+  const std::string message = std::string(bound.attr("__name__").template cast<std::string>()) + " objects come from " +
+                              made_by + ", not from __new__";
+  return bound.def_static(
+      "__new__", [message](const py::args&, const py::kwargs&) -> py::object { throw py::type_error(message); });
+}
 
 // slipvel.build_rupture and slipvel.Rupture, where the module was built with
 // the rupture library; else a build_rupture that says it is missing.

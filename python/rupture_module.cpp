@@ -180,9 +180,14 @@ void write_srf(const Rupture& r, const py::object& path, const py::object& versi
 }  // namespace
 
 void define_rupture(py::module_& m) {
-  py::class_<Rupture>(m, "Rupture",
-                      "A kinematic rupture laid out from a fault's tables (see build_rupture): its subfaults as "
-                      "the points of an SRF file.")
+  py::class_<Rupture> rupture(m, "Rupture",
+                              "A kinematic rupture laid out from a fault's tables (see build_rupture): its subfaults "
+                              "as the points of an SRF file.");
+  refusing_bare_new(rupture, "slipvel.build_rupture")
+      .def("__reduce__",
+           [](const Rupture&) -> py::tuple {
+             throw py::type_error("a Rupture does not pickle: build it again from its tables with build_rupture");
+           })
       .def_property_readonly("points", &points_of,
                              "The points by column, a dict of read-only float64 arrays in file order: lon, lat "
                              "(degrees), dep (km), stk, dip, rake (degrees), area (m^2), tinit (s), vs (m/s), den "

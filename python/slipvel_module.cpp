@@ -1,4 +1,5 @@
 // The Python module: the library's public interface, with numpy arrays.
+#include <pybind11/eval.h>
 #include <pybind11/numpy.h>
 #include <pybind11/pybind11.h>
 #include <pybind11/stl.h>
@@ -22,11 +23,44 @@ py::array_t<double> read_only_view(const std::shared_ptr<const void>& owner, con
   return array;
 }
 
+namespace {
+
+// What a refused value is, for messages: "str '1.0'", "None" (long reprs cut short).
+std::string refused(const py::handle& value) {
+  if (value.is_none()) return "None";
+  std::string text = py::repr(value);
+  if (text.size() > 40) text = text.substr(0, 37) + "...";
+  return std::string(py::str(value.get_type().attr("__name__"))) + " " + text;
+}
+
+// The types the arguments' checks look for, found once, when the module is
+// imported; their references are kept for the interpreter's life.
+struct ArgumentTypes {
+  py::handle real, floating, integer, timedelta;
+};
+ArgumentTypes argument_types;
+
+// numpy counts timedelta64 among its integers, and so among numbers.Real.
+bool is_integer(const py::handle& value) {
+  return py::isinstance(value, argument_types.integer) && !py::isinstance(value, argument_types.timedelta);
+}
+
+// The common kinds first, without numbers.Real's slower check: int and
+// float, numpy's floats and integers, arrays.
+bool is_real(const py::handle& value) {
+  if (PyFloat_Check(value.ptr())) return true;
+  if (PyLong_Check(value.ptr())) return !PyBool_Check(value.ptr());
+  if (py::isinstance(value, argument_types.floating)) return true;
+  if (py::isinstance<py::array>(value) || py::isinstance(value, argument_types.timedelta)) return false;
+  return py::isinstance(value, argument_types.integer) || py::isinstance(value, argument_types.real);
+}
+
+}  // namespace
+
 // nt must be an int (or a numpy integer), never a float, a bool or a string;
 // one too large for any C integer is a ParameterError, not a failed cast.
 int sample_count(const py::object& nt) {
-  const bool integer = (PyLong_Check(nt.ptr()) && !PyBool_Check(nt.ptr())) ||
-                       py::isinstance(nt, py::module_::import("numpy").attr("integer"));
+  const bool integer = (PyLong_Check(nt.ptr()) && !PyBool_Check(nt.ptr())) || is_integer(nt);
   if (!integer) {
     throw py::type_error("nt must be an int, not " + std::string(py::str(nt.get_type().attr("__name__"))));
   }
@@ -41,15 +75,20 @@ int sample_count(const py::object& nt) {
   return static_cast<int>(value);
 }
 
-double real_number(const char* name, const py::object& value) {
-  if (PyBool_Check(value.ptr())) {
-    throw py::type_error(std::string(name) + " must be a number, not bool");
-  }
+double real_number(const char* name, const py::handle& value) {
+  if (!is_real(value)) throw py::type_error(std::string(name) + " must be a real number, not " + refused(value));
   const double number = PyFloat_AsDouble(value.ptr());
   if (number == -1.0 && PyErr_Occurred()) {
+    if (!PyErr_ExceptionMatches(PyExc_OverflowError)) throw py::error_already_set();
     PyErr_Clear();
-    throw py::type_error(std::string(name) + " must be a number, not " +
-                         std::string(py::str(value.get_type().attr("__name__"))));
+    // Too large to print as an int: Python refuses str() beyond 4300 digits.
+    const std::string what = PyLong_Check(value.ptr())
+                                 ? "an int of " + std::string(py::str(value.attr("bit_length")())) + " bits"
+                                 : "a " + std::string(py::str(value.get_type().attr("__name__")));
+    PyErr_SetString(
+        PyExc_OverflowError,
+        (std::string(name) + " is " + what + ": too large for a float, whose values lie within ±1.8e308").c_str());
+    throw py::error_already_set();
   }
   return number;
 }
@@ -68,6 +107,12 @@ struct Spectrum {
   py::array_t<double> frequency, velocity, acceleration;
 };
 
+}  // namespace
+}  // namespace slipvel::python
+
+namespace slipvel::python {
+namespace {
+
 Function function_with_arrays(std::shared_ptr<const slipvel::SlipFunction> f) {
   Function result{f, read_only_view(f, f->time), read_only_view(f, f->velocity), read_only_view(f, f->displacement),
                   read_only_view(f, f->acceleration)};
@@ -83,16 +128,22 @@ Function compute_function(const slipvel::Parameters& p) {
   return function_with_arrays(std::move(f));
 }
 
+// The parameters as given, each of its kind; their values are not checked yet.
+slipvel::Parameters parameters_of(const py::object& dt, const py::object& nt, const py::object& fmax,
+                                  const py::object& vm, const py::object& slip, const py::object& tr,
+                                  const py::object& ts) {
+  return {real_number("dt", dt),
+          sample_count(nt),
+          real_number("fmax", fmax),
+          real_number("vm", vm),
+          real_number("slip", slip),
+          real_number("tr", tr),
+          ts.is_none() ? std::nullopt : std::optional<double>(real_number("ts", ts))};
+}
+
 Function slip_function(const py::object& dt, const py::object& nt, const py::object& fmax, const py::object& vm,
                        const py::object& slip, const py::object& tr, const py::object& ts) {
-  slipvel::Parameters p{real_number("dt", dt),
-                        sample_count(nt),
-                        real_number("fmax", fmax),
-                        real_number("vm", vm),
-                        real_number("slip", slip),
-                        real_number("tr", tr),
-                        ts.is_none() ? std::nullopt : std::optional<double>(real_number("ts", ts))};
-  return compute_function(p);
+  return compute_function(parameters_of(dt, nt, fmax, vm, slip, tr, ts));
 }
 
 Spectrum spectrum_of(const Function& function) {
@@ -120,17 +171,37 @@ py::tuple parameter_tuple(const slipvel::Parameters& p) {
   return py::make_tuple(p.dt, p.nt, p.fmax, p.vm, p.slip, p.tr, p.ts ? py::object(py::float_(*p.ts)) : py::none());
 }
 
-slipvel::Parameters parameters_from(const py::tuple& state) {
-  if (state.size() != 7) {
-    throw std::runtime_error("slipvel: a pickled state must hold 7 parameters");
+// How a SlipFunction, Spectrum or Parameters pickles: as slipvel._unpickle(kind,
+// parameters), so that unpickling checks and computes as slip_function does,
+// whatever the stream holds, for every protocol.
+py::tuple pickled(const char* kind, const slipvel::Parameters& p) {
+  return py::make_tuple(py::module_::import("slipvel").attr("_unpickle"), py::make_tuple(kind, parameter_tuple(p)));
+}
+
+// The kind and the state's shape are checked first, then each parameter by its
+// own rule.
+py::object from_state(const py::object& kind, const py::object& state) {
+  const std::string name = py::isinstance<py::str>(kind) ? kind.cast<std::string>() : "";
+  if (name != "SlipFunction" && name != "Spectrum" && name != "Parameters") {
+    throw py::value_error("a pickled slipvel object must be a SlipFunction, Spectrum or Parameters, not " +
+                          refused(kind));
   }
-  return {state[0].cast<double>(),
-          state[1].cast<int>(),
-          state[2].cast<double>(),
-          state[3].cast<double>(),
-          state[4].cast<double>(),
-          state[5].cast<double>(),
-          state[6].is_none() ? std::nullopt : std::optional<double>(state[6].cast<double>())};
+  if (!PyTuple_Check(state.ptr()) || PyTuple_GET_SIZE(state.ptr()) != 7) {
+    throw py::type_error("a pickled " + name +
+                         " state must be the 7 parameters (dt, nt, fmax, vm, slip, tr, ts), not " + refused(state));
+  }
+  const py::tuple values = py::reinterpret_borrow<py::tuple>(state);
+  if (name == "Parameters") {
+    slipvel::Parameters p = parameters_of(values[0], values[1], values[2], values[3], values[4], values[5], values[6]);
+    {
+      py::gil_scoped_release computing;
+      slipvel::check_parameters(p);
+    }
+    p.ts = slipvel::stopping_time(p);  // a Parameters object shows the ts used
+    return py::cast(p);
+  }
+  Function f = slip_function(values[0], values[1], values[2], values[3], values[4], values[5], values[6]);
+  return name == "Spectrum" ? py::cast(spectrum_of(f)) : py::cast(std::move(f));
 }
 
 std::string parameters_repr(const slipvel::Parameters& p) {
@@ -138,17 +209,23 @@ std::string parameters_repr(const slipvel::Parameters& p) {
       .format(p.dt, p.nt, p.fmax, p.vm, p.slip, p.tr, p.ts ? py::object(py::float_(*p.ts)) : py::none());
 }
 
-// S(t) at a float (a float back) or at an array of times (an array of the same shape).
+// S(t) at a real number (a float back) or at an array of real numbers (an
+// array of the same shape; a 0-d array gives a float). Anything else is a
+// TypeError, even what numpy would cast: "1.0", True, a datetime64.
 py::object slip_until(const Function& function, const py::object& t) {
   const slipvel::Shape& shape = function.f->shape;
   const slipvel::Parameters& p = function.f->parameters;
-  if (PyFloat_Check(t.ptr()) || PyLong_Check(t.ptr())) {
-    return py::float_(slipvel::slip_until(shape, p, real_number("t", t)));
+  if (is_real(t)) return py::float_(slipvel::slip_until(shape, p, real_number("t", t)));
+  const py::array given = py::array::ensure(t);
+  const char kind = given ? given.dtype().kind() : 'O';
+  if (kind != 'i' && kind != 'u' && kind != 'f') {
+    const bool array = given && (given.ndim() > 0 || py::isinstance<py::array>(t));
+    throw py::type_error(
+        "t must be a real number or an array of real numbers, not " +
+        (array ? std::string(py::str(t.get_type().attr("__name__"))) + " of " + std::string(py::str(given.dtype()))
+               : refused(t)));
   }
-  auto times = py::array_t<double, py::array::c_style | py::array::forcecast>::ensure(t);
-  if (!times) {
-    throw py::type_error("t must be a number or an array of numbers");
-  }
+  const py::array_t<double, py::array::c_style | py::array::forcecast> times(given);
   py::array_t<double> slips(std::vector<py::ssize_t>(times.shape(), times.shape() + times.ndim()));
   const double* in = times.data();
   double* out = slips.mutable_data();
@@ -162,7 +239,8 @@ py::object slip_until(const Function& function, const py::object& t) {
 }
 
 void define_parameters(py::module_& m) {
-  py::class_<slipvel::Parameters>(m, "Parameters", "The parameters a result was made from.")
+  py::class_<slipvel::Parameters> parameters(m, "Parameters", "The parameters a result was made from.");
+  refusing_bare_new(parameters, "the .parameters of a result")
       .def_readonly("dt", &slipvel::Parameters::dt, "time step (s)")
       .def_readonly("nt", &slipvel::Parameters::nt, "number of samples")
       .def_readonly("fmax", &slipvel::Parameters::fmax, "highest frequency (Hz)")
@@ -171,15 +249,19 @@ void define_parameters(py::module_& m) {
       .def_readonly("tr", &slipvel::Parameters::tr, "rise time (s)")
       .def_property_readonly(
           "ts", [](const slipvel::Parameters& p) { return *p.ts; }, "stopping time used (s): as given, or tr * 1.5")
-      .def("__eq__", [](const slipvel::Parameters& a,
-                        const slipvel::Parameters& b) { return parameter_tuple(a).equal(parameter_tuple(b)); })
+      .def(
+          "__eq__",
+          [](const slipvel::Parameters& a, const slipvel::Parameters& b) {
+            return parameter_tuple(a).equal(parameter_tuple(b));
+          },
+          py::is_operator())
       .def("__repr__", [](const slipvel::Parameters& p) { return "Parameters(" + parameters_repr(p) + ")"; })
-      .def(py::pickle([](const slipvel::Parameters& p) { return parameter_tuple(p); },
-                      [](const py::tuple& state) { return parameters_from(state); }));
+      .def("__reduce__", [](const slipvel::Parameters& p) { return pickled("Parameters", p); });
 }
 
 void define_shape(py::module_& m) {
-  py::class_<slipvel::Shape>(m, "Shape", "The shape of the function, found by the onset search.")
+  py::class_<slipvel::Shape> shape(m, "Shape", "The shape of the function, found by the onset search.");
+  refusing_bare_new(shape, "the .shape of a SlipFunction")
       .def_readonly("td", &slipvel::Shape::td, "time of the peak slip velocity, 1/(3.141592654*fmax) (s)")
       .def_readonly("am", &slipvel::Shape::am, "slip acceleration at t = 0, 2*vm/td (m/s^2)")
       .def_readonly("tb", &slipvel::Shape::tb, "onset of the inverse-square-root stage (s)")
@@ -187,16 +269,23 @@ void define_shape(py::module_& m) {
       .def_readonly("c", &slipvel::Shape::c, "slip velocity at tr, where the linear stage starts (m/s)")
       .def_readonly("ar", &slipvel::Shape::ar, "fall rate of the linear stage, c/(ts - tr) (m/s^2)")
       .def_readonly("eps", &slipvel::Shape::eps, "time origin of the inverse-square-root stage (s)")
-      .def("__repr__", [](const slipvel::Shape& s) {
-        return py::str("Shape(td={!r}, am={!r}, tb={!r}, b={!r}, c={!r}, ar={!r}, eps={!r})")
-            .format(s.td, s.am, s.tb, s.b, s.c, s.ar, s.eps);
+      .def("__repr__",
+           [](const slipvel::Shape& s) {
+             return py::str("Shape(td={!r}, am={!r}, tb={!r}, b={!r}, c={!r}, ar={!r}, eps={!r})")
+                 .format(s.td, s.am, s.tb, s.b, s.c, s.ar, s.eps);
+           })
+      // Refused at every protocol: protocols 0 and 1 would otherwise make a
+      // Shape by object.__new__, which pybind11 cannot take (it aborts).
+      .def("__reduce__", [](const slipvel::Shape&) -> py::tuple {
+        throw py::type_error("a Shape does not pickle: pickle the SlipFunction it is the shape of");
       });
 }
 
 void define_spectrum(py::module_& m) {
-  py::class_<Spectrum>(m, "Spectrum",
-                       "Amplitude spectra at the frequencies 1/(nt*dt) to (nt/2 - 1)/(nt*dt): the rows of "
-                       "Vek_Amp.csv. Frequency 0 is not included.")
+  py::class_<Spectrum> spectrum(m, "Spectrum",
+                                "Amplitude spectra at the frequencies 1/(nt*dt) to (nt/2 - 1)/(nt*dt): the rows of "
+                                "Vek_Amp.csv. Frequency 0 is not included.");
+  refusing_bare_new(spectrum, "SlipFunction.spectrum()")
       .def_property_readonly(
           "frequency", [](const Spectrum& s) { return s.frequency; }, "frequency (Hz), a read-only float64 array")
       .def_property_readonly(
@@ -215,15 +304,15 @@ void define_spectrum(py::module_& m) {
       .def_property_readonly(
           "sampling_rate", [](const Spectrum& s) { return 1.0 / s.function.f->parameters.dt; }, "1/dt (Hz)")
       .def("__repr__", [](const Spectrum& s) { return "Spectrum(" + parameters_repr(s.function.f->parameters) + ")"; })
-      .def(py::pickle([](const Spectrum& s) { return parameter_tuple(s.function.f->parameters); },
-                      [](const py::tuple& state) { return spectrum_of(compute_function(parameters_from(state))); }))
+      .def("__reduce__", [](const Spectrum& s) { return pickled("Spectrum", s.function.f->parameters); })
       .def("text", &spectrum_text,
            "Returns exactly what slipvel writes to Vek_Amp.csv. Raises ParameterError when a frequency "
            "would not fit the file's column (1000 Hz or more).");
 }
 
 void define_function(py::module_& m) {
-  py::class_<Function>(m, "SlipFunction", "The slip-velocity function sampled at nt times.")
+  py::class_<Function> function(m, "SlipFunction", "The slip-velocity function sampled at nt times.");
+  refusing_bare_new(function, "slipvel.slip_function")
       .def_property_readonly(
           "time", [](const Function& f) { return f.time; }, "sample times k*dt (s), a read-only float64 array")
       .def_property_readonly(
@@ -249,11 +338,12 @@ void define_function(py::module_& m) {
       .def_property_readonly(
           "sampling_rate", [](const Function& f) { return 1.0 / f.f->parameters.dt; }, "1/dt (Hz)")
       .def("__repr__", [](const Function& f) { return "SlipFunction(" + parameters_repr(f.f->parameters) + ")"; })
-      .def(py::pickle([](const Function& f) { return parameter_tuple(f.f->parameters); },
-                      [](const py::tuple& state) { return compute_function(parameters_from(state)); }))
+      .def("__reduce__", [](const Function& f) { return pickled("SlipFunction", f.f->parameters); })
       .def("slip_until", &slip_until, py::arg("t"),
            "S(t): the exact slip (m) from time 0 to t (s) of the continuous function (not the sampled sum). "
-           "t is a float (a float back) or an array of times (an array of the same shape).")
+           "t is a real number (a float back) or an array of real numbers (an array of the same shape; a 0-d "
+           "array gives a float); NaN gives NaN. Raises TypeError for anything else (None, str, bool, complex, "
+           "datetime64, timedelta64, object arrays) and OverflowError for an int beyond a float.")
       .def("spectrum", &spectrum_of, "Returns the amplitude Spectrum of the velocity history.")
       .def("time_history_text", &time_history_text,
            "Returns exactly what slipvel writes to Vek_Slip.csv. Raises ParameterError when a row would not "
@@ -297,8 +387,11 @@ Parameters that cannot work raise slipvel.ParameterError (a ValueError).)";
   // pybind11 sets up its numpy access once, on first use; done here, at import,
   // under the interpreter lock, so two threads making their first result at the
   // same time cannot deadlock in numpy's import.
-  py::module_::import("numpy");
+  const py::module_ numpy = py::module_::import("numpy");
   py::array_t<double> warm_up(1);  // numpy's C interface and the dtype lookup
+  const auto kept = [](const py::object& type) { return type.inc_ref(); };
+  argument_types = {kept(py::module_::import("numbers").attr("Real")), kept(numpy.attr("floating")),
+                    kept(numpy.attr("integer")), kept(numpy.attr("timedelta64"))};
   m.attr("__version__") = slipvel::version();
   define_parameter_error(m);
 
@@ -322,9 +415,16 @@ tr    rise time (s), finite and > 1.01*td
 ts    stopping time (s), finite and > tr; None means tr * 1.5
 
 Defaults are the slipvel program's built-in source. Raises ParameterError,
-listing every problem one per line as "name = value: rule", and TypeError for
-an nt that is not an int or a bool given for a number.)");
+listing every problem one per line as "name = value: rule"; TypeError for an
+nt that is not an int or another parameter that is not a real number (a bool,
+a str); OverflowError for an int too large for a float.)");
   m.def("moment_magnitude", &slipvel::moment_magnitude, py::arg("moment"),
         "Returns the moment magnitude Mw = (2/3)*(log10(moment) - 9.1) of a seismic moment (N*m): -inf for 0.");
+  m.def("_from_state", &from_state, py::arg("kind"), py::arg("state"),
+        "Makes a pickled SlipFunction, Spectrum or Parameters again from its 7 parameters, checked.");
+  // pickle stores a reduce's callable by module and name, and cannot store a
+  // pybind11 function so (its __self__ is a capsule, not the module): the
+  // callable is therefore a Python function of the module.
+  py::exec("def _unpickle(kind, state):\n    return _from_state(kind, state)\n", m.attr("__dict__"));
   define_rupture(m);
 }

@@ -67,6 +67,9 @@ def test_other_sources_match_the_batch_program(tmp_path, arguments, keywords):
     (dict(nt=True), TypeError, "nt must be an int, not bool"),
     (dict(nt="4096"), TypeError, "nt must be an int, not str"),
     (dict(vm="fast"), TypeError, ""),
+    (dict(vm=np.bool_(True)), TypeError, "vm must be a real number, not bool"),
+    (dict(nt=np.timedelta64(4096)), TypeError, "nt must be an int, not timedelta64"),
+    (dict(dt=10**400), OverflowError, "dt is an int of 1329 bits: too large for a float"),
 ])
 def test_bad_parameters_raise(keywords, error, message):
     with pytest.raises(error) as raised:
@@ -116,16 +119,49 @@ def test_arrays_are_made_once_and_read_only():
         assert not getattr(owner, name).flags.writeable, name
 
 
-def test_results_know_their_sampling_and_pickle():
+def test_results_know_their_sampling():
     f = slipvel.slip_function(dt=0.01, nt=1024, vm=3.0)
     for result in (f, f.spectrum()):
         assert (result.dt, result.nt, result.sampling_rate) == (0.01, 1024, 100.0)
         p = result.parameters
         assert (p.dt, p.nt, p.fmax, p.vm, p.slip, p.tr, p.ts) == (0.01, 1024, 6.0, 3.0, 1.0, 2.114, 2.114 * 1.5)
         assert "vm=3.0" in repr(result)
-        back = pickle.loads(pickle.dumps(result))
-        assert back.parameters == result.parameters
-        assert back.velocity.tobytes() == result.velocity.tobytes()
+
+
+@pytest.mark.parametrize("protocol", range(pickle.HIGHEST_PROTOCOL + 1))
+def test_every_pickle_protocol_round_trips(protocol):
+    f = slipvel.slip_function(dt=0.01, nt=1024, vm=3.0, ts=3.0)
+    results = [f, f.spectrum(), f.parameters]
+    back = [pickle.loads(pickle.dumps(result, protocol)) for result in results]
+    assert [(type(b), repr(b)) for b in back] == [(type(r), repr(r)) for r in results]
+    assert [b.velocity.tobytes() for b in back[:2]] == [r.velocity.tobytes() for r in results[:2]]
+    with pytest.raises(TypeError, match="a Shape does not pickle"):
+        pickle.dumps(f.shape, protocol)
+
+
+STATE = (0.005, 4096, 6.0, 4.092, 1.0, 2.114, None)
+
+
+@pytest.mark.parametrize("kind, state, error, message", [
+    ("SlipFunction", None, TypeError, "a pickled SlipFunction state must be the 7 parameters (dt, nt, fmax"),
+    ("Spectrum", STATE[:6], TypeError, "a pickled Spectrum state must be the 7 parameters"),
+    ("SlipFunction", (None,) * 7, TypeError, "dt must be a real number, not None"),
+    ("Spectrum", STATE[:1] + ("4096",) + STATE[2:], TypeError, "nt must be an int, not str"),
+    ("Parameters", STATE[:1] + (1000,) + STATE[2:], slipvel.ParameterError, "nt = 1000: must be a power of two"),
+    ("Shape", STATE, ValueError, "a pickled slipvel object must be a SlipFunction, Spectrum or Parameters"),
+])
+def test_a_tampered_pickle_raises(kind, state, error, message):
+    with pytest.raises(error) as raised:
+        slipvel._unpickle(kind, state)  # what pickle.loads calls with a stream's values
+    assert str(raised.value).startswith(message)
+
+
+@pytest.mark.parametrize("cls", [slipvel.SlipFunction, slipvel.Spectrum, slipvel.Parameters, slipvel.Shape]
+                         + [getattr(slipvel, "Rupture")] * hasattr(slipvel, "Rupture"))
+def test_an_object_is_not_made_by_new_alone(cls):
+    with pytest.raises(TypeError, match=f"{cls.__name__} objects come from .*, not from __new__"):
+        cls.__new__(cls)
+    assert slipvel.slip_function().parameters != 3  # compared with anything
 
 
 def test_defaults_are_the_built_in_source():
@@ -147,14 +183,36 @@ def test_arguments_of_the_wrong_kind_or_size(arguments, error):
         slipvel.slip_function(**arguments)
 
 
-def test_slip_until_takes_floats_and_arrays():
-    f = slipvel.slip_function()
-    times = np.array([[0.0, 1.0], [2.0, 10.0]])
-    slips = f.slip_until(times)
-    assert slips.shape == times.shape
-    assert slips[0, 0] == 0.0
-    assert [f.slip_until(float(t)) for t in times.ravel()] == list(slips.ravel())
-    assert abs(f.slip_until(10.0) - f.displacement[-1]) < 1e-2  # the whole slip, near the sampled sum
+F = slipvel.slip_function()
+S1, S2, WHOLE = F.slip_until(1.0), F.slip_until(2.0), F.slip_until(10.0)
+NAN = float("nan")
+
+
+@pytest.mark.parametrize("t, expected", [
+    (1, S1),
+    (np.int8(2), S2),
+    (np.float32(1.0), S1),
+    (np.array(2), S2),  # 0-d: a float back
+    (np.array([[0, 1], [2, 10]]), np.array([[0.0, S1], [S2, WHOLE]])),
+    ([1.0, 2.0], np.array([S1, S2])),
+    (NAN, NAN),
+    (np.array([NAN, 1.0]), np.array([NAN, S1])),
+    (10**400, OverflowError),
+    *[(bad, TypeError) for bad in [None, "1.0", True, np.bool_(True), np.array([True, False]), np.datetime64(1, "s"),
+                                   np.timedelta64(1, "s"), 1j, np.array([1.0], dtype=object), np.array(["1.0"])]],
+])
+def test_slip_until_takes_real_numbers_only(t, expected):
+    if isinstance(expected, type):
+        with pytest.raises(expected):
+            F.slip_until(t)
+        return
+    got = F.slip_until(t)
+    assert type(got) is type(expected)
+    np.testing.assert_array_equal(got, expected)
+
+
+def test_slip_until_ends_at_the_whole_slip():
+    assert WHOLE == F.slip_until(F.ts) and abs(WHOLE - F.displacement[-1]) < 1e-2  # near the sampled sum
 
 
 def test_first_results_in_two_threads_at_once_do_not_deadlock():
