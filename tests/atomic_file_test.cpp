@@ -90,6 +90,50 @@ TEST_P(AtomicFileTest, LinksAreFollowedAndFifosWrittenDirectly) {
             (std::vector<std::string>{"ahead.csv", "astray.csv", "later.csv", "link.csv", "pipe", "target.csv"}));
 }
 
+// Files that take their names together: when a later one cannot (its rename
+// refused, a folder in its place), every earlier file is as it was, new ones
+// are gone, and no temporary or backup is left.
+TEST_P(AtomicFileTest, StagedFilesTakeTheirNamesTogetherOrNotAtAll) {
+  struct Case {
+    const char* name;
+    bool first_exists;
+    bool folder_in_place;  // else the second rename is refused
+  };
+  for (const Case c : {Case{"refused rename, old first", true, false}, Case{"refused rename, new first", false, false},
+                       Case{"a folder in place", true, true}}) {
+    SCOPED_TRACE(c.name);
+    TempDir dir;
+    if (c.first_exists) write_file(dir / "a.srf", "old a\n");
+    write_file(dir / "b.csv", "old b\n");
+    {
+      StagedFiles files(027);
+      files.add(dir / "a.srf").write("new a\n");
+      files.add(dir / "b.csv").write("new b\n");
+      if (c.folder_in_place) {
+        std::filesystem::remove(dir / "b.csv");
+        std::filesystem::create_directory(dir / "b.csv");
+      } else {
+        refuse_renames_onto(dir / "b.csv");
+      }
+      EXPECT_THROW(files.commit_all(), WriteError);
+      refuse_renames_onto({});
+    }
+    EXPECT_EQ(std::filesystem::exists(dir / "a.srf"), c.first_exists);
+    if (c.first_exists) EXPECT_EQ(read_file(dir / "a.srf"), "old a\n");
+    if (!c.folder_in_place) EXPECT_EQ(read_file(dir / "b.csv"), "old b\n");
+    EXPECT_EQ(names_in(dir.path()).size(), c.first_exists ? 2u : 1u);  // no temporary, no backup
+  }
+  TempDir dir;
+  write_file(dir / "a.srf", "old a\n");
+  StagedFiles files(027);
+  files.add(dir / "a.srf").write("new a\n");
+  files.add(dir / "b.csv").write("new b\n");
+  files.commit_all();
+  EXPECT_EQ(read_file(dir / "a.srf"), "new a\n");
+  EXPECT_EQ(read_file(dir / "b.csv"), "new b\n");
+  EXPECT_EQ(names_in(dir.path()), (std::vector<std::string>{"a.srf", "b.csv"}));
+}
+
 INSTANTIATE_TEST_SUITE_P(WithAndWithoutName, AtomicFileTest, ::testing::Bool(),
                          [](const auto& info) { return info.param ? "NamedTemporary" : "Unnamed"; });
 

@@ -27,6 +27,8 @@ struct Launch {
   std::string input;             // standard input
   rlim_t file_size_limit = RLIM_INFINITY;
   mode_t umask = 022;
+  std::string input_file;  // standard input read from this file of the folder instead
+  std::string append_to;   // standard output appended to this file of the folder instead
 };
 
 inline Finished run_process(const std::string& program, const std::vector<std::string>& arguments,
@@ -35,8 +37,10 @@ inline Finished run_process(const std::string& program, const std::vector<std::s
   write_file(io / "in", launch.input);
   const pid_t pid = ::fork();
   if (pid == 0) {
-    const int in = ::open((io / "in").c_str(), O_RDONLY);
-    const int out = ::open((io / "out").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    const int in =
+        ::open((launch.input_file.empty() ? io / "in" : launch.folder / launch.input_file).c_str(), O_RDONLY);
+    const int out = launch.append_to.empty() ? ::open((io / "out").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644)
+                                             : ::open((launch.folder / launch.append_to).c_str(), O_WRONLY | O_APPEND);
     const int err = ::open((io / "err").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
     if (in < 0 || out < 0 || err < 0 || ::chdir(launch.folder.c_str()) != 0) ::_exit(127);
     ::dup2(in, 0);

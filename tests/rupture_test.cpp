@@ -260,8 +260,9 @@ TEST(Rupture, BadFaultsAreRefusedWholeWithTheirLines) {
        "segments.csv:2: len/nstk = 1.6666666666666667e-301 km, wid/ndip = 3.3333333333333334e-301 km: a subfault's "
        "area "
        "must be greater than 0 m^2"},
-      {header + segment + segment, patches + "1,-10,0,0,5,1.6,3.5,1.8\n2,0,5,0,5,1.6,3.5,1.8\n1,-5,5,4,8,1.6,3.5,1.8\n",
-       srf, "patches.csv:4: overlaps the patch of patches.csv:2 on segment 1"},
+      {header + segment + "-120.5,36.2,300,45,30,15,1,6,3,90,0.5,1.5,1.2\n",
+       patches + "1,-10,0,0,5,1.6,3.5,1.8\n2,0,5,0,5,1.6,3.5,1.8\n1,-5,5,4,8,1.6,3.5,1.8\n", srf,
+       "patches.csv:4: overlaps the patch of patches.csv:2 on segment 1"},
       {header + segment, patches + "1,10,16,0,5,1.6,3.5,1.8\n", srf,
        "patches.csv:2: s 10 km to 16 km, d 0 km to 5 km: a patch must lie wholly inside its segment 1 (s from -15 km "
        "to 15 km, d from 0 to 15 km)"},
@@ -448,22 +449,81 @@ TEST(Rupture, ImplausibleValuesAreWarnedAboutOncePerKind) {
   }
 }
 
-// Segments apart are taken as joined, which is said; segments that meet are not.
-TEST(Rupture, SegmentsApartAreWarnedAbout) {
+// A moment-rate function of more than 1e8 rows is refused before anything is
+// written, by both programs; below that it has its rows and ends at 0.
+TEST(Rupture, MomentRateExtremes) {
+  const std::string segments =
+      "elon,elat,stk,dip,len,wid,dtop,nstk,ndip,rake,slip,vm,tr,vs,den\n"
+      "-118.5,34.2,300,45,3,2,1,3,2,90,0.5,1.5,1.2,3300,2700\n";
+  struct Case {
+    bool rupture;
+    std::string value;  // --vr, or the point's tinit
+    std::size_t rows;   // 0: refused
+  };
+  const Case cases[] = {{true, "1e-300", 0}, {true, "1e-15", 0}, {true, "1e-13", 0},
+                        {false, "1e300", 0}, {false, "1e16", 0}, {false, "100", 20637}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.value);
+    TempDir dir;
+    write_file(dir / "segments.csv", segments);
+    write_file(dir / "points.csv",
+               "id,lon,lat,dep,stk,dip,rake,area,tinit,vs,den\np,-118,34,5,90,45,180,1e6," + c.value + ",3300,2700\n");
+    const std::vector<std::string> output = {"--srf", "r.srf", "--srf-version", "2.0", "--moment-rate", "rate.csv"};
+    std::vector<std::string> arguments =
+        c.rupture ? std::vector<std::string>{"--segments", "segments.csv", "--hypocentre", "1:0:1", "--vr", c.value}
+                  : std::vector<std::string>{"--table", "points.csv"};
+    arguments.insert(arguments.end(), output.begin(), output.end());
+    const Finished f = run_process(c.rupture ? kRupture : kBatch, arguments, in(dir));
+    if (c.rows == 0) {
+      EXPECT_EQ(f.exit_code(), 2);
+      EXPECT_NE(f.err.find("its moment-rate function at dt = 0.005 s would have"), std::string::npos) << f.err;
+      EXPECT_EQ(file_names(dir.path()), (std::vector<std::string>{"points.csv", "segments.csv"}));
+    } else {
+      ASSERT_EQ(f.exit_code(), 0) << f.err;
+      const std::vector<std::string> rows = split_lines(read_file(dir / "rate.csv"));
+      EXPECT_EQ(rows.size() - 1, c.rows);  // ⌈(100 + 3.171)/0.005⌉ + 2
+      EXPECT_EQ(rows.back(), "103.18,0");
+    }
+  }
+}
+
+// How segments meet: apart (taken as joined, said), laid over each other
+// (refused), crossing (said); continuing one another or bending, silent.
+TEST(Rupture, HowSegmentsMeet) {
   const std::string header = "elon,elat,stk,dip,len,wid,dtop,nstk,ndip,rake,slip,vm,tr\n";
   const std::string first = "0,0,0,45,30,15,1,6,3,90,0.5,1.5,1.2\n";  // its top edge ends 15 km north
-  // Second segments striking north, their top edges' centres 30 km (meeting) and 45 km north.
-  const std::pair<std::string, bool> seconds[] = {{"0,0.27131,0,45,30,15,1,6,3,90,0.5,1.5,1.2\n", false},
-                                                  {"0,0.40697,0,45,30,15,1,6,3,90,0.5,1.5,1.2\n", true}};
-  for (const auto& [second, warned] : seconds) {
+  struct Case {
+    const char* name;
+    std::string segments;
+    int status;
+    const char* said;  // "": nothing
+  };
+  const std::string examples = std::string(SLIPVEL_SOURCE_DIR) + "/examples/";
+  const Case cases[] = {
+      {"continuing", header + first + "0,0.27131,0,45,30,15,1,6,3,90,0.5,1.5,1.2\n", 0, ""},
+      {"apart", header + first + "0,0.40697,0,45,30,15,1,6,3,90,0.5,1.5,1.2\n", 0,
+       "warning: segments.csv:3: segment 2 starts 15.0 km from where segment 1 ends"},
+      {"the same row twice", header + first + first, 2,
+       "segments.csv:3: lies over segment 1 (line 2) across an area: the subfaults there would slip twice"},
+      {"half laid over the other", header + first + "0,0.0678275,0,45,30,15,1,6,3,90,0.5,1.5,1.2\n", 2,
+       "segments.csv:3: lies over segment 1 (line 2)"},
+      {"crossing", header + "0,0,0,90,20,10,0,20,10,0,1,1.5,1.2\n0,0,90,90,20,10,0,20,10,0,1,1.5,1.2\n", 0,
+       "warning: segments.csv:3: subfault 2-9-0 of segment 2 (line 3) lies 0.5 km from the surface of segment 1 "
+       "(line 2), within half a subfault: the segments cross or overlap"},
+      {"the bend", read_file(examples + "bend-segments.csv"), 0, ""},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
     TempDir dir;
-    write_file(dir / "segments.csv", header + first + second);
+    write_file(dir / "segments.csv", c.segments);
     const Finished f = run_process(
         kRupture, {"--segments", "segments.csv", "--hypocentre", "1:0:5", "--vr", "3", "--points", "p.csv"}, in(dir));
-    EXPECT_EQ(f.exit_code(), 0);
-    EXPECT_EQ(f.err.find("segments.csv:3: segment 2 starts 15.0 km from where segment 1 ends") != std::string::npos,
-              warned)
-        << f.err;
+    EXPECT_EQ(f.exit_code(), c.status);
+    if (*c.said == 0) {
+      EXPECT_EQ(f.err, "");
+    } else {
+      EXPECT_NE(f.err.find(std::string("slipvel-rupture: ") + c.said), std::string::npos) << f.err;
+    }
   }
 }
 

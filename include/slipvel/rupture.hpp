@@ -197,6 +197,30 @@ class Rupture {
   std::vector<Region> segment_regions_, patch_regions_;
 };
 
+/// Two segments whose surfaces meet.
+struct Overlap {
+  std::size_t first, second;  ///< the segments (indexes), first < second
+  /// The surfaces lie over each other across an area: every subfault there
+  /// would be twice. Otherwise a subfault centre of one lies within half a
+  /// subfault of the other's surface: the segments cross or overlap.
+  bool laid_over;
+  std::size_t segment;  ///< the segment of the nearest subfault centre
+  int i, j;             ///< that subfault
+  double km;            ///< its distance from the other segment's surface
+};
+
+/// Returns every pair of segments whose surfaces meet, in segment order.
+/// Segments that only share an edge (a bend, a straight continuation) do
+/// not meet. Each surface is taken in its own frame, where it is flat.
+std::vector<Overlap> overlapping_segments(const std::vector<Segment>& segments);
+
+/// The overlaps as problems of the later segment's line: the surfaces laid
+/// over each other to refuse, the ones that cross or overlap to warn about.
+struct OverlapProblems {
+  std::vector<table::TableProblem> refused, warned;
+};
+OverlapProblems overlap_problems(const std::vector<Segment>& segments);
+
 /// A segment whose top edge starts farther than a subfault's length from
 /// where the one before it ends: the rupture times still take the two as joined.
 struct Gap {

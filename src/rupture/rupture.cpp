@@ -10,38 +10,18 @@
 #include <slipvel/moment.hpp>
 #include <slipvel/text.hpp>
 
+#include "geometry.hpp"
+
 namespace slipvel::rupture {
 namespace {
 
 using GeographicLib::Geodesic;
 using GeographicLib::Math;
 using table::TableProblem;
+using namespace slipvel::rupture::detail;
 
 constexpr double kMetresPerKm = 1000;
 constexpr double kSquareMetresPerSquareKm = 1e6;
-
-// The centre of subfault (i, j) on its segment (km).
-double centre_s(const Segment& g, int i) { return -g.len / 2 + (i + 0.5) * g.len / g.nstk; }
-double centre_d(const Segment& g, int j) { return (j + 0.5) * g.wid / g.ndip; }
-
-// The place (s, d) of a segment as longitude and latitude: its horizontal
-// offset from the top edge's centre (the dip direction is 90° clockwise from
-// strike), mapped by the azimuthal equidistant projection about that centre
-// on the WGS84 ellipsoid. Longitudes keep the segment's convention (−180…180
-// or 0…360) as far as the range −180…360 allows.
-std::pair<double, double> position(const Segment& g, double s, double d) {
-  const double h = d * Math::cosd(g.dip);
-  const double east = s * Math::sind(g.stk) + h * Math::sind(g.stk + 90);
-  const double north = s * Math::cosd(g.stk) + h * Math::cosd(g.stk + 90);
-  double lat = 0, lon = 0, unused = 0;
-  Geodesic::WGS84().GenDirect(g.elat, g.elon, Math::atan2d(east, north), false,
-                              std::sqrt(east * east + north * north) * kMetresPerKm,
-                              Geodesic::LATITUDE | Geodesic::LONGITUDE | Geodesic::LONG_UNROLL, lat, lon, unused,
-                              unused, unused, unused, unused, unused);
-  if (lon > 360) lon -= 360;
-  if (lon < -180) lon += 360;
-  return {lon, lat};
-}
 
 Parameters source_of(const RegionSource& region, const Parameters& sampling) {
   Parameters p = sampling;
@@ -137,7 +117,7 @@ srf::Point Rupture::point(std::size_t n) const {
   const double rake = f.patch ? fault_.patches[*f.patch].source.rake : g.source.rake;
   return {lon,
           lat,
-          g.dtop + d * Math::sind(g.dip),
+          depth_at(g, d),
           g.stk,
           g.dip,
           rake,

@@ -12,6 +12,7 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <mutex>
 
 #include "common/write_all.hpp"
 
@@ -67,14 +68,43 @@ std::string hidden_name(const std::filesystem::path& path, std::string_view suff
 // The file a path leads to through its symbolic links, also when that file
 // does not exist yet (a link made before its file): as a shell's redirection
 // writes through a link, never replacing the link itself.
-std::filesystem::path followed(std::filesystem::path path) {
+std::filesystem::path followed(const std::filesystem::path& given) {
   std::error_code ignored;
   constexpr int kMostLinks = 40;  // as the system's own limit (ELOOP)
-  for (int hops = 0; hops < kMostLinks && std::filesystem::is_symlink(path, ignored); ++hops) {
+  std::filesystem::path path = given;
+  int hops = 0;
+  for (; hops < kMostLinks && std::filesystem::is_symlink(path, ignored); ++hops) {
     const std::filesystem::path target = std::filesystem::read_symlink(path, ignored);
     path = target.is_absolute() ? target : path.parent_path() / target;
   }
-  return std::filesystem::weakly_canonical(path, ignored);
+  if (hops == kMostLinks) return given;  // a loop: the path as given names it in messages
+  const std::filesystem::path resolved = std::filesystem::weakly_canonical(path, ignored);
+  return resolved.empty() ? given : resolved;
+}
+
+std::mutex refused_mutex;
+std::filesystem::path refused_target;  // the test hook's
+
+bool rename_refused(const std::filesystem::path& target) {
+  const std::lock_guard lock(refused_mutex);
+  return !refused_target.empty() && refused_target == target;
+}
+
+// Why `target` could not be replaced by a rename, or 0: a loop of links, a
+// folder in its place, a folder that cannot be written, or a sticky folder
+// and another user's file.
+int unreplaceable(const std::filesystem::path& target) {
+  struct stat file {
+  }, folder{};
+  const bool exists = ::lstat(target.c_str(), &file) == 0;
+  if (!exists && errno != ENOENT) return errno;
+  if (exists && S_ISDIR(file.st_mode)) return EISDIR;
+  const std::filesystem::path parent = folder_of(target);
+  if (::access(parent.c_str(), W_OK | X_OK) != 0) return errno;
+  if (::stat(parent.c_str(), &folder) != 0) return errno;
+  const uid_t me = ::geteuid();
+  if (exists && (folder.st_mode & S_ISVTX) != 0 && me != 0 && file.st_uid != me && folder.st_uid != me) return EPERM;
+  return 0;
 }
 
 }  // namespace
@@ -133,6 +163,15 @@ void AtomicFile::link_into_place() {
   const std::string self = "/proc/self/fd/" + std::to_string(fd_);
   if (::linkat(AT_FDCWD, self.c_str(), AT_FDCWD, path_.c_str(), AT_SYMLINK_FOLLOW) == 0) return;
   if (errno != EEXIST) fail(errno);
+  name_beside();
+  if (::rename(temporary_.c_str(), path_.c_str()) != 0) fail(errno);
+  forget_temporary(slot_);
+  slot_ = -1;
+  temporary_.clear();
+}
+
+void AtomicFile::name_beside() {
+  const std::string self = "/proc/self/fd/" + std::to_string(fd_);
   static std::atomic<unsigned> counter{0};
   for (;;) {
     std::string suffix = ".";
@@ -145,8 +184,18 @@ void AtomicFile::link_into_place() {
       fail(error);
     }
   }
-  if (::rename(temporary_.c_str(), path_.c_str()) != 0) fail(errno);
-  temporary_.clear();
+  slot_ = remember_temporary(temporary_);
+}
+
+void AtomicFile::stage() {
+  const int fd = fd_;
+  fd_ = -1;
+  if (!direct_ && temporary_.empty()) {
+    fd_ = fd;  // the link needs the descriptor
+    name_beside();
+    fd_ = -1;
+  }
+  if (::close(fd) != 0 && errno != EINTR) fail(errno);
 }
 
 // No fsync: the files are results that can be made again, the link or rename
@@ -211,8 +260,86 @@ AtomicFile& StagedFiles::add(const std::filesystem::path& path) {
   return *files_.emplace_back(std::make_unique<AtomicFile>(path, umask_));
 }
 
+namespace {
+
+// The old file of a target, kept under a hidden name until every new one has
+// taken its name; empty where there was none.
+struct Backup {
+  std::string name;
+  int slot = -1;
+};
+
+Backup back_up(const std::filesystem::path& target) {
+  Backup backup;
+  if (::access(target.c_str(), F_OK) != 0) return backup;
+  static std::atomic<unsigned> counter{0};
+  for (;;) {
+    backup.name = hidden_name(target, ".old." + std::to_string(::getpid()) + "." + std::to_string(counter++));
+    if (::link(target.c_str(), backup.name.c_str()) == 0) break;
+    if (errno != EEXIST) throw WriteError(target.string() + ": cannot keep the old file: " + std::strerror(errno));
+  }
+  backup.slot = remember_temporary(backup.name);
+  return backup;
+}
+
+void drop(Backup& backup) {
+  if (!backup.name.empty()) ::unlink(backup.name.c_str());
+  forget_temporary(backup.slot);
+  backup = {};
+}
+
+}  // namespace
+
 void StagedFiles::commit_all() {
-  for (const auto& file : files_) file->commit();
+  std::vector<AtomicFile*> renamed;
+  for (const auto& file : files_) {
+    file->stage();
+    if (!file->direct_) renamed.push_back(file.get());
+  }
+  // Nothing is replaced unless every target can be.
+  for (const AtomicFile* file : renamed) {
+    if (const int error = unreplaceable(file->path_); error != 0) {
+      throw WriteError(file->path_.string() + ": " + std::strerror(error));
+    }
+  }
+  std::vector<Backup> backups;
+  try {
+    for (const AtomicFile* file : renamed) backups.push_back(back_up(file->path_));
+  } catch (const WriteError&) {
+    for (Backup& b : backups) drop(b);
+    throw;
+  }
+  for (std::size_t i = 0; i < renamed.size(); ++i) {
+    AtomicFile& file = *renamed[i];
+    const int error = rename_refused(file.path_)                                   ? EPERM
+                      : ::rename(file.temporary_.c_str(), file.path_.c_str()) != 0 ? errno
+                                                                                   : 0;
+    if (error == 0) continue;
+    // Put back what the earlier renames replaced, newest first.
+    for (std::size_t j = i; j-- > 0;) {
+      const std::filesystem::path& target = renamed[j]->path_;
+      if (backups[j].name.empty()) {
+        ::unlink(target.c_str());
+      } else if (::rename(backups[j].name.c_str(), target.c_str()) == 0) {
+        forget_temporary(backups[j].slot);
+        backups[j] = {};
+      }
+    }
+    for (Backup& b : backups) drop(b);
+    throw WriteError(file.path_.string() + ": " + std::strerror(error) + " (the files written before it are put back)");
+  }
+  for (Backup& b : backups) drop(b);
+  for (AtomicFile* file : renamed) {
+    forget_temporary(file->slot_);
+    file->slot_ = -1;
+    file->temporary_.clear();
+  }
+  for (const auto& file : files_) file->committed_ = true;
+}
+
+void refuse_renames_onto(const std::filesystem::path& target) {
+  const std::lock_guard lock(refused_mutex);
+  refused_target = target;
 }
 
 std::optional<FolderLock> lock_folder_of(const std::filesystem::path& path) {

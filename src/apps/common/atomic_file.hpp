@@ -48,8 +48,14 @@ class AtomicFile {
   void commit();
 
  private:
+  friend class StagedFiles;
   [[noreturn]] void fail(int error);
   void link_into_place();
+  // Links a file without a name to a temporary name beside its target.
+  void name_beside();
+  // Closes the file, every byte written, and gives it a temporary name beside
+  // its target (a file written directly is only closed): ready to be renamed.
+  void stage();
 
   std::filesystem::path path_;
   std::string temporary_;  // the temporary name, or empty for a file without a name
@@ -93,8 +99,11 @@ class FolderLock {
 void use_named_temporaries(bool named);
 
 // Result files that appear together: each is written whole under a temporary
-// name first, and they take their names only when every one is complete, so
-// that a failure in any leaves every earlier file as it was.
+// name first, and they take their names only when every one is complete.
+// Before the first rename every target is checked as replaceable and the old
+// files are kept under backup names; a rename that still fails puts the
+// earlier ones back. So a failure leaves every file as it was (devices and
+// standard output, written in place, excepted).
 class StagedFiles {
  public:
   explicit StagedFiles(mode_t umask) : umask_(umask) {}
@@ -107,6 +116,11 @@ class StagedFiles {
   mode_t umask_;
   std::vector<std::unique_ptr<AtomicFile>> files_;
 };
+
+// Makes every later rename onto `target` fail as a sticky folder's would for
+// another user's file (tests run as root, which the sticky bit does not
+// stop): for tests of putting earlier files back. An empty path clears it.
+void refuse_renames_onto(const std::filesystem::path& target);
 
 // A lock on the folder a result file is made in, as a batch's output folder is
 // locked; none for a file written directly.

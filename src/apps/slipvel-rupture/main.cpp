@@ -149,6 +149,10 @@ rupture::Fault read_fault(const Request& r, srf::Version version) {
   rupture::Fault fault;
   rupture::SegmentsTable segments = rupture::read_segments(read_input({"--segments", r.segments}), version);
   stop_on(shown_path(r.segments), segments.problems);
+  const rupture::OverlapProblems overlaps = rupture::overlap_problems(segments.segments);
+  stop_on(shown_path(r.segments), overlaps.refused);
+  for (const TableProblem& p : overlaps.warned)
+    warn(shown_path(r.segments) + ":" + std::to_string(p.line) + ": " + p.text);
   fault.segments = std::move(segments.segments);
   if (!r.patches.empty()) {
     const std::string name = shown_path(r.patches);
