@@ -167,7 +167,7 @@ TEST_F(Batch, HostileOptionsAndTablesAreRefusedClearly) {
     std::vector<std::string> arguments;
     std::string table;  // written as t.csv when not empty
     int status;
-    const char* said;
+    std::string said;
   };
   const Case cases[] = {
       {{"--nt", "020000"}, "", 2, "nt = 20000: must be a power of two"},
@@ -183,6 +183,13 @@ TEST_F(Batch, HostileOptionsAndTablesAreRefusedClearly) {
       {{"-o", ""}, "", 2, "-o: an empty path names nothing to use"},
       {{"--table", "t.csv", "--srf", ""}, "id\n", 2, "--srf: an empty path names nothing to use"},
       {{"--table", "t.csv", "--srf", "x.srf", "--srf-version", "3"}, "id\n", 2, "\"3\" is not an SRF version"},
+      {{"--vm", "1e400"}, "", 2, "--vm: \"1e400\" is out of the range of numbers (too large, or so small it rounds"},
+      {{"--tr", "1e-400"}, "", 2, "--tr: \"1e-400\" is out of the range of numbers"},
+      {{"--table", "t.csv"},
+       "id\n" + std::string(1'000'000, 'x') + "\n",
+       2,
+       "t.csv:2: id = \"" + std::string(77, 'x') + "...\": must be"},
+      {{"--table", "t.csv"}, "id,v\xe9\n", 2, "unknown column \"v\\xe9\""},
   };
   for (const Case& c : cases) {
     TempDir fresh;

@@ -287,6 +287,10 @@ TEST(Rupture, BadFaultsAreRefusedWholeWithTheirLines) {
        "hypocentre \"1:16:0\": not on segment 1, which has s from -15 km to 15 km and d from 0 to 15 km"},
       {header + segment, "", {"--srf", "r.srf", "--hypocentre", "1:0"}, "hypocentre \"1:0\": must be SEG:S:D"},
       {header + segment, "", {}, "nothing to write: give --srf FILE, --points FILE or both"},
+      {header + "-118.5,34.2,300,45,30,5e-324,1,6,1,90,0.5,1.5,1.2\n",
+       "",
+       {"--srf", "r.srf", "--hypocentre", "1:0:0"},
+       "segments.csv:2: in the SRF PLANE block: wid = 5e-324 km: shows as 0 in its SRF 1.0 field (%10.4f)"},
       {header + segment,
        "",
        {"--srf", "r.srf", "--srf-blocks", "two"},
@@ -447,6 +451,26 @@ TEST(Rupture, ImplausibleValuesAreWarnedAboutOncePerKind) {
       EXPECT_TRUE(lines[i].starts_with("slipvel-rupture: warning: " + c.warnings[i])) << lines[i];
     }
   }
+}
+
+// What a newcomer writes means what it says: a patch's empty vm and tr are
+// its segment's (its ts 1.5 times that tr), --hypocenter is --hypocentre, and
+// a hypocentre at -0 is written 0.
+TEST(Rupture, EmptyPatchValuesAndAmericanSpellingAreTaken) {
+  TempDir dir;
+  write_file(
+      dir / "segments.csv",
+      "elon,elat,stk,dip,len,wid,dtop,nstk,ndip,rake,slip,vm,tr\n-118.5,34.2,300,45,30,15,1,6,3,90,0.5,1.5,1.2\n");
+  write_file(dir / "patches.csv", "segment,s0,s1,d0,d1,slip,vm,tr\n1,-15,0,0,15,1.6,,\n");
+  const Finished f = run_process(kRupture,
+                                 {"--segments", "segments.csv", "--patches", "patches.csv", "--hypocenter", "1:-0:-0",
+                                  "--vr", "3", "--points", "points.csv", "--planes", "planes.csv"},
+                                 in(dir));
+  ASSERT_EQ(f.exit_code(), 0) << f.err;
+  const auto first = rows_of(read_file(dir / "points.csv")).front();  // in the patch
+  EXPECT_EQ(text(first, "slip") + " " + text(first, "vm") + " " + text(first, "tr") + " " + text(first, "ts"),
+            "1.6 1.5 1.2 1.7999999999999998");
+  EXPECT_TRUE(read_file(dir / "planes.csv").ends_with(",0,0\n")) << read_file(dir / "planes.csv");
 }
 
 // A moment-rate function of more than 1e8 rows is refused before anything is
