@@ -221,6 +221,98 @@ TEST(Rupture, SubfaultsFollowTheRulesAndReadBackThroughBatch) {
   }
 }
 
+// A layered medium gives each subfault the layer of its centre's depth (the
+// deeper one on a boundary), in the tables, the SRF and the moment; --mw
+// scales every region's slip by the one factor it says.
+TEST(Rupture, LayeredMediumAndTargetMagnitude) {
+  TempDir dir;
+  write_file(dir / "segments.csv",
+             "elon,elat,stk,dip,len,wid,dtop,nstk,ndip,rake,slip,vm,tr\n0,0,0,90,10,10,0,5,10,0,0.5,1.5,1.2\n");
+  write_file(dir / "patches.csv", "segment,s0,s1,d0,d1,slip\n1,-5,0,0,5,1\n");
+  write_file(dir / "medium.csv", "depth,vs,den\n0,2000,2300\n1.5,3000,2500\n5,3500,2700\n");
+  const std::vector<std::string> fault = {"--segments", "segments.csv", "--patches",    "patches.csv",
+                                          "--medium",   "medium.csv",   "--hypocentre", "1:0:5",
+                                          "--vr",       "2.5",          "--mw",         "6.1"};
+  std::vector<std::string> arguments = fault;
+  arguments.insert(arguments.end(),
+                   {"--srf", "r.srf", "--srf-version", "2.0", "--points", "points.csv", "--planes", "planes.csv"});
+  const Finished f = run_process(kRupture, arguments, in(dir));
+  ASSERT_EQ(f.exit_code(), 0) << f.err;
+  const std::string said = "slipvel-rupture: --mw 6.1: every region's slip scaled by ";
+  ASSERT_TRUE(f.err.starts_with(said)) << f.err;
+  const double factor = std::stod(f.err.substr(said.size()));
+  EXPECT_NEAR(moment_field(f.out, "Mw"), 6.1, 0.001);
+  for (const auto& p : rows_of(read_file(dir / "points.csv"))) {
+    SCOPED_TRACE(p.at("id"));
+    const double dep = number(p, "dep");
+    EXPECT_EQ(text(p, "vs") + "," + text(p, "den"), dep < 1.5 ? "2000,2300" : dep < 5 ? "3000,2500" : "3500,2700");
+    const bool in_patch = number(p, "lat") < 0 && dep < 5;  // striking north: s < 0 is south
+    EXPECT_EQ(number(p, "slip"), (in_patch ? 1 : 0.5) * factor);
+  }
+  const Finished batch = run_process(
+      kBatch, {"--table", "points.csv", "--planes", "planes.csv", "--srf", "b.srf", "--srf-version", "2.0"}, in(dir));
+  ASSERT_EQ(batch.exit_code(), 0) << batch.err;
+  EXPECT_EQ(read_file(dir / "b.srf"), read_file(dir / "r.srf"));
+  EXPECT_EQ(batch.out, f.out);
+}
+
+// A fault given by its trace: each segment's centre is the midpoint of its
+// trace, its strike points to the trace's second end, its length reaches both
+// ends; consecutive segments sharing an end are joined without a word, and
+// the same fault by centre and strike gives the same points. A hypocentre at
+// a subfault's centre by position lands on it.
+TEST(Rupture, FaultByItsTraceAndHypocentreByPosition) {
+  const double trace[][4] = {{142.0, 38.0, 142.1, 38.2}, {142.1, 38.2, 142.12, 38.4}};
+  std::string segments = "lon1,lat1,lon2,lat2,dip,wid,dtop,nstk,ndip,rake,slip,vm,tr\n";
+  for (const auto& t : trace) {
+    for (const double value : t) segments += std::to_string(value) + ",";
+    segments += "60,12,1,8,4,90,0.5,1.5,1.2\n";
+  }
+  TempDir dir;
+  write_file(dir / "segments.csv", segments);
+  const auto run = [&](const std::vector<std::string>& hypocentre) {
+    std::vector<std::string> arguments = {"--segments", "segments.csv", "--vr",     "3",
+                                          "--points",   "points.csv",   "--planes", "planes.csv"};
+    arguments.insert(arguments.end(), hypocentre.begin(), hypocentre.end());
+    return run_process(kRupture, arguments, in(dir));
+  };
+  const Finished f = run({"--hypocentre", "2:-1:5"});
+  ASSERT_EQ(f.exit_code(), 0) << f.err;
+  EXPECT_EQ(f.err, "");  // no gap between the segments
+  const auto planes = rows_of(read_file(dir / "planes.csv"));
+  ASSERT_EQ(planes.size(), 2u);
+  std::string centred = "elon,elat,stk,len,dip,wid,dtop,nstk,ndip,rake,slip,vm,tr\n";
+  for (std::size_t k = 0; k < planes.size(); ++k) {
+    const auto& g = planes[k];
+    for (const auto& [lon, lat, toward] :
+         {std::tuple{trace[k][0], trace[k][1], 180.0}, {trace[k][2], trace[k][3], 0.0}}) {
+      double metres = 0, azimuth = 0, unused = 0;
+      GeographicLib::Geodesic::WGS84().Inverse(number(g, "elat"), number(g, "elon"), lat, lon, metres, azimuth, unused);
+      EXPECT_NEAR(metres / 1000, number(g, "len") / 2, 1e-9);
+      EXPECT_NEAR(std::remainder(azimuth - number(g, "stk") - toward, 360.0), 0, 1e-9);
+    }
+    EXPECT_GE(number(g, "stk"), 0);
+    EXPECT_LT(number(g, "stk"), 360);
+    centred += text(g, "elon") + "," + text(g, "elat") + "," + text(g, "stk") + "," + text(g, "len") +
+               ",60,12,1,8,4,90,0.5,1.5,1.2\n";
+  }
+  const std::string points = read_file(dir / "points.csv");
+  write_file(dir / "segments.csv", centred);
+  ASSERT_EQ(run({"--hypocentre", "2:-1:5"}).exit_code(), 0);
+  EXPECT_EQ(read_file(dir / "points.csv"), points);
+
+  // Subfault 2-3-2 lies at s = -len/16, d = 7.5 km of segment 2.
+  const auto rows = rows_of(points);
+  const auto& p = rows[8 * 4 + 2 * 8 + 3];
+  ASSERT_EQ(p.at("id"), "2-3-2");
+  const Finished at = run({"--hypocentre-at", text(p, "lon") + ":" + text(p, "lat") + ":" + text(p, "dep")});
+  ASSERT_EQ(at.exit_code(), 0) << at.err;
+  EXPECT_NE(at.err.find("on segment 2 at s = -1.392 km, d = 7.500 km"), std::string::npos) << at.err;
+  const auto placed = rows_of(read_file(dir / "planes.csv"));
+  EXPECT_NEAR(number(placed[1], "shyp"), -number(planes[1], "len") / 16, 1e-9);
+  EXPECT_NEAR(number(placed[1], "dhyp"), 7.5, 1e-9);
+}
+
 // Bad segments, patches, hypocentres and options: status 2, the line and the
 // rule, and no file written.
 TEST(Rupture, BadFaultsAreRefusedWholeWithTheirLines) {
@@ -231,8 +323,11 @@ TEST(Rupture, BadFaultsAreRefusedWholeWithTheirLines) {
     std::string segments, patches;
     std::vector<std::string> options;
     std::string message;
+    std::string medium = "";
   };
   const std::vector<std::string> srf = {"--srf", "r.srf"};
+  const std::string trace = "lon1,lat1,lon2,lat2,dip,wid,dtop,nstk,ndip,rake,slip,vm,tr\n";
+  const std::string medium = "depth,vs,den\n0,2000,2300\n5,3200,2600\n";
   const Case cases[] = {
       {header + "-118.5,34.2,300,45,30,15,1,0,3,90,0.5,1.5,1.2\n", "", srf,
        "segments.csv:2: nstk = 0: must be from 1 to 99999, a whole number"},
@@ -311,7 +406,53 @@ TEST(Rupture, BadFaultsAreRefusedWholeWithTheirLines) {
       {header + segment,
        "",
        {"--srf", "x", "--patches", "-", "--segments", "-"},
-       "--segments and --patches cannot both read standard input"},
+       "--segments, --patches and --medium: only one can read standard input"},
+      {header + segment, "", srf, "medium.csv:2: depth = 1 km: the first layer's top must be at depth 0 km",
+       "depth,vs,den\n1,2000,2300\n"},
+      {header + segment, "", srf,
+       "medium.csv:3: depth = 0 km: must be deeper than the top of the layer above (0 km, line 2)",
+       "depth,vs,den\n0,2000,2300\n0,3000,2300\n"},
+      {header + segment, "", srf, "medium.csv:2: vs = 0: must be greater than 0 m/s", "depth,vs,den\n0,0,2300\n"},
+      {"elon,elat,stk,dip,len,wid,dtop,nstk,ndip,rake,slip,vm,tr,vs,den\n-118.5,34.2,300,45,30,15,1,6,3,90,0.5,1.5,"
+       "1.2,3300,2700\n",
+       "", srf,
+       "segments.csv: vs and den columns, and the medium medium.csv gives every subfault vs and den by its depth: "
+       "give them in one of the two",
+       medium},
+      {header + segment,
+       "",
+       {"--srf", "r.srf", "--vr-fraction", "0.8"},
+       "segments.csv:2: no vs: the rupture velocity is a fraction of vs"},
+      {header + segment,
+       "",
+       {"--srf", "r.srf", "--vr-fraction", "2.5"},
+       "--vr-fraction = 2.5: must be greater than 0 "
+       "and at most 2",
+       medium},
+      {header + segment, "", {"--srf", "r.srf", "--vr", "3", "--vr-fraction", "0.8"}, "--vr excludes --vr-fraction"},
+      {header + segment,
+       "",
+       {"--srf", "r.srf", "--hypocentre-at", "-118.5:34.2:30"},
+       "hypocentre \"-118.5:34.2:30\": 21.232453941259447 km from the fault (nearest on segment 1 at s = 0 km, d = 15 "
+       "km): at most the diagonal of one of its subfaults, 7.0710678118654755 km"},
+      {header + segment,
+       "",
+       {"--srf", "r.srf", "--hypocentre-at", "-118.5:34.2"},
+       "hypocentre \"-118.5:34.2\": must be LON:LAT:DEP"},
+      {"lon1,lat1,lon2,lat2,elon,dip,wid,dtop,nstk,ndip,rake,slip,vm,tr\n", "", srf,
+       "segments.csv: columns of both forms: give the top edge by its centre (elon, elat, stk, len) or by its trace "
+       "(lon1, lat1, lon2, lat2), not both"},
+      {"lon1,lat1,lon2,dip,wid,dtop,nstk,ndip,rake,slip,vm,tr\n", "", srf, "segments.csv: no lat2 column"},
+      {trace + "-118,34,-118,34,45,15,1,6,3,90,0.5,1.5,1.2\n", "", srf,
+       "segments.csv:2: lon1, lat1 and lon2, lat2 are one point: a segment's trace must have a length"},
+      {header + segment,
+       "",
+       {"--srf", "r.srf", "--mw", "9"},
+       "segments.csv:2: scaled by 4875.896170800246 for Mw 9: slip = 2437.948085400123: must be from 0.1061"},
+      {header + "-118.5,34.2,300,45,30,15,1,6,3,90,0,1.5,1.2\n",
+       "",
+       {"--srf", "r.srf", "--mw", "6"},
+       "mw = 6: no subfault slips, so no scaling of the slips reaches a magnitude"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.message);
@@ -320,19 +461,22 @@ TEST(Rupture, BadFaultsAreRefusedWholeWithTheirLines) {
     std::vector<std::string> arguments;
     for (const auto& [option, value] :
          {std::pair{"--segments", "segments.csv"}, {"--vr", "3"}, {"--hypocentre", "1:0:5"}}) {
-      if (std::find(c.options.begin(), c.options.end(), option) == c.options.end()) {
+      // --vr stands back for --vr-fraction, --hypocentre for --hypocentre-at.
+      const auto replaced = [&](const std::string& given) { return given.starts_with(option); };
+      if (std::none_of(c.options.begin(), c.options.end(), replaced))
         arguments.insert(arguments.end(), {option, value});
-      }
     }
-    if (!c.patches.empty()) {
-      write_file(dir / "patches.csv", c.patches);
-      arguments.insert(arguments.end(), {"--patches", "patches.csv"});
+    for (const auto& [option, name, content] :
+         {std::tuple{"--patches", "patches.csv", c.patches}, {"--medium", "medium.csv", c.medium}}) {
+      if (content.empty()) continue;
+      write_file(dir / name, content);
+      arguments.insert(arguments.end(), {option, name});
     }
     arguments.insert(arguments.end(), c.options.begin(), c.options.end());
     const Finished f = run_process(kRupture, arguments, in(dir));
     EXPECT_EQ(f.exit_code(), 2);
     EXPECT_NE(f.err.find(c.message), std::string::npos) << f.err;
-    EXPECT_EQ(file_names(dir.path()).size(), c.patches.empty() ? 1u : 2u);
+    EXPECT_EQ(file_names(dir.path()).size(), 1u + !c.patches.empty() + !c.medium.empty());
     EXPECT_EQ(read_file(dir / "segments.csv"), c.segments);
   }
 }

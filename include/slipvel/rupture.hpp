@@ -68,13 +68,46 @@ struct Hypocentre {
   double s, d;          ///< km
 };
 
+/// A layer of a horizontally layered medium, from its top down to the next
+/// layer's top (the last one without end).
+struct Layer {
+  int line = 0;  ///< its row in the medium table (0: none)
+  double top;    ///< depth of its top (km)
+  double vs;     ///< shear-wave speed (m/s)
+  double den;    ///< density (kg/m³)
+};
+
+/// A layered medium: its layers by depth, the first at depth 0.
+struct Medium {
+  std::vector<Layer> layers;  ///< empty: no medium, every segment gives its own vs and den
+  bool empty() const { return layers.empty(); }
+  /// The layer holding `depth` (km); a depth on a boundary is in the deeper
+  /// layer. The medium must not be empty.
+  const Layer& at(double depth) const;
+};
+
 /// A characterized fault.
 struct Fault {
   std::vector<Segment> segments;
   std::vector<Patch> patches;
   Hypocentre hypocentre{};
-  double vr = 0;  ///< rupture velocity (km/s)
+  double vr = 0;  ///< rupture velocity (km/s), the same everywhere; unused where vr_fraction is set
+  /// The rupture velocity as a fraction of the local shear-wave speed (0 < vr_fraction ≤ 2); 0: vr everywhere.
+  double vr_fraction = 0;
+  /// Gives every subfault vs and den by the depth of its centre; empty: its segment's.
+  Medium medium;
 };
+
+/// The medium of a table, or its problems.
+struct MediumTable {
+  Medium medium;
+  std::vector<table::TableProblem> problems;  ///< in line order; the table is usable only without any
+};
+
+/// Reads the medium table: a header naming depth (the top of each layer, km),
+/// vs (m/s) and den (kg/m³), then one layer per row, the first at depth 0 and
+/// each deeper than the one before.
+MediumTable read_medium(std::string_view text);
 
 /// The most subfaults a rupture may have.
 inline constexpr long long kMostSubfaults = 10'000'000;
@@ -85,11 +118,18 @@ struct SegmentsTable {
   std::vector<table::TableProblem> problems;  ///< in line order; the table is usable only without any
 };
 
-/// Reads the segments table: a header naming elon, elat, stk, dip, len, wid,
-/// dtop, nstk, ndip, rake, slip, vm, tr and optionally ts, vs and den, then
-/// one segment per row. SRF 2.0 needs vs and den on every row; otherwise a row
-/// gives both or neither.
-SegmentsTable read_segments(std::string_view text, srf::Version version);
+/// Reads the segments table: a header naming the top edge, dip, wid, dtop,
+/// nstk, ndip, rake, slip, vm, tr and optionally ts, vs and den, then one
+/// segment per row. The top edge is either its centre and direction, elon,
+/// elat, stk and len, or its trace, the ends lon1, lat1 and lon2, lat2 (the
+/// fault dips to the right looking from the first end to the second): its
+/// centre is then the geodesic midpoint, stk the geodesic's azimuth there (in
+/// [0, 360)) and len its length. One form per table.
+///
+/// `medium` names the medium table when one gives vs and den by depth (the
+/// table then must not have vs or den columns); "" when none does: SRF 2.0
+/// then needs vs and den on every row, and otherwise a row gives both or neither.
+SegmentsTable read_segments(std::string_view text, srf::Version version, const std::string& medium = "");
 
 /// The patches of a table, or its problems.
 struct PatchesTable {
@@ -109,24 +149,59 @@ PatchesTable read_patches(std::string_view text, const std::vector<Segment>& seg
 /// "hypocentre") naming the text and what is wrong.
 Hypocentre read_hypocentre(std::string_view text, const std::vector<Segment>& segments);
 
+/// A hypocentre given by longitude, latitude and depth, and how far the point
+/// of the fault taken for it lies from there.
+struct NearestHypocentre {
+  Hypocentre hypocentre;
+  double km;  ///< from the point given to the fault
+};
+
+/// Reads "LON:LAT:DEP" (degrees, degrees, km) and returns the point of the
+/// fault nearest to it in three dimensions (each segment in its own frame,
+/// where it is flat; the first segment on a tie). Throws ParameterError
+/// (field "hypocentre") when the text is not three numbers or the point lies
+/// farther from the fault than the diagonal of a subfault of the nearest segment.
+NearestHypocentre read_hypocentre_at(std::string_view text, const std::vector<Segment>& segments);
+
 /// Returns the problems of the sampling every subfault shares (its dt, nt and
 /// fmax, as the library checks them), found once rather than for every
 /// region; each problem's text names the value as "dt = ...". Whether the
 /// record reaches a region's ts stays for that region.
 std::vector<Problem> sampling_problems(const Parameters& sampling);
 
-/// Subfault (i, j) of a segment: i = 0…nstk−1 along strike, j = 0…ndip−1 down dip.
-struct Subfault {
-  std::size_t segment;
-  int i, j;
-  std::optional<std::size_t> patch;  ///< the patch its centre lies in; none: the segment's background
-};
-
 /// The problems of a rupture, by the table line of the segment or patch that
 /// gave the values.
 struct FaultProblems {
   std::vector<table::TableProblem> segments, patches;
   bool empty() const { return segments.empty() && patches.empty(); }
+};
+
+/// The problems of rupture velocities given as a fraction of vs
+/// (Fault::vr_fraction set), by the segment's line: no vs where the fault has
+/// no medium, and a grid of rupture times too large to hold.
+std::vector<table::TableProblem> rupture_time_problems(const Fault& fault);
+
+/// Every region's slip scaled by one factor to reach a moment magnitude.
+struct MagnitudeScaling {
+  double factor = 1;       ///< the slips' factor
+  double magnitude = 0;    ///< Mw of the scaled rupture
+  FaultProblems problems;  ///< the regions whose scaled source is refused; usable only without any
+};
+
+/// Scales the slip of every segment and patch of `fault` by one factor, so
+/// that the rupture's moment magnitude is `mw` within 0.001 (M0 =
+/// 10^(1.5·mw + 9.1) N·m, with each subfault's whole slip S(ts) and rigidity
+/// den·vs², or `rigidity` where it has no vs), refining the factor while the
+/// magnitude misses. A region whose scaled source the library refuses is in
+/// the problems, its slip the scaled one. Throws ParameterError (field "mw")
+/// when no region slips or `mw` is not finite.
+MagnitudeScaling scale_to_magnitude(Fault& fault, double mw, const Parameters& sampling, double rigidity);
+
+/// Subfault (i, j) of a segment: i = 0…nstk−1 along strike, j = 0…ndip−1 down dip.
+struct Subfault {
+  std::size_t segment;
+  int i, j;
+  std::optional<std::size_t> patch;  ///< the patch its centre lies in; none: the segment's background
 };
 
 /// The subfaults of a fault as the points of one rupture, each worked out
@@ -138,6 +213,8 @@ class Rupture {
   /// nt and fmax from `sampling`, and runs the onset search of each region's
   /// source once. A region whose source the library refuses is listed in
   /// region_problems(); its subfaults have no shape.
+  /// With vr_fraction it solves the rupture times on their grid first (see
+  /// point()): the fault must have no rupture_time_problems().
   Rupture(Fault fault, const Parameters& sampling);
 
   const Fault& fault() const { return fault_; }
@@ -149,8 +226,12 @@ class Rupture {
   /// Its id, "<segment>-<i>-<j>" with the segment from 1.
   std::string id(std::size_t n) const;
   /// Its point: the position of its centre, depth dtop + d·sin(dip), area
-  /// (len/nstk)·(wid/ndip), rupture time (the distance over the unfolded
-  /// fault from the hypocentre, over vr), orientation, rake and vs, den.
+  /// (len/nstk)·(wid/ndip), rupture time, orientation, rake and vs, den (the
+  /// medium's at the depth of its centre, or its segment's). The rupture time
+  /// is the distance over the unfolded fault from the hypocentre over vr, or
+  /// with vr_fraction the first arrival of a front running at vr_fraction·vs
+  /// over the unfolded fault: |∇T| = 1/vr(U, d), solved on a grid a quarter
+  /// of the smallest subfault's sides apart and interpolated to its centre.
   srf::Point point(std::size_t n) const;
   /// Its point with its region's source and shape.
   srf::PointSource point_source(std::size_t n) const;

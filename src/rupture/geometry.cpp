@@ -12,6 +12,17 @@ using GeographicLib::Math;
 
 constexpr double kMetresPerKm = 1000;
 
+namespace {
+
+// Longitudes unrolled along a geodesic, brought back into −180…360.
+double in_longitude_range(double lon) {
+  if (lon > 360) lon -= 360;
+  if (lon < -180) lon += 360;
+  return lon;
+}
+
+}  // namespace
+
 double depth_at(const Segment& g, double d) { return g.dtop + d * Math::sind(g.dip); }
 
 std::pair<double, double> position(const Segment& g, double s, double d) {
@@ -23,9 +34,20 @@ std::pair<double, double> position(const Segment& g, double s, double d) {
                               std::sqrt(east * east + north * north) * kMetresPerKm,
                               Geodesic::LATITUDE | Geodesic::LONGITUDE | Geodesic::LONG_UNROLL, lat, lon, unused,
                               unused, unused, unused, unused, unused);
-  if (lon > 360) lon -= 360;
-  if (lon < -180) lon += 360;
-  return {lon, lat};
+  return {in_longitude_range(lon), lat};
+}
+
+TopEdge top_edge_of_trace(double lon1, double lat1, double lon2, double lat2) {
+  const Geodesic& wgs84 = Geodesic::WGS84();
+  double metres = 0, azimuth = 0, unused = 0;
+  wgs84.Inverse(lat1, lon1, lat2, lon2, metres, azimuth, unused);
+  double lat = 0, lon = 0, azimuth_there = 0;
+  wgs84.GenDirect(lat1, lon1, azimuth, false, metres / 2,
+                  Geodesic::LATITUDE | Geodesic::LONGITUDE | Geodesic::AZIMUTH | Geodesic::LONG_UNROLL, lat, lon,
+                  azimuth_there, unused, unused, unused, unused, unused);
+  double stk = azimuth_there < 0 ? azimuth_there + 360 : azimuth_there;
+  if (stk >= 360) stk = 0;  // a tiny negative azimuth rounds up to 360
+  return {in_longitude_range(lon), lat, stk, metres / kMetresPerKm};
 }
 
 InPlane in_plane(const Segment& g, double lon, double lat, double depth) {

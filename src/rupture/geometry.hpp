@@ -15,12 +15,36 @@ inline double centre_d(const Segment& g, int j) { return (j + 0.5) * g.wid / g.n
 // Depth (km) of the place d down dip on a segment.
 double depth_at(const Segment& g, double d);
 
+// The area a subfault of the segment stands for (m²).
+inline double subfault_area(const Segment& g) { return 1e6 * (g.len / g.nstk) * (g.wid / g.ndip); }
+
+// vs (m/s) and den (kg/m³) at a depth (km) of a segment: the medium's, or
+// where the fault has none the segment's (0 when it gives none).
+inline std::pair<double, double> vs_den_at(const Fault& fault, const Segment& g, double depth) {
+  if (fault.medium.empty()) return {g.vs, g.den};
+  const Layer& layer = fault.medium.at(depth);
+  return {layer.vs, layer.den};
+}
+
 // The place (s, d) of a segment as longitude and latitude: its horizontal
 // offset from the top edge's centre (the dip direction is 90° clockwise from
 // strike), mapped by the azimuthal equidistant projection about that centre
 // on the WGS84 ellipsoid. Longitudes keep the segment's convention (−180…180
 // or 0…360) as far as the range −180…360 allows.
 std::pair<double, double> position(const Segment& g, double s, double d);
+
+// A segment's top edge by its centre and direction.
+struct TopEdge {
+  double elon, elat;  // the centre (degrees)
+  double stk;         // the direction at the centre, in [0, 360) (degrees)
+  double len;         // km
+};
+
+// The top edge whose trace runs from (lon1, lat1) to (lon2, lat2) (degrees):
+// the geodesic between them, its midpoint, the azimuth there and its length
+// on the WGS84 ellipsoid. The centre keeps the first end's longitude
+// convention as position() does.
+TopEdge top_edge_of_trace(double lon1, double lat1, double lon2, double lat2);
 
 // A point in a segment's own frame (the projection it is laid out in, where
 // its surface is a flat rectangle): s along strike and d down dip in the

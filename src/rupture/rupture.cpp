@@ -21,7 +21,6 @@ using table::TableProblem;
 using namespace slipvel::rupture::detail;
 
 constexpr double kMetresPerKm = 1000;
-constexpr double kSquareMetresPerSquareKm = 1e6;
 
 Parameters source_of(const RegionSource& region, const Parameters& sampling) {
   Parameters p = sampling;
@@ -35,6 +34,12 @@ Parameters source_of(const RegionSource& region, const Parameters& sampling) {
 
 }  // namespace
 
+const Layer& Medium::at(double depth) const {
+  const auto below =
+      std::upper_bound(layers.begin(), layers.end(), depth, [](double d, const Layer& layer) { return d < layer.top; });
+  return below == layers.begin() ? layers.front() : *(below - 1);
+}
+
 std::vector<Problem> sampling_problems(const Parameters& sampling) {
   Parameters probe = sampling;
   probe.vm = probe.slip = probe.tr = 1;
@@ -45,6 +50,19 @@ std::vector<Problem> sampling_problems(const Parameters& sampling) {
   } catch (const ParameterError& e) {
     for (const Problem& p : e.problems()) {
       if (p.field == "dt" || p.field == "nt" || p.field == "fmax") found.push_back(p);
+    }
+  }
+  return found;
+}
+
+std::vector<TableProblem> rupture_time_problems(const Fault& fault) {
+  std::vector<TableProblem> found;
+  if (!(fault.vr_fraction > 0) || !fault.medium.empty()) return found;
+  for (const Segment& g : fault.segments) {
+    if (!(g.vs > 0)) {
+      found.push_back({g.line, "vs",
+                       "no vs: the rupture velocity is a fraction of vs, so every segment needs vs and den (or a "
+                       "medium to give them)"});
     }
   }
   return found;
@@ -115,16 +133,9 @@ srf::Point Rupture::point(std::size_t n) const {
   const double dd = d - h.d;
   const auto [lon, lat] = position(g, s, d);
   const double rake = f.patch ? fault_.patches[*f.patch].source.rake : g.source.rake;
-  return {lon,
-          lat,
-          depth_at(g, d),
-          g.stk,
-          g.dip,
-          rake,
-          kSquareMetresPerSquareKm * (g.len / g.nstk) * (g.wid / g.ndip),
-          std::sqrt(du * du + dd * dd) / fault_.vr,
-          g.vs,
-          g.den};
+  const double depth = depth_at(g, d);
+  const auto [vs, den] = vs_den_at(fault_, g, depth);
+  return {lon, lat, depth, g.stk, g.dip, rake, subfault_area(g), std::sqrt(du * du + dd * dd) / fault_.vr, vs, den};
 }
 
 srf::PointSource Rupture::point_source(std::size_t n) const {
@@ -171,7 +182,7 @@ FaultProblems Rupture::region_problems(srf::Version version) const {
   for (std::size_t k = 0; k < segment_regions_.size(); ++k) {
     const Segment& g = fault_.segments[k];
     check(segment_regions_[k], g.line, problems.segments);
-    if (version == srf::Version::k2 && !(g.vs > 0 && g.den > 0)) {
+    if (version == srf::Version::k2 && fault_.medium.empty() && !(g.vs > 0 && g.den > 0)) {
       problems.segments.push_back(
           {g.line, "vs", "vs and den: SRF 2.0 writes them for every point, so every segment needs both"});
     }

@@ -29,8 +29,9 @@ using namespace slipvel;
 using namespace slipvel::apps;
 
 struct Request {
-  std::string segments, patches, hypocentre;
-  double vr = 0;
+  std::string segments, patches, medium, hypocentre, hypocentre_at;
+  double vr = 0, vr_fraction = 0;
+  std::optional<double> mw;
   Parameters sampling;  // dt, nt and fmax of every subfault
   double rigidity = kDefaultRigidity;
   std::string srf, srf_version = "1.0", srf_blocks = "per-plane", points, planes, moment_rate;
@@ -41,8 +42,9 @@ struct Request {
 
 void add_options(CLI::App& app, Request& r) {
   app.add_option("--segments", r.segments,
-                 "CSV of fault segments in order along strike: elon,elat,stk,dip,len,wid,dtop,nstk,ndip,rake,slip,vm,"
-                 "tr and optional ts,vs,den ('-': standard input)")
+                 "CSV of fault segments in order along strike: the top edge as elon,elat,stk,len (its centre and "
+                 "strike) or as lon1,lat1,lon2,lat2 (its trace), then dip,wid,dtop,nstk,ndip,rake,slip,vm,tr and "
+                 "optional ts,vs,den ('-': standard input)")
       ->required()
       ->type_name("FILE")
       ->group("Fault");
@@ -51,16 +53,35 @@ void add_options(CLI::App& app, Request& r) {
                  "segment's)")
       ->type_name("FILE")
       ->group("Fault");
-  app.add_option("--hypocentre,--hypocenter", r.hypocentre,
-                 "where the rupture starts: segment number (from 1), s along strike from its centre (km), d down "
-                 "dip from its top edge (km)")
-      ->required()
-      ->type_name("SEG:S:D")
+  app.add_option("--medium", r.medium,
+                 "CSV of a layered medium, depth,vs,den (the top of each layer in km from 0 down, m/s, kg/m^3): "
+                 "each subfault takes the layer of its centre's depth")
+      ->type_name("FILE")
       ->group("Fault");
-  app.add_option("--vr", r.vr, "rupture velocity (km/s)")
-      ->required()
+  auto* hypocentre =
+      app.add_option("--hypocentre,--hypocenter", r.hypocentre,
+                     "where the rupture starts: segment number (from 1), s along strike from its centre (km), d "
+                     "down dip from its top edge (km)")
+          ->type_name("SEG:S:D")
+          ->group("Fault");
+  app.add_option("--hypocentre-at,--hypocenter-at", r.hypocentre_at,
+                 "where the rupture starts: longitude, latitude (degrees) and depth (km); the fault's nearest point")
+      ->type_name("LON:LAT:DEP")
+      ->excludes(hypocentre)
+      ->group("Fault");
+  auto* vr = app.add_option("--vr", r.vr, "rupture velocity, the same everywhere (km/s)")
+                 ->transform(kDecimal)
+                 ->type_name("KM/S")
+                 ->group("Fault");
+  app.add_option("--vr-fraction", r.vr_fraction,
+                 "rupture velocity as a fraction of the local vs (0 < F <= 2): the front bends with the medium")
       ->transform(kDecimal)
-      ->type_name("KM/S")
+      ->type_name("F")
+      ->excludes(vr)
+      ->group("Fault");
+  app.add_option("--mw", r.mw, "scale every region's slip by one factor to reach this moment magnitude")
+      ->transform(kDecimal)
+      ->type_name("MW")
       ->group("Fault");
   const auto sampling = [&app](const char* name, auto& value, const char* meaning, const char* unit,
                                const CLI::Validator& number) {
@@ -110,7 +131,9 @@ void add_options(CLI::App& app, Request& r) {
   app.add_flag("--quiet", r.quiet, "no progress line on a terminal")->disable_flag_override()->group("Run");
 }
 
-std::vector<NamedPath> inputs(const Request& r) { return {{"--segments", r.segments}, {"--patches", r.patches}}; }
+std::vector<NamedPath> inputs(const Request& r) {
+  return {{"--segments", r.segments}, {"--patches", r.patches}, {"--medium", r.medium}};
+}
 std::vector<NamedPath> outputs(const Request& r) {
   return {{"--srf", r.srf}, {"--points", r.points}, {"--planes", r.planes}, {"--moment-rate", r.moment_rate}};
 }
@@ -123,11 +146,21 @@ void refuse_unusable_options(const CLI::App& app, const Request& r) {
       if (app.count(option) > 0 && path.empty()) problems.push_back(option + ": an empty path names nothing to use");
     }
   }
-  if (r.segments == "-" && r.patches == "-")
-    problems.push_back("--segments and --patches cannot both read standard input");
+  const std::vector<NamedPath> in = inputs(r);
+  const auto on_standard_input =
+      std::count_if(in.begin(), in.end(), [](const NamedPath& input) { return input.path == "-"; });
+  if (on_standard_input > 1) problems.push_back("--segments, --patches and --medium: only one can read standard input");
   if (r.srf.empty() && r.points.empty()) problems.push_back("nothing to write: give --srf FILE, --points FILE or both");
-  if (!(std::isfinite(r.vr) && r.vr > 0)) {
+  if (app.count("--hypocentre") + app.count("--hypocentre-at") == 0) {
+    problems.push_back("no hypocentre: give --hypocentre SEG:S:D or --hypocentre-at LON:LAT:DEP");
+  }
+  if (app.count("--vr") + app.count("--vr-fraction") == 0) {
+    problems.push_back("no rupture velocity: give --vr KM/S or --vr-fraction F");
+  } else if (app.count("--vr") > 0 && !(std::isfinite(r.vr) && r.vr > 0)) {
     problems.push_back("--vr = " + text::shortest(r.vr) + ": must be greater than 0 km/s");
+  } else if (app.count("--vr-fraction") > 0 && !(r.vr_fraction > 0 && r.vr_fraction <= 2)) {
+    problems.push_back("--vr-fraction = " + text::shortest(r.vr_fraction) +
+                       ": must be greater than 0 and at most 2 (a fraction of the shear-wave speed)");
   }
   if (!(std::isfinite(r.rigidity) && r.rigidity > 0)) {
     problems.push_back("--rigidity = " + text::shortest(r.rigidity) + ": must be finite and greater than 0 Pa");
@@ -144,10 +177,38 @@ void stop_on(const std::string& table, const std::vector<TableProblem>& problems
   throw AlreadySaid();
 }
 
+// The point of the fault nearest to a hypocentre given by position, said.
+rupture::Hypocentre place_hypocentre(const std::string& given, const std::vector<rupture::Segment>& segments) {
+  const rupture::NearestHypocentre nearest = rupture::read_hypocentre_at(given, segments);
+  const rupture::Hypocentre& h = nearest.hypocentre;
+  char place[160];  // to the metre: what the user checks it by
+  std::snprintf(place, sizeof place, "on segment %zu at s = %.3f km, d = %.3f km, %.3f km from the point given",
+                h.segment + 1, h.s, h.d, nearest.km);
+  say("--hypocentre-at " + given + ": " + place);
+  return h;
+}
+
+// Every region's slip scaled for --mw, the factor said.
+void scale_slips(const Request& r, rupture::Fault& fault) {
+  const rupture::MagnitudeScaling scaling = rupture::scale_to_magnitude(fault, *r.mw, r.sampling, r.rigidity);
+  if (!scaling.problems.empty()) {
+    say_problems(shown_path(r.segments), scaling.problems.segments);
+    say_problems(shown_path(r.patches), scaling.problems.patches);
+    throw AlreadySaid();
+  }
+  say("--mw " + text::shortest(*r.mw) + ": every region's slip scaled by " + text::shortest(scaling.factor));
+}
+
 // The fault the input files describe.
 rupture::Fault read_fault(const Request& r, srf::Version version) {
   rupture::Fault fault;
-  rupture::SegmentsTable segments = rupture::read_segments(read_input({"--segments", r.segments}), version);
+  if (!r.medium.empty()) {
+    rupture::MediumTable medium = rupture::read_medium(read_input({"--medium", r.medium}));
+    stop_on(shown_path(r.medium), medium.problems);
+    fault.medium = std::move(medium.medium);
+  }
+  rupture::SegmentsTable segments = rupture::read_segments(read_input({"--segments", r.segments}), version,
+                                                           r.medium.empty() ? "" : shown_path(r.medium));
   stop_on(shown_path(r.segments), segments.problems);
   const rupture::OverlapProblems overlaps = rupture::overlap_problems(segments.segments);
   stop_on(shown_path(r.segments), overlaps.refused);
@@ -160,8 +221,12 @@ rupture::Fault read_fault(const Request& r, srf::Version version) {
     stop_on(name, patches.problems);
     fault.patches = std::move(patches.patches);
   }
-  fault.hypocentre = rupture::read_hypocentre(r.hypocentre, fault.segments);
+  fault.hypocentre = r.hypocentre_at.empty() ? rupture::read_hypocentre(r.hypocentre, fault.segments)
+                                             : place_hypocentre(r.hypocentre_at, fault.segments);
   fault.vr = r.vr;
+  fault.vr_fraction = r.vr_fraction;
+  stop_on(shown_path(r.segments), rupture::rupture_time_problems(fault));
+  if (r.mw) scale_slips(r, fault);
   return fault;
 }
 
@@ -205,6 +270,11 @@ void warn_about_gaps(const Request& r, const rupture::Fault& fault) {
   }
 }
 
+// The rupture velocity (km/s) where the front reaches a point.
+double vr_at(const Request& r, const srf::Point& where) {
+  return r.vr_fraction > 0 ? r.vr_fraction * where.vs / 1000 : r.vr;
+}
+
 PointSources points_of(const rupture::Rupture& rupture) {
   return {rupture.size(), [&rupture](std::size_t n) { return rupture.point_source(n); }};
 }
@@ -221,7 +291,7 @@ RuptureMoment moment_of(const Request& r, const rupture::Rupture& rupture) {
       return shown_path(r.segments) + ":" + std::to_string(line) + ": subfault " + rupture.id(n);
     };
     for (const slipvel::Problem& p : srf::implausible_values(point.where)) found.add(place(), p);
-    if (const auto p = srf::implausible_rupture_velocity(r.vr, point.where.vs)) found.add(place(), *p);
+    if (const auto p = srf::implausible_rupture_velocity(vr_at(r, point.where), point.where.vs)) found.add(place(), *p);
   });
   check_moment(moment);
   if (const auto p = implausible_magnitude(moment_magnitude(moment.moment()))) found.add("", *p);
@@ -240,7 +310,7 @@ void write_rupture(const Request& r, const rupture::Rupture& rupture, const srf:
   const std::optional<FolderLock> lock = r.srf.empty() ? std::nullopt : lock_folder_of(r.srf);
   StagedFiles files(settings.umask);
   if (!r.srf.empty()) write_srf(points_of(rupture), rupture.planes(), layout, files.add(r.srf), settings);
-  if (!r.points.empty()) files.add(r.points).write(points_text(rupture, r.jobs));
+  if (!r.points.empty()) write_points(rupture, files.add(r.points), r.jobs);
   if (!r.planes.empty()) files.add(r.planes).write(planes_text(rupture.planes()));
   if (!r.moment_rate.empty()) {
     MomentRate rate(r.sampling.dt, moment.duration());
