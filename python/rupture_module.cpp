@@ -60,6 +60,7 @@ struct Rupture {
   RuptureMoment moment;
   std::string segments_name, patches_name;
   py::dict points;
+  double slip_factor;  // every region's slip scaled by it for a target magnitude; 1 without
 
   std::vector<srf::PointSource> point_sources() const {
     std::vector<srf::PointSource> all(layout->size());
@@ -82,31 +83,80 @@ struct Rupture {
   }
 };
 
-Rupture build_rupture(const py::object& segments, const py::object& patches, const std::string& hypocentre,
+// The fault's options as the program checks them: one hypocentre, one way
+// of giving the rupture velocity, each in its range.
+std::vector<Problem> option_problems(const py::object& hypocentre, const py::object& hypocentre_at,
+                                     const std::optional<double>& vr, const std::optional<double>& vr_fraction,
+                                     double rigidity) {
+  std::vector<Problem> problems;
+  if (hypocentre.is_none() == hypocentre_at.is_none()) {
+    problems.push_back({"hypocentre", "give hypocentre (\"SEG:S:D\") or hypocentre_at ((lon, lat, dep)), one of them"});
+  }
+  if (vr.has_value() == vr_fraction.has_value()) {
+    problems.push_back({"vr", "give vr (km/s) or vr_fraction (of the local vs), one of them"});
+  } else if (vr && !(std::isfinite(*vr) && *vr > 0)) {
+    problems.push_back({"vr", "vr = " + text::shortest(*vr) + ": must be greater than 0 km/s"});
+  } else if (vr_fraction && !(*vr_fraction > 0 && *vr_fraction <= 2)) {
+    problems.push_back({"vr_fraction", "vr_fraction = " + text::shortest(*vr_fraction) +
+                                           ": must be greater than 0 and at most 2 (a fraction of the shear-wave "
+                                           "speed)"});
+  }
+  if (!(std::isfinite(rigidity) && rigidity > 0)) {
+    problems.push_back(
+        {"rigidity", "rigidity = " + text::shortest(rigidity) + ": must be finite and greater than 0 Pa"});
+  }
+  return problems;
+}
+
+std::optional<double> optional_number(const char* name, const py::object& value) {
+  if (value.is_none()) return std::nullopt;
+  return real_number(name, value);
+}
+
+// (lon, lat, dep) as the program's LON:LAT:DEP, each number in its exact shortest text.
+std::string position_text(const py::object& position) {
+  const py::sequence values = position.cast<py::sequence>();
+  if (values.size() != 3) {
+    throw ParameterError(Problem{"hypocentre_at", "hypocentre_at: must be (lon, lat, dep), three numbers"});
+  }
+  return text::shortest(real_number("hypocentre_at", values[0])) + ":" +
+         text::shortest(real_number("hypocentre_at", values[1])) + ":" +
+         text::shortest(real_number("hypocentre_at", values[2]));
+}
+
+Rupture build_rupture(const py::object& segments, const py::object& patches, const py::object& hypocentre,
                       const py::object& vr, const py::object& dt, const py::object& nt, const py::object& fmax,
-                      const py::object& rigidity) {
+                      const py::object& rigidity, const py::object& medium, const py::object& vr_fraction,
+                      const py::object& mw, const py::object& hypocentre_at) {
   Parameters sampling;
   sampling.dt = real_number("dt", dt);
   sampling.nt = sample_count(nt);
   sampling.fmax = real_number("fmax", fmax);
-  rupture::Fault fault;
-  fault.vr = real_number("vr", vr);
-  Rupture made{nullptr, real_number("rigidity", rigidity), {}, name_of(segments), "", {}};
+  const std::optional<double> speed = optional_number("vr", vr), fraction = optional_number("vr_fraction", vr_fraction),
+                              magnitude = optional_number("mw", mw);
+  Rupture made{nullptr, real_number("rigidity", rigidity), {}, name_of(segments), "", {}, 1};
   std::vector<Problem> problems = rupture::sampling_problems(sampling);
-  if (!(std::isfinite(fault.vr) && fault.vr > 0)) {
-    problems.push_back({"vr", "vr = " + text::shortest(fault.vr) + ": must be greater than 0 km/s"});
-  }
-  if (!(std::isfinite(made.rigidity) && made.rigidity > 0)) {
-    problems.push_back(
-        {"rigidity", "rigidity = " + text::shortest(made.rigidity) + ": must be finite and greater than 0 Pa"});
+  for (Problem& p : option_problems(hypocentre, hypocentre_at, speed, fraction, made.rigidity)) {
+    problems.push_back(std::move(p));
   }
   refuse_if_any(std::move(problems));
+  const std::string hypocentre_text =
+      hypocentre.is_none() ? position_text(hypocentre_at) : hypocentre.cast<std::string>();
 
   const std::string segments_text = read_file(segments);
   const std::string patches_text = patches.is_none() ? "" : read_file(patches);
+  const std::string medium_text = medium.is_none() ? "" : read_file(medium);
+  const std::string medium_name = medium.is_none() ? "" : name_of(medium);
   if (!patches.is_none()) made.patches_name = name_of(patches);
   py::gil_scoped_release computing;
-  rupture::SegmentsTable table = rupture::read_segments(segments_text, srf::Version::k1);
+  rupture::Fault fault;
+  if (!medium_name.empty()) {
+    rupture::MediumTable layers = rupture::read_medium(medium_text);
+    add_table_problems(problems, medium_name, layers.problems);
+    refuse_if_any(std::move(problems));
+    fault.medium = std::move(layers.medium);
+  }
+  rupture::SegmentsTable table = rupture::read_segments(segments_text, srf::Version::k1, medium_name);
   add_table_problems(problems, made.segments_name, table.problems);
   refuse_if_any(std::move(problems));
   fault.segments = std::move(table.segments);
@@ -116,7 +166,19 @@ Rupture build_rupture(const py::object& segments, const py::object& patches, con
     refuse_if_any(std::move(problems));
     fault.patches = std::move(patch_table.patches);
   }
-  fault.hypocentre = rupture::read_hypocentre(hypocentre, fault.segments);
+  fault.hypocentre = hypocentre.is_none() ? rupture::read_hypocentre_at(hypocentre_text, fault.segments).hypocentre
+                                          : rupture::read_hypocentre(hypocentre_text, fault.segments);
+  fault.vr = speed.value_or(0);
+  fault.vr_fraction = fraction.value_or(0);
+  add_table_problems(problems, made.segments_name, rupture::rupture_time_problems(fault));
+  refuse_if_any(std::move(problems));
+  if (magnitude) {
+    const rupture::MagnitudeScaling scaling = rupture::scale_to_magnitude(fault, *magnitude, sampling, made.rigidity);
+    add_table_problems(problems, made.segments_name, scaling.problems.segments);
+    add_table_problems(problems, made.patches_name, scaling.problems.patches);
+    refuse_if_any(std::move(problems));
+    made.slip_factor = scaling.factor;
+  }
   made.layout = std::make_shared<const rupture::Rupture>(std::move(fault), sampling);
   made.refuse_unusable(srf::Version::k1);
   for (std::size_t n = 0; n < made.layout->size(); ++n) {
@@ -199,6 +261,8 @@ void define_rupture(py::module_& m) {
       .def_property_readonly(
           "magnitude", [](const Rupture& r) { return moment_magnitude(r.moment.moment()); },
           "The moment magnitude Mw = (2/3)*(log10(M0) - 9.1)")
+      .def_readonly("slip_factor", &Rupture::slip_factor,
+                    "The factor every region's slip was scaled by to reach mw (1.0 without mw)")
       .def("__len__", [](const Rupture& r) { return r.layout->size(); })
       .def("write_srf", &write_srf, py::arg("path"), py::arg("version") = "1.0", py::kw_only(),
            py::arg("blocks") = "per-plane", py::arg("plane") = true,
@@ -210,16 +274,21 @@ plane    False: no PLANE block
 
 Raises ParameterError when a value does not fit its field in that version.)");
   m.def("build_rupture", &build_rupture, py::arg("segments"), py::arg("patches") = py::none(), py::kw_only(),
-        py::arg("hypocentre"), py::arg("vr"), py::arg("dt") = 0.005, py::arg("nt") = 4096, py::arg("fmax") = 6.0,
-        py::arg("rigidity") = kDefaultRigidity,
+        py::arg("hypocentre") = py::none(), py::arg("vr") = py::none(), py::arg("dt") = 0.005, py::arg("nt") = 4096,
+        py::arg("fmax") = 6.0, py::arg("rigidity") = kDefaultRigidity, py::arg("medium") = py::none(),
+        py::arg("vr_fraction") = py::none(), py::arg("mw") = py::none(), py::arg("hypocentre_at") = py::none(),
         R"(Lays out a rupture from a fault's tables, as slipvel-rupture does.
 
-segments   path of the segments table (CSV)
-patches    path of the patches table, or None
-hypocentre "SEG:S:D": segment number from 1, s along strike from its centre, d down dip (km)
-vr         rupture velocity (km/s)
+segments      path of the segments table (CSV): each top edge by elon, elat, stk, len or by its trace lon1, lat1, lon2, lat2
+patches       path of the patches table, or None
+hypocentre    "SEG:S:D": segment number from 1, s along strike from its centre, d down dip (km)
+hypocentre_at (lon, lat, dep) in degrees and km, instead of hypocentre: the fault's nearest point
+vr            rupture velocity (km/s), the same everywhere
+vr_fraction   rupture velocity as a fraction of the local vs (0 < F <= 2), instead of vr
+medium        path of a layered medium table (depth km, vs m/s, den kg/m^3), or None
+mw            scale every region's slip by one factor to reach this moment magnitude, or None
 dt, nt, fmax  every subfault's time step (s), samples and highest frequency (Hz)
-rigidity   rigidity (Pa) for the moment of segments without vs and den
+rigidity      rigidity (Pa) for the moment of segments without vs and den
 
 Raises ParameterError with every problem of the tables, named by table and
 line, and OSError when a table cannot be read.)");

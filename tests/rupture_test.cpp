@@ -256,6 +256,44 @@ TEST(Rupture, LayeredMediumAndTargetMagnitude) {
   EXPECT_EQ(batch.out, f.out);
 }
 
+// --vr-fraction: the front runs at F·vs of the medium, so it bends with the
+// layers. Checked against exact first arrivals within 1 % plus a quarter of a
+// subfault's crossing at the least speed: a uniform medium gives the straight
+// line over the unfolded fault (that --vr gives), and with a fast layer below
+// a slow one a subfault straight above the hypocentre is reached up the
+// vertical, a level one along the straight line in the fast layer.
+TEST(Rupture, RuptureVelocityFollowsTheMedium) {
+  const std::string segments =
+      "elon,elat,stk,dip,len,wid,dtop,nstk,ndip,rake,slip,vm,tr\n"
+      "0,0,0,90,20,20,0,20,20,0,0.5,1.5,1.2\n0,0.1357,0,90,10,12,0,10,12,0,0.5,1.5,1.2\n";
+  const auto times = [&](const std::string& medium, const std::vector<std::string>& velocity) {
+    TempDir dir;
+    write_file(dir / "segments.csv", segments);
+    write_file(dir / "medium.csv", medium);
+    std::vector<std::string> arguments = {"--segments",   "segments.csv", "--medium", "medium.csv",
+                                          "--hypocentre", "1:0.5:10",     "--points", "points.csv"};
+    arguments.insert(arguments.end(), velocity.begin(), velocity.end());
+    const Finished f = run_process(kRupture, arguments, in(dir));
+    EXPECT_EQ(f.exit_code(), 0) << f.err;
+    std::map<std::string, double> tinit;
+    for (const auto& p : rows_of(read_file(dir / "points.csv"))) tinit[p.at("id")] = number(p, "tinit");
+    return tinit;
+  };
+  const auto within_bound = [](double got, double exact, double least_vr) {
+    EXPECT_LE(std::abs(got - exact), 0.01 * exact + 0.25 * 1.0 / least_vr) << got << " against " << exact;
+  };
+  const auto uniform = times("depth,vs,den\n0,3500,2700\n", {"--vr-fraction", "0.8"});
+  const auto straight = times("depth,vs,den\n0,3500,2700\n", {"--vr", "2.8"});
+  ASSERT_EQ(uniform.size(), 520u);
+  for (const auto& [id, t] : straight) {
+    SCOPED_TRACE(id);
+    within_bound(uniform.at(id), t, 2.8);
+  }
+  const auto layered = times("depth,vs,den\n0,2000,2300\n6,4000,2700\n", {"--vr-fraction", "0.8"});
+  within_bound(layered.at("1-10-0"), 4 / 3.2 + 5.5 / 1.6, 1.6);  // up 4 km fast, 5.5 km slow
+  within_bound(layered.at("1-19-9"), 9 / 3.2, 1.6);              // 9 km level in the fast layer
+}
+
 // A fault given by its trace: each segment's centre is the midpoint of its
 // trace, its strike points to the trace's second end, its length reaches both
 // ends; consecutive segments sharing an end are joined without a word, and

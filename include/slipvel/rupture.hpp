@@ -22,6 +22,7 @@
 #pragma once
 
 #include <cstddef>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -32,6 +33,10 @@
 #include <slipvel/table.hpp>
 
 namespace slipvel::rupture {
+
+namespace detail {
+class FrontTimes;
+}
 
 /// The source a region of the fault gives the subfaults whose centres lie in it.
 struct RegionSource {
@@ -176,9 +181,13 @@ struct FaultProblems {
   bool empty() const { return segments.empty() && patches.empty(); }
 };
 
+/// The most nodes the grid of rupture times of a vr_fraction may have: 9
+/// bytes each while it is solved.
+inline constexpr std::size_t kMostFrontNodes = 250'000'000;
+
 /// The problems of rupture velocities given as a fraction of vs
 /// (Fault::vr_fraction set), by the segment's line: no vs where the fault has
-/// no medium, and a grid of rupture times too large to hold.
+/// no medium, and (line 0) a grid of rupture times of more than kMostFrontNodes.
 std::vector<table::TableProblem> rupture_time_problems(const Fault& fault);
 
 /// Every region's slip scaled by one factor to reach a moment magnitude.
@@ -205,7 +214,8 @@ struct Subfault {
 };
 
 /// The subfaults of a fault as the points of one rupture, each worked out
-/// when asked for (nothing is kept per subfault). The points go segment after
+/// when asked for (nothing is kept per subfault; with vr_fraction, the grid of
+/// rupture times is, about 8 bytes per node, 16 nodes per subfault). The points go segment after
 /// segment; within a segment row after row down dip, i fastest along strike.
 class Rupture {
  public:
@@ -276,6 +286,7 @@ class Rupture {
   std::vector<srf::Plane> planes_;
   std::vector<std::vector<std::size_t>> patches_of_;  // each segment's patches, by index
   std::vector<Region> segment_regions_, patch_regions_;
+  std::shared_ptr<const detail::FrontTimes> front_times_;  // with vr_fraction: the solved rupture times
 };
 
 /// Two segments whose surfaces meet.

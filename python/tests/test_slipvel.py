@@ -273,9 +273,28 @@ def test_a_rupture_writes_the_programs_bytes(tmp_path, version, keywords, option
     assert points["tinit"].min() == pytest.approx(np.hypot(0.5, 0.5) / 2.8)  # the hypocentre on four corners
 
 
+def test_a_layered_rupture_by_its_trace_writes_the_programs_bytes(tmp_path):
+    if not os.access(RUPTURE, os.X_OK):
+        pytest.skip("slipvel-rupture not built")
+    segments, patches, medium = (EXAMPLES / name for name in ("trace-segments.csv", "trace-patches.csv", "medium.csv"))
+    done = subprocess.run([RUPTURE, "--segments", segments, "--patches", patches, "--medium", medium,
+                           "--hypocentre-at", "-117.494:34.018:9.2", "--vr-fraction", "0.8", "--mw", "6.6",
+                           "--srf", tmp_path / "program.srf", "--srf-version", "2.0"],
+                          capture_output=True, text=True, check=True)
+    rupture = slipvel.build_rupture(segments, patches, medium=medium, hypocentre_at=(-117.494, 34.018, 9.2),
+                                    vr_fraction=0.8, mw=6.6)
+    rupture.write_srf(tmp_path / "module.srf", "2.0")
+    assert (tmp_path / "module.srf").read_bytes() == (tmp_path / "program.srf").read_bytes()
+    assert f"slip scaled by {rupture.slip_factor!r}" in done.stderr and abs(rupture.magnitude - 6.6) <= 0.001
+
+
 @pytest.mark.parametrize("arguments, field, start", [
     ({"hypocentre": "1:0"}, "hypocentre", 'hypocentre "1:0": must be SEG:S:D'),
     ({"vr": 0}, "vr", "vr = 0: must be greater than 0 km/s"),
+    ({"vr": None}, "vr", "give vr (km/s) or vr_fraction (of the local vs), one of them"),
+    ({"vr": None, "vr_fraction": 2.5}, "vr_fraction", "vr_fraction = 2.5: must be greater than 0 and at most 2"),
+    ({"hypocentre_at": (-118.5, 34.2, 5)}, "hypocentre", "give hypocentre"),
+    ({"hypocentre": None, "hypocentre_at": (-118.5, 34.2, 30)}, "hypocentre", 'hypocentre "-118.5:34.2:30": 21.2'),
     ({"dt": 0}, "dt", "dt = 0: must be finite and greater than 0"),
 ])
 def test_a_bad_rupture_raises_its_problems(arguments, field, start):

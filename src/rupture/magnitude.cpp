@@ -57,8 +57,8 @@ MagnitudeScaling scale_to_magnitude(Fault& fault, double mw, const Parameters& s
     nominal += weights[r] * given[r];
   }
   if (!(nominal > 0)) {
-    throw ParameterError(Problem{"mw", "mw = " + text::shortest(mw) +
-                                           ": no subfault slips, so no scaling of the slips reaches a magnitude"});
+    throw ParameterError(Problem{
+        "mw", "mw = " + text::shortest(mw) + ": no subfault slips, so no scaling of the slips reaches a magnitude"});
   }
   // The functions carry their target slip to within 1 %: the first factor
   // lands within 0.003 of mw, and each refinement by the moment they do carry
@@ -71,7 +71,8 @@ MagnitudeScaling scale_to_magnitude(Fault& fault, double mw, const Parameters& s
     for (std::size_t r = 0; r < regions.size(); ++r) {
       regions[r]->slip = given[r] * scaling.factor;
       Parameters source = sampling;
-      source.vm = regions[r]->vm, source.slip = regions[r]->slip, source.tr = regions[r]->tr, source.ts = regions[r]->ts;
+      source.vm = regions[r]->vm, source.slip = regions[r]->slip, source.tr = regions[r]->tr,
+      source.ts = regions[r]->ts;
       try {
         moment += weights[r] * srf::whole_slip(srf::point_source({}, source));
       } catch (const ParameterError& e) {

@@ -4,12 +4,15 @@
 #include <GeographicLib/Math.hpp>
 #include <algorithm>
 #include <cmath>
+#include <cstdint>
+#include <limits>
 #include <map>
 #include <tuple>
 
 #include <slipvel/moment.hpp>
 #include <slipvel/text.hpp>
 
+#include "front_times.hpp"
 #include "geometry.hpp"
 
 namespace slipvel::rupture {
@@ -19,6 +22,9 @@ using GeographicLib::Geodesic;
 using GeographicLib::Math;
 using table::TableProblem;
 using namespace slipvel::rupture::detail;
+using FrontStrip = slipvel::rupture::detail::Strip;
+
+constexpr double kOpen = std::numeric_limits<double>::infinity();
 
 constexpr double kMetresPerKm = 1000;
 
@@ -30,6 +36,40 @@ Parameters source_of(const RegionSource& region, const Parameters& sampling) {
   p.ts = region.ts;
   p.ts = stopping_time(p);  // written out, so a table of the points gives the same source
   return p;
+}
+
+// The strips of the unfolded fault, the segments end to end.
+std::vector<FrontStrip> strips_of(const std::vector<Segment>& segments) {
+  std::vector<FrontStrip> strips;
+  double before = 0;
+  for (const Segment& g : segments) {
+    strips.push_back({before, before + g.len, g.wid});
+    before += g.len;
+  }
+  return strips;
+}
+
+// The grid's spacings along strike and down dip: a quarter of the shortest
+// subfault side each way, where the second-order marching keeps its times at
+// the centres within 1 % plus a quarter of a subfault's crossing time.
+std::pair<double, double> front_spacing(const std::vector<Segment>& segments) {
+  constexpr double kPerSubfault = 4;
+  double du = kOpen, dd = kOpen;
+  for (const Segment& g : segments) {
+    du = std::min(du, g.len / g.nstk / kPerSubfault);
+    dd = std::min(dd, g.wid / g.ndip / kPerSubfault);
+  }
+  return {du, dd};
+}
+
+std::shared_ptr<const FrontTimes> solve_front_times(const Fault& fault, const std::vector<double>& centre_u) {
+  const auto [du, dd] = front_spacing(fault.segments);
+  const auto speed = [&fault](std::size_t k, double, double d) {
+    const Segment& g = fault.segments[k];
+    return fault.vr_fraction * vs_den_at(fault, g, depth_at(g, d)).first / kMetresPerKm;
+  };
+  const Hypocentre& h = fault.hypocentre;
+  return std::make_shared<const FrontTimes>(strips_of(fault.segments), speed, centre_u[h.segment] + h.s, h.d, du, dd);
 }
 
 }  // namespace
@@ -57,13 +97,23 @@ std::vector<Problem> sampling_problems(const Parameters& sampling) {
 
 std::vector<TableProblem> rupture_time_problems(const Fault& fault) {
   std::vector<TableProblem> found;
-  if (!(fault.vr_fraction > 0) || !fault.medium.empty()) return found;
+  if (!(fault.vr_fraction > 0)) return found;
   for (const Segment& g : fault.segments) {
-    if (!(g.vs > 0)) {
+    if (fault.medium.empty() && !(g.vs > 0)) {
       found.push_back({g.line, "vs",
                        "no vs: the rupture velocity is a fraction of vs, so every segment needs vs and den (or a "
                        "medium to give them)"});
     }
+  }
+  const auto [du, dd] = front_spacing(fault.segments);
+  const std::size_t nodes = FrontTimes::nodes_for(strips_of(fault.segments), du, dd);
+  if (nodes > kMostFrontNodes) {
+    found.push_back({0, "nstk",
+                     "the grid of rupture times would have " +
+                         (nodes == SIZE_MAX ? std::string("too many") : std::to_string(nodes)) +
+                         " nodes, a quarter of the shortest subfault side apart each way: at most " +
+                         std::to_string(kMostFrontNodes) + " (" + std::to_string(kMostFrontNodes * 9 / 1'000'000) +
+                         " MB); fewer or more even subfaults need fewer"});
   }
   return found;
 }
@@ -95,6 +145,7 @@ Rupture::Rupture(Fault fault, const Parameters& sampling) : fault_(std::move(fau
   };
   for (const Segment& g : fault_.segments) segment_regions_.push_back(region(g.source));
   for (const Patch& p : fault_.patches) patch_regions_.push_back(region(p.source));
+  if (fault_.vr_fraction > 0) front_times_ = solve_front_times(fault_, centre_u_);
 }
 
 Subfault Rupture::subfault(std::size_t n) const {
@@ -135,7 +186,9 @@ srf::Point Rupture::point(std::size_t n) const {
   const double rake = f.patch ? fault_.patches[*f.patch].source.rake : g.source.rake;
   const double depth = depth_at(g, d);
   const auto [vs, den] = vs_den_at(fault_, g, depth);
-  return {lon, lat, depth, g.stk, g.dip, rake, subfault_area(g), std::sqrt(du * du + dd * dd) / fault_.vr, vs, den};
+  const double tinit =
+      front_times_ ? front_times_->at(f.segment, centre_u(f.segment) + s, d) : std::sqrt(du * du + dd * dd) / fault_.vr;
+  return {lon, lat, depth, g.stk, g.dip, rake, subfault_area(g), tinit, vs, den};
 }
 
 srf::PointSource Rupture::point_source(std::size_t n) const {
