@@ -470,6 +470,11 @@ TEST(Rupture, BadFaultsAreRefusedWholeWithTheirLines) {
       {header + segment, "", {"--srf", "r.srf", "--vr", "3", "--vr-fraction", "0.8"}, "--vr excludes --vr-fraction"},
       {header + segment,
        "",
+       {"--srf", "r.srf", "--vr-fraction", "1e-300"},
+       "segments.csv: vr = 1e-300 * vs = 0 km/s in the medium's layer of line 2 (vs = 1e-160 m/s): too slow",
+       "depth,vs,den\n0,1e-160,1e300\n"},
+      {header + segment,
+       "",
        {"--srf", "r.srf", "--hypocentre-at", "-118.5:34.2:30"},
        "hypocentre \"-118.5:34.2:30\": 21.232453941259447 km from the fault (nearest on segment 1 at s = 0 km, d = 15 "
        "km): at most the diagonal of one of its subfaults, 7.0710678118654755 km"},

@@ -105,6 +105,20 @@ std::vector<TableProblem> rupture_time_problems(const Fault& fault) {
                        "medium to give them)"});
     }
   }
+  // A speed that rounds to 0, or whose reciprocal overflows, never arrives.
+  const auto too_slow = [&](double vs, int line, const std::string& where) {
+    const double vr = fault.vr_fraction * vs / kMetresPerKm;
+    if (!(vs > 0) || (std::isfinite(vr) && vr > 0 && std::isfinite(1 / vr))) return;
+    found.push_back({line, "vr_fraction",
+                     "vr = " + text::shortest(fault.vr_fraction) + " * vs = " + text::shortest(vr) + " km/s " + where +
+                         " (vs = " + text::shortest(vs) + " m/s): too slow for the front ever to arrive"});
+  };
+  for (const Layer& layer : fault.medium.layers) {
+    too_slow(layer.vs, 0, "in the medium's layer of line " + std::to_string(layer.line));
+  }
+  for (const Segment& g : fault.segments) {
+    if (fault.medium.empty()) too_slow(g.vs, g.line, "on this segment");
+  }
   const auto [du, dd] = front_spacing(fault.segments);
   const std::size_t nodes = FrontTimes::nodes_for(strips_of(fault.segments), du, dd);
   if (nodes > kMostFrontNodes) {
