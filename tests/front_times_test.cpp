@@ -119,6 +119,10 @@ const std::vector<Case> kCases = {
     {"slower layer below, hypocentre below", {{40, 20, 40, 20}}, 8, 8, 3.5, 2, 6.375},
     {"slower layer below, hypocentre above", {{40, 20, 40, 20}}, 20, 2, 3.5, 1.5, 6},
     {"hypocentre on the layer boundary", {{40, 20, 40, 20}}, 15, 6.25, 2, 3.5, 6.25},
+    // Long cells: the start's straight lines reach far along strike, where
+    // the front running along the faster layer arrives first.
+    {"long subfaults, hypocentre just above a faster layer", {{40, 20, 10, 20}}, 5, 4.9, 1.5, 3.5, 5},
+    {"very long subfaults, a much faster layer below", {{40, 20, 2, 400}}, 20, 4.9, 1, 8, 5},
     {"faster strip after the join", {{20, 10, 20, 10}, {20, 10, 16, 10}}, 14, 4, 2, 3.5, kInfinity, true},
     {"slower strip after the join", {{20, 10, 20, 10}, {20, 10, 16, 10}}, 26, 6, 3.5, 2, kInfinity, true},
 };

@@ -123,10 +123,12 @@ class FrontTimes::Marcher {
  public:
   Marcher(FrontTimes& f, const Speed& speed) : f_(f), speed_(speed), accepted_(f.time_.size(), 0) {}
 
-  // Accepts the nodes near the hypocentre with the time along the straight
-  // line from it, in each strip that holds the hypocentre.
+  // Puts the nodes near the hypocentre on the front with the time along the
+  // straight line from it, in each strip that holds the hypocentre. They stay
+  // tentative: the straight line is one path, so its time bounds the first
+  // arrival from above, and where a faster layer nearby carries the front
+  // round (a head wave) the march still finds the earlier time.
   void start() {
-    std::vector<Node> seeds;
     for (std::size_t k = 0; k < f_.strips_.size(); ++k) {
       if (!in_strip(f_.strips_[k], f_.u_start_, f_.d_start_)) continue;
       const StripGrid& g = f_.layout_.grids[k];
@@ -139,13 +141,14 @@ class FrontTimes::Marcher {
       for (std::size_t c = g.first_column + first; c <= g.first_column + last; ++c) {
         for (std::uint32_t row = first_row; row <= last_row; ++row) {
           const std::size_t n = f_.column_start_[c] + row;
-          f_.time_[n] = std::min(f_.time_[n], line_time(k, f_.column_u_[c], row * f_.layout_.row_gap));
-          if (!accepted_[n]) seeds.push_back({static_cast<std::uint32_t>(c), row});
-          accepted_[n] = 1;
+          const double line = line_time(k, f_.column_u_[c], row * f_.layout_.row_gap);
+          if (line < f_.time_[n]) {
+            f_.time_[n] = line;
+            front_.push({line, {static_cast<std::uint32_t>(c), row}});
+          }
         }
       }
     }
-    for (const Node& seed : seeds) update_around(seed);
   }
 
   void march() {

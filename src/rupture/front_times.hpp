@@ -31,10 +31,11 @@ using Speed = std::function<double(std::size_t strip, double u, double d)>;
 // cells beside it, so it follows a layer boundary that lies on a row at the
 // faster layer's speed, and one between rows is placed within half a row of
 // where it is. Nodes within 3 spacings of the hypocentre each way, in the
-// strips that hold it, take the time along the straight line from it (the
-// speed sampled 16 times along it); the rest are marched with second-order
-// upwind differences where two accepted nodes at one spacing lie upwind,
-// first-order ones elsewhere.
+// strips that hold it, start with the time along the straight line from it
+// (the speed sampled 16 times along it), an upper bound the march may still
+// lower where a faster layer nearby carries the front round; every node is
+// marched with second-order upwind differences where two accepted nodes at
+// one spacing lie upwind, first-order ones elsewhere.
 //
 // With spacings a quarter of the subfaults' sides, T at subfault centres is
 // within 1 % plus the time to cross a quarter of the longer subfault side at
