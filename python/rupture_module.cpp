@@ -32,11 +32,14 @@ void refuse_if_any(std::vector<Problem> problems) {
 }
 
 // The whole file at `path`, a str or an os.PathLike; OSError when it cannot be read.
-std::string read_file(const py::object& path) {
+std::string name_of(const py::object& path) { return py::str(py::module_::import("os").attr("fspath")(path)); }
+
+// The whole file at `path` (`what` names the argument), a str or an
+// os.PathLike; OSError when it cannot be read, and an empty path names none.
+std::string read_file(const char* what, const py::object& path) {
+  if (name_of(path).empty()) throw ParameterError(Problem{what, std::string(what) + ": an empty path names no table"});
   return py::bytes(py::module_::import("pathlib").attr("Path")(path).attr("read_bytes")());
 }
-
-std::string name_of(const py::object& path) { return py::str(py::module_::import("os").attr("fspath")(path)); }
 
 // "1.0", "1", 1, 1.0 and the same for 2.0, as the program's --srf-version.
 srf::Version version_of(const py::object& version) {
@@ -115,13 +118,23 @@ std::optional<double> optional_number(const char* name, const py::object& value)
 
 // (lon, lat, dep) as the program's LON:LAT:DEP, each number in its exact shortest text.
 std::string position_text(const py::object& position) {
-  const py::sequence values = position.cast<py::sequence>();
-  if (values.size() != 3) {
-    throw ParameterError(Problem{"hypocentre_at", "hypocentre_at: must be (lon, lat, dep), three numbers"});
+  const bool sequence = py::isinstance<py::sequence>(position) && !py::isinstance<py::str>(position) &&
+                        !py::isinstance<py::bytes>(position);
+  if (!sequence || py::len(position) != 3) {
+    throw ParameterError(
+        Problem{"hypocentre_at", "hypocentre_at: must be (lon, lat, dep), three numbers (degrees, degrees, km)"});
   }
-  return text::shortest(real_number("hypocentre_at", values[0])) + ":" +
-         text::shortest(real_number("hypocentre_at", values[1])) + ":" +
-         text::shortest(real_number("hypocentre_at", values[2]));
+  std::string text;
+  for (const py::handle value : position) {
+    const double number = real_number("hypocentre_at", value);  // in order: the first bad one is named
+    if (!std::isfinite(number)) {
+      throw ParameterError(Problem{"hypocentre_at", "hypocentre_at: " + text::shortest(number) +
+                                                        ": must be three finite numbers (lon, lat, dep)"});
+    }
+    if (!text.empty()) text += ':';
+    text += text::shortest(number);
+  }
+  return text;
 }
 
 Rupture build_rupture(const py::object& segments, const py::object& patches, const py::object& hypocentre,
@@ -143,9 +156,9 @@ Rupture build_rupture(const py::object& segments, const py::object& patches, con
   const std::string hypocentre_text =
       hypocentre.is_none() ? position_text(hypocentre_at) : hypocentre.cast<std::string>();
 
-  const std::string segments_text = read_file(segments);
-  const std::string patches_text = patches.is_none() ? "" : read_file(patches);
-  const std::string medium_text = medium.is_none() ? "" : read_file(medium);
+  const std::string segments_text = read_file("segments", segments);
+  const std::string patches_text = patches.is_none() ? "" : read_file("patches", patches);
+  const std::string medium_text = medium.is_none() ? "" : read_file("medium", medium);
   const std::string medium_name = medium.is_none() ? "" : name_of(medium);
   if (!patches.is_none()) made.patches_name = name_of(patches);
   py::gil_scoped_release computing;

@@ -240,8 +240,9 @@ class Rupture {
   /// medium's at the depth of its centre, or its segment's). The rupture time
   /// is the distance over the unfolded fault from the hypocentre over vr, or
   /// with vr_fraction the first arrival of a front running at vr_fraction·vs
-  /// over the unfolded fault: |∇T| = 1/vr(U, d), solved on a grid a quarter
-  /// of the smallest subfault's sides apart and interpolated to its centre.
+  /// over the unfolded fault: |∇T| = 1/vr(U, d), solved on a grid spaced a
+  /// quarter of the shortest subfault length along strike and a quarter of
+  /// the shortest subfault width down dip, and interpolated to its centre.
   srf::Point point(std::size_t n) const;
   /// Its point with its region's source and shape.
   srf::PointSource point_source(std::size_t n) const;

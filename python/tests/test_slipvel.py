@@ -295,6 +295,8 @@ def test_a_layered_rupture_by_its_trace_writes_the_programs_bytes(tmp_path):
     ({"vr": None, "vr_fraction": 2.5}, "vr_fraction", "vr_fraction = 2.5: must be greater than 0 and at most 2"),
     ({"hypocentre_at": (-118.5, 34.2, 5)}, "hypocentre", "give hypocentre"),
     ({"hypocentre": None, "hypocentre_at": (-118.5, 34.2, 30)}, "hypocentre", 'hypocentre "-118.5:34.2:30": 21.2'),
+    ({"hypocentre": None, "hypocentre_at": (float("nan"), 34.2, 5)}, "hypocentre_at", "hypocentre_at: nan: must be"),
+    ({"hypocentre": None, "hypocentre_at": b"abc"}, "hypocentre_at", "hypocentre_at: must be (lon, lat, dep)"),
     ({"dt": 0}, "dt", "dt = 0: must be finite and greater than 0"),
 ])
 def test_a_bad_rupture_raises_its_problems(arguments, field, start):

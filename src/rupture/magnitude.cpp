@@ -1,5 +1,7 @@
 // Scaling a fault's slips to a target moment magnitude.
 #include <cmath>
+#include <limits>
+#include <optional>
 
 #include <slipvel/moment.hpp>
 #include <slipvel/rupture.hpp>
@@ -60,16 +62,12 @@ MagnitudeScaling scale_to_magnitude(Fault& fault, double mw, const Parameters& s
     throw ParameterError(Problem{
         "mw", "mw = " + text::shortest(mw) + ": no subfault slips, so no scaling of the slips reaches a magnitude"});
   }
-  // The functions carry their target slip to within 1 %: the first factor
-  // lands within 0.003 of mw, and each refinement by the moment they do carry
-  // closes in.
-  constexpr int kMostRounds = 8;
-  constexpr double kTolerance = 0.001;
   MagnitudeScaling scaling{target / nominal, 0, {}};
-  for (int round = 0; round < kMostRounds; ++round) {
+  // The moment the functions carry at a factor; unset when a region refuses its scaled source.
+  const auto moment_at = [&](double factor) -> std::optional<double> {
     double moment = 0;
     for (std::size_t r = 0; r < regions.size(); ++r) {
-      regions[r]->slip = given[r] * scaling.factor;
+      regions[r]->slip = given[r] * factor;
       Parameters source = sampling;
       source.vm = regions[r]->vm, source.slip = regions[r]->slip, source.tr = regions[r]->tr,
       source.ts = regions[r]->ts;
@@ -80,15 +78,33 @@ MagnitudeScaling scale_to_magnitude(Fault& fault, double mw, const Parameters& s
         table::add_problems(to, line_of(fault, r), e.problems());
       }
     }
-    if (!scaling.problems.empty()) break;
-    scaling.magnitude = moment_magnitude(moment);
+    return scaling.problems.empty() ? std::optional<double>(moment) : std::nullopt;
+  };
+  // The functions carry their target slip to within 1 %, so the first factor
+  // lands within 0.003 of mw and a refinement by the moment they do carry
+  // usually closes in. Their whole slips change in small steps with the
+  // target, though: the factor is kept between the last ones found too low
+  // and too high, and taken halfway between them when a refinement would
+  // leave them.
+  constexpr int kMostRounds = 64;
+  constexpr double kTolerance = 0.001;
+  double low = 0, high = std::numeric_limits<double>::infinity();
+  for (int round = 0; round < kMostRounds; ++round) {
+    const std::optional<double> moment = moment_at(scaling.factor);
+    if (!moment) break;
+    scaling.magnitude = moment_magnitude(*moment);
     if (std::abs(scaling.magnitude - mw) <= kTolerance) break;
-    if (round + 1 == kMostRounds) {
-      throw ParameterError(Problem{"mw", "mw = " + text::shortest(mw) + ": the scaled slips reach only Mw " +
-                                             text::shortest(scaling.magnitude) + " (factor " +
-                                             text::shortest(scaling.factor) + ")"});
+    (*moment < target ? low : high) = scaling.factor;
+    double next = scaling.factor * target / *moment;
+    if (!(next > low && next < high)) next = low + (high - low) / 2;
+    if (next == low || next == high || round + 1 == kMostRounds) {
+      throw ParameterError(Problem{"mw", "mw = " + text::shortest(mw) +
+                                             ": no one factor of the slips reaches it within 0.001 (the whole "
+                                             "slips the functions carry change in steps here); the nearest, " +
+                                             text::shortest(scaling.factor) + ", gives Mw " +
+                                             text::shortest(scaling.magnitude)});
     }
-    scaling.factor *= target / moment;
+    scaling.factor = next;
   }
   for (auto* list : {&scaling.problems.segments, &scaling.problems.patches}) {
     for (table::TableProblem& p : *list) {

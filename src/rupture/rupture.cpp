@@ -122,12 +122,14 @@ std::vector<TableProblem> rupture_time_problems(const Fault& fault) {
   const auto [du, dd] = front_spacing(fault.segments);
   const std::size_t nodes = FrontTimes::nodes_for(strips_of(fault.segments), du, dd);
   if (nodes > kMostFrontNodes) {
-    found.push_back({0, "nstk",
-                     "the grid of rupture times would have " +
-                         (nodes == SIZE_MAX ? std::string("too many") : std::to_string(nodes)) +
-                         " nodes, a quarter of the shortest subfault side apart each way: at most " +
-                         std::to_string(kMostFrontNodes) + " (" + std::to_string(kMostFrontNodes * 9 / 1'000'000) +
-                         " MB); fewer or more even subfaults need fewer"});
+    found.push_back(
+        {0, "nstk",
+         "the grid of rupture times would have " +
+             (nodes == SIZE_MAX ? std::string("too many") : std::to_string(nodes)) +
+             " nodes, a quarter of the shortest subfault length apart along strike and a quarter of the shortest "
+             "width down dip: at most " +
+             std::to_string(kMostFrontNodes) + " (" + std::to_string(kMostFrontNodes * 9 / 1'000'000) +
+             " MB); fewer or more even subfaults need fewer"});
   }
   return found;
 }

@@ -163,19 +163,16 @@ const std::vector<NumberColumn> kLayerColumns = {
     {"den", "kg/m^3", 0, kOpen, true},
 };
 
-// What keeps a layer from following the ones read before it, if anything.
-std::optional<Problem> layer_problem(const Layer& layer, const std::vector<Layer>& above) {
-  if (above.empty() && layer.top != 0) {
+// What keeps a layer from following the rows above it, if anything: the first
+// row must start at the surface, every other one deeper than the last depth
+// read (a row refused for another value still gives its depth).
+std::optional<Problem> layer_problem(const Layer& layer, bool first, std::optional<Layer> above) {
+  if (first && layer.top != 0) {
     return Problem{"depth", "depth = " + km(layer.top) + ": the first layer's top must be at depth 0 km"};
   }
-  if (!above.empty() && !(layer.top > above.back().top)) {
+  if (above && !(layer.top > above->top)) {
     return Problem{"depth", "depth = " + km(layer.top) + ": must be deeper than the top of the layer above (" +
-                                km(above.back().top) + ", line " + std::to_string(above.back().line) + ")"};
-  }
-  try {
-    check_rigidity(layer.vs, layer.den);
-  } catch (const ParameterError& e) {
-    return e.problems().front();
+                                km(above->top) + ", line " + std::to_string(above->line) + ")"};
   }
   return std::nullopt;
 }
@@ -302,13 +299,25 @@ SegmentsTable read_segments(std::string_view text, srf::Version version, const s
 MediumTable read_medium(std::string_view text) {
   const table::Csv csv = table::read_csv(text, csv_columns(kLayerColumns));
   MediumTable table{{}, csv.problems};
+  std::optional<Layer> above;  // the last row whose depth was read
   for (const table::Row& row : csv.rows) {
     const std::size_t before = table.problems.size();
     const std::vector<std::optional<double>> v = table::read_values(csv, row, kLayerColumns, table.problems);
-    if (table.problems.size() > before) continue;
-    const Layer layer{row.line, *v[kTop], *v[kLayerVs], *v[kLayerDen]};
-    if (auto problem = layer_problem(layer, table.medium.layers)) {
+    const bool first = &row == &csv.rows.front();
+    if (!v[kTop]) {
+      above.reset();  // nothing to order the next row against
+      continue;
+    }
+    const Layer layer{row.line, *v[kTop], v[kLayerVs].value_or(0), v[kLayerDen].value_or(0)};
+    if (auto problem = layer_problem(layer, first, above)) {
       table.problems.push_back({row.line, problem->field, std::move(problem->text)});
+    }
+    above = layer;
+    if (table.problems.size() > before) continue;
+    try {
+      check_rigidity(layer.vs, layer.den);
+    } catch (const ParameterError& e) {
+      table::add_problems(table.problems, row.line, e.problems());
       continue;
     }
     table.medium.layers.push_back(layer);

@@ -71,6 +71,23 @@ std::string unwritable(const NamedPath& out, const Target& t) {
 
 }  // namespace
 
+std::vector<std::string> input_problems(const std::vector<NamedPath>& inputs) {
+  std::vector<std::string> problems;
+  std::vector<std::pair<const NamedPath*, Target>> read;
+  for (const NamedPath& input : inputs) {
+    if (input.path.empty()) continue;
+    const Target target = target_of(input.path, false);
+    for (const auto& [earlier, other] : read) {
+      if (target.exists && same(target, other)) {
+        problems.push_back(earlier->option + " " + shown_input(earlier->path) + " and " + input.option + " " +
+                           shown_input(input.path) + " read the same file: each input needs its own");
+      }
+    }
+    read.emplace_back(&input, target);
+  }
+  return problems;
+}
+
 std::vector<std::string> output_problems(const std::vector<NamedPath>& outputs, const std::vector<NamedPath>& inputs) {
   std::vector<std::pair<const NamedPath*, Target>> out, in;
   for (const NamedPath& o : outputs) {

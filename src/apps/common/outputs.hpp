@@ -23,6 +23,10 @@ struct NamedPath {
 // inputs with an empty path are left out.
 std::vector<std::string> output_problems(const std::vector<NamedPath>& outputs, const std::vector<NamedPath>& inputs);
 
+// The problems with the inputs, one line each: two inputs that read one file
+// (standard input by two names, or one table given twice).
+std::vector<std::string> input_problems(const std::vector<NamedPath>& inputs);
+
 // The same for the files a run writes into `folder` (created if missing) by
 // their names: the folder must be a folder or missing, and none of the files
 // may be an input.

@@ -122,12 +122,12 @@ void refuse_empty_paths(const CLI::App& app, const Request& r) {
   }
 }
 
-// Where the outputs go, checked before anything is computed.
+// The inputs and where the outputs go, checked before anything is computed.
 void refuse_unusable_outputs(const Request& r, const std::vector<std::string>& names_in_folder) {
-  std::vector<std::string> problems;
-  if (r.srf.empty()) {
+  std::vector<std::string> problems = input_problems(inputs(r));
+  if (problems.empty() && r.srf.empty())
     problems = folder_problems({"-o", r.folder.string()}, names_in_folder, inputs(r));
-  } else {
+  if (problems.empty() && !r.srf.empty()) {
     problems = output_problems({{"--srf", r.srf}, {"--moment-rate", r.moment_rate}}, inputs(r));
   }
   if (!problems.empty()) throw Refusal(problems);

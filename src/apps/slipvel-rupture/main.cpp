@@ -146,10 +146,7 @@ void refuse_unusable_options(const CLI::App& app, const Request& r) {
       if (app.count(option) > 0 && path.empty()) problems.push_back(option + ": an empty path names nothing to use");
     }
   }
-  const std::vector<NamedPath> in = inputs(r);
-  const auto on_standard_input =
-      std::count_if(in.begin(), in.end(), [](const NamedPath& input) { return input.path == "-"; });
-  if (on_standard_input > 1) problems.push_back("--segments, --patches and --medium: only one can read standard input");
+  for (std::string& p : input_problems(inputs(r))) problems.push_back(std::move(p));
   if (r.srf.empty() && r.points.empty()) problems.push_back("nothing to write: give --srf FILE, --points FILE or both");
   if (app.count("--hypocentre") + app.count("--hypocentre-at") == 0) {
     problems.push_back("no hypocentre: give --hypocentre SEG:S:D or --hypocentre-at LON:LAT:DEP");
@@ -181,9 +178,10 @@ void stop_on(const std::string& table, const std::vector<TableProblem>& problems
 rupture::Hypocentre place_hypocentre(const std::string& given, const std::vector<rupture::Segment>& segments) {
   const rupture::NearestHypocentre nearest = rupture::read_hypocentre_at(given, segments);
   const rupture::Hypocentre& h = nearest.hypocentre;
+  const auto metres = [](double km) { return std::round(km * 1000) / 1000 + 0.0; };  // no "-0.000"
   char place[160];  // to the metre: what the user checks it by
   std::snprintf(place, sizeof place, "on segment %zu at s = %.3f km, d = %.3f km, %.3f km from the point given",
-                h.segment + 1, h.s, h.d, nearest.km);
+                h.segment + 1, metres(h.s), metres(h.d), metres(nearest.km));
   say("--hypocentre-at " + given + ": " + place);
   return h;
 }
@@ -200,7 +198,7 @@ void scale_slips(const Request& r, rupture::Fault& fault) {
 }
 
 // The fault the input files describe.
-rupture::Fault read_fault(const Request& r, srf::Version version) {
+rupture::Fault read_fault(const Request& r, srf::Version version, bool hypocentre_by_position) {
   rupture::Fault fault;
   if (!r.medium.empty()) {
     rupture::MediumTable medium = rupture::read_medium(read_input({"--medium", r.medium}));
@@ -221,8 +219,8 @@ rupture::Fault read_fault(const Request& r, srf::Version version) {
     stop_on(name, patches.problems);
     fault.patches = std::move(patches.patches);
   }
-  fault.hypocentre = r.hypocentre_at.empty() ? rupture::read_hypocentre(r.hypocentre, fault.segments)
-                                             : place_hypocentre(r.hypocentre_at, fault.segments);
+  fault.hypocentre = hypocentre_by_position ? place_hypocentre(r.hypocentre_at, fault.segments)
+                                            : rupture::read_hypocentre(r.hypocentre, fault.segments);
   fault.vr = r.vr;
   fault.vr_fraction = r.vr_fraction;
   stop_on(shown_path(r.segments), rupture::rupture_time_problems(fault));
@@ -270,11 +268,6 @@ void warn_about_gaps(const Request& r, const rupture::Fault& fault) {
   }
 }
 
-// The rupture velocity (km/s) where the front reaches a point.
-double vr_at(const Request& r, const srf::Point& where) {
-  return r.vr_fraction > 0 ? r.vr_fraction * where.vs / 1000 : r.vr;
-}
-
 PointSources points_of(const rupture::Rupture& rupture) {
   return {rupture.size(), [&rupture](std::size_t n) { return rupture.point_source(n); }};
 }
@@ -284,15 +277,26 @@ PointSources points_of(const rupture::Rupture& rupture) {
 RuptureMoment moment_of(const Request& r, const rupture::Rupture& rupture) {
   RuptureMoment moment;
   Implausibles found("subfaults");
+  const rupture::Fault& fault = rupture.fault();
   for_each_point(points_of(rupture), r.jobs, [&](std::size_t n, const srf::PointSource& point) {
     moment.add(point, point_rigidity(point.where, r.rigidity));
-    const auto place = [&] {
-      const int line = rupture.fault().segments[rupture.subfault(n).segment].line;
+    // vs and den of a medium are its layer's; the rest the subfault's segment's.
+    const auto place = [&](const std::string& field) {
+      if (!fault.medium.empty() && (field == "vs" || field == "den")) {
+        return shown_path(r.medium) + ":" + std::to_string(fault.medium.at(point.where.dep).line) +
+               ": the layer of subfault " + rupture.id(n);
+      }
+      const int line = fault.segments[rupture.subfault(n).segment].line;
       return shown_path(r.segments) + ":" + std::to_string(line) + ": subfault " + rupture.id(n);
     };
-    for (const slipvel::Problem& p : srf::implausible_values(point.where)) found.add(place(), p);
-    if (const auto p = srf::implausible_rupture_velocity(vr_at(r, point.where), point.where.vs)) found.add(place(), *p);
+    for (const slipvel::Problem& p : srf::implausible_values(point.where)) found.add(place(p.field), p);
+    if (r.vr_fraction > 0) return;  // the same fraction of vs everywhere: said once, below
+    if (const auto p = srf::implausible_rupture_velocity(r.vr, point.where.vs)) found.add(place(p->field), *p);
   });
+  if (r.vr_fraction > 1) {
+    warn("--vr-fraction " + text::shortest(r.vr_fraction) +
+         ": the front runs faster than the shear-wave speed everywhere (a supershear rupture)");
+  }
   check_moment(moment);
   if (const auto p = implausible_magnitude(moment_magnitude(moment.moment()))) found.add("", *p);
   for (const std::string& line : found.lines()) warn(line);
@@ -329,7 +333,7 @@ void write_rupture(const Request& r, const rupture::Rupture& rupture, const srf:
 int run(const CLI::App& app, const Request& r) {
   refuse_unusable_options(app, r);
   const srf::Version version = r.srf_version == "2.0" ? srf::Version::k2 : srf::Version::k1;
-  const rupture::Rupture rupture(read_fault(r, version), r.sampling);
+  const rupture::Rupture rupture(read_fault(r, version, app.count("--hypocentre-at") > 0), r.sampling);
   refuse_unusable_points(r, rupture, version);
   warn_about_empty_patches(r, rupture);
   warn_about_gaps(r, rupture.fault());
