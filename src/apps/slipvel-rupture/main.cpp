@@ -93,7 +93,8 @@ void add_options(CLI::App& app, Request& r) {
   app.add_option("--srf", r.srf, "write the rupture as a Standard Rupture Format file ('-': standard output)")
       ->type_name("FILE")
       ->group("Output");
-  app.add_option("--srf-version", r.srf_version, "SRF version, 1.0 (read by more codes) or 2.0 (needs vs, den)")
+  app.add_option("--srf-version", r.srf_version,
+                 "SRF version, 1.0 (read by more codes) or 2.0 (needs vs, den: from --medium or every segment)")
       ->type_name("V")
       ->transform(kSrfVersion)
       ->capture_default_str()
