@@ -3,12 +3,16 @@
 
 #include <gtest/gtest.h>
 
+#include <bit>
 #include <cmath>
 #include <complex>
+#include <cstdint>
 #include <cstring>
 #include <functional>
 #include <limits>
+#include <optional>
 #include <random>
+#include <stdexcept>
 #include <string>
 #include <thread>
 #include <vector>
@@ -264,6 +268,81 @@ TEST(Library, SlipUntilIsTheIntegralOfTheFunction) {
       EXPECT_NEAR(slip_until(s, p, t), sum * t / steps, 2e-6 * c.slip) << "t = " << t;
     }
   }
+}
+
+// S(t) at many times: the bits of one call a time, at times in every stage,
+// on each stage's boundary and beside it, and at times that are not times;
+// for shapes the search finds and for one whose onset is past tr.
+TEST(Library, SlipUntilAtManyTimesGivesTheBitsOfOneTimeEach) {
+  struct Case {
+    const char* name;
+    Parameters p;
+    std::optional<Shape> shape;  // unset: the one the search finds
+  };
+  Parameters slow;
+  slow.fmax = 12, slow.vm = 1.5, slow.slip = 0.4, slow.tr = 0.9, slow.ts = 1.2;
+  const Shape built_in = find_shape({});
+  Shape late = built_in;
+  late.tb = 2.5;  // onset after tr: the stages summed in the general way
+  const Case cases[] = {{"built-in", {}, {}}, {"slow", slow, {}}, {"onset past tr", {}, late}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    const Shape s = c.shape ? *c.shape : find_shape(c.p);
+    const double ts = stopping_time(c.p);
+    std::vector<double> times = {
+        0, -0.0, -1, std::nan(""), std::numeric_limits<double>::infinity(), -std::numeric_limits<double>::infinity()};
+    for (const double edge : {s.tb, c.p.tr, ts}) {
+      times.insert(times.end(), {edge, std::nextafter(edge, 0.0), std::nextafter(edge, 10.0)});
+    }
+    for (int k = 0; k < 2000; ++k) times.push_back(k * (1.2 * ts / 2000));
+    std::vector<double> slips(times.size());
+    slip_until(s, c.p, times, slips);
+    for (std::size_t k = 0; k < times.size(); ++k) {
+      ASSERT_EQ(std::bit_cast<std::uint64_t>(slips[k]), std::bit_cast<std::uint64_t>(slip_until(s, c.p, times[k])))
+          << "t = " << times[k];
+    }
+    slip_until(s, c.p, times, times);  // in place
+    EXPECT_EQ(std::memcmp(times.data(), slips.data(), slips.size() * sizeof(double)), 0);
+  }
+  std::vector<double> too_few = {7.0};
+  EXPECT_THROW(slip_until(built_in, {}, std::vector<double>{1.0, 2.0}, too_few), std::length_error);
+  EXPECT_EQ(too_few[0], 7.0);
+}
+
+// The two sampling rules, on their figures: fmax against 1/(2·dt), and the
+// sampled slip's last value against the target within 1 %.
+TEST(Library, SamplingThatFallsShortIsFoundByItsRules) {
+  EXPECT_EQ(nyquist_frequency(0.005), 100);
+  EXPECT_EQ(nyquist_frequency(0.1), 5);
+  struct Nyquist {
+    double dt, fmax;
+    bool above;
+  };
+  for (const Nyquist c : {Nyquist{0.005, 6, false}, Nyquist{0.005, 100, false}, Nyquist{0.005, 100.00001, true},
+                          Nyquist{0.1, 6, true}, Nyquist{0.1, std::nan(""), false}}) {
+    Parameters p;
+    p.dt = c.dt, p.fmax = c.fmax;
+    EXPECT_EQ(above_nyquist(p), c.above) << "dt = " << c.dt << ", fmax = " << c.fmax;
+  }
+  struct Sampled {
+    std::vector<double> displacement;
+    double asked;
+    bool coarse;
+  };
+  const Sampled sampled[] = {{{}, 1, false},        {{0, 1.009}, 1, false},      {{0, 0.991}, 1, false},
+                             {{0, 1.011}, 1, true}, {{0, 0.5, 0.79}, 0.8, true}, {{0, std::nan("")}, 1, true}};
+  for (const Sampled& c : sampled) {
+    SlipFunction f;
+    f.parameters.slip = c.asked;
+    f.displacement = c.displacement;
+    EXPECT_EQ(coarsely_sampled(f), c.coarse) << (c.displacement.empty() ? 0 : c.displacement.back());
+  }
+  // A real source sampled finely and coarsely: the 1 % is the sum's, not S(ts)'s.
+  Parameters p;
+  p.vm = 3, p.slip = 0.8;
+  EXPECT_FALSE(coarsely_sampled(slip_function(p)));
+  p.dt = 0.1;
+  EXPECT_TRUE(coarsely_sampled(slip_function(p)));
 }
 
 }  // namespace

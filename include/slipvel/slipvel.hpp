@@ -26,6 +26,7 @@
 
 #include <memory>
 #include <optional>
+#include <span>
 #include <stdexcept>
 #include <string>
 #include <utility>
@@ -147,6 +148,42 @@ Shape find_shape(const Parameters& parameters);
 /// tr and ts (unset: tr × 1.5), as for the shape. Throws nothing; a t that is
 /// not a number gives not a number.
 double slip_until(const Shape& shape, const Parameters& parameters, double t);
+
+/// S(t) at many times: fills slips[k] with slip_until(shape, parameters,
+/// times[k]), the same bits, working out what does not depend on t once
+/// rather than for every time (a slip history of a million times costs a
+/// fraction of a million single calls). `slips` may be `times` itself. Throws
+/// std::length_error, having written nothing, when `slips` holds fewer values
+/// than `times`.
+void slip_until(const Shape& shape, const Parameters& parameters, std::span<const double> times,
+                std::span<double> slips);
+
+// Sampling that falls short of the source. Neither is a refusal: the function
+// is computed and its files written all the same, but the samples do not show
+// it as it is meant, so the programs and the Python module warn, by these
+// rules and with these figures.
+
+/// How far the sampled slip (the last value of SlipFunction::displacement) may
+/// end from the target slip, as a share of the target: 1 %.
+inline constexpr double kSampledSlipTolerance = 0.01;
+
+/// Returns the Nyquist frequency 1/(2·dt) (Hz) of samples `dt` (s) apart: the
+/// highest frequency they can show. Throws nothing; dt is not checked.
+double nyquist_frequency(double dt);
+
+/// Whether fmax (Hz) lies above the Nyquist frequency of dt: the samples are
+/// too far apart for the highest frequencies the function is meant to have
+/// (its rise to the peak at td = 1/(kPai·fmax) takes less than a sample). A
+/// dt of at most 1/(2·fmax) avoids it. Throws nothing; the parameters are not
+/// checked.
+bool above_nyquist(const Parameters& parameters);
+
+/// Whether the function's sampled slip ends more than kSampledSlipTolerance
+/// of the target slip away from it (not a number counts as away): at this dt
+/// the trapezoid sum of the samples misses part of the sharp rise, though the
+/// function itself carries the target (see slip_function); a smaller dt fixes
+/// it. False for a function without samples. Throws nothing.
+bool coarsely_sampled(const SlipFunction& function);
 
 /// Throws the ParameterError that slip_function(parameters) would throw, and
 /// returns if it would not; it runs the onset search but samples nothing.

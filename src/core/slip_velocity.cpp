@@ -153,4 +153,16 @@ double slip_until(const Shape& shape, const Parameters& parameters, double t) {
   return detail::SlipCurve(shape, parameters)(t);
 }
 
+void slip_until(const Shape& shape, const Parameters& parameters, std::span<const double> times,
+                std::span<double> slips) {
+  if (slips.size() < times.size()) throw std::length_error("slip_until: fewer slips than times");
+  const detail::SlipCurve curve(shape, parameters);
+  // The shape's order tested once, not at every time.
+  if (curve.ordered()) {
+    for (std::size_t k = 0; k < times.size(); ++k) slips[k] = curve.in_order(times[k]);
+  } else {
+    for (std::size_t k = 0; k < times.size(); ++k) slips[k] = curve(times[k]);
+  }
+}
+
 }  // namespace slipvel

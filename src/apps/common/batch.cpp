@@ -4,7 +4,6 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <cmath>
 #include <cstring>
 
 #include <slipvel/text.hpp>
@@ -76,11 +75,6 @@ std::string summary_text(const std::vector<Source>& sources, const std::vector<S
     text += '\n';
   }
   return text;
-}
-
-bool coarsely_sampled(const SlipFunction& f) {
-  const double asked = f.parameters.slip;
-  return !f.displacement.empty() && !(std::fabs(f.displacement.back() - asked) <= 0.01 * asked);
 }
 
 std::string coarse_sampling_warning(const CoarseSampling& c) {

@@ -42,12 +42,9 @@ std::string write_batch(const std::vector<Source>& sources, const Settings& sett
 // WriteError. Returns the coarse-sampling warning, or "".
 std::string write_single(const Parameters& parameters, const Settings& settings);
 
-// A time history's final slip (its last value) more than 1 % from the target:
-// the samples miss part of the sharp rise at this dt.
-bool coarsely_sampled(const SlipFunction& f);
-
-// The sources whose time histories are coarsely sampled: how many, and the
-// first in table order with its sampled and asked slip.
+// The sources whose time histories are coarsely sampled (the library's
+// coarsely_sampled): how many, and the first in table order with its sampled
+// and asked slip.
 struct CoarseSampling {
   std::size_t sources = 0;
   std::string first_id;
