@@ -226,5 +226,54 @@ TEST_F(Batch, AWriteThatFailsPartWayLeavesOnlyCompleteFiles) {
   EXPECT_EQ(std::filesystem::status(dir_ / "out" / "small_slip.csv").permissions(), std::filesystem::perms(0640));
 }
 
+// fmax above the Nyquist frequency 1/(2·dt): one warning for the batch, the
+// count and the first source's figures, for a table, the options' source and
+// an SRF file alike; fmax at the Nyquist frequency is not above it. The files
+// are written, status 0. (These sources are not coarsely sampled.)
+TEST_F(Batch, FmaxAboveTheNyquistFrequencyIsWarnedAboutOnce) {
+  const std::string tail =
+      " Hz): the samples are too far apart to show the function's highest frequencies; a dt of at most 1/(2*fmax), "
+      "or a lower fmax, fixes it\n";
+  const std::string point = "-118,34,5,90,45,180,1e6,0";
+  struct Case {
+    std::vector<std::string> arguments;
+    std::string table, err;
+    const char* written;
+  };
+  const Case cases[] = {
+      {{"--table", "t.csv", "-o", "out"}, "id,dt,fmax,vm,tr\na,0.005,6,2,10\nb,0.01,50,2,10\n", "", "out/summary.csv"},
+      {{"--table", "t.csv", "-o", "out"},
+       "id,dt,fmax,vm,tr\na,0.005,6,2,10\nb,0.01,60,2,10\nc,0.01,51,2,10\n",
+       "slipvel-batch: warning: 2 sources' fmax is above the Nyquist frequency 1/(2*dt) (first b: fmax = 60 Hz, dt = "
+       "0.01 s, Nyquist frequency 50" +
+           tail,
+       "out/summary.csv"},
+      {{"--dt", "0.01", "--fmax", "60", "--vm", "2", "--tr", "10", "-o", "out"},
+       "",
+       "slipvel-batch: warning: 1 source's fmax is above the Nyquist frequency 1/(2*dt) (first (the options' "
+       "source): fmax = 60 Hz, dt = 0.01 s, Nyquist frequency 50" +
+           tail,
+       "out/Vek_Amp.csv"},
+      {{"--table", "t.csv", "--srf", "r.srf"},
+       "id,lon,lat,dep,stk,dip,rake,area,tinit,dt,fmax,vm,tr\na," + point + ",0.005,6,2,10\nb," + point +
+           ",0.0125,41,2,10\n",
+       "slipvel-batch: warning: 1 source's fmax is above the Nyquist frequency 1/(2*dt) (first b: fmax = 41 Hz, dt = "
+       "0.0125 s, Nyquist frequency 40" +
+           tail,
+       "r.srf"},
+  };
+  for (const Case& c : cases) {
+    TempDir fresh;
+    if (!c.table.empty()) write_file(fresh / "t.csv", c.table);
+    Launch launch;
+    launch.folder = fresh.path();
+    const Finished done = run_process(kBatch, c.arguments, launch);
+    SCOPED_TRACE(c.table);
+    EXPECT_EQ(done.exit_code(), 0);
+    EXPECT_EQ(done.err, c.err);
+    EXPECT_TRUE(std::filesystem::exists(fresh / c.written));
+  }
+}
+
 }  // namespace
 }  // namespace slipvel::testing

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <initializer_list>
 
 #include <slipvel/text.hpp>
 
@@ -26,6 +27,15 @@ FolderLock create_folder(const std::filesystem::path& folder) {
 void append_number(std::string& out, double value) {
   out += ',';
   out += text::shortest(value);
+}
+
+// The warnings that are not empty, in order.
+std::vector<std::string> non_empty(std::initializer_list<std::string> warnings) {
+  std::vector<std::string> lines;
+  for (const std::string& w : warnings) {
+    if (!w.empty()) lines.push_back(w);
+  }
+  return lines;
 }
 
 }  // namespace
@@ -85,6 +95,25 @@ std::string coarse_sampling_warning(const CoarseSampling& c) {
          " m asked): at this dt the samples miss part of the sharp rise; a smaller dt fixes it";
 }
 
+AboveNyquist sources_above_nyquist(const std::vector<Source>& sources) {
+  AboveNyquist found;
+  for (const Source& s : sources) {
+    if (!above_nyquist(s.parameters)) continue;
+    if (found.sources == 0) found = {0, s.id, s.parameters.fmax, s.parameters.dt};
+    ++found.sources;
+  }
+  return found;
+}
+
+std::string nyquist_warning(const AboveNyquist& a) {
+  if (a.sources == 0) return "";
+  return std::to_string(a.sources) + (a.sources == 1 ? " source's" : " sources'") +
+         " fmax is above the Nyquist frequency 1/(2*dt) (first " + a.first_id + ": fmax = " + text::shortest(a.fmax) +
+         " Hz, dt = " + text::shortest(a.dt) + " s, Nyquist frequency " + text::shortest(nyquist_frequency(a.dt)) +
+         " Hz): the samples are too far apart to show the function's highest frequencies; a dt of at most "
+         "1/(2*fmax), or a lower fmax, fixes it";
+}
+
 std::vector<slipvel::Problem> with_zero_slip_note(const Parameters& parameters,
                                                   std::vector<slipvel::Problem> problems) {
   if (parameters.slip != 0) return problems;
@@ -94,7 +123,7 @@ std::vector<slipvel::Problem> with_zero_slip_note(const Parameters& parameters,
   return problems;
 }
 
-std::string write_batch(const std::vector<Source>& sources, const Settings& settings) {
+std::vector<std::string> write_batch(const std::vector<Source>& sources, const Settings& settings) {
   const FolderLock lock = create_folder(settings.folder);
   const std::filesystem::path summary = settings.folder / "summary.csv";
   if (::unlink(summary.c_str()) != 0 && errno != ENOENT)
@@ -120,17 +149,21 @@ std::string write_batch(const std::vector<Source>& sources, const Settings& sett
     if (found.sources == 0) found = {0, sources[i].id, rows[i].final_displacement, sources[i].parameters.slip};
     ++found.sources;
   }
-  return coarse_sampling_warning(found);
+  return non_empty({nyquist_warning(sources_above_nyquist(sources)), coarse_sampling_warning(found)});
 }
 
-std::string write_single(const Parameters& parameters, const Settings& settings) {
+std::vector<std::string> write_single(const Parameters& parameters, const Settings& settings) {
   const SlipFunction f = slip_function(parameters);
   check_texts(f);
   const FolderLock lock = create_folder(settings.folder);
   write_atomically(settings.folder / "Vek_Slip.csv", time_history_text(f), settings.umask);
   write_atomically(settings.folder / "Vek_Amp.csv", spectrum_text(spectrum(f)), settings.umask);
-  if (!coarsely_sampled(f)) return "";
-  return coarse_sampling_warning({1, "(the options' source)", f.displacement.back(), parameters.slip});
+  const std::string id = "(the options' source)";
+  const AboveNyquist above =
+      above_nyquist(parameters) ? AboveNyquist{1, id, parameters.fmax, parameters.dt} : AboveNyquist{};
+  const CoarseSampling coarse =
+      coarsely_sampled(f) ? CoarseSampling{1, id, f.displacement.back(), parameters.slip} : CoarseSampling{};
+  return non_empty({nyquist_warning(above), coarse_sampling_warning(coarse)});
 }
 
 }  // namespace slipvel::apps

@@ -35,12 +35,13 @@ std::string summary_text(const std::vector<Source>& sources, const std::vector<S
 // Writes <id>_slip.csv and <id>_amp.csv for every source, then summary.csv
 // (an older one is removed first, so its presence means the batch completed).
 // Throws WriteError at the first failure; files finished before it stay.
-// Returns the coarse-sampling warning (coarse_sampling_warning), or "".
-std::string write_batch(const std::vector<Source>& sources, const Settings& settings);
+// Returns the sampling warnings: the Nyquist one (nyquist_warning), then the
+// coarse-sampling one (coarse_sampling_warning), each when there is one.
+std::vector<std::string> write_batch(const std::vector<Source>& sources, const Settings& settings);
 
 // Writes Vek_Slip.csv and Vek_Amp.csv for one source. Throws ParameterError or
-// WriteError. Returns the coarse-sampling warning, or "".
-std::string write_single(const Parameters& parameters, const Settings& settings);
+// WriteError. Returns the sampling warnings, as write_batch does.
+std::vector<std::string> write_single(const Parameters& parameters, const Settings& settings);
 
 // The sources whose time histories are coarsely sampled (the library's
 // coarsely_sampled): how many, and the first in table order with its sampled
@@ -52,6 +53,19 @@ struct CoarseSampling {
 };
 // One line saying so (no line end), or "" when there are none.
 std::string coarse_sampling_warning(const CoarseSampling& coarse);
+
+// The sources whose fmax lies above the Nyquist frequency of their dt (the
+// library's above_nyquist): how many, and the first in table order with its
+// fmax and dt.
+struct AboveNyquist {
+  std::size_t sources = 0;
+  std::string first_id;
+  double fmax = 0, dt = 0;
+};
+AboveNyquist sources_above_nyquist(const std::vector<Source>& sources);
+// One line saying so, with the first's Nyquist frequency (no line end), or ""
+// when there are none.
+std::string nyquist_warning(const AboveNyquist& above);
 
 // The library's problems with `parameters`, the refusal of slip 0 with a note
 // that SRF output takes points that do not slip.

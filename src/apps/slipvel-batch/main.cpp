@@ -230,6 +230,9 @@ int run_srf(const Request& r, const Settings& settings, const SourceTable& table
   check_moment(moment);
   if (!r.moment_rate.empty()) check_moment_rate(moment.duration(), time_step(r, points));
   warn_about_implausible_values(name, table.sources, points, moment);
+  if (const std::string warning = nyquist_warning(sources_above_nyquist(table.sources)); !warning.empty()) {
+    warn(warning);
+  }
   const srf::Layout layout{version, r.srf_blocks == "one" ? srf::Blocks::kOne : srf::Blocks::kPerPlane, true};
   write_rupture(r, settings, points, planes, layout, moment);
   return kDone;
@@ -243,7 +246,7 @@ int run_table(const Request& r, const Settings& settings) {
   if (srf_mode) return run_srf(r, settings, table, version);
   if (table.problems.empty()) refuse_unusable_outputs(r, files_of(table.sources));
   stop_on(shown_path(r.table), table.problems, check_sources(table.sources, r.jobs));
-  if (const std::string warning = write_batch(table.sources, settings); !warning.empty()) warn(warning);
+  for (const std::string& warning : write_batch(table.sources, settings)) warn(warning);
   return kDone;
 }
 
@@ -262,7 +265,7 @@ int run(const CLI::App& app, Request& r) {
   if (!r.table.empty()) return run_table(r, settings);
   refuse_unusable_outputs(r, {"Vek_Slip.csv", "Vek_Amp.csv"});
   try {
-    if (const std::string warning = write_single(r.defaults, settings); !warning.empty()) warn(warning);
+    for (const std::string& warning : write_single(r.defaults, settings)) warn(warning);
   } catch (const ParameterError& e) {
     throw ParameterError(with_zero_slip_note(r.defaults, e.problems()));
   }
