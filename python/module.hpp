@@ -44,4 +44,44 @@ Class& refusing_bare_new(Class& bound, const char* made_by) {
 // the rupture library; else a build_rupture that says it is missing.
 void define_rupture(py::module_& m);
 
+// An argument or result as Python gave it or gets it, shown in signatures and
+// help() as the type `Shown::name` says ("float", "int", ...) rather than as
+// "object". Every value is taken: the argument's own check (real_number,
+// sample_count) then refuses what it must, with its own message.
+template <class Shown>
+struct Given {
+  py::object object;
+};
+
+struct AsFloat {
+  static constexpr auto name = py::detail::const_name("float");
+};
+struct AsInt {
+  static constexpr auto name = py::detail::const_name("int");
+};
+struct AsFloatOrArray {
+  static constexpr auto name = py::detail::const_name("Union[float, numpy.ndarray]");
+};
+
+using RealArgument = Given<AsFloat>;
+using CountArgument = Given<AsInt>;
+using FloatOrArray = Given<AsFloatOrArray>;
+
 }  // namespace slipvel::python
+
+namespace pybind11::detail {
+
+template <class Shown>
+struct type_caster<slipvel::python::Given<Shown>> {
+  PYBIND11_TYPE_CASTER(slipvel::python::Given<Shown>, Shown::name);
+
+  bool load(handle source, bool) {
+    value.object = reinterpret_borrow<object>(source);
+    return true;
+  }
+  static handle cast(const slipvel::python::Given<Shown>& given, return_value_policy, handle) {
+    return given.object.inc_ref();
+  }
+};
+
+}  // namespace pybind11::detail

@@ -4,12 +4,17 @@ from typing import Any, Sequence, overload
 
 import numpy as np
 import numpy.typing as npt
+from typing_extensions import deprecated
 
 __version__: str
 
 class ParameterError(ValueError):
     """Values that cannot work; str() gives every problem, one a line."""
     problems: list[tuple[str, str]]  # (field, text) of each problem
+
+class SamplingWarning(UserWarning):
+    """Samples that fall short of the function: fmax above the Nyquist frequency 1/(2*dt), or a sampled slip
+    more than 1 % off the slip asked. slip_function makes the function all the same."""
 
 class Parameters:
     """The parameters a result was made from."""
@@ -74,15 +79,26 @@ class SlipFunction:
     @property
     def acceleration(self) -> npt.NDArray[np.float64]: ...
     @property
-    def shape(self) -> Shape: ...
+    def stages(self) -> Shape: ...
     @property
-    def ts(self) -> float: ...
+    @deprecated("use stages, the same Shape")
+    def shape(self) -> Shape: ...
     @property
     def parameters(self) -> Parameters: ...
     @property
     def dt(self) -> float: ...
     @property
     def nt(self) -> int: ...
+    @property
+    def fmax(self) -> float: ...
+    @property
+    def vm(self) -> float: ...
+    @property
+    def slip(self) -> float: ...
+    @property
+    def tr(self) -> float: ...
+    @property
+    def ts(self) -> float: ...
     @property
     def sampling_rate(self) -> float: ...
     @overload

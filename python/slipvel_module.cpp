@@ -8,6 +8,8 @@
 #include <optional>
 #include <slipvel/moment.hpp>
 #include <slipvel/slipvel.hpp>
+#include <slipvel/text.hpp>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -128,6 +130,35 @@ Function compute_function(const slipvel::Parameters& p) {
   return function_with_arrays(std::move(f));
 }
 
+// slipvel.SamplingWarning, made when the module is imported; kept for the
+// interpreter's life.
+py::handle sampling_warning;
+
+// Issues a Python warning of `category` at the line that called into the
+// module; raises it instead where the warnings filter makes it an error.
+void warn(py::handle category, const std::string& message) {
+  if (PyErr_WarnEx(category.ptr(), message.c_str(), 1) != 0) throw py::error_already_set();
+}
+
+// The library's sampling rules, in the order and with the figures
+// slipvel-batch gives.
+void warn_about_sampling(const slipvel::SlipFunction& f) {
+  using slipvel::text::shortest;
+  const slipvel::Parameters& p = f.parameters;
+  if (slipvel::above_nyquist(p)) {
+    warn(sampling_warning, "fmax = " + shortest(p.fmax) + " Hz is above the Nyquist frequency 1/(2*dt) = " +
+                               shortest(slipvel::nyquist_frequency(p.dt)) + " Hz of dt = " + shortest(p.dt) +
+                               " s: the samples are too far apart to show the function's highest frequencies; a dt "
+                               "of at most 1/(2*fmax), or a lower fmax, fixes it");
+  }
+  if (slipvel::coarsely_sampled(f)) {
+    warn(sampling_warning, "the sampled slip ends more than 1 % off the slip asked (" +
+                               shortest(f.displacement.back()) + " m sampled, " + shortest(p.slip) +
+                               " m asked): at dt = " + shortest(p.dt) +
+                               " s the samples miss part of the sharp rise; a smaller dt fixes it");
+  }
+}
+
 // The parameters as given, each of its kind; their values are not checked yet.
 slipvel::Parameters parameters_of(const py::object& dt, const py::object& nt, const py::object& fmax,
                                   const py::object& vm, const py::object& slip, const py::object& tr,
@@ -144,6 +175,18 @@ slipvel::Parameters parameters_of(const py::object& dt, const py::object& nt, co
 Function slip_function(const py::object& dt, const py::object& nt, const py::object& fmax, const py::object& vm,
                        const py::object& slip, const py::object& tr, const py::object& ts) {
   return compute_function(parameters_of(dt, nt, fmax, vm, slip, tr, ts));
+}
+
+// slipvel.slip_function: the function, and a SamplingWarning for each way its
+// samples fall short. (Unpickling makes a function again without warning: it
+// was said when the function was first made.)
+Function warned_slip_function(const RealArgument& dt, const CountArgument& nt, const RealArgument& fmax,
+                              const RealArgument& vm, const RealArgument& slip, const RealArgument& tr,
+                              const std::optional<RealArgument>& ts) {
+  Function f =
+      slip_function(dt.object, nt.object, fmax.object, vm.object, slip.object, tr.object, ts ? ts->object : py::none());
+  warn_about_sampling(*f.f);
+  return f;
 }
 
 Spectrum spectrum_of(const Function& function) {
@@ -212,10 +255,11 @@ std::string parameters_repr(const slipvel::Parameters& p) {
 // S(t) at a real number (a float back) or at an array of real numbers (an
 // array of the same shape; a 0-d array gives a float). Anything else is a
 // TypeError, even what numpy would cast: "1.0", True, a datetime64.
-py::object slip_until(const Function& function, const py::object& t) {
+FloatOrArray slip_until(const Function& function, const FloatOrArray& given_t) {
+  const py::object& t = given_t.object;
   const slipvel::Shape& shape = function.f->shape;
   const slipvel::Parameters& p = function.f->parameters;
-  if (is_real(t)) return py::float_(slipvel::slip_until(shape, p, real_number("t", t)));
+  if (is_real(t)) return {py::float_(slipvel::slip_until(shape, p, real_number("t", t)))};
   const py::array given = py::array::ensure(t);
   const char kind = given ? given.dtype().kind() : 'O';
   if (kind != 'i' && kind != 'u' && kind != 'f') {
@@ -227,15 +271,14 @@ py::object slip_until(const Function& function, const py::object& t) {
   }
   const py::array_t<double, py::array::c_style | py::array::forcecast> times(given);
   py::array_t<double> slips(std::vector<py::ssize_t>(times.shape(), times.shape() + times.ndim()));
-  const double* in = times.data();
+  const auto n = static_cast<std::size_t>(times.size());
   double* out = slips.mutable_data();
-  const py::ssize_t n = times.size();
   {
     py::gil_scoped_release computing;
-    for (py::ssize_t k = 0; k < n; ++k) out[k] = slipvel::slip_until(shape, p, in[k]);
+    slipvel::slip_until(shape, p, std::span<const double>(times.data(), n), std::span<double>(out, n));
   }
-  if (times.ndim() == 0) return py::float_(out[0]);
-  return slips;
+  if (times.ndim() == 0) return {py::float_(out[0])};
+  return {std::move(slips)};
 }
 
 void define_parameters(py::module_& m) {
@@ -261,7 +304,7 @@ void define_parameters(py::module_& m) {
 
 void define_shape(py::module_& m) {
   py::class_<slipvel::Shape> shape(m, "Shape", "The shape of the function, found by the onset search.");
-  refusing_bare_new(shape, "the .shape of a SlipFunction")
+  refusing_bare_new(shape, "the .stages of a SlipFunction")
       .def_readonly("td", &slipvel::Shape::td, "time of the peak slip velocity, 1/(3.141592654*fmax) (s)")
       .def_readonly("am", &slipvel::Shape::am, "slip acceleration at t = 0, 2*vm/td (m/s^2)")
       .def_readonly("tb", &slipvel::Shape::tb, "onset of the inverse-square-root stage (s)")
@@ -277,7 +320,7 @@ void define_shape(py::module_& m) {
       // Refused at every protocol: protocols 0 and 1 would otherwise make a
       // Shape by object.__new__, which pybind11 cannot take (it aborts).
       .def("__reduce__", [](const slipvel::Shape&) -> py::tuple {
-        throw py::type_error("a Shape does not pickle: pickle the SlipFunction it is the shape of");
+        throw py::type_error("a Shape does not pickle: pickle the SlipFunction whose stages it holds");
       });
 }
 
@@ -324,10 +367,17 @@ void define_function(py::module_& m) {
           "acceleration", [](const Function& f) { return f.acceleration; },
           "slip acceleration, the backward difference (m/s^2); 0 at the first sample")
       .def_property_readonly(
-          "shape", [](const Function& f) { return f.f->shape; }, "the Shape (td, am, tb, b, c, ar, eps)")
+          "stages", [](const Function& f) { return f.f->shape; },
+          "the Shape of its stages found by the onset search (td, am, tb, b, c, ar, eps)")
       .def_property_readonly(
-          "ts", [](const Function& f) { return *f.f->parameters.ts; },
-          "the stopping time used (s): as given, or tr * 1.5")
+          "shape",
+          [](const Function& f) {
+            warn(PyExc_DeprecationWarning,
+                 "SlipFunction.shape is deprecated and will be removed: use SlipFunction.stages (the same Shape; "
+                 ".shape reads as a numpy array's shape)");
+            return f.f->shape;
+          },
+          "deprecated: use .stages, the same Shape")
       .def_property_readonly(
           "parameters", [](const Function& f) { return f.f->parameters; },
           "the Parameters it was made from (dt, nt, fmax, vm, slip, tr, ts)")
@@ -336,6 +386,18 @@ void define_function(py::module_& m) {
       .def_property_readonly(
           "nt", [](const Function& f) { return f.f->parameters.nt; }, "number of samples")
       .def_property_readonly(
+          "fmax", [](const Function& f) { return f.f->parameters.fmax; }, "highest frequency (Hz)")
+      .def_property_readonly(
+          "vm", [](const Function& f) { return f.f->parameters.vm; }, "peak slip velocity of the parabolic stage (m/s)")
+      .def_property_readonly(
+          "slip", [](const Function& f) { return f.f->parameters.slip; },
+          "target final slip (m); the sampled one is displacement[-1]")
+      .def_property_readonly(
+          "tr", [](const Function& f) { return f.f->parameters.tr; }, "rise time (s)")
+      .def_property_readonly(
+          "ts", [](const Function& f) { return *f.f->parameters.ts; },
+          "the stopping time used (s): as given, or tr * 1.5")
+      .def_property_readonly(
           "sampling_rate", [](const Function& f) { return 1.0 / f.f->parameters.dt; }, "1/dt (Hz)")
       .def("__repr__", [](const Function& f) { return "SlipFunction(" + parameters_repr(f.f->parameters) + ")"; })
       .def("__reduce__", [](const Function& f) { return pickled("SlipFunction", f.f->parameters); })
@@ -343,7 +405,8 @@ void define_function(py::module_& m) {
            "S(t): the exact slip (m) from time 0 to t (s) of the continuous function (not the sampled sum). "
            "t is a real number (a float back) or an array of real numbers (an array of the same shape; a 0-d "
            "array gives a float); NaN gives NaN. Raises TypeError for anything else (None, str, bool, complex, "
-           "datetime64, timedelta64, object arrays) and OverflowError for an int beyond a float.")
+           "datetime64, timedelta64, object arrays) and OverflowError for an int beyond a float. An array is worked "
+           "through in C++ with the stages set up once, so a million times cost about what a C++ loop does.")
       .def("spectrum", &spectrum_of, "Returns the amplitude Spectrum of the velocity history.")
       .def("time_history_text", &time_history_text,
            "Returns exactly what slipvel writes to Vek_Slip.csv. Raises ParameterError when a row would not "
@@ -367,6 +430,17 @@ void define_parameter_error(py::module_& m) {
   });
 }
 
+void define_sampling_warning(py::module_& m) {
+  PyObject* type = PyErr_NewExceptionWithDoc(
+      "slipvel.SamplingWarning",
+      "Samples that fall short of the function they sample: fmax above the Nyquist frequency 1/(2*dt), or a "
+      "sampled slip more than 1 % off the slip asked. The function is made all the same.",
+      PyExc_UserWarning, nullptr);
+  if (type == nullptr) throw py::error_already_set();
+  sampling_warning = type;  // this reference is never given back
+  m.attr("SamplingWarning") = sampling_warning;
+}
+
 }  // namespace
 }  // namespace slipvel::python
 
@@ -379,11 +453,14 @@ Computed by the same C++ code as the slipvel program, to the last bit:
     import slipvel
     f = slipvel.slip_function(vm=3.0, slip=0.8)
     f.time, f.velocity, f.displacement, f.acceleration   # numpy arrays
-    f.shape.tb                                           # onset found by the search (s)
+    f.stages.tb                                          # onset found by the search (s)
     s = f.spectrum()                                     # s.frequency, s.velocity, s.acceleration
     f.time_history_text(), s.text()                      # the two files' contents
 
-Parameters that cannot work raise slipvel.ParameterError (a ValueError).)";
+Parameters that cannot work raise slipvel.ParameterError (a ValueError).
+Samples that fall short of the function (fmax above the Nyquist frequency
+1/(2*dt), or a sampled slip more than 1 % off the slip asked) give a
+slipvel.SamplingWarning (a UserWarning).)";
   // pybind11 sets up its numpy access once, on first use; done here, at import,
   // under the interpreter lock, so two threads making their first result at the
   // same time cannot deadlock in numpy's import.
@@ -394,16 +471,17 @@ Parameters that cannot work raise slipvel.ParameterError (a ValueError).)";
                     kept(numpy.attr("integer")), kept(numpy.attr("timedelta64"))};
   m.attr("__version__") = slipvel::version();
   define_parameter_error(m);
+  define_sampling_warning(m);
 
   define_parameters(m);
   define_shape(m);
   define_spectrum(m);
   define_function(m);
   const slipvel::Parameters defaults{};  // the slipvel program's built-in source
-  m.def("slip_function", &slip_function, py::arg("dt") = py::float_(defaults.dt), py::arg("nt") = py::int_(defaults.nt),
-        py::arg("fmax") = py::float_(defaults.fmax), py::arg("vm") = py::float_(defaults.vm),
-        py::arg("slip") = py::float_(defaults.slip), py::arg("tr") = py::float_(defaults.tr),
-        py::arg("ts") = py::none(),
+  m.def("slip_function", &warned_slip_function, py::arg("dt") = py::float_(defaults.dt),
+        py::arg("nt") = py::int_(defaults.nt), py::arg("fmax") = py::float_(defaults.fmax),
+        py::arg("vm") = py::float_(defaults.vm), py::arg("slip") = py::float_(defaults.slip),
+        py::arg("tr") = py::float_(defaults.tr), py::arg("ts") = py::none(),
         R"(Checks the parameters, runs the onset search and samples the function.
 
 dt    time step (s), finite and > 0
@@ -417,7 +495,12 @@ ts    stopping time (s), finite and > tr; None means tr * 1.5
 Defaults are the slipvel program's built-in source. Raises ParameterError,
 listing every problem one per line as "name = value: rule"; TypeError for an
 nt that is not an int or another parameter that is not a real number (a bool,
-a str); OverflowError for an int too large for a float.)");
+a str); OverflowError for an int too large for a float.
+
+Warns with SamplingWarning, the function made all the same, when fmax lies
+above the Nyquist frequency 1/(2*dt) (a dt of at most 1/(2*fmax) avoids it)
+and when displacement[-1], the sampled slip, ends more than 1 % off slip (a
+smaller dt avoids it).)");
   m.def("moment_magnitude", &slipvel::moment_magnitude, py::arg("moment"),
         "Returns the moment magnitude Mw = (2/3)*(log10(moment) - 9.1) of a seismic moment (N*m): -inf for 0.");
   m.def("_from_state", &from_state, py::arg("kind"), py::arg("state"),

@@ -1,9 +1,11 @@
 """The module against what the slipvel program prints and writes."""
 import os
 import pickle
+import pydoc
 import subprocess
 import sys
 import threading
+import warnings
 from pathlib import Path
 
 import numpy as np
@@ -26,7 +28,7 @@ def test_builtin_source_is_the_programs(tmp_path):
     assert f.time_history_text() == slip_text
     assert s.text() == amp_text
     # The shape the program prints (9 digits) and tabled rows of both files.
-    shape = f.shape
+    shape = f.stages
     for name, printed in [("am", 154.264766), ("tb", 0.088203027), ("b", 0.243249097),
                           ("c", 0.170432712), ("ar", 0.161241923), ("eps", 0.0769740377)]:
         assert getattr(shape, name) == pytest.approx(printed, rel=5e-9)
@@ -136,7 +138,7 @@ def test_every_pickle_protocol_round_trips(protocol):
     assert [(type(b), repr(b)) for b in back] == [(type(r), repr(r)) for r in results]
     assert [b.velocity.tobytes() for b in back[:2]] == [r.velocity.tobytes() for r in results[:2]]
     with pytest.raises(TypeError, match="a Shape does not pickle"):
-        pickle.dumps(f.shape, protocol)
+        pickle.dumps(f.stages, protocol)
 
 
 STATE = (0.005, 4096, 6.0, 4.092, 1.0, 2.114, None)
@@ -166,8 +168,8 @@ def test_an_object_is_not_made_by_new_alone(cls):
 
 def test_defaults_are_the_built_in_source():
     signature = slipvel.slip_function.__doc__.splitlines()[0]
-    for default in ["dt: object = 0.005", "nt: object = 4096", "fmax: object = 6.0", "vm: object = 4.092",
-                    "slip: object = 1.0", "tr: object = 2.114", "ts: object = None"]:
+    for default in ["dt: float = 0.005", "nt: int = 4096", "fmax: float = 6.0", "vm: float = 4.092",
+                    "slip: float = 1.0", "tr: float = 2.114", "ts: Optional[float] = None"]:
         assert default in signature
 
 
@@ -314,3 +316,87 @@ def test_a_bad_table_names_its_lines(tmp_path):
     with pytest.raises(slipvel.ParameterError) as raised:
         slipvel.build_rupture(tmp_path / "s.csv", hypocentre="1:0:5", vr=2.8)
     assert raised.value.problems == [("dip", f"{tmp_path / 's.csv'}:2: dip = 95: must be from 0 to 90 degrees")]
+
+
+# --- Samples that fall short, the function's attributes, signatures ----------
+
+NYQUIST_TAIL = (" s: the samples are too far apart to show the function's highest frequencies; a dt of at most "
+                "1/(2*fmax), or a lower fmax, fixes it")
+
+
+def coarse(sampled, asked, dt):
+    return (f"the sampled slip ends more than 1 % off the slip asked ({sampled} m sampled, {asked} m asked): at "
+            f"dt = {dt} s the samples miss part of the sharp rise; a smaller dt fixes it")
+
+
+@pytest.mark.parametrize("keywords, messages", [
+    ({}, []),
+    (dict(dt=0.01, fmax=50, vm=2, tr=10), []),  # at the Nyquist frequency, not above it
+    (dict(dt=0.01, fmax=60, vm=2, tr=10),
+     ["fmax = 60 Hz is above the Nyquist frequency 1/(2*dt) = 50 Hz of dt = 0.01" + NYQUIST_TAIL]),
+    (dict(dt=0.05, vm=3, slip=0.8), [coarse("0.7719236040948897", "0.8", "0.05")]),
+    (dict(dt=0.1, nt=1024, vm=3, slip=0.8),  # the figures slipvel-batch gives for the same source
+     ["fmax = 6 Hz is above the Nyquist frequency 1/(2*dt) = 5 Hz of dt = 0.1" + NYQUIST_TAIL,
+      coarse("0.6640544661149328", "0.8", "0.1")]),
+])
+def test_samples_that_fall_short_warn_at_the_callers_line(keywords, messages):
+    with warnings.catch_warnings(record=True) as caught:
+        warnings.simplefilter("always")
+        slipvel.slip_function(**keywords)
+    assert [(w.category, str(w.message)) for w in caught] == [(slipvel.SamplingWarning, m) for m in messages]
+    assert all(w.filename == __file__ for w in caught)
+
+
+def test_a_sampling_warning_can_be_an_error_and_unpickling_does_not_warn_again():
+    assert issubclass(slipvel.SamplingWarning, UserWarning)
+    with warnings.catch_warnings():
+        warnings.simplefilter("ignore")
+        f = slipvel.slip_function(dt=0.1, nt=1024, vm=3, slip=0.8)
+    with warnings.catch_warnings():
+        warnings.simplefilter("error")
+        with pytest.raises(slipvel.SamplingWarning, match="Nyquist"):
+            slipvel.slip_function(dt=0.1, nt=1024, vm=3, slip=0.8)
+        assert repr(pickle.loads(pickle.dumps(f))) == repr(f)
+
+
+@pytest.mark.parametrize("name, value", [("dt", 0.01), ("nt", 1024), ("fmax", 5.0), ("vm", 3.0), ("slip", 0.8),
+                                         ("tr", 1.9), ("ts", 1.9 * 1.5)])
+def test_a_function_gives_its_parameters_as_attributes(name, value):
+    f = slipvel.slip_function(dt=0.01, nt=1024, fmax=5, vm=3, slip=0.8, tr=1.9)
+    got = getattr(f, name)
+    assert (got, type(got)) == (value, type(value)) and got == getattr(f.parameters, name)
+
+
+def test_shape_is_deprecated_for_stages():
+    f = slipvel.slip_function()
+    with pytest.warns(DeprecationWarning, match=r"use SlipFunction\.stages") as caught:
+        shape = f.shape
+    assert caught[0].filename == __file__
+    assert type(shape) is type(f.stages) is slipvel.Shape and repr(shape) == repr(f.stages)
+
+
+@pytest.mark.parametrize("function, shown", [
+    (slipvel.slip_function, ["dt: float = 0.005", "nt: int = 4096", "ts: Optional[float] = None",
+                             "-> slipvel.SlipFunction"]),
+    (slipvel.SlipFunction.slip_until, ["t: Union[float, numpy.ndarray]) -> Union[float, numpy.ndarray]"]),
+])
+def test_signatures_show_the_types_taken(function, shown):
+    signature = function.__doc__.splitlines()[0]
+    assert signature in pydoc.render_doc(function)  # as help() shows it
+    assert all(part in signature for part in shown) and "object" not in signature
+
+
+TIMES = np.concatenate([np.linspace(-1.0, 4.0, 4006), [0.0, -0.0, np.nan, np.inf]])
+
+
+@pytest.mark.parametrize("keywords, times", [
+    ({}, TIMES),
+    (dict(vm=3.0, slip=0.8, ts=4.0), TIMES.reshape(5, -1, 2)),
+    (dict(fmax=12, vm=1.5, slip=0.4, tr=0.9), TIMES[::3]),  # strided: copied before the work
+    ({}, np.array([F.stages.tb, np.nextafter(F.stages.tb, 0), F.tr, np.nextafter(F.tr, 9), F.ts], dtype=np.float32)),
+])
+def test_slip_until_of_an_array_gives_the_bits_of_each_time(keywords, times):
+    f = slipvel.slip_function(**keywords)
+    got = f.slip_until(times)
+    each = np.array([f.slip_until(float(t)) for t in times.ravel()]).reshape(times.shape)
+    assert got.shape == times.shape and got.tobytes() == each.tobytes()
