@@ -120,6 +120,23 @@ void BM_function_and_spectrum(benchmark::State& state) {
 }
 BENCHMARK(BM_function_and_spectrum)->Unit(benchmark::kMicrosecond);
 
+// S(t) at a million times 0, 4e-6, ... s (every stage and the rest after ts),
+// the curve built once, into memory already there: the work that
+// bench/python_bench.py slip_until times from Python.
+void BM_slip_until_many(benchmark::State& state) {
+  constexpr int kTimes = 1'000'000;
+  const Parameters p;
+  const Shape shape = find_shape(p);
+  std::vector<double> times(kTimes), slips(kTimes);
+  for (int k = 0; k < kTimes; ++k) times[static_cast<std::size_t>(k)] = static_cast<double>(k) * (4.0 / kTimes);
+  for (auto _ : state) {
+    slip_until(shape, p, times, slips);
+    benchmark::DoNotOptimize(slips.data());
+    benchmark::ClobberMemory();
+  }
+}
+BENCHMARK(BM_slip_until_many)->Unit(benchmark::kMicrosecond);
+
 }  // namespace
 
 BENCHMARK_MAIN();
