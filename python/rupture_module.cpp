@@ -202,6 +202,37 @@ Rupture build_rupture(const py::object& segments, const py::object& patches, con
   return made;
 }
 
+// How build_rupture's and write_srf's other arguments show in help().
+struct AsPath {
+  static constexpr auto name = py::detail::const_name("Union[str, os.PathLike]");
+};
+struct AsOptionalPath {
+  static constexpr auto name = py::detail::const_name("Optional[Union[str, os.PathLike]]");
+};
+struct AsOptionalStr {
+  static constexpr auto name = py::detail::const_name("Optional[str]");
+};
+struct AsOptionalFloat {
+  static constexpr auto name = py::detail::const_name("Optional[float]");
+};
+struct AsOptionalPosition {
+  static constexpr auto name = py::detail::const_name("Optional[Tuple[float, float, float]]");
+};
+struct AsVersion {
+  static constexpr auto name = py::detail::const_name("Union[str, float]");
+};
+
+// build_rupture as bound: each argument shown as its type, checked as before.
+Rupture build_rupture_typed(const Given<AsPath>& segments, const Given<AsOptionalPath>& patches,
+                            const Given<AsOptionalStr>& hypocentre, const Given<AsOptionalFloat>& vr,
+                            const RealArgument& dt, const CountArgument& nt, const RealArgument& fmax,
+                            const RealArgument& rigidity, const Given<AsOptionalPath>& medium,
+                            const Given<AsOptionalFloat>& vr_fraction, const Given<AsOptionalFloat>& mw,
+                            const Given<AsOptionalPosition>& hypocentre_at) {
+  return build_rupture(segments.object, patches.object, hypocentre.object, vr.object, dt.object, nt.object, fmax.object,
+                       rigidity.object, medium.object, vr_fraction.object, mw.object, hypocentre_at.object);
+}
+
 // The points by column: position, orientation, area, rupture time, medium
 // and source, each a read-only float64 array in file order.
 py::dict points_of(Rupture& r) {
@@ -252,6 +283,11 @@ void write_srf(const Rupture& r, const py::object& path, const py::object& versi
   py::module_::import("pathlib").attr("Path")(path).attr("write_bytes")(py::bytes(text));
 }
 
+void write_srf_typed(const Rupture& r, const Given<AsPath>& path, const Given<AsVersion>& version,
+                     const std::string& blocks, bool plane) {
+  write_srf(r, path.object, version.object, blocks, plane);
+}
+
 }  // namespace
 
 void define_rupture(py::module_& m) {
@@ -277,7 +313,7 @@ void define_rupture(py::module_& m) {
       .def_readonly("slip_factor", &Rupture::slip_factor,
                     "The factor every region's slip was scaled by to reach mw (1.0 without mw)")
       .def("__len__", [](const Rupture& r) { return r.layout->size(); })
-      .def("write_srf", &write_srf, py::arg("path"), py::arg("version") = "1.0", py::kw_only(),
+      .def("write_srf", &write_srf_typed, py::arg("path"), py::arg("version") = "1.0", py::kw_only(),
            py::arg("blocks") = "per-plane", py::arg("plane") = true,
            R"(Writes the rupture as an SRF file at `path`, the very bytes slipvel-rupture writes.
 
@@ -286,7 +322,7 @@ blocks   "per-plane" (one POINTS block per segment in a 2.0 file) or "one"
 plane    False: no PLANE block
 
 Raises ParameterError when a value does not fit its field in that version.)");
-  m.def("build_rupture", &build_rupture, py::arg("segments"), py::arg("patches") = py::none(), py::kw_only(),
+  m.def("build_rupture", &build_rupture_typed, py::arg("segments"), py::arg("patches") = py::none(), py::kw_only(),
         py::arg("hypocentre") = py::none(), py::arg("vr") = py::none(), py::arg("dt") = 0.005, py::arg("nt") = 4096,
         py::arg("fmax") = 6.0, py::arg("rigidity") = kDefaultRigidity, py::arg("medium") = py::none(),
         py::arg("vr_fraction") = py::none(), py::arg("mw") = py::none(), py::arg("hypocentre_at") = py::none(),
