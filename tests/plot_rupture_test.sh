@@ -24,13 +24,14 @@ png_ok() {
 }
 
 # PLANES rows "nstk ndip len wid" -> planes.csv and points.csv of DIR: the
-# hypocentre 8 km along strike, 7 km down dip, rupture times at 3 km/s, slip
-# 0.5 m with a 2 m patch at 14 km along strike, 5 km down dip.
-make_fault() {  # make_fault DIR POINTS_HEADER_TAIL SEGMENT...
-  local dir=$1 tail=$2
-  shift 2
+# hypocentre 8 km along strike, 7 km down dip, rupture times at 3 km/s (or,
+# with TIMES = plane, 0.5 + 0.3 u + 0.2 d s at u km along strike, d km down
+# dip), slip 0.5 m with a 2 m patch at 14 km along strike, 5 km down dip.
+make_fault() {  # make_fault DIR POINTS_HEADER_TAIL TIMES SEGMENT...
+  local dir=$1 tail=$2 times=$3
+  shift 3
   mkdir -p "$dir"
-  printf '%s\n' "$@" | awk -v dir="$dir" -v tail="$tail" '
+  printf '%s\n' "$@" | awk -v dir="$dir" -v tail="$tail" -v times="$times" '
     BEGIN { print "elon,elat,nstk,ndip,len,wid,stk,dip,dtop,shyp,dhyp" > (dir "/planes.csv")
             print "id,lon,lat,dep,stk,dip,rake,area,tinit,dt,nt,fmax,vm,slip,tr,ts" tail > (dir "/points.csv") }
     { k = NR; ns = $1; nd = $2; len = $3; wid = $4
@@ -39,13 +40,13 @@ make_fault() {  # make_fault DIR POINTS_HEADER_TAIL SEGMENT...
         u = start + (i + 0.5) * len / ns; d = (j + 0.5) * wid / nd
         slip = 0.5 + ((u - 14) ^ 2 + (d - 5) ^ 2 < 16 ? 1.5 : 0)
         printf "%d-%d-%d,140,36,%g,30,45,90,4e6,%g,0.01,100,5,1,%g,1,0.2%s\n", k, i, j, d,
-          sqrt((u - 8) ^ 2 + (d - 7) ^ 2) / 3, slip, (tail == "" ? "" : ",3.5,2.7") > (dir "/points.csv")
+          (times == "plane" ? 0.5 + 0.3 * u + 0.2 * d : sqrt((u - 8) ^ 2 + (d - 7) ^ 2) / 3), slip, (tail == "" ? "" : ",3.5,2.7") > (dir "/points.csv")
       }
       start += len }'
 }
-make_fault "$work/one" ",vs,den" "12 6 24 12"
-make_fault "$work/two" "" "10 5 30 15" "8 3 24 9"
-make_fault "$work/single" "" "1 1 10 5"
+make_fault "$work/one" ",vs,den" cone "12 6 24 12"
+make_fault "$work/two" "" cone "10 5 30 15" "8 3 24 9"
+make_fault "$work/single" "" cone "1 1 10 5"
 awk 'BEGIN { print "time(s),moment_rate(N*m/s)"
              for (k = 0; k <= 200; k++) { t = k * 0.05; printf "%g,%g\n", t, (t < 8 ? 1e18 * sin(3.14159 * t / 8) ^ 2 : 0) } }' \
   > "$work/one/moment_rate.csv"
@@ -61,6 +62,37 @@ check "the default folder is that of POINTS" "$tool" ../two/points.csv ../two/pl
 check "rupture.png beside the points" png_ok ../two/rupture.png
 check "a single subfault: no contours to draw" "$tool" ../single/points.csv ../single/planes.csv
 check "--help answers" bash -c "'$tool' --help | grep -q '^Usage: tools/plot-rupture'"
+
+# The contoured rupture times: one grid over the whole unfolded fault, rows of
+# equal length, NaN exactly below the narrower segments, and elsewhere times
+# that a plane in (u, d) keeps exactly, across the joins and out to the edges.
+grid_ok() {  # grid_ok DIR: runs plot-rupture.awk on DIR's files
+  mkdir -p "$1/data" &&
+    awk -F, -v data="$1/data" -f "$(dirname "$tool")/plot-rupture.awk" "$1/planes.csv" "$1/points.csv" &&
+    awk -v planes="$1/planes.csv" '
+      BEGIN { FS = ","; getline < planes; while ((getline < planes) > 0) { n++; end[n] = total += $5; wid[n] = $6 }; FS = " " }
+      NF == 0 { if (blank++) { print "  two blank lines: several grids"; exit 1 }
+                if (length_of_first && row != length_of_first) { print "  rows of " length_of_first " and " row " nodes"; exit 1 }
+                if (!length_of_first) length_of_first = row; row = 0; next }
+      { blank = 0; row++; nodes++
+        for (k = 1; k < n && $1 > end[k] + 1e-9; k++) {}
+        join = k < n && $1 > end[k] - 1e-9  # on a join: either segment holds it
+        undefined = $3 == "NaN"
+        if (undefined != ($2 > wid[k] + 1e-9) && !(join && ($2 > wid[k + 1] + 1e-9) == undefined)) {
+          print "  node " $0 ": " (undefined ? "undefined on" : "defined below") " segment " k; exit 1 }
+        if (!undefined && ($3 - (0.5 + 0.3 * $1 + 0.2 * $2)) ^ 2 > 1e-18) { print "  node " $0 ": wrong time"; exit 1 } }
+      END { if (nodes < 9 || length_of_first < 3) { print "  only " nodes " nodes"; exit 1 } }' "$1/data/grid"
+}
+while read -r what segments; do
+  read -ra rows <<<"$segments"
+  make_fault "$work/grid/$what" "" plane "${rows[@]//,/ }"
+  check "one grid of rupture times over $what" grid_ok "$work/grid/$what"
+done <<'TABLE'
+one-segment 12,6,24,12
+segments-of-different-subfaults 10,5,30,15 8,6,24,15 3,4,6,15
+a-narrower-segment-between 10,5,30,15 8,3,24,9 5,5,10,15
+a-one-column-segment 10,5,30,15 1,2,4,8 6,3,12,9
+TABLE
 
 # Refusals: each names the fault and leaves no picture in the empty folder.
 mkdir "$work/bad"
