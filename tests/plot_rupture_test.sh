@@ -94,6 +94,17 @@ a-narrower-segment-between 10,5,30,15 8,3,24,9 5,5,10,15
 a-one-column-segment 10,5,30,15 1,2,4,8 6,3,12,9
 TABLE
 
+# gnuplot reads a table's "1e-05" as 1 and text after: a contour through a
+# point printed so must still be labelled.
+mkdir "$work/tiny"
+printf 'total_length = 4\nmax_width = 2\nhyp_u = 1\nhyp_d = 1\nmax_slip = 1\ncontours = 1\nstep = 1\nfirst = 1e-05\nt_max = 1\n' \
+  >"$work/tiny/fault.gp"
+echo "1 1 1 1 1 0" >"$work/tiny/boxes"
+echo "2 1 2 1" >"$work/tiny/segments"
+awk 'BEGIN { for (j = 0; j <= 2; j++) { for (i = 0; i <= 4; i++) print i, j, i; print "" } }' >"$work/tiny/grid"
+check "a contour through u = 1e-05" gnuplot -e "data='$work/tiny'; rupture_png='$work/tiny/r.png'; rate_png=''" \
+  "$(dirname "$tool")/plot-rupture.gp"
+
 # Refusals: each names the fault and leaves no picture in the empty folder.
 mkdir "$work/bad"
 cd "$work/bad"

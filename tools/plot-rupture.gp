@@ -15,9 +15,11 @@ set terminal pngcairo size 1400,height enhanced font "sans,11" linewidth 1.5
 drawn = 0
 labelled = 0
 shortest = 0.1 * (max_width < total_length ? max_width : total_length)
+# A word of the table as a number: gnuplot reads "1e-05" as 1 and text after.
+num(s) = (strstrt(s, "e") > 0 && strstrt(s, ".") == 0 ? s[1:strstrt(s, "e") - 1].".0".s[strstrt(s, "e"):] : s) + 0
 # From a piece's first point to its middle one: closed rings count too.
-piece_length(block, count) = sqrt((word(block, 3 * (count / 2) + 1) - word(block, 1)) ** 2 + \
-                                  (word(block, 3 * (count / 2) + 2) - word(block, 2)) ** 2)
+piece_length(block, count) = sqrt((num(word(block, 3 * (count / 2) + 1)) - num(word(block, 1))) ** 2 + \
+                                  (num(word(block, 3 * (count / 2) + 2)) - num(word(block, 2))) ** 2)
 if (contours) {
   set table $contours
   set contour base
