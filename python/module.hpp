@@ -4,6 +4,8 @@
 #include <pybind11/numpy.h>
 #include <pybind11/pybind11.h>
 
+#include <algorithm>
+#include <cstddef>
 #include <memory>
 #include <slipvel/slipvel.hpp>
 #include <string>
@@ -44,42 +46,40 @@ Class& refusing_bare_new(Class& bound, const char* made_by) {
 // the rupture library; else a build_rupture that says it is missing.
 void define_rupture(py::module_& m);
 
+// A type's name as signatures show it, usable as a template argument.
+template <std::size_t N>
+struct TypeName {
+  char text[N];
+  constexpr TypeName(const char (&name)[N]) { std::copy_n(name, N, text); }  // implicit: Given<"float">
+};
+
 // An argument or result as Python gave it or gets it, shown in signatures and
-// help() as the type `Shown::name` says ("float", "int", ...) rather than as
+// help() as the type `kShown` names ("float", "int", ...) rather than as
 // "object". Every value is taken: the argument's own check (real_number,
 // sample_count) then refuses what it must, with its own message.
-template <class Shown>
+template <TypeName kShown>
 struct Given {
   py::object object;
+  operator const py::object&() const { return object; }  // implicit: read where an object is
 };
 
-struct AsFloat {
-  static constexpr auto name = py::detail::const_name("float");
-};
-struct AsInt {
-  static constexpr auto name = py::detail::const_name("int");
-};
-struct AsFloatOrArray {
-  static constexpr auto name = py::detail::const_name("Union[float, numpy.ndarray]");
-};
-
-using RealArgument = Given<AsFloat>;
-using CountArgument = Given<AsInt>;
-using FloatOrArray = Given<AsFloatOrArray>;
+using RealArgument = Given<"float">;
+using CountArgument = Given<"int">;
+using FloatOrArray = Given<"Union[float, numpy.ndarray]">;
 
 }  // namespace slipvel::python
 
 namespace pybind11::detail {
 
-template <class Shown>
-struct type_caster<slipvel::python::Given<Shown>> {
-  PYBIND11_TYPE_CASTER(slipvel::python::Given<Shown>, Shown::name);
+template <slipvel::python::TypeName kShown>
+struct type_caster<slipvel::python::Given<kShown>> {
+  PYBIND11_TYPE_CASTER(slipvel::python::Given<kShown>, const_name(kShown.text));
 
   bool load(handle source, bool) {
     value.object = reinterpret_borrow<object>(source);
     return true;
   }
-  static handle cast(const slipvel::python::Given<Shown>& given, return_value_policy, handle) {
+  static handle cast(const slipvel::python::Given<kShown>& given, return_value_policy, handle) {
     return given.object.inc_ref();
   }
 };

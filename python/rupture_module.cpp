@@ -137,10 +137,16 @@ std::string position_text(const py::object& position) {
   return text;
 }
 
-Rupture build_rupture(const py::object& segments, const py::object& patches, const py::object& hypocentre,
-                      const py::object& vr, const py::object& dt, const py::object& nt, const py::object& fmax,
-                      const py::object& rigidity, const py::object& medium, const py::object& vr_fraction,
-                      const py::object& mw, const py::object& hypocentre_at) {
+// build_rupture's other arguments as help() shows them.
+using PathArgument = Given<"Union[str, os.PathLike]">;
+using OptionalPath = Given<"Optional[Union[str, os.PathLike]]">;
+using OptionalFloat = Given<"Optional[float]">;
+
+Rupture build_rupture(const PathArgument& segments, const OptionalPath& patches,
+                      const Given<"Optional[str]">& hypocentre, const OptionalFloat& vr, const RealArgument& dt,
+                      const CountArgument& nt, const RealArgument& fmax, const RealArgument& rigidity,
+                      const OptionalPath& medium, const OptionalFloat& vr_fraction, const OptionalFloat& mw,
+                      const Given<"Optional[Tuple[float, float, float]]">& hypocentre_at) {
   Parameters sampling;
   sampling.dt = real_number("dt", dt);
   sampling.nt = sample_count(nt);
@@ -154,13 +160,13 @@ Rupture build_rupture(const py::object& segments, const py::object& patches, con
   }
   refuse_if_any(std::move(problems));
   const std::string hypocentre_text =
-      hypocentre.is_none() ? position_text(hypocentre_at) : hypocentre.cast<std::string>();
+      hypocentre.object.is_none() ? position_text(hypocentre_at) : hypocentre.object.cast<std::string>();
 
   const std::string segments_text = read_file("segments", segments);
-  const std::string patches_text = patches.is_none() ? "" : read_file("patches", patches);
-  const std::string medium_text = medium.is_none() ? "" : read_file("medium", medium);
-  const std::string medium_name = medium.is_none() ? "" : name_of(medium);
-  if (!patches.is_none()) made.patches_name = name_of(patches);
+  const std::string patches_text = patches.object.is_none() ? "" : read_file("patches", patches);
+  const std::string medium_text = medium.object.is_none() ? "" : read_file("medium", medium);
+  const std::string medium_name = medium.object.is_none() ? "" : name_of(medium);
+  if (!patches.object.is_none()) made.patches_name = name_of(patches);
   py::gil_scoped_release computing;
   rupture::Fault fault;
   if (!medium_name.empty()) {
@@ -179,8 +185,9 @@ Rupture build_rupture(const py::object& segments, const py::object& patches, con
     refuse_if_any(std::move(problems));
     fault.patches = std::move(patch_table.patches);
   }
-  fault.hypocentre = hypocentre.is_none() ? rupture::read_hypocentre_at(hypocentre_text, fault.segments).hypocentre
-                                          : rupture::read_hypocentre(hypocentre_text, fault.segments);
+  fault.hypocentre = hypocentre.object.is_none()
+                         ? rupture::read_hypocentre_at(hypocentre_text, fault.segments).hypocentre
+                         : rupture::read_hypocentre(hypocentre_text, fault.segments);
   fault.vr = speed.value_or(0);
   fault.vr_fraction = fraction.value_or(0);
   add_table_problems(problems, made.segments_name, rupture::rupture_time_problems(fault));
@@ -200,37 +207,6 @@ Rupture build_rupture(const py::object& segments, const py::object& patches, con
   }
   check_moment(made.moment);
   return made;
-}
-
-// How build_rupture's and write_srf's other arguments show in help().
-struct AsPath {
-  static constexpr auto name = py::detail::const_name("Union[str, os.PathLike]");
-};
-struct AsOptionalPath {
-  static constexpr auto name = py::detail::const_name("Optional[Union[str, os.PathLike]]");
-};
-struct AsOptionalStr {
-  static constexpr auto name = py::detail::const_name("Optional[str]");
-};
-struct AsOptionalFloat {
-  static constexpr auto name = py::detail::const_name("Optional[float]");
-};
-struct AsOptionalPosition {
-  static constexpr auto name = py::detail::const_name("Optional[Tuple[float, float, float]]");
-};
-struct AsVersion {
-  static constexpr auto name = py::detail::const_name("Union[str, float]");
-};
-
-// build_rupture as bound: each argument shown as its type, checked as before.
-Rupture build_rupture_typed(const Given<AsPath>& segments, const Given<AsOptionalPath>& patches,
-                            const Given<AsOptionalStr>& hypocentre, const Given<AsOptionalFloat>& vr,
-                            const RealArgument& dt, const CountArgument& nt, const RealArgument& fmax,
-                            const RealArgument& rigidity, const Given<AsOptionalPath>& medium,
-                            const Given<AsOptionalFloat>& vr_fraction, const Given<AsOptionalFloat>& mw,
-                            const Given<AsOptionalPosition>& hypocentre_at) {
-  return build_rupture(segments.object, patches.object, hypocentre.object, vr.object, dt.object, nt.object, fmax.object,
-                       rigidity.object, medium.object, vr_fraction.object, mw.object, hypocentre_at.object);
 }
 
 // The points by column: position, orientation, area, rupture time, medium
@@ -271,8 +247,8 @@ py::dict points_of(Rupture& r) {
   return r.points;
 }
 
-void write_srf(const Rupture& r, const py::object& path, const py::object& version, const std::string& blocks,
-               bool plane) {
+void write_srf(const Rupture& r, const PathArgument& path, const Given<"Union[str, float]">& version,
+               const std::string& blocks, bool plane) {
   const srf::Layout layout{version_of(version), blocks_of(blocks), plane};
   std::string text;
   {
@@ -281,11 +257,6 @@ void write_srf(const Rupture& r, const py::object& path, const py::object& versi
     text = srf::file_text(r.point_sources(), r.layout->planes(), layout);
   }
   py::module_::import("pathlib").attr("Path")(path).attr("write_bytes")(py::bytes(text));
-}
-
-void write_srf_typed(const Rupture& r, const Given<AsPath>& path, const Given<AsVersion>& version,
-                     const std::string& blocks, bool plane) {
-  write_srf(r, path.object, version.object, blocks, plane);
 }
 
 }  // namespace
@@ -313,7 +284,7 @@ void define_rupture(py::module_& m) {
       .def_readonly("slip_factor", &Rupture::slip_factor,
                     "The factor every region's slip was scaled by to reach mw (1.0 without mw)")
       .def("__len__", [](const Rupture& r) { return r.layout->size(); })
-      .def("write_srf", &write_srf_typed, py::arg("path"), py::arg("version") = "1.0", py::kw_only(),
+      .def("write_srf", &write_srf, py::arg("path"), py::arg("version") = "1.0", py::kw_only(),
            py::arg("blocks") = "per-plane", py::arg("plane") = true,
            R"(Writes the rupture as an SRF file at `path`, the very bytes slipvel-rupture writes.
 
@@ -322,7 +293,7 @@ blocks   "per-plane" (one POINTS block per segment in a 2.0 file) or "one"
 plane    False: no PLANE block
 
 Raises ParameterError when a value does not fit its field in that version.)");
-  m.def("build_rupture", &build_rupture_typed, py::arg("segments"), py::arg("patches") = py::none(), py::kw_only(),
+  m.def("build_rupture", &build_rupture, py::arg("segments"), py::arg("patches") = py::none(), py::kw_only(),
         py::arg("hypocentre") = py::none(), py::arg("vr") = py::none(), py::arg("dt") = 0.005, py::arg("nt") = 4096,
         py::arg("fmax") = 6.0, py::arg("rigidity") = kDefaultRigidity, py::arg("medium") = py::none(),
         py::arg("vr_fraction") = py::none(), py::arg("mw") = py::none(), py::arg("hypocentre_at") = py::none(),

@@ -183,8 +183,7 @@ Function slip_function(const py::object& dt, const py::object& nt, const py::obj
 Function warned_slip_function(const RealArgument& dt, const CountArgument& nt, const RealArgument& fmax,
                               const RealArgument& vm, const RealArgument& slip, const RealArgument& tr,
                               const std::optional<RealArgument>& ts) {
-  Function f =
-      slip_function(dt.object, nt.object, fmax.object, vm.object, slip.object, tr.object, ts ? ts->object : py::none());
+  Function f = slip_function(dt, nt, fmax, vm, slip, tr, ts ? ts->object : py::none());
   warn_about_sampling(*f.f);
   return f;
 }
