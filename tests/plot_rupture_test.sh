@@ -5,23 +5,7 @@
 # Usage: plot_rupture_test.sh TOOL
 set -uo pipefail
 tool=$(realpath "$1")
-command -v gnuplot >/dev/null 2>&1 || { echo "gnuplot absent: skipped"; exit 77; }
-
-work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
-failures=0 checks=0
-check() {  # check DESCRIPTION COMMAND...
-  checks=$((checks + 1))
-  if "${@:2}"; then echo "ok: $1"; else echo "FAILED: $1"; failures=$((failures + 1)); fi
-}
-
-# A PNG signature, and a width of at least 800 pixels in its header chunk.
-png_ok() {
-  [ "$(od -An -tx1 -N8 "$1" | tr -d ' \n')" = "89504e470d0a1a0a" ] || return 1
-  local width=$(( 16#$(od -An -tx1 -j16 -N4 "$1" | tr -d ' \n') ))
-  local height=$(( 16#$(od -An -tx1 -j20 -N4 "$1" | tr -d ' \n') ))
-  [ "$width" -ge 800 ] && [ "$height" -ge 500 ]
-}
+. "$(dirname "$0")/plot_checks.sh"
 
 # PLANES rows "nstk ndip len wid" -> planes.csv and points.csv of DIR: the
 # hypocentre 8 km along strike, 7 km down dip, rupture times at 3 km/s (or,
@@ -53,13 +37,13 @@ awk 'BEGIN { print "time(s),moment_rate(N*m/s)"
 
 cd "$work/one"
 check "one segment with a moment rate" "$tool" points.csv planes.csv moment_rate.csv
-check "rupture.png is a PNG of a sensible size" png_ok rupture.png
-check "moment_rate.png is a PNG of a sensible size" png_ok moment_rate.png
+check "rupture.png is a PNG of a sensible size" png_ok rupture.png 800 500
+check "moment_rate.png is a PNG of a sensible size" png_ok moment_rate.png 800 500
 mkdir "$work/out"
 check "two segments of different widths into -o DIR" "$tool" -o "$work/out" ../two/points.csv ../two/planes.csv
 check "only rupture.png there" test "$(ls "$work/out")" = rupture.png
 check "the default folder is that of POINTS" "$tool" ../two/points.csv ../two/planes.csv
-check "rupture.png beside the points" png_ok ../two/rupture.png
+check "rupture.png beside the points" png_ok ../two/rupture.png 800 500
 check "a single subfault: no contours to draw" "$tool" ../single/points.csv ../single/planes.csv
 check "--help answers" bash -c "'$tool' --help | grep -q '^Usage: tools/plot-rupture'"
 
@@ -137,5 +121,4 @@ an unknown option|unknown option: -x|-x points.csv planes.csv
 a missing gnuplot|gnuplot not found: install gnuplot-nox|GNUPLOT=/nonexistent/gnuplot points.csv planes.csv
 TABLE
 
-echo "$((checks - failures)) passed, $failures failed"
-[ "$failures" -eq 0 ]
+summary

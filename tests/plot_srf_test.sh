@@ -5,23 +5,7 @@
 # Usage: plot_srf_test.sh TOOL SLIPVEL_RUPTURE SLIPVEL_BATCH EXAMPLES_DIR
 set -uo pipefail
 tool=$(realpath "$1") rupture=$(realpath "$2") batch=$(realpath "$3") examples=$(realpath "$4")
-command -v gnuplot >/dev/null 2>&1 || { echo "gnuplot absent: skipped"; exit 77; }
-
-work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
-failures=0 checks=0
-check() {  # check DESCRIPTION COMMAND...
-  checks=$((checks + 1))
-  if "${@:2}"; then echo "ok: $1"; else echo "FAILED: $1"; failures=$((failures + 1)); fi
-}
-
-# A PNG signature, and at least 1000 x 700 pixels in its header chunk.
-png_ok() {
-  [ "$(od -An -tx1 -N8 "$1" | tr -d ' \n')" = "89504e470d0a1a0a" ] || return 1
-  local width=$(( 16#$(od -An -tx1 -j16 -N4 "$1" | tr -d ' \n') ))
-  local height=$(( 16#$(od -An -tx1 -j20 -N4 "$1" | tr -d ' \n') ))
-  [ "$width" -ge 1000 ] && [ "$height" -ge 700 ]
-}
+. "$(dirname "$0")/plot_checks.sh"
 
 # The programs' files: OUT, then the fault and the layout. Each prints its
 # moment line (M0_Nm=... Mw=...).
@@ -56,7 +40,7 @@ while IFS='|' read -r name maker options picture title; do
   read -ra args <<<"$options"
   line=$("${make[0]}" "$name.srf" "${make[@]:1}")
   said=$("$tool" "$name.srf" ${args[@]+"${args[@]}"})
-  check "$name: plotted" png_ok "$picture"
+  check "$name: plotted" png_ok "$picture" 1000 700
   check "$name: the title says \"$title\"" bash -c '[[ "$1" == *"$2"* ]]' - "$said" "$title"
   check "$name: M0 and Mw of the title are the program's" moment_agrees "$said" "$line"
 done <<'TABLE'
@@ -82,7 +66,7 @@ printf '1.0\nPOINTS 1\n 10.0 45.0 3.0 90 60 4.0e10 2.5 0.5\n180 30.0 3 0.0 0 40.
 while IFS='|' read -r name options title; do
   read -ra args <<<"$options"
   said=$("$tool" "$name.srf" ${args[@]+"${args[@]}"})
-  check "$name: plotted" png_ok "$name.png"
+  check "$name: plotted" png_ok "$name.png" 1000 700
   check "$name: the title says \"$title\"" bash -c '[[ "$1" == *"$2"* ]]' - "$said" "$title"
 done <<'TABLE'
 other-2.0||SRF 2.0, 1 plane, 2 points in 1 POINTS block): M0 = 1.35e+16 N·m, Mw = 4.69
@@ -164,5 +148,4 @@ an unknown option|^plot-srf: unknown option: -x|-x not-srf.srf
 a missing gnuplot|^plot-srf: gnuplot not found: install gnuplot-nox|GNUPLOT=/nonexistent/gnuplot ../ours/trace-1.0.srf out.png
 TABLE
 
-echo "$((checks - failures)) passed, $failures failed"
-[ "$failures" -eq 0 ]
+summary
