@@ -52,7 +52,7 @@ check "--help answers" bash -c "'$tool' --help | grep -q '^Usage: tools/plot-rup
 # that a plane in (u, d) keeps exactly, across the joins and out to the edges.
 grid_ok() {  # grid_ok DIR: runs plot-rupture.awk on DIR's files
   mkdir -p "$1/data" &&
-    awk -F, -v data="$1/data" -f "$(dirname "$tool")/plot-rupture.awk" "$1/planes.csv" "$1/points.csv" &&
+    awk -F, -v data="$1/data" -f "$(dirname "$tool")/contours.awk" -f "$(dirname "$tool")/plot-rupture.awk" "$1/planes.csv" "$1/points.csv" &&
     awk -v planes="$1/planes.csv" '
       BEGIN { FS = ","; getline < planes; while ((getline < planes) > 0) { n++; end[n] = total += $5; wid[n] = $6 }; FS = " " }
       NF == 0 { if (blank++) { print "  two blank lines: several grids"; exit 1 }

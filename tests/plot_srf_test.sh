@@ -84,7 +84,7 @@ grid_ok() {  # grid_ok NX NY A B
     for (j = 0; j < ny; j++) for (i = 0; i < nx; i++)
       printf "%.6f %.6f 5 90 0 1.2364e10 %.6f 0.1\n0 10 3 0 0 0 0\n0 100 0\n", 10 + i / 100, j / 100, 1 + a * i / 100 + b * j / 100
   }' >"grid-$1x$2.srf" && mkdir -p "grid-$1x$2" &&
-    awk -v pass=1 -v data="grid-$1x$2" -v rigidity=3e10 -v name=grid -f "$(dirname "$tool")/plot-srf.awk" "grid-$1x$2.srf" &&
+    awk -v pass=1 -v data="grid-$1x$2" -v rigidity=3e10 -v name=grid -f "$(dirname "$tool")/contours.awk" -f "$(dirname "$tool")/plot-srf.awk" "grid-$1x$2.srf" &&
     awk -v nx="$1" -v ny="$2" -v a="$3" -v b="$4" '
       BEGIN { margin = b == 0 ? 0.0049 : 0 }
       NF != 3 { next }

@@ -14,15 +14,6 @@ function fault(text) { print FILENAME ", line " FNR ": " text; failed = 1; exit 
 function is_number(text) { return text ~ /^[-+]?([0-9]+[.]?[0-9]*|[.][0-9]+)([eE][-+]?[0-9]+)?$/ }
 function is_count(text) { return text ~ /^[0-9]+$/ && text + 0 >= 1 }
 
-# A round step (1, 2 or 5 times a power of ten) giving about eight levels.
-function contour_step(span,    raw, power, m) {
-  raw = span / 8
-  power = 10 ^ int(log(raw) / log(10))
-  if (power > raw) power /= 10
-  m = raw / power
-  return (m <= 1 ? 1 : m <= 2 ? 2 : m <= 5 ? 5 : 10) * power
-}
-
 FNR == 1 { next }
 
 FILENAME == ARGV[1] {

@@ -42,15 +42,6 @@ function expected_after_block() {
   return "POINTS or the end of the file after the " block_size " points of the POINTS block at line " block_line
 }
 
-# A round step (1, 2 or 5 times a power of ten) giving about eight levels.
-function contour_step(span,    raw, power, m) {
-  raw = span / 8
-  power = 10 ^ int(log(raw) / log(10))
-  if (power > raw) power /= 10
-  m = raw / power
-  return (m <= 1 ? 1 : m <= 2 ? 2 : m <= 5 ? 5 : 10) * power
-}
-
 BEGIN {
   split("lon lat dep stk dip area tinit dt vs den", head_name, " ")
   split("rake slip1 nt1 slip2 nt2 slip3 nt3", second_name, " ")
