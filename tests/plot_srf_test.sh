@@ -148,4 +148,12 @@ an unknown option|^plot-srf: unknown option: -x|-x not-srf.srf
 a missing gnuplot|^plot-srf: gnuplot not found: install gnuplot-nox|GNUPLOT=/nonexistent/gnuplot ../ours/trace-1.0.srf out.png
 TABLE
 
+# A file-size limit (as a full disk) stops it with a reason, nothing written;
+# an output that is a link gets the picture where it leads, the link kept.
+check "refuses a full disk" eval '! (ulimit -f 20; "$tool" ../ours/trace-1.0.srf out.png 2>err) &&
+  grep -q "a full disk or a file-size limit" err && [ -z "$(find . -name "*.png*" -o -name ".plot-srf*")" ]'
+ln -s followed.png link.png
+check "an output link leads to the picture" eval '"$tool" ../ours/trace-1.0.srf link.png >/dev/null && [ -L link.png ] &&
+  png_ok followed.png 1000 700'
+
 summary
