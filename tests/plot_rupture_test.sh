@@ -120,5 +120,8 @@ a segment without a plane|id = 2-3-2: segment 2 has no row in planes.csv|no_plan
 an unknown option|unknown option: -x|-x points.csv planes.csv
 a missing gnuplot|gnuplot not found: install gnuplot-nox|GNUPLOT=/nonexistent/gnuplot points.csv planes.csv
 TABLE
+check "refuses a full disk (a file-size limit), saying so" \
+  eval '! (ulimit -f 1; "$tool" points.csv planes.csv 2>err) && grep -q "a full disk or a file-size limit" err &&
+  [ -z "$(find "$work/bad" -name "*.png*")" ]'
 
 summary
