@@ -17,7 +17,7 @@
 
 #include "common/atomic_file.hpp"
 #include "common/batch.hpp"
-#include "common/parallel.hpp"
+#include "parallel.hpp"
 
 namespace {
 
@@ -49,7 +49,7 @@ int main(int argc, char** argv) {
   const std::string slip = slipvel::time_history_text(f), amp = slipvel::spectrum_text(slipvel::spectrum(f));
   const mode_t umask = slipvel::apps::read_umask();
   std::filesystem::create_directories(dir);
-  slipvel::apps::for_each_index(count, jobs, [&](std::size_t i) {
+  slipvel::detail::for_each_index(count, jobs, [&](std::size_t i) {
     const std::string id = std::string("s").append(std::to_string(i));
     slipvel::apps::write_atomically(dir / std::string(id).append("_slip.csv"), slip, umask);
     slipvel::apps::write_atomically(dir / std::string(id).append("_amp.csv"), amp, umask);

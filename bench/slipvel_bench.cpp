@@ -9,7 +9,7 @@
 
 #include "dwvfast.hpp"
 #include "run.hpp"
-#include "sink.hpp"
+#include "run_output.hpp"
 #include "slip_velocity.hpp"
 #include "spectrum_file.hpp"
 #include "time_history.hpp"

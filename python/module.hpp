@@ -20,6 +20,10 @@ namespace slipvel::python {
 // whatever a caller does, the result's values stay as they are.
 py::array_t<double> read_only_view(const std::shared_ptr<const void>& owner, const std::vector<double>& values);
 
+// Issues a Python warning of `category` at the line that called into the
+// module; raises it instead where the warnings filter makes it an error.
+void warn(py::handle category, const std::string& message);
+
 // nt must be an int (or a numpy integer), never a float, a bool or a string;
 // one too large for any C integer is a ParameterError, not a failed cast.
 int sample_count(const py::object& nt);

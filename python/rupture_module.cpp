@@ -1,211 +1,376 @@
-// slipvel.build_rupture and slipvel.Rupture: a rupture from a fault's tables,
-// by the rupture library slipvel-rupture runs on, with the same SRF bytes.
+// slipvel.build_rupture, slipvel.Rupture and the files of ruptures: the
+// rupture library's one entry point and its writers and readers, with the
+// programs' output checks and atomic files, so that Python refuses what the
+// programs refuse and writes the same bytes.
 #include <pybind11/stl.h>
 
 #include <cmath>
 #include <string>
+#include <thread>
 
 #include "module.hpp"
 
-#ifdef SLIPVEL_WITH_RUPTURE
 #include <slipvel/moment.hpp>
+#include <slipvel/points.hpp>
+#include <slipvel/srf.hpp>
+#include <slipvel/table.hpp>
+
+#ifdef SLIPVEL_WITH_RUPTURE
 #include <slipvel/rupture.hpp>
-#include <slipvel/text.hpp>
 #endif
 
-namespace slipvel::python {
+#include "common/atomic_file.hpp"
+#include "common/outputs.hpp"
 
-#ifdef SLIPVEL_WITH_RUPTURE
+namespace slipvel::python {
 namespace {
 
-// Problems of a table as the module raises them: the table's name and line
-// before each text, as the program prints them.
-void add_table_problems(std::vector<Problem>& to, const std::string& name,
-                        const std::vector<table::TableProblem>& problems) {
-  for (const table::TableProblem& p : problems) {
-    to.push_back({p.field, (p.line > 0 ? name + ":" + std::to_string(p.line) : name) + ": " + p.text});
-  }
+using apps::NamedPath;
+
+// What a refused argument is, for messages: "int 1", "list [1, 0, 1]".
+std::string shown_value(const py::handle& value) {
+  std::string text = py::repr(value);
+  if (text.size() > 40) text = text.substr(0, 37) + "...";
+  return std::string(py::str(value.get_type().attr("__name__"))) + " " + text;
 }
 
-void refuse_if_any(std::vector<Problem> problems) {
-  if (!problems.empty()) throw ParameterError(std::move(problems));
+[[noreturn]] void refuse_type(const std::string& keyword, const std::string& forms, const py::handle& value) {
+  throw py::type_error(keyword + " must be " + forms + ", not " + shown_value(value));
 }
 
-// The whole file at `path`, a str or an os.PathLike; OSError when it cannot be read.
-std::string name_of(const py::object& path) { return py::str(py::module_::import("os").attr("fspath")(path)); }
+[[noreturn]] void refuse(const std::string& field, std::string text) {
+  throw ParameterError(Problem{field, std::move(text)});
+}
 
-// The whole file at `path` (`what` names the argument), a str or an
-// os.PathLike; OSError when it cannot be read, and an empty path names none.
-std::string read_file(const char* what, const py::object& path) {
-  if (name_of(path).empty()) throw ParameterError(Problem{what, std::string(what) + ": an empty path names no table"});
+int jobs_of(const py::object& jobs) {
+  if (jobs.is_none()) return static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
+  if (!PyLong_Check(jobs.ptr()) || PyBool_Check(jobs.ptr())) refuse_type("jobs", "an int or None", jobs);
+  const long long n = jobs.cast<long long>();
+  if (n < 1 || n > 4096) refuse("jobs", "jobs = " + std::to_string(n) + ": must be from 1 to 4096");
+  return static_cast<int>(n);
+}
+
+// A path argument (str or os.PathLike) as the file system names it.
+std::optional<std::string> path_of(const py::handle& value) {
+  if (!py::isinstance<py::str>(value) && !py::hasattr(value, "__fspath__")) return std::nullopt;
+  const py::object os = py::module_::import("os");
+  return std::string(py::str(os.attr("fsdecode")(os.attr("fspath")(value))));
+}
+
+std::string path_argument(const std::string& keyword, const py::handle& value) {
+  const std::optional<std::string> path = path_of(value);
+  if (!path) refuse_type(keyword, "a path (str or os.PathLike)", value);
+  if (path->empty()) refuse(keyword, keyword + ": an empty path names no file");
+  return *path;
+}
+
+std::string read_bytes(const std::string& path) {
   return py::bytes(py::module_::import("pathlib").attr("Path")(path).attr("read_bytes")());
 }
 
-// "1.0", "1", 1, 1.0 and the same for 2.0, as the program's --srf-version.
-srf::Version version_of(const py::object& version) {
-  const std::string text = py::str(version);
-  if (text == "1" || text == "1.0") return srf::Version::k1;
-  if (text == "2" || text == "2.0") return srf::Version::k2;
-  throw ParameterError(Problem{"version", "version = " + text + ": must be 1.0 or 2.0, the SRF versions"});
+// A column's values: a 1-D numpy array of numbers, or a sequence of real
+// numbers and None (an empty field).
+std::vector<std::optional<double>> column_values(const std::string& keyword, const std::string& name,
+                                                 const py::handle& values) {
+  const std::string what = keyword + "[" + std::string(py::repr(py::str(name))) + "]";
+  std::vector<std::optional<double>> column;
+  if (py::isinstance<py::array>(values)) {
+    const py::array array = py::reinterpret_borrow<py::array>(values);
+    const char kind = array.dtype().kind();
+    if (array.ndim() != 1 || (kind != 'f' && kind != 'i' && kind != 'u')) {
+      refuse_type(what, "a 1-D numpy array of numbers or a list of numbers and None", values);
+    }
+    const auto numbers = py::array_t<double, py::array::c_style | py::array::forcecast>::ensure(values);
+    for (py::ssize_t i = 0; i < numbers.size(); ++i) column.emplace_back(numbers.at(i));
+    return column;
+  }
+  if (!py::isinstance<py::sequence>(values) || py::isinstance<py::str>(values) || py::isinstance<py::bytes>(values)) {
+    refuse_type(what, "a 1-D numpy array of numbers or a list of numbers and None", values);
+  }
+  for (const py::handle value : values) {
+    if (value.is_none()) {
+      column.emplace_back();
+    } else {
+      column.emplace_back(real_number(what.c_str(), value));
+    }
+  }
+  return column;
 }
 
-srf::Blocks blocks_of(const std::string& blocks) {
-  if (blocks == "per-plane") return srf::Blocks::kPerPlane;
-  if (blocks == "one") return srf::Blocks::kOne;
-  throw ParameterError(
-      Problem{"blocks", "blocks = " + blocks + ": must be per-plane (one block per plane in a 2.0 file) or one"});
+// A table argument: a path, read here, or columns, a dict of column name to
+// values. `path` is set for a file, for the output checks.
+Table table_argument(const std::string& keyword, const py::handle& value, std::vector<NamedPath>& files) {
+  if (py::isinstance<py::dict>(value)) {
+    Columns columns;
+    for (const auto& [name, values] : py::reinterpret_borrow<py::dict>(value)) {
+      if (!py::isinstance<py::str>(name)) refuse_type(keyword + "'s keys", "column names (str)", name);
+      columns.names.push_back(name.cast<std::string>());
+      columns.values.push_back(column_values(keyword, columns.names.back(), values));
+    }
+    return Table::columns(keyword, std::move(columns));
+  }
+  if (!path_of(value)) refuse_type(keyword, "a path (str or os.PathLike) or a dict of columns", value);
+  const std::string path = path_argument(keyword, value);
+  files.push_back({keyword, path});
+  return Table::text(path, read_bytes(path));
 }
 
-// A rupture with its moment, and its points' columns made when first asked for.
-struct Rupture {
-  std::shared_ptr<const rupture::Rupture> layout;
-  double rigidity;
-  RuptureMoment moment;
-  std::string segments_name, patches_name;
-  py::dict points;
-  double slip_factor;  // every region's slip scaled by it for a target magnitude; 1 without
+void refuse_lines(const std::vector<std::string>& problems, const std::string& field) {
+  std::vector<Problem> found;
+  for (const std::string& p : problems) found.emplace_back(field, p);
+  if (!found.empty()) throw ParameterError(std::move(found));
+}
 
-  std::vector<srf::PointSource> point_sources() const {
-    std::vector<srf::PointSource> all(layout->size());
-    for (std::size_t n = 0; n < all.size(); ++n) all[n] = layout->point_source(n);
-    return all;
+// Writes one file through the programs' checks and atomic file: refused where
+// it is an input or cannot be written there (ParameterError), OSError where
+// the writing fails; the file takes its name only once it is whole.
+template <class Write>
+void write_file(const std::string& method, const py::handle& path, const std::vector<NamedPath>& inputs,
+                Write&& write) {
+  const std::string target = path_argument("path", path);
+  refuse_lines(apps::output_problems({{method, target}}, inputs), "path");
+  try {
+    py::gil_scoped_release writing;
+    apps::AtomicFile file(target, apps::read_umask());
+    write(file);
+    file.commit();
+  } catch (const apps::WriteError& e) {
+    PyErr_SetString(PyExc_OSError, e.what());
+    throw py::error_already_set();
   }
+}
 
-  // Every problem of the rupture as an SRF file of this version.
-  void refuse_unusable(srf::Version version) const {
-    rupture::FaultProblems problems = layout->region_problems(version);
-    const rupture::FaultProblems by_point = layout->by_region(layout->point_problems(0, layout->size(), version));
-    problems.segments.insert(problems.segments.end(), by_point.segments.begin(), by_point.segments.end());
-    problems.patches.insert(problems.patches.end(), by_point.patches.begin(), by_point.patches.end());
-    table::sort_by_line(problems.segments);
-    table::sort_by_line(problems.patches);
-    std::vector<Problem> found;
-    add_table_problems(found, segments_name, problems.segments);
-    add_table_problems(found, patches_name, problems.patches);
-    refuse_if_any(std::move(found));
+// The points table back as columns: id a list of str, the rest numpy arrays.
+py::dict read_points_file(const py::object& path) {
+  const std::string name = path_argument("path", path);
+  const std::string text = read_bytes(name);
+  PointsTable table;
+  {
+    py::gil_scoped_release reading;
+    table = read_points(Table::text(name, text), Parameters{}, srf::Version::k1);
   }
+  if (!table.problems.empty()) throw ParameterError(table.problems);
+  static const char* const kColumns[] = {"lon", "lat",  "dep", "stk",  "dip", "rake", "area", "tinit", "dt",
+                                         "nt",  "fmax", "vm",  "slip", "tr",  "ts",   "vs",   "den"};
+  auto columns = std::make_shared<std::vector<std::vector<double>>>(std::size(kColumns));
+  py::list ids;
+  for (const PointRow& row : table.points) {
+    const srf::Point& x = row.where;
+    const Parameters& p = row.parameters;
+    const double values[] = {x.lon,
+                             x.lat,
+                             x.dep,
+                             x.stk,
+                             x.dip,
+                             x.rake,
+                             x.area,
+                             x.tinit,
+                             p.dt,
+                             static_cast<double>(p.nt),
+                             p.fmax,
+                             p.vm,
+                             p.slip,
+                             p.tr,
+                             stopping_time(p),
+                             x.vs > 0 ? x.vs : NAN,
+                             x.den > 0 ? x.den : NAN};
+    for (std::size_t c = 0; c < std::size(kColumns); ++c) (*columns)[c].push_back(values[c]);
+    ids.append(row.id);
+  }
+  py::dict result;
+  result["id"] = ids;
+  for (std::size_t c = 0; c < std::size(kColumns); ++c) result[kColumns[c]] = read_only_view(columns, (*columns)[c]);
+  return result;
+}
+
+// slipvel.Srf: an SRF file read back.
+struct Srf {
+  std::shared_ptr<const srf::File> file;
+  py::dict points, planes;
+  py::tuple samples;
+  std::optional<double> moment;
 };
 
-// The fault's options as the program checks them: one hypocentre, one way
-// of giving the rupture velocity, each in its range.
-std::vector<Problem> option_problems(const py::object& hypocentre, const py::object& hypocentre_at,
-                                     const std::optional<double>& vr, const std::optional<double>& vr_fraction,
-                                     double rigidity) {
-  std::vector<Problem> problems;
-  if (hypocentre.is_none() == hypocentre_at.is_none()) {
-    problems.push_back({"hypocentre", "give hypocentre (\"SEG:S:D\") or hypocentre_at ((lon, lat, dep)), one of them"});
+Srf read_srf_file(const py::object& path, const py::object& rigidity) {
+  const std::string name = path_argument("path", path);
+  const bool given = !rigidity.is_none();
+  const double mu = given ? real_number("rigidity", rigidity) : 0;
+  if (given && !(std::isfinite(mu) && mu > 0)) {
+    refuse("rigidity", "rigidity = " + std::string(py::repr(rigidity)) + ": must be finite and greater than 0 Pa");
   }
-  if (vr.has_value() == vr_fraction.has_value()) {
-    problems.push_back({"vr", "give vr (km/s) or vr_fraction (of the local vs), one of them"});
-  } else if (vr && !(std::isfinite(*vr) && *vr > 0)) {
-    problems.push_back({"vr", "vr = " + text::shortest(*vr) + ": must be greater than 0 km/s"});
-  } else if (vr_fraction && !(*vr_fraction > 0 && *vr_fraction <= 2)) {
-    problems.push_back({"vr_fraction", "vr_fraction = " + text::shortest(*vr_fraction) +
-                                           ": must be greater than 0 and at most 2 (a fraction of the shear-wave "
-                                           "speed)"});
+  const std::string text = read_bytes(name);
+  std::shared_ptr<srf::File> file;
+  {
+    py::gil_scoped_release reading;
+    file = std::make_shared<srf::File>(srf::read_srf(text, name));
   }
-  if (!(std::isfinite(rigidity) && rigidity > 0)) {
-    problems.push_back(
-        {"rigidity", "rigidity = " + text::shortest(rigidity) + ": must be finite and greater than 0 Pa"});
+  Srf result;
+  result.file = file;
+  const bool v2 = file->version == srf::Version::k2;
+  static const char* const kPoint[] = {"lon",   "lat", "dep", "stk", "dip",   "rake",  "area",
+                                       "tinit", "dt",  "vs",  "den", "slip1", "slip2", "slip3"};
+  auto columns = std::make_shared<std::vector<std::vector<double>>>(std::size(kPoint));
+  double moment = 0;
+  for (const srf::FilePoint& p : file->points) {
+    const srf::Point& x = p.where;
+    const double values[] = {
+        x.lon,     x.lat,     x.dep,    x.stk, x.dip, x.rake, x.area, x.tinit, p.dt, v2 ? x.vs : NAN, v2 ? x.den : NAN,
+        p.slip[0], p.slip[1], p.slip[2]};
+    for (std::size_t c = 0; c < std::size(kPoint); ++c) (*columns)[c].push_back(values[c]);
+    const double slip = std::sqrt(p.slip[0] * p.slip[0] + p.slip[1] * p.slip[1] + p.slip[2] * p.slip[2]);
+    moment += (v2 ? x.den * (x.vs * x.vs) : mu) * x.area * slip;
   }
-  return problems;
+  for (std::size_t c = 0; c < std::size(kPoint); ++c) result.points[kPoint[c]] = read_only_view(columns, (*columns)[c]);
+  py::list rates[3];
+  for (const srf::FilePoint& p : file->points) {
+    for (int k = 0; k < 3; ++k) rates[k].append(read_only_view(file, p.rates[k]));
+  }
+  result.samples = py::make_tuple(rates[0], rates[1], rates[2]);
+  static const char* const kPlane[] = {"elon", "elat", "nstk", "ndip", "len", "wid",
+                                       "stk",  "dip",  "dtop", "shyp", "dhyp"};
+  auto planes = std::make_shared<std::vector<std::vector<double>>>(std::size(kPlane));
+  for (const srf::Plane& q : file->planes) {
+    const double values[] = {
+        q.elon, q.elat, static_cast<double>(q.nstk), static_cast<double>(q.ndip), q.len, q.wid, q.stk, q.dip, q.dtop,
+        q.shyp, q.dhyp};
+    for (std::size_t c = 0; c < std::size(kPlane); ++c) (*planes)[c].push_back(values[c]);
+  }
+  if (!file->planes.empty()) {
+    for (std::size_t c = 0; c < std::size(kPlane); ++c) result.planes[kPlane[c]] = read_only_view(planes, (*planes)[c]);
+  }
+  if (v2 || given) result.moment = moment;
+  return result;
 }
 
-std::optional<double> optional_number(const char* name, const py::object& value) {
-  if (value.is_none()) return std::nullopt;
-  return real_number(name, value);
+void define_srf(py::module_& m) {
+  py::class_<Srf> srf(m, "Srf", "An SRF file read back by slipvel.read_srf, in SI units.");
+  refusing_bare_new(srf, "slipvel.read_srf")
+      .def_property_readonly(
+          "version", [](const Srf& s) { return s.file->version == srf::Version::k2 ? "2.0" : "1.0"; },
+          "The file's version, '1.0' or '2.0'")
+      .def_readonly("points", &Srf::points,
+                    "The points by column, a dict of read-only float64 arrays in file order: lon, lat (degrees), dep "
+                    "(km), stk, dip, rake (degrees), area (m^2), tinit (s), dt (s), vs (m/s) and den (kg/m^3; NaN in "
+                    "1.0), slip1, slip2, slip3 (m)")
+      .def_readonly("samples", &Srf::samples,
+                    "(sr1, sr2, sr3): for each slip direction a list with one read-only array of slip-rate samples "
+                    "(m/s) per point")
+      .def_readonly("planes", &Srf::planes,
+                    "The PLANE block by column (elon, elat, nstk, ndip, len, wid, stk, dip, dtop, shyp, dhyp), "
+                    "empty without one")
+      .def_property_readonly(
+          "blocks", [](const Srf& s) { return s.file->blocks; }, "The number of points of each POINTS block")
+      .def_readonly("moment", &Srf::moment,
+                    "M0 = sum of rigidity * area * slip (N*m): rigidity den*vs^2 in 2.0, or the rigidity given; "
+                    "None for 1.0 without one")
+      .def_property_readonly(
+          "magnitude",
+          [](const Srf& s) -> py::object {
+            if (!s.moment) return py::none();
+            return py::float_(moment_magnitude(*s.moment));
+          },
+          "Mw = (2/3)*(log10(M0) - 9.1), or None without a moment")
+      .def("__len__", [](const Srf& s) { return s.file->points.size(); });
+  m.def("read_srf", &read_srf_file, py::arg("path"), py::arg("rigidity") = py::none(),
+        R"(Reads an SRF 1.0 or 2.0 file from any writer (several planes, one or none; free spacing; wrapped sample
+lines; slip2 and slip3) and returns an Srf.
+
+rigidity  mu (Pa) for the moment of a 1.0 file, which carries none; None: no moment
+
+Raises ParameterError naming the line, the value and the rule for a file that breaks the format, OSError when it
+cannot be read.)");
+  m.def("read_points", &read_points_file, py::arg("path"),
+        R"(Reads a points table (what slipvel-rupture --points and Rupture.write_points write) back into columns: a
+dict of id (a list of str) and read-only float64 arrays lon, lat, dep, stk, dip, rake, area, tinit, dt, nt, fmax,
+vm, slip, tr, ts, vs, den (NaN where not given). Raises ParameterError naming the line, the value and the rule.)");
 }
 
-// (lon, lat, dep) as the program's LON:LAT:DEP, each number in its exact shortest text.
-std::string position_text(const py::object& position) {
-  const bool sequence = py::isinstance<py::sequence>(position) && !py::isinstance<py::str>(position) &&
-                        !py::isinstance<py::bytes>(position);
-  if (!sequence || py::len(position) != 3) {
-    throw ParameterError(
-        Problem{"hypocentre_at", "hypocentre_at: must be (lon, lat, dep), three numbers (degrees, degrees, km)"});
+#ifdef SLIPVEL_WITH_RUPTURE
+
+// A rupture with what the build said and where its tables came from.
+struct Rupture {
+  std::shared_ptr<const rupture::Rupture> built;
+  std::vector<std::string> notes;
+  std::vector<NamedPath> inputs;  // the tables read from files: no output may replace one
+  py::dict points;
+};
+
+// slipvel.RuptureWarning, made when the module is imported.
+py::handle rupture_warning;
+
+rupture::HypocentreGiven hypocentre_of(const py::object& hypocentre, const py::object& hypocentre_at) {
+  const bool on_segment = !hypocentre.is_none(), by_position = !hypocentre_at.is_none();
+  if (on_segment == by_position) {
+    refuse("hypocentre", "give hypocentre (\"SEG:S:D\") or hypocentre_at ((lon, lat, dep)), one of them");
   }
-  std::string text;
-  for (const py::handle value : position) {
-    const double number = real_number("hypocentre_at", value);  // in order: the first bad one is named
-    if (!std::isfinite(number)) {
-      throw ParameterError(Problem{"hypocentre_at", "hypocentre_at: " + text::shortest(number) +
-                                                        ": must be three finite numbers (lon, lat, dep)"});
+  if (on_segment) {
+    if (!py::isinstance<py::str>(hypocentre)) {
+      refuse_type("hypocentre", "a str \"SEG:S:D\" (segment number from 1, s and d in km)", hypocentre);
     }
-    if (!text.empty()) text += ':';
-    text += text::shortest(number);
+    auto parsed = rupture::parse_on_segment(hypocentre.cast<std::string>(), "hypocentre", OptionSpelling::kKeyword);
+    if (const auto* d = std::get_if<Diagnostic>(&parsed)) throw ParameterError(std::vector<Diagnostic>{*d});
+    return std::get<rupture::OnSegment>(parsed);
   }
-  return text;
+  const bool sequence = py::isinstance<py::sequence>(hypocentre_at) && !py::isinstance<py::str>(hypocentre_at) &&
+                        !py::isinstance<py::bytes>(hypocentre_at);
+  if (!sequence || py::len(hypocentre_at) != 3) {
+    refuse_type("hypocentre_at", "(lon, lat, dep), three real numbers (degrees, degrees, km)", hypocentre_at);
+  }
+  double values[3];
+  int i = 0;
+  for (const py::handle value : hypocentre_at) values[i++] = real_number("hypocentre_at", value);
+  return rupture::NearestTo{values[0], values[1], values[2]};
 }
 
-// build_rupture's other arguments as help() shows them.
-using PathArgument = Given<"Union[str, os.PathLike]">;
-using OptionalPath = Given<"Optional[Union[str, os.PathLike]]">;
+rupture::RuptureVelocity velocity_of(const py::object& vr, const py::object& vr_fraction) {
+  if (vr.is_none() == vr_fraction.is_none()) {
+    refuse("vr", "give vr (km/s) or vr_fraction (of the local vs), one of them");
+  }
+  if (!vr.is_none()) return rupture::UniformSpeed{real_number("vr", vr)};
+  return rupture::FractionOfVs{real_number("vr_fraction", vr_fraction)};
+}
+
+// build_rupture's arguments as help() shows them.
+using TableArgumentType = Given<"Union[str, os.PathLike, Dict[str, Sequence[Optional[float]]]]">;
+using OptionalTable = Given<"Optional[Union[str, os.PathLike, Dict[str, Sequence[Optional[float]]]]]">;
 using OptionalFloat = Given<"Optional[float]">;
 
-Rupture build_rupture(const PathArgument& segments, const OptionalPath& patches,
+Rupture build_rupture(const TableArgumentType& segments, const OptionalTable& patches,
                       const Given<"Optional[str]">& hypocentre, const OptionalFloat& vr, const RealArgument& dt,
                       const CountArgument& nt, const RealArgument& fmax, const RealArgument& rigidity,
-                      const OptionalPath& medium, const OptionalFloat& vr_fraction, const OptionalFloat& mw,
-                      const Given<"Optional[Tuple[float, float, float]]">& hypocentre_at) {
-  Parameters sampling;
-  sampling.dt = real_number("dt", dt);
-  sampling.nt = sample_count(nt);
-  sampling.fmax = real_number("fmax", fmax);
-  const std::optional<double> speed = optional_number("vr", vr), fraction = optional_number("vr_fraction", vr_fraction),
-                              magnitude = optional_number("mw", mw);
-  Rupture made{nullptr, real_number("rigidity", rigidity), {}, name_of(segments), "", {}, 1};
-  std::vector<Problem> problems = rupture::sampling_problems(sampling);
-  for (Problem& p : option_problems(hypocentre, hypocentre_at, speed, fraction, made.rigidity)) {
-    problems.push_back(std::move(p));
+                      const OptionalTable& medium, const OptionalFloat& vr_fraction, const OptionalFloat& mw,
+                      const Given<"Optional[Tuple[float, float, float]]">& hypocentre_at,
+                      const Given<"Optional[int]">& jobs) {
+  rupture::Options options(hypocentre_of(hypocentre, hypocentre_at), velocity_of(vr, vr_fraction));
+  options.sampling.dt = real_number("dt", dt);
+  options.sampling.nt = sample_count(nt);
+  options.sampling.fmax = real_number("fmax", fmax);
+  options.rigidity = real_number("rigidity", rigidity);
+  if (!mw.object.is_none()) options.mw = real_number("mw", mw);
+  options.spelling = OptionSpelling::kKeyword;
+  options.jobs = jobs_of(jobs);
+  Rupture made;
+  rupture::Inputs inputs(table_argument("segments", segments, made.inputs));
+  if (!patches.object.is_none()) inputs.patches = table_argument("patches", patches, made.inputs);
+  if (!medium.object.is_none()) inputs.medium = table_argument("medium", medium, made.inputs);
+  refuse_lines(apps::input_problems(made.inputs), "");
+  rupture::Built built;
+  {
+    py::gil_scoped_release computing;
+    built = rupture::build(inputs, options);
   }
-  refuse_if_any(std::move(problems));
-  const std::string hypocentre_text =
-      hypocentre.object.is_none() ? position_text(hypocentre_at) : hypocentre.object.cast<std::string>();
-
-  const std::string segments_text = read_file("segments", segments);
-  const std::string patches_text = patches.object.is_none() ? "" : read_file("patches", patches);
-  const std::string medium_text = medium.object.is_none() ? "" : read_file("medium", medium);
-  const std::string medium_name = medium.object.is_none() ? "" : name_of(medium);
-  if (!patches.object.is_none()) made.patches_name = name_of(patches);
-  py::gil_scoped_release computing;
-  rupture::Fault fault;
-  if (!medium_name.empty()) {
-    rupture::MediumTable layers = rupture::read_medium(medium_text);
-    add_table_problems(problems, medium_name, layers.problems);
-    refuse_if_any(std::move(problems));
-    fault.medium = std::move(layers.medium);
+  if (has_errors(built.diagnostics)) {
+    std::vector<Diagnostic> errors;
+    for (const Diagnostic& d : built.diagnostics) {
+      if (d.severity == Severity::kError) errors.push_back(d);
+    }
+    throw ParameterError(std::move(errors));
   }
-  rupture::SegmentsTable table = rupture::read_segments(segments_text, srf::Version::k1, medium_name);
-  add_table_problems(problems, made.segments_name, table.problems);
-  refuse_if_any(std::move(problems));
-  fault.segments = std::move(table.segments);
-  if (!made.patches_name.empty()) {
-    rupture::PatchesTable patch_table = rupture::read_patches(patches_text, fault.segments, made.patches_name);
-    add_table_problems(problems, made.patches_name, patch_table.problems);
-    refuse_if_any(std::move(problems));
-    fault.patches = std::move(patch_table.patches);
+  for (const Diagnostic& d : built.diagnostics) {
+    if (d.severity == Severity::kWarning) warn(rupture_warning, rendered(d));
+    if (d.severity == Severity::kNote) made.notes.push_back(rendered(d));
   }
-  fault.hypocentre = hypocentre.object.is_none()
-                         ? rupture::read_hypocentre_at(hypocentre_text, fault.segments).hypocentre
-                         : rupture::read_hypocentre(hypocentre_text, fault.segments);
-  fault.vr = speed.value_or(0);
-  fault.vr_fraction = fraction.value_or(0);
-  add_table_problems(problems, made.segments_name, rupture::rupture_time_problems(fault));
-  refuse_if_any(std::move(problems));
-  if (magnitude) {
-    const rupture::MagnitudeScaling scaling = rupture::scale_to_magnitude(fault, *magnitude, sampling, made.rigidity);
-    add_table_problems(problems, made.segments_name, scaling.problems.segments);
-    add_table_problems(problems, made.patches_name, scaling.problems.patches);
-    refuse_if_any(std::move(problems));
-    made.slip_factor = scaling.factor;
-  }
-  made.layout = std::make_shared<const rupture::Rupture>(std::move(fault), sampling);
-  made.refuse_unusable(srf::Version::k1);
-  for (std::size_t n = 0; n < made.layout->size(); ++n) {
-    const srf::PointSource point = made.layout->point_source(n);
-    made.moment.add(point, point_rigidity(point.where, made.rigidity));
-  }
-  check_moment(made.moment);
+  made.built = built.rupture;
   return made;
 }
 
@@ -216,12 +381,13 @@ py::dict points_of(Rupture& r) {
   static const char* const kColumns[] = {"lon", "lat",  "dep", "stk", "dip", "rake",    "area", "tinit", "vs",
                                          "den", "slip", "vm",  "tr",  "ts",  "segment", "i",    "j"};
   constexpr std::size_t kCount = std::size(kColumns);
-  auto columns = std::make_shared<std::vector<std::vector<double>>>(kCount, std::vector<double>(r.layout->size()));
+  const rupture::Rupture& built = *r.built;
+  auto columns = std::make_shared<std::vector<std::vector<double>>>(kCount, std::vector<double>(built.size()));
   {
     py::gil_scoped_release computing;
-    for (std::size_t n = 0; n < r.layout->size(); ++n) {
-      const srf::PointSource p = r.layout->point_source(n);
-      const rupture::Subfault f = r.layout->subfault(n);
+    for (std::size_t n = 0; n < built.size(); ++n) {
+      const srf::PointSource p = built.point_source(n);
+      const rupture::Subfault f = built.subfault(n);
       const srf::Point& x = p.where;
       const double values[kCount] = {x.lon,
                                      x.lat,
@@ -233,7 +399,7 @@ py::dict points_of(Rupture& r) {
                                      x.tinit,
                                      x.vs,
                                      x.den,
-                                     whole_slip(p),
+                                     srf::whole_slip(p),
                                      p.parameters.vm,
                                      p.parameters.tr,
                                      *p.parameters.ts,
@@ -247,21 +413,75 @@ py::dict points_of(Rupture& r) {
   return r.points;
 }
 
-void write_srf(const Rupture& r, const PathArgument& path, const Given<"Union[str, float]">& version,
-               const std::string& blocks, bool plane) {
-  const srf::Layout layout{version_of(version), blocks_of(blocks), plane};
-  std::string text;
-  {
-    py::gil_scoped_release computing;
-    r.refuse_unusable(layout.version);
-    text = srf::file_text(r.point_sources(), r.layout->planes(), layout);
-  }
-  py::module_::import("pathlib").attr("Path")(path).attr("write_bytes")(py::bytes(text));
+// "1.0", "1", 1, 1.0 and the same for 2.0, as the program's --srf-version.
+srf::Version version_of(const py::object& version) {
+  const std::string text = py::str(version);
+  if (text == "1" || text == "1.0") return srf::Version::k1;
+  if (text == "2" || text == "2.0") return srf::Version::k2;
+  refuse("version", "version = " + text + ": must be 1.0 or 2.0, the SRF versions");
 }
 
-}  // namespace
+srf::Blocks blocks_of(const std::string& blocks) {
+  if (blocks == "per-plane") return srf::Blocks::kPerPlane;
+  if (blocks != "one") {
+    refuse("blocks", "blocks = " + blocks + ": must be per-plane (one block per plane in a 2.0 file) or one");
+  }
+  return srf::Blocks::kOne;
+}
 
-void define_rupture(py::module_& m) {
+void write_srf(const Rupture& r, const Given<"Union[str, os.PathLike]">& path,
+               const Given<"Union[str, float]">& version, const std::string& blocks, bool plane,
+               const Given<"Optional[int]">& jobs) {
+  const srf::Layout layout{version_of(version), blocks_of(blocks), plane};
+  const int threads = jobs_of(jobs);
+  std::vector<Diagnostic> problems;
+  {
+    py::gil_scoped_release checking;
+    problems = rupture::srf_problems(*r.built, layout, threads);
+  }
+  if (!problems.empty()) throw ParameterError(std::move(problems));
+  write_file("write_srf", path, r.inputs, [&](Sink& sink) {
+    rupture::write_srf(*r.built, layout, sink, {threads, {}});
+  });
+}
+
+void write_points(const Rupture& r, const Given<"Union[str, os.PathLike]">& path, const Given<"Optional[int]">& jobs) {
+  const int threads = jobs_of(jobs);
+  write_file("write_points", path, r.inputs, [&](Sink& sink) { rupture::write_points(*r.built, sink, threads); });
+}
+
+void write_planes(const Rupture& r, const Given<"Union[str, os.PathLike]">& path) {
+  write_file("write_planes", path, r.inputs, [&](Sink& sink) { rupture::write_planes(*r.built, sink); });
+}
+
+void write_moment_rate(const Rupture& r, const Given<"Union[str, os.PathLike]">& path,
+                       const Given<"Optional[int]">& jobs) {
+  const int threads = jobs_of(jobs);
+  std::vector<Diagnostic> problems = rupture::moment_rate_problems(*r.built);
+  if (!problems.empty()) throw ParameterError(std::move(problems));
+  write_file("write_moment_rate", path, r.inputs,
+             [&](Sink& sink) { rupture::write_moment_rate(*r.built, sink, threads); });
+}
+
+py::object start_of(const Rupture& r) {
+  static const py::object kind =
+      py::module_::import("collections").attr("namedtuple")("Hypocentre", "segment s d lon lat dep");
+  const rupture::Start& h = r.built->hypocentre();
+  return kind(h.segment + 1, h.s, h.d, h.lon, h.lat, h.dep);
+}
+
+void define_rupture_warning(py::module_& m) {
+  PyObject* type = PyErr_NewExceptionWithDoc(
+      "slipvel.RuptureWarning",
+      "A rupture's value that keeps every rule but is likely a mistake (a unit mixed up, segments that cross or "
+      "leave a gap, a patch that changes nothing): the rupture is made all the same.",
+      PyExc_UserWarning, nullptr);
+  if (type == nullptr) throw py::error_already_set();
+  rupture_warning = type;  // this reference is never given back
+  m.attr("RuptureWarning") = rupture_warning;
+}
+
+void define_rupture_class(py::module_& m) {
   py::class_<Rupture> rupture(m, "Rupture",
                               "A kinematic rupture laid out from a fault's tables (see build_rupture): its subfaults "
                               "as the points of an SRF file.");
@@ -276,47 +496,78 @@ void define_rupture(py::module_& m) {
                              "(kg/m^3; 0 where not given), slip (the whole slip S(ts), m), vm (m/s), tr, ts (s), "
                              "segment (from 1), i, j.")
       .def_property_readonly(
-          "moment", [](const Rupture& r) { return r.moment.moment(); },
+          "moment", [](const Rupture& r) { return r.built->moment().moment(); },
           "The seismic moment M0 = sum of rigidity * area * slip (N*m)")
       .def_property_readonly(
-          "magnitude", [](const Rupture& r) { return moment_magnitude(r.moment.moment()); },
+          "magnitude", [](const Rupture& r) { return moment_magnitude(r.built->moment().moment()); },
           "The moment magnitude Mw = (2/3)*(log10(M0) - 9.1)")
-      .def_readonly("slip_factor", &Rupture::slip_factor,
-                    "The factor every region's slip was scaled by to reach mw (1.0 without mw)")
-      .def("__len__", [](const Rupture& r) { return r.layout->size(); })
+      .def_property_readonly(
+          "slip_factor", [](const Rupture& r) { return r.built->slip_factor(); },
+          "The factor every region's slip was scaled by to reach mw (1.0 without mw)")
+      .def_property_readonly("hypocentre", &start_of,
+                             "Where the rupture starts: (segment from 1, s, d in km on it; lon, lat in degrees, dep "
+                             "in km)")
+      .def_readonly("notes", &Rupture::notes,
+                    "What the build did with the input: where a hypocentre by position landed, the factor of mw")
+      .def("__len__", [](const Rupture& r) { return r.built->size(); })
       .def("write_srf", &write_srf, py::arg("path"), py::arg("version") = "1.0", py::kw_only(),
-           py::arg("blocks") = "per-plane", py::arg("plane") = true,
-           R"(Writes the rupture as an SRF file at `path`, the very bytes slipvel-rupture writes.
+           py::arg("blocks") = "per-plane", py::arg("plane") = true, py::arg("jobs") = py::none(),
+           R"(Writes the rupture as an SRF file at `path`, the very bytes slipvel-rupture writes, atomically.
 
-version  "1.0" or "2.0" (2.0 needs vs and den on every segment)
+version  "1.0" or "2.0" (2.0 needs vs and den: from the medium or every segment)
 blocks   "per-plane" (one POINTS block per segment in a 2.0 file) or "one"
 plane    False: no PLANE block
+jobs     threads that make the points' texts (None: the processors)
 
-Raises ParameterError when a value does not fit its field in that version.)");
+Raises ParameterError when a value does not fit its field in that version or the path is an input table, OSError
+when the file cannot be written (the old file, if any, stays as it was).)")
+      .def("write_points", &write_points, py::arg("path"), py::kw_only(), py::arg("jobs") = py::none(),
+           "Writes the points table slipvel-batch --table reads, the bytes of slipvel-rupture --points, atomically. "
+           "Raises ParameterError for a path that is an input table, OSError when it cannot be written.")
+      .def("write_planes", &write_planes, py::arg("path"),
+           "Writes the planes table slipvel-batch --planes reads, the bytes of slipvel-rupture --planes, atomically.")
+      .def("write_moment_rate", &write_moment_rate, py::arg("path"), py::kw_only(), py::arg("jobs") = py::none(),
+           "Writes the moment-rate function, the bytes of slipvel-rupture --moment-rate, atomically. Raises "
+           "ParameterError when it would have more than 1e8 rows.");
+}
+
+void define_build_rupture(py::module_& m) {
   m.def("build_rupture", &build_rupture, py::arg("segments"), py::arg("patches") = py::none(), py::kw_only(),
         py::arg("hypocentre") = py::none(), py::arg("vr") = py::none(), py::arg("dt") = 0.005, py::arg("nt") = 4096,
         py::arg("fmax") = 6.0, py::arg("rigidity") = kDefaultRigidity, py::arg("medium") = py::none(),
         py::arg("vr_fraction") = py::none(), py::arg("mw") = py::none(), py::arg("hypocentre_at") = py::none(),
-        R"(Lays out a rupture from a fault's tables, as slipvel-rupture does.
+        py::arg("jobs") = py::none(),
+        R"(Builds and checks a rupture from a fault's tables, as slipvel-rupture does.
 
-segments      path of the segments table (CSV): each top edge by elon, elat, stk, len or by its trace lon1, lat1, lon2, lat2
-patches       path of the patches table, or None
+segments      the segments table: a path (CSV), or columns, a dict of column name to a list (None: an empty
+              field) or a numpy array; each top edge by elon, elat, stk, len or by its trace lon1, lat1, lon2, lat2
+patches       the patches table, the same way, or None
 hypocentre    "SEG:S:D": segment number from 1, s along strike from its centre, d down dip (km)
 hypocentre_at (lon, lat, dep) in degrees and km, instead of hypocentre: the fault's nearest point
 vr            rupture velocity (km/s), the same everywhere
 vr_fraction   rupture velocity as a fraction of the local vs (0 < F <= 2), instead of vr
-medium        path of a layered medium table (depth km, vs m/s, den kg/m^3), or None
+medium        a layered medium table (depth km, vs m/s, den kg/m^3), the same way, or None
 mw            scale every region's slip by one factor to reach this moment magnitude, or None
 dt, nt, fmax  every subfault's time step (s), samples and highest frequency (Hz)
 rigidity      rigidity (Pa) for the moment of segments without vs and den
+jobs          threads (None: the processors)
 
-Raises ParameterError with every problem of the tables, named by table and
-line, and OSError when a table cannot be read.)");
+Raises ParameterError with every problem (its .diagnostics name the table and line, "segments.csv:3" for a file,
+"segments row 2" for columns, or the keyword), TypeError for an argument of the wrong kind, OSError when a table
+cannot be read. Values likely a mistake warn with slipvel.RuptureWarning; Rupture.notes says what was done.)");
 }
 
-#else
+#endif
+
+}  // namespace
 
 void define_rupture(py::module_& m) {
+  define_srf(m);
+#ifdef SLIPVEL_WITH_RUPTURE
+  define_rupture_warning(m);
+  define_rupture_class(m);
+  define_build_rupture(m);
+#else
   m.def(
       "build_rupture",
       [](const py::args&, const py::kwargs&) {
@@ -325,8 +576,7 @@ void define_rupture(py::module_& m) {
             "not available");
       },
       "Not available: this module was built without GeographicLib.");
-}
-
 #endif
+}
 
 }  // namespace slipvel::python

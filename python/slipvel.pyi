@@ -1,6 +1,6 @@
 """Types of the slipvel module (the slip-velocity time function, C++ through pybind11)."""
 from os import PathLike
-from typing import Any, Sequence, overload
+from typing import Any, Mapping, NamedTuple, Sequence, overload
 
 import numpy as np
 import numpy.typing as npt
@@ -8,9 +8,31 @@ from typing_extensions import deprecated
 
 __version__: str
 
+class Diagnostic:
+    """What the library found about its input: where, the value's name, how grave and the text; str() is the line
+    a program prints."""
+    @property
+    def table(self) -> str | None: ...
+    @property
+    def line(self) -> int | None: ...
+    @property
+    def row(self) -> bool: ...
+    @property
+    def option(self) -> str | None: ...
+    @property
+    def field(self) -> str: ...
+    @property
+    def severity(self) -> str: ...
+    @property
+    def text(self) -> str: ...
+
 class ParameterError(ValueError):
     """Values that cannot work; str() gives every problem, one a line."""
     problems: list[tuple[str, str]]  # (field, text) of each problem
+    diagnostics: list[Diagnostic]    # the same, with where each is
+
+class RuptureWarning(UserWarning):
+    """A rupture's value that keeps every rule but is likely a mistake; the rupture is made all the same."""
 
 class SamplingWarning(UserWarning):
     """Samples that fall short of the function: fmax above the Nyquist frequency 1/(2*dt), or a sampled slip
@@ -114,6 +136,16 @@ def slip_function(dt: float = 0.005, nt: int = 4096, fmax: float = 6.0, vm: floa
 
 def moment_magnitude(moment: float) -> float: ...
 
+Table = str | PathLike[str] | Mapping[str, Sequence[float | None] | npt.NDArray[Any]]
+
+class Hypocentre(NamedTuple):
+    segment: int
+    s: float
+    d: float
+    lon: float
+    lat: float
+    dep: float
+
 class Rupture:
     """A kinematic rupture laid out from a fault's tables: its subfaults as the points of an SRF file."""
     @property
@@ -124,12 +156,42 @@ class Rupture:
     def magnitude(self) -> float: ...
     @property
     def slip_factor(self) -> float: ...
+    @property
+    def hypocentre(self) -> Hypocentre: ...
+    @property
+    def notes(self) -> list[str]: ...
     def __len__(self) -> int: ...
     def write_srf(self, path: str | PathLike[str], version: str | float = "1.0", *, blocks: str = "per-plane",
-                  plane: bool = True) -> None: ...
+                  plane: bool = True, jobs: int | None = None) -> None: ...
+    def write_points(self, path: str | PathLike[str], *, jobs: int | None = None) -> None: ...
+    def write_planes(self, path: str | PathLike[str]) -> None: ...
+    def write_moment_rate(self, path: str | PathLike[str], *, jobs: int | None = None) -> None: ...
 
-def build_rupture(segments: str | PathLike[str], patches: str | PathLike[str] | None = None, *,
+def build_rupture(segments: Table, patches: Table | None = None, *,
                   hypocentre: str | None = None, vr: float | None = None, dt: float = 0.005, nt: int = 4096,
-                  fmax: float = 6.0, rigidity: float = 3.6288e10, medium: str | PathLike[str] | None = None,
+                  fmax: float = 6.0, rigidity: float = 3.6288e10, medium: Table | None = None,
                   vr_fraction: float | None = None, mw: float | None = None,
-                  hypocentre_at: tuple[float, float, float] | None = None) -> Rupture: ...
+                  hypocentre_at: tuple[float, float, float] | None = None, jobs: int | None = None) -> Rupture: ...
+
+class Srf:
+    """An SRF file read back by read_srf, in SI units."""
+    @property
+    def version(self) -> str: ...
+    @property
+    def points(self) -> dict[str, npt.NDArray[np.float64]]: ...
+    @property
+    def samples(self) -> tuple[list[npt.NDArray[np.float64]], list[npt.NDArray[np.float64]],
+                               list[npt.NDArray[np.float64]]]: ...
+    @property
+    def planes(self) -> dict[str, npt.NDArray[np.float64]]: ...
+    @property
+    def blocks(self) -> list[int]: ...
+    @property
+    def moment(self) -> float | None: ...
+    @property
+    def magnitude(self) -> float | None: ...
+    def __len__(self) -> int: ...
+
+def read_srf(path: str | PathLike[str], rigidity: float | None = None) -> Srf: ...
+
+def read_points(path: str | PathLike[str]) -> dict[str, Any]: ...

@@ -17,6 +17,10 @@
 
 namespace slipvel::python {
 
+void warn(py::handle category, const std::string& message) {
+  if (PyErr_WarnEx(category.ptr(), message.c_str(), 1) != 0) throw py::error_already_set();
+}
+
 py::array_t<double> read_only_view(const std::shared_ptr<const void>& owner, const std::vector<double>& values) {
   py::capsule keeper(new std::shared_ptr<const void>(owner),
                      [](void* p) { delete static_cast<std::shared_ptr<const void>*>(p); });
@@ -133,12 +137,6 @@ Function compute_function(const slipvel::Parameters& p) {
 // slipvel.SamplingWarning, made when the module is imported; kept for the
 // interpreter's life.
 py::handle sampling_warning;
-
-// Issues a Python warning of `category` at the line that called into the
-// module; raises it instead where the warnings filter makes it an error.
-void warn(py::handle category, const std::string& message) {
-  if (PyErr_WarnEx(category.ptr(), message.c_str(), 1) != 0) throw py::error_already_set();
-}
 
 // The library's sampling rules, in the order and with the figures
 // slipvel-batch gives.
@@ -412,21 +410,76 @@ void define_function(py::module_& m) {
            "fit the file's columns (times of 1000 s or more, dt below 0.0001 s).");
 }
 
-// ParameterError: a ValueError with the library's message and its problems
-// as (field, text) tuples. The type lives as long as the interpreter.
+// ParameterError: a ValueError with the library's message, its problems as
+// (field, text) tuples and the same as Diagnostic objects. The type lives as
+// long as the interpreter.
 void define_parameter_error(py::module_& m) {
   static py::handle type = py::exception<ParameterError>(m, "ParameterError", PyExc_ValueError).release();
   py::register_exception_translator([](std::exception_ptr raised) {
     try {
       if (raised) std::rethrow_exception(raised);
     } catch (const ParameterError& e) {
-      py::list problems;
+      py::list problems, diagnostics;
       for (const Problem& p : e.problems()) problems.append(py::make_tuple(p.field, p.text));
+      for (const Diagnostic& d : e.diagnostics()) diagnostics.append(py::cast(d));
       py::object error = type(e.what());
       error.attr("problems") = problems;
+      error.attr("diagnostics") = diagnostics;
       PyErr_SetObject(type.ptr(), error.ptr());
     }
   });
+}
+
+const char* severity_name(Severity severity) {
+  switch (severity) {
+    case Severity::kError:
+      return "error";
+    case Severity::kWarning:
+      return "warning";
+    case Severity::kNote:
+      return "note";
+  }
+  return "";
+}
+
+// slipvel.Diagnostic: one finding, read-only.
+void define_diagnostic(py::module_& m) {
+  py::class_<Diagnostic> diagnostic(m, "Diagnostic",
+                                    "What the library found about its input: where (a table and its line or row, or "
+                                    "an option), the value's name, how grave and the text.");
+  refusing_bare_new(diagnostic, "slipvel.ParameterError.diagnostics and slipvel.RuptureWarning")
+      .def_property_readonly(
+          "table",
+          [](const Diagnostic& d) -> py::object {
+            if (d.where.kind != Where::Kind::kTable) return py::none();
+            return py::str(d.where.name);
+          },
+          "The table it is about (its path, or the keyword of columns), or None")
+      .def_property_readonly(
+          "line",
+          [](const Diagnostic& d) -> py::object {
+            if (d.where.kind != Where::Kind::kTable || d.where.line <= 0) return py::none();
+            return py::int_(d.where.line);
+          },
+          "Its line in the table's file, or its row (from 1) of columns; None for the table as a whole")
+      .def_property_readonly(
+          "row", [](const Diagnostic& d) { return d.where.row; }, "Whether line counts rows of columns")
+      .def_property_readonly(
+          "option",
+          [](const Diagnostic& d) -> py::object {
+            if (d.where.kind != Where::Kind::kOption) return py::none();
+            return py::str(d.where.name);
+          },
+          "The keyword it is about, or None")
+      .def_readonly("field", &Diagnostic::field, "The value's name, or ''")
+      .def_property_readonly(
+          "severity", [](const Diagnostic& d) { return severity_name(d.severity); }, "'error', 'warning' or 'note'")
+      .def_readonly("text", &Diagnostic::text, "What is wrong or worth saying")
+      .def("__str__", [](const Diagnostic& d) { return rendered(d); })
+      .def("__repr__", [](const Diagnostic& d) {
+        return "Diagnostic(" + std::string(severity_name(d.severity)) + ", " +
+               std::string(py::repr(py::str(rendered(d)))) + ")";
+      });
 }
 
 void define_sampling_warning(py::module_& m) {
@@ -469,6 +522,7 @@ slipvel.SamplingWarning (a UserWarning).)";
   argument_types = {kept(py::module_::import("numbers").attr("Real")), kept(numpy.attr("floating")),
                     kept(numpy.attr("integer")), kept(numpy.attr("timedelta64"))};
   m.attr("__version__") = slipvel::version();
+  define_diagnostic(m);
   define_parameter_error(m);
   define_sampling_warning(m);
 

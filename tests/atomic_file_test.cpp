@@ -29,14 +29,10 @@ std::vector<std::string> names_in(const std::filesystem::path& folder) {
 
 class AtomicFileTest : public ::testing::TestWithParam<bool> {
  protected:
-  void SetUp() override {
-    use_named_temporaries(GetParam());
-    umask_ = ::umask(027);
-  }
-  void TearDown() override {
-    use_named_temporaries(false);
-    ::umask(umask_);
-  }
+  void SetUp() override { umask_ = ::umask(027); }
+  void TearDown() override { ::umask(umask_); }
+  // Unnamed where the system allows, or named, as on a file system without O_TMPFILE.
+  Temporary temporary() const { return GetParam() ? Temporary::kNamed : Temporary::kUnnamedWherePossible; }
   mode_t umask_ = 0;
   TempDir dir_;
 };
@@ -44,21 +40,21 @@ class AtomicFileTest : public ::testing::TestWithParam<bool> {
 TEST_P(AtomicFileTest, ReplacesInOneStepAndLeavesNoTemporary) {
   write_file(dir_ / "a.csv", "old and longer\n");
   {
-    AtomicFile file(dir_ / "a.csv", 027);
+    AtomicFile file(dir_ / "a.csv", 027, temporary());
     file.write("new\n");
     EXPECT_EQ(read_file(dir_ / "a.csv"), "old and longer\n");  // readers see the old file until commit
     file.commit();
   }
-  write_atomically(dir_ / "b.csv", "b\n", 027);
+  write_atomically(dir_ / "b.csv", "b\n", 027, temporary());
   EXPECT_EQ(read_file(dir_ / "a.csv"), "new\n");
   EXPECT_EQ(names_in(dir_.path()), (std::vector<std::string>{"a.csv", "b.csv"}));
   EXPECT_EQ(std::filesystem::status(dir_ / "b.csv").permissions(), std::filesystem::perms(0640));
 }
 
 TEST_P(AtomicFileTest, AFileNotCommittedLeavesNothing) {
-  { AtomicFile(dir_ / "a.csv", 022).write("part"); }
+  { AtomicFile(dir_ / "a.csv", 022, temporary()).write("part"); }
   EXPECT_TRUE(names_in(dir_.path()).empty());
-  EXPECT_THROW(write_atomically(dir_ / "missing" / "a.csv", "x", 022), WriteError);
+  EXPECT_THROW(write_atomically(dir_ / "missing" / "a.csv", "x", 022, temporary()), WriteError);
 }
 
 // A link to a regular file stays and the file it leads to is replaced; a FIFO
@@ -67,22 +63,22 @@ TEST_P(AtomicFileTest, LinksAreFollowedAndFifosWrittenDirectly) {
   TempDir dir;
   write_file(dir / "target.csv", "old\n");
   std::filesystem::create_symlink("target.csv", dir / "link.csv");
-  write_atomically(dir / "link.csv", "new\n", 022);
+  write_atomically(dir / "link.csv", "new\n", 022, temporary());
   EXPECT_TRUE(std::filesystem::is_symlink(dir / "link.csv"));
   EXPECT_EQ(read_file(dir / "target.csv"), "new\n");
   // A link to a file not made yet makes it; one into a missing folder fails.
   std::filesystem::create_symlink("later.csv", dir / "ahead.csv");
-  write_atomically(dir / "ahead.csv", "made\n", 022);
+  write_atomically(dir / "ahead.csv", "made\n", 022, temporary());
   EXPECT_TRUE(std::filesystem::is_symlink(dir / "ahead.csv"));
   EXPECT_EQ(read_file(dir / "later.csv"), "made\n");
   std::filesystem::create_symlink("nowhere/x.csv", dir / "astray.csv");
-  EXPECT_THROW(write_atomically(dir / "astray.csv", "lost\n", 022), WriteError);
+  EXPECT_THROW(write_atomically(dir / "astray.csv", "lost\n", 022, temporary()), WriteError);
   EXPECT_TRUE(std::filesystem::is_symlink(dir / "astray.csv"));
 
   ASSERT_EQ(::mkfifo((dir / "pipe").c_str(), 0600), 0);
   std::string got;
   std::thread reader([&] { got = read_file(dir / "pipe"); });
-  write_atomically(dir / "pipe", "through\n", 022);
+  write_atomically(dir / "pipe", "through\n", 022, temporary());
   reader.join();
   EXPECT_EQ(got, "through\n");
   EXPECT_TRUE(std::filesystem::is_fifo(dir / "pipe"));
@@ -106,26 +102,27 @@ TEST_P(AtomicFileTest, StagedFilesTakeTheirNamesTogetherOrNotAtAll) {
     if (c.first_exists) write_file(dir / "a.srf", "old a\n");
     write_file(dir / "b.csv", "old b\n");
     {
-      StagedFiles files(027);
+      StagedFiles files(027, temporary(), c.folder_in_place ? std::filesystem::path() : dir / "b.csv");
       files.add(dir / "a.srf").write("new a\n");
       files.add(dir / "b.csv").write("new b\n");
       if (c.folder_in_place) {
         std::filesystem::remove(dir / "b.csv");
         std::filesystem::create_directory(dir / "b.csv");
-      } else {
-        refuse_renames_onto(dir / "b.csv");
       }
       EXPECT_THROW(files.commit_all(), WriteError);
-      refuse_renames_onto({});
     }
     EXPECT_EQ(std::filesystem::exists(dir / "a.srf"), c.first_exists);
-    if (c.first_exists) EXPECT_EQ(read_file(dir / "a.srf"), "old a\n");
-    if (!c.folder_in_place) EXPECT_EQ(read_file(dir / "b.csv"), "old b\n");
+    if (c.first_exists) {
+      EXPECT_EQ(read_file(dir / "a.srf"), "old a\n");
+    }
+    if (!c.folder_in_place) {
+      EXPECT_EQ(read_file(dir / "b.csv"), "old b\n");
+    }
     EXPECT_EQ(names_in(dir.path()).size(), c.first_exists ? 2u : 1u);  // no temporary, no backup
   }
   TempDir dir;
   write_file(dir / "a.srf", "old a\n");
-  StagedFiles files(027);
+  StagedFiles files(027, temporary());
   files.add(dir / "a.srf").write("new a\n");
   files.add(dir / "b.csv").write("new b\n");
   files.commit_all();
@@ -166,9 +163,8 @@ TEST(SignalTest, TemporariesAreRemovedOnTermination) {
     TempDir dir;
     const pid_t child = ::fork();
     if (child == 0) {
-      use_named_temporaries(true);
       remove_temporaries_on_signals();
-      AtomicFile file(dir / "result.csv", 022);
+      AtomicFile file(dir / "result.csv", 022, Temporary::kNamed);
       file.write("part");
       ::raise(signal);
       ::_exit(0);

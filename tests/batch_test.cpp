@@ -7,8 +7,8 @@
 
 #include "expected_run.hpp"
 #include "run.hpp"
+#include "run_output.hpp"
 #include "run_process.hpp"
-#include "sink.hpp"
 
 namespace slipvel::testing {
 namespace {

@@ -118,7 +118,9 @@ TEST_F(EndToEnd, HelpAndVersionAnswerAndOtherArgumentsAreRefused) {
     EXPECT_TRUE(WIFEXITED(outcome.status) && WEXITSTATUS(outcome.status) == c.status);
     EXPECT_EQ(outcome.out.rfind(c.out_starts, 0), 0u) << outcome.out;
     EXPECT_EQ(outcome.err.rfind(c.err_starts, 0), 0u) << outcome.err;
-    if (c.status == 0) EXPECT_EQ(outcome.err, "");
+    if (c.status == 0) {
+      EXPECT_EQ(outcome.err, "");
+    }
     EXPECT_EQ(outcome.input_consumed, 0);
     EXPECT_EQ(file("Vek_Slip.csv"), "kept\n");
     EXPECT_FALSE(std::filesystem::exists(dir_ / "Vek_Amp.csv"));

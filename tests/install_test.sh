@@ -18,8 +18,8 @@ for f in include/slipvel/slipvel.hpp include/slipvel/text.hpp include/slipvel/sr
   [ -e "$work/library/$f" ] || { echo "not installed with the library: $f" >&2; exit 1; }
 done
 [ ! -e "$work/library/bin" ] || { echo "the library component installed programs" >&2; exit 1; }
-for archive in $(find "$work/library" -name 'libslipvel*.a'); do
-  if nm -u "$archive" | grep -wE 'abort|exit|_exit|_Exit'; then
+for archive in $(find "$work/library" -name 'libslipvel*.a' -o -name 'libslipvel*.so'); do
+  if nm -u -D "$archive" 2>/dev/null | grep -wE 'abort|exit|_exit|_Exit' || nm -u "$archive" 2>/dev/null | grep -wE 'abort|exit|_exit|_Exit'; then
     echo "$archive calls a function that ends the process" >&2
     exit 1
   fi

@@ -7,7 +7,7 @@
 
 #include "expected_run.hpp"
 #include "run.hpp"
-#include "sink.hpp"
+#include "run_output.hpp"
 #include "spectrum_file.hpp"
 #include "time_history.hpp"
 

@@ -377,12 +377,12 @@ TEST(Rupture, BadFaultsAreRefusedWholeWithTheirLines) {
       {header + segment,
        "",
        {"--srf", "r.srf", "--srf-version", "2.0"},
-       "segments.csv: --srf-version 2.0 writes vs and den for every point: the table needs vs and den columns"},
+       "segments.csv: SRF 2.0 writes vs and den for every point: the table needs vs and den columns (or a medium)"},
       {"elon,elat,stk,dip,len,wid,dtop,nstk,ndip,rake,slip,vm,tr,vs,den\n-118.5,34.2,300,45,30,15,1,6,3,90,0.5,1.5,1.2,"
        ",\n",
        "",
        {"--srf", "r.srf", "--srf-version", "2.0"},
-       "segments.csv:2: vs and den: --srf-version 2.0 writes them for every point, so every segment needs both"},
+       "segments.csv: SRF 2.0 writes vs and den for every point: the table needs vs and den columns (or a medium)"},
       {"elon,elat,stk,dip,len,wid,dtop,nstk,ndip,rake,slip,vm,tr,vs,den\n-118.5,34.2,300,45,30,15,1,6,3,90,0.5,1.5,1.2,"
        "3300,1e300\n",
        "", srf, "M0 = inf N*m, area = 4.5e+08 m^2: the rupture's sums must be finite numbers"},
@@ -413,12 +413,12 @@ TEST(Rupture, BadFaultsAreRefusedWholeWithTheirLines) {
       {header + segment,
        "",
        {"--srf", "r.srf", "--hypocentre", "2:0:0"},
-       "hypocentre \"2:0:0\": segment 2 is not in the segments table, which has 1"},
+       "--hypocentre 2:0:0: segment 2 is not in the segments table, which has 1"},
       {header + segment,
        "",
        {"--srf", "r.srf", "--hypocentre", "1:16:0"},
-       "hypocentre \"1:16:0\": not on segment 1, which has s from -15 km to 15 km and d from 0 to 15 km"},
-      {header + segment, "", {"--srf", "r.srf", "--hypocentre", "1:0"}, "hypocentre \"1:0\": must be SEG:S:D"},
+       "--hypocentre 1:16:0: not on segment 1, which has s from -15 km to 15 km and d from 0 to 15 km"},
+      {header + segment, "", {"--srf", "r.srf", "--hypocentre", "1:0"}, "--hypocentre \"1:0\": must be SEG:S:D"},
       {header + segment, "", {}, "nothing to write: give --srf FILE, --points FILE or both"},
       {header + "-118.5,34.2,300,45,30,5e-324,1,6,1,90,0.5,1.5,1.2\n",
        "",
@@ -458,7 +458,7 @@ TEST(Rupture, BadFaultsAreRefusedWholeWithTheirLines) {
        "",
        {"--srf", "r.srf", "--segments", "-", "--medium", "/dev/stdin"},
        "--segments - (standard input) and --medium /dev/stdin read the same file"},
-      {header + segment, "", {"--srf", "r.srf", "--hypocentre-at", ""}, "hypocentre \"\": must be LON:LAT:DEP"},
+      {header + segment, "", {"--srf", "r.srf", "--hypocentre-at", ""}, "--hypocentre-at \"\": must be LON:LAT:DEP"},
       {"elon,elat,stk,dip,len,wid,dtop,nstk,ndip,rake,slip,vm,tr,vs,den\n-118.5,34.2,300,45,30,15,1,6,3,90,0.5,1.5,"
        "1.2,3300,2700\n",
        "", srf,
@@ -484,12 +484,12 @@ TEST(Rupture, BadFaultsAreRefusedWholeWithTheirLines) {
       {header + segment,
        "",
        {"--srf", "r.srf", "--hypocentre-at", "-118.5:34.2:30"},
-       "hypocentre \"-118.5:34.2:30\": 21.232453941259447 km from the fault (nearest on segment 1 at s = 0 km, d = 15 "
+       "--hypocentre-at -118.5:34.2:30: 21.232453941259447 km from the fault (nearest on segment 1 at s = 0 km, d = 15 "
        "km): at most the diagonal of one of its subfaults, 7.0710678118654755 km"},
       {header + segment,
        "",
        {"--srf", "r.srf", "--hypocentre-at", "-118.5:34.2"},
-       "hypocentre \"-118.5:34.2\": must be LON:LAT:DEP"},
+       "--hypocentre-at \"-118.5:34.2\": must be LON:LAT:DEP"},
       {"lon1,lat1,lon2,lat2,elon,dip,wid,dtop,nstk,ndip,rake,slip,vm,tr\n", "", srf,
        "segments.csv: columns of both forms: give the top edge by its centre (elon, elat, stk, len) or by its trace "
        "(lon1, lat1, lon2, lat2), not both"},
@@ -503,7 +503,7 @@ TEST(Rupture, BadFaultsAreRefusedWholeWithTheirLines) {
       {header + "-118.5,34.2,300,45,30,15,1,6,3,90,0,1.5,1.2\n",
        "",
        {"--srf", "r.srf", "--mw", "6"},
-       "mw = 6: no subfault slips, so no scaling of the slips reaches a magnitude"},
+       "--mw 6: no subfault slips, so no scaling of the slips reaches a magnitude"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.message);

@@ -19,7 +19,7 @@
 
 #include "expected_run.hpp"
 #include "run.hpp"
-#include "sink.hpp"
+#include "run_output.hpp"
 #include "slip_velocity.hpp"
 
 namespace slipvel {

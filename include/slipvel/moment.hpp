@@ -1,5 +1,6 @@
 // slipvel/moment.hpp: the seismic moment of a rupture, its moment magnitude
-// and its moment-rate function, from the points' exact slip S(t).
+// and its moment-rate function, from the points' exact slip S(t). The
+// moment-rate file is <slipvel/moment_rate.hpp>.
 //
 //   auto moment = slipvel::seismic_moment(points, slipvel::kDefaultRigidity);
 //   double mw = slipvel::moment_magnitude(moment.moment());
@@ -12,7 +13,7 @@
 #include <string>
 #include <vector>
 
-#include <slipvel/srf.hpp>
+#include <slipvel/point.hpp>
 
 namespace slipvel {
 
@@ -103,9 +104,5 @@ void check_moment_rate(double duration, double dt);
 
 /// Returns the rows of the moment-rate function of `points` (see MomentRate).
 std::vector<double> moment_rate(const std::vector<srf::PointSource>& points, double dt, double rigidity);
-
-/// Returns the moment-rate file: the header "time(s),moment_rate(N*m/s)",
-/// then one row "k·dt,rate" per row, numbers in their shortest round-trip text.
-std::string moment_rate_text(const std::vector<double>& rows, double dt);
 
 }  // namespace slipvel

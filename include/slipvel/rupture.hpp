@@ -1,21 +1,15 @@
-// slipvel/rupture.hpp: a kinematic rupture from a characterized fault.
+// slipvel/rupture.hpp: a kinematic rupture from a characterized fault
+// (<slipvel/fault.hpp>), built and checked in one call, and its files.
 //
-// The fault is one or more rectangular segments laid end to end along
-// strike, each with a background source, rectangular patches (asperities)
-// with sources of their own, a hypocentre and a rupture velocity. Every
-// subfault becomes a point of an SRF file: its position on the WGS84
+// Every subfault becomes a point of an SRF file: its position on the WGS84
 // ellipsoid (GeographicLib's geodesics), its depth and area, the time the
 // rupture front reaches it, and the slip-velocity function of its region.
 //
-// A place on a segment is (s, d): s along strike from the segment's centre
-// (km, negative toward its start), d down dip from its top edge (km). The
-// segments lie end to end, in table order, on one unfolded surface: (s, d)
-// of segment k is at U = Σ_{m<k} len_m + len_k/2 + s along it and d down dip.
-//
-//   const auto segments = slipvel::rupture::read_segments(text, slipvel::srf::Version::k2);
-//   slipvel::rupture::Fault fault{segments.segments, {}, hypocentre, 2.8};
-//   const slipvel::rupture::Rupture rupture(fault, slipvel::Parameters{});
-//   for (std::size_t n = 0; n < rupture.size(); ++n) use(rupture.point_source(n));
+//   slipvel::rupture::Inputs inputs{slipvel::Table::text("segments.csv", text)};
+//   slipvel::rupture::Options options{slipvel::rupture::OnSegment{1, -8, 9}, slipvel::rupture::UniformSpeed{2.8}};
+//   const slipvel::rupture::Built built = slipvel::rupture::build(inputs, options);
+//   for (const slipvel::Diagnostic& d : built.diagnostics) report(d);   // errors, warnings, notes
+//   if (built.rupture) slipvel::rupture::write_srf(*built.rupture, layout, sink);
 //
 // Needs GeographicLib (linked through the slipvel::rupture target).
 // Functions that throw say so; the others throw nothing but std::bad_alloc.
@@ -26,8 +20,15 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
+#include <variant>
 #include <vector>
 
+#include <slipvel/diagnostic.hpp>
+#include <slipvel/fault.hpp>
+#include <slipvel/moment.hpp>
+#include <slipvel/point.hpp>
+#include <slipvel/sink.hpp>
 #include <slipvel/slipvel.hpp>
 #include <slipvel/srf.hpp>
 #include <slipvel/table.hpp>
@@ -36,175 +37,55 @@ namespace slipvel::rupture {
 
 namespace detail {
 class FrontTimes;
-}
+struct Access;
+// How messages name the tables a rupture was read from.
+struct TableNames {
+  std::string segments, patches;
+  bool segments_rows = false, patches_rows = false;  // given as columns: messages count rows
+};
+}  // namespace detail
 
-/// The source a region of the fault gives the subfaults whose centres lie in it.
-struct RegionSource {
-  double slip = 0;           ///< final slip (m); 0: the subfaults do not slip
-  double vm = 0;             ///< peak slip velocity (m/s)
-  double tr = 0;             ///< rise time (s)
-  std::optional<double> ts;  ///< stopping time (s); unset: 1.5 × tr
-  double rake = 0;           ///< degrees
+/// The tables of a fault (see docs/slipvel-rupture.md for their columns).
+struct Inputs {
+  explicit Inputs(Table segments_table) : segments(std::move(segments_table)) {}
+  Table segments;                ///< the segments, one row each, in order along strike
+  std::optional<Table> patches;  ///< the patches, one row each
+  std::optional<Table> medium;   ///< a layered medium: depth, vs, den
 };
 
-/// A rectangular segment of the fault.
-struct Segment {
-  int line = 0;            ///< its row in the segments table (0: none)
-  double elon, elat;       ///< centre of the top edge (degrees)
-  double stk, dip;         ///< orientation (degrees); the fault dips to the right of strike
-  double len, wid;         ///< length along strike and width down dip (km)
-  double dtop;             ///< depth of the top edge (km)
-  int nstk, ndip;          ///< subfaults along strike and down dip
-  RegionSource source;     ///< the background
-  double vs = 0, den = 0;  ///< shear-wave speed (m/s) and density (kg/m³); 0: not given
+/// The hypocentre on a segment: its number from 1 and (s, d) on it (km).
+struct OnSegment {
+  int segment;
+  double s, d;
 };
 
-/// A rectangle of a segment with a source of its own.
-struct Patch {
-  int line = 0;           ///< its row in the patches table (0: none)
-  std::size_t segment;    ///< index into the segments
-  double s0, s1, d0, d1;  ///< s0 ≤ s < s1 and d0 ≤ d < d1 (km)
-  RegionSource source;    ///< rake: the segment's where the table leaves it out
+/// The hypocentre by position: the point of the fault nearest to it, in
+/// three dimensions, which must lie within one subfault's diagonal of it.
+struct NearestTo {
+  double lon, lat;  ///< degrees
+  double dep;       ///< km
 };
 
-/// Where the rupture starts.
-struct Hypocentre {
-  std::size_t segment;  ///< index into the segments
-  double s, d;          ///< km
+/// Where the rupture starts: one of the two.
+using HypocentreGiven = std::variant<OnSegment, NearestTo>;
+
+/// How a rupture is built from its tables.
+struct Options {
+  Options(HypocentreGiven start, RuptureVelocity speed) : hypocentre(start), velocity(speed) {}
+  HypocentreGiven hypocentre;
+  RuptureVelocity velocity;
+  /// A moment magnitude to reach: every region's slip scaled by one factor so
+  /// that Mw is within 0.001 of it.
+  std::optional<double> mw;
+  /// Every subfault's dt (s), nt and fmax (Hz); the other fields are unused.
+  Parameters sampling;
+  /// μ (Pa) for the moment of segments without vs and den.
+  double rigidity = kDefaultRigidity;
+  /// How the texts name the options: "--vr" for a program, "vr" for Python.
+  OptionSpelling spelling = OptionSpelling::kCommandLine;
+  /// Threads that lay out the subfaults and sum the moment.
+  int jobs = 1;
 };
-
-/// A layer of a horizontally layered medium, from its top down to the next
-/// layer's top (the last one without end).
-struct Layer {
-  int line = 0;  ///< its row in the medium table (0: none)
-  double top;    ///< depth of its top (km)
-  double vs;     ///< shear-wave speed (m/s)
-  double den;    ///< density (kg/m³)
-};
-
-/// A layered medium: its layers by depth, the first at depth 0.
-struct Medium {
-  std::vector<Layer> layers;  ///< empty: no medium, every segment gives its own vs and den
-  bool empty() const { return layers.empty(); }
-  /// The layer holding `depth` (km); a depth on a boundary is in the deeper
-  /// layer. The medium must not be empty.
-  const Layer& at(double depth) const;
-};
-
-/// A characterized fault.
-struct Fault {
-  std::vector<Segment> segments;
-  std::vector<Patch> patches;
-  Hypocentre hypocentre{};
-  double vr = 0;  ///< rupture velocity (km/s), the same everywhere; unused where vr_fraction is set
-  /// The rupture velocity as a fraction of the local shear-wave speed (0 < vr_fraction ≤ 2); 0: vr everywhere.
-  double vr_fraction = 0;
-  /// Gives every subfault vs and den by the depth of its centre; empty: its segment's.
-  Medium medium;
-};
-
-/// The medium of a table, or its problems.
-struct MediumTable {
-  Medium medium;
-  std::vector<table::TableProblem> problems;  ///< in line order; the table is usable only without any
-};
-
-/// Reads the medium table: a header naming depth (the top of each layer, km),
-/// vs (m/s) and den (kg/m³), then one layer per row, the first at depth 0 and
-/// each deeper than the one before.
-MediumTable read_medium(std::string_view text);
-
-/// The most subfaults a rupture may have.
-inline constexpr long long kMostSubfaults = 10'000'000;
-
-/// The segments of a table, or its problems.
-struct SegmentsTable {
-  std::vector<Segment> segments;
-  std::vector<table::TableProblem> problems;  ///< in line order; the table is usable only without any
-};
-
-/// Reads the segments table: a header naming the top edge, dip, wid, dtop,
-/// nstk, ndip, rake, slip, vm, tr and optionally ts, vs and den, then one
-/// segment per row. The top edge is either its centre and direction, elon,
-/// elat, stk and len, or its trace, the ends lon1, lat1 and lon2, lat2 (the
-/// fault dips to the right looking from the first end to the second): its
-/// centre is then the geodesic midpoint, stk the geodesic's azimuth there (in
-/// [0, 360)) and len its length. One form per table.
-///
-/// `medium` names the medium table when one gives vs and den by depth (the
-/// table then must not have vs or den columns); "" when none does: SRF 2.0
-/// then needs vs and den on every row, and otherwise a row gives both or neither.
-SegmentsTable read_segments(std::string_view text, srf::Version version, const std::string& medium = "");
-
-/// The patches of a table, or its problems.
-struct PatchesTable {
-  std::vector<Patch> patches;
-  std::vector<table::TableProblem> problems;
-};
-
-/// Reads the patches table: a header naming segment (row number in the
-/// segments table, from 1), s0, s1, d0, d1, slip and optionally vm, tr, ts and
-/// rake. An empty or missing vm, tr or rake is the segment's; an empty ts is
-/// 1.5 × the patch's tr. A patch must lie wholly inside its segment and overlap no other
-/// patch; an overlap names both lines (`name` is how messages call the table).
-PatchesTable read_patches(std::string_view text, const std::vector<Segment>& segments, const std::string& name);
-
-/// Reads "SEG:S:D" (segment number from 1, s and d in km): a place on the
-/// segment (|s| ≤ len/2, 0 ≤ d ≤ wid). Throws ParameterError (field
-/// "hypocentre") naming the text and what is wrong.
-Hypocentre read_hypocentre(std::string_view text, const std::vector<Segment>& segments);
-
-/// A hypocentre given by longitude, latitude and depth, and how far the point
-/// of the fault taken for it lies from there.
-struct NearestHypocentre {
-  Hypocentre hypocentre;
-  double km;  ///< from the point given to the fault
-};
-
-/// Reads "LON:LAT:DEP" (degrees, degrees, km) and returns the point of the
-/// fault nearest to it in three dimensions (each segment in its own frame,
-/// where it is flat; the first segment on a tie). Throws ParameterError
-/// (field "hypocentre") when the text is not three numbers or the point lies
-/// farther from the fault than the diagonal of a subfault of the nearest segment.
-NearestHypocentre read_hypocentre_at(std::string_view text, const std::vector<Segment>& segments);
-
-/// Returns the problems of the sampling every subfault shares (its dt, nt and
-/// fmax, as the library checks them), found once rather than for every
-/// region; each problem's text names the value as "dt = ...". Whether the
-/// record reaches a region's ts stays for that region.
-std::vector<Problem> sampling_problems(const Parameters& sampling);
-
-/// The problems of a rupture, by the table line of the segment or patch that
-/// gave the values.
-struct FaultProblems {
-  std::vector<table::TableProblem> segments, patches;
-  bool empty() const { return segments.empty() && patches.empty(); }
-};
-
-/// The most nodes the grid of rupture times of a vr_fraction may have: 9
-/// bytes each while it is solved.
-inline constexpr std::size_t kMostFrontNodes = 250'000'000;
-
-/// The problems of rupture velocities given as a fraction of vs
-/// (Fault::vr_fraction set), by the segment's line: no vs where the fault has
-/// no medium, and (line 0) a grid of rupture times of more than kMostFrontNodes.
-std::vector<table::TableProblem> rupture_time_problems(const Fault& fault);
-
-/// Every region's slip scaled by one factor to reach a moment magnitude.
-struct MagnitudeScaling {
-  double factor = 1;       ///< the slips' factor
-  double magnitude = 0;    ///< Mw of the scaled rupture
-  FaultProblems problems;  ///< the regions whose scaled source is refused; usable only without any
-};
-
-/// Scales the slip of every segment and patch of `fault` by one factor, so
-/// that the rupture's moment magnitude is `mw` within 0.001 (M0 =
-/// 10^(1.5·mw + 9.1) N·m, with each subfault's whole slip S(ts) and rigidity
-/// den·vs², or `rigidity` where it has no vs), refining the factor while the
-/// magnitude misses. A region whose scaled source the library refuses is in
-/// the problems, its slip the scaled one. Throws ParameterError (field "mw")
-/// when no region slips or `mw` is not finite.
-MagnitudeScaling scale_to_magnitude(Fault& fault, double mw, const Parameters& sampling, double rigidity);
 
 /// Subfault (i, j) of a segment: i = 0…nstk−1 along strike, j = 0…ndip−1 down dip.
 struct Subfault {
@@ -213,20 +94,22 @@ struct Subfault {
   std::optional<std::size_t> patch;  ///< the patch its centre lies in; none: the segment's background
 };
 
-/// The subfaults of a fault as the points of one rupture, each worked out
-/// when asked for (nothing is kept per subfault; with vr_fraction, the grid of
-/// rupture times is, about 8 bytes per node, 16 nodes per subfault). The points go segment after
+/// Where the rupture starts, on the fault and on the Earth.
+struct Start {
+  std::size_t segment;  ///< index into the segments
+  double s, d;          ///< on it (km)
+  double lon, lat;      ///< degrees
+  double dep;           ///< km
+};
+
+/// A rupture, built by build(): the subfaults of a checked fault as the
+/// points of one rupture, each worked out when asked for (nothing is kept per
+/// subfault; with a FractionOfVs velocity, the grid of rupture times is,
+/// about 8 bytes per node, 16 nodes per subfault). The points go segment after
 /// segment; within a segment row after row down dip, i fastest along strike.
 class Rupture {
  public:
-  /// Lays out `fault` (its tables already checked) with every source's dt,
-  /// nt and fmax from `sampling`, and runs the onset search of each region's
-  /// source once. A region whose source the library refuses is listed in
-  /// region_problems(); its subfaults have no shape.
-  /// With vr_fraction it solves the rupture times on their grid first (see
-  /// point()): the fault must have no rupture_time_problems().
-  Rupture(Fault fault, const Parameters& sampling);
-
+  /// The fault, its slips scaled where a magnitude was asked for.
   const Fault& fault() const { return fault_; }
   /// The number of subfaults.
   std::size_t size() const { return first_.back(); }
@@ -238,39 +121,34 @@ class Rupture {
   /// Its point: the position of its centre, depth dtop + d·sin(dip), area
   /// (len/nstk)·(wid/ndip), rupture time, orientation, rake and vs, den (the
   /// medium's at the depth of its centre, or its segment's). The rupture time
-  /// is the distance over the unfolded fault from the hypocentre over vr, or
-  /// with vr_fraction the first arrival of a front running at vr_fraction·vs
-  /// over the unfolded fault: |∇T| = 1/vr(U, d), solved on a grid spaced a
-  /// quarter of the shortest subfault length along strike and a quarter of
-  /// the shortest subfault width down dip, and interpolated to its centre.
+  /// is the distance over the unfolded fault from the hypocentre over the
+  /// uniform speed, or with a FractionOfVs the first arrival of a front
+  /// running at that fraction of vs over the unfolded fault: |∇T| = 1/vr(U,
+  /// d), solved on a grid spaced a quarter of the shortest subfault length
+  /// along strike and a quarter of the shortest subfault width down dip, and
+  /// interpolated to its centre.
   srf::Point point(std::size_t n) const;
   /// Its point with its region's source and shape.
   srf::PointSource point_source(std::size_t n) const;
-  /// The table line of its region (the patch's or the segment's), and whether it is a patch.
-  int region_line(std::size_t n, bool& in_patch) const;
 
-  /// U of segment k's centre on the unfolded fault (km).
-  double centre_u(std::size_t k) const { return centre_u_[k]; }
   /// The PLANE block's segments, each with the rupture's hypocentre.
   const std::vector<srf::Plane>& planes() const { return planes_; }
-
-  /// The regions whose source the library refuses, each once with its
-  /// problems, and the patches that hold no subfault's centre refused as a
-  /// subfault of them would be.
-  FaultProblems region_problems(srf::Version version) const;
-  /// The patches that hold no subfault's centre (they change nothing).
-  std::vector<const Patch*> empty_patches() const;
-
-  /// The problems of subfaults [first, last) as points of an SRF file of this
-  /// version (their values against their fields), as (subfault, problem).
-  std::vector<std::pair<std::size_t, Problem>> point_problems(std::size_t first, std::size_t last,
-                                                              srf::Version version) const;
-  /// Point problems as problems of the regions' lines: each (region, field)
-  /// once, naming the first subfault it hits and how many more of the region
-  /// it hits. `point_problems` in subfault order.
-  FaultProblems by_region(const std::vector<std::pair<std::size_t, Problem>>& point_problems) const;
+  /// Where the rupture starts.
+  const Start& hypocentre() const { return start_; }
+  /// The rupture's moment: Σ μ·area·S(ts) over the subfaults, μ = den·vs²
+  /// where given, else rigidity().
+  const RuptureMoment& moment() const { return moment_; }
+  /// μ (Pa) of the subfaults without vs and den.
+  double rigidity() const { return rigidity_; }
+  /// The factor every region's slip was scaled by to reach a magnitude (1 without).
+  double slip_factor() const { return slip_factor_; }
+  /// Whether any subfault has vs and den (the points table then has their columns).
+  bool has_medium_values() const;
 
  private:
+  friend struct detail::Access;
+  Rupture(Fault fault, const Parameters& sampling, double rigidity);
+
   struct Region {
     Parameters parameters;
     std::optional<Shape> shape;
@@ -279,47 +157,78 @@ class Rupture {
   const Region& region_of(const Subfault& f) const;
   // The patch of segment k whose region holds the place (s, d), if any.
   std::optional<std::size_t> patch_at(std::size_t k, double s, double d) const;
+  double centre_u(std::size_t k) const { return centre_u_[k]; }
 
   Fault fault_;
   Parameters sampling_;
+  double rigidity_;
+  double slip_factor_ = 1;
   std::vector<std::size_t> first_;  // of each segment's subfaults, and the count after the last
-  std::vector<double> centre_u_;
+  std::vector<double> centre_u_;    // U of each segment's centre on the unfolded fault (km)
   std::vector<srf::Plane> planes_;
   std::vector<std::vector<std::size_t>> patches_of_;  // each segment's patches, by index
   std::vector<Region> segment_regions_, patch_regions_;
-  std::shared_ptr<const detail::FrontTimes> front_times_;  // with vr_fraction: the solved rupture times
+  std::shared_ptr<const detail::FrontTimes> front_times_;  // with a FractionOfVs: the solved rupture times
+  Start start_{};
+  RuptureMoment moment_;
+  detail::TableNames names_;
 };
 
-/// Two segments whose surfaces meet.
-struct Overlap {
-  std::size_t first, second;  ///< the segments (indexes), first < second
-  /// The surfaces lie over each other across an area: every subfault there
-  /// would be twice. Otherwise a subfault centre of one lies within half a
-  /// subfault of the other's surface: the segments cross or overlap.
-  bool laid_over;
-  std::size_t segment;  ///< the segment of the nearest subfault centre
-  int i, j;             ///< that subfault
-  double km;            ///< its distance from the other segment's surface
+/// A rupture and what was found on the way.
+struct Built {
+  std::shared_ptr<const Rupture> rupture;  ///< empty where anything is refused
+  /// The errors where anything is refused (every one found), else the
+  /// warnings (values likely a mistake, segments that cross or leave a gap,
+  /// patches that change nothing) and notes (where a hypocentre by position
+  /// landed, the factor of a magnitude), in the order found.
+  std::vector<Diagnostic> diagnostics;
 };
 
-/// Returns every pair of segments whose surfaces meet, in segment order.
-/// Segments that only share an edge (a bend, a straight continuation) do
-/// not meet. Each surface is taken in its own frame, where it is flat.
-std::vector<Overlap> overlapping_segments(const std::vector<Segment>& segments);
+/// Reads and checks the tables and options, and lays out the rupture: every
+/// field of every table by its rule, the medium, the patches against their
+/// segments and each other, segments laid over one another, the hypocentre,
+/// the rupture velocity, the sampling (dt, nt, fmax), the scaling to a
+/// magnitude, every region's source (the onset search once per region), the
+/// rupture times and the moment. What depends on how the rupture is written
+/// (an SRF version's fields, a moment-rate file's length) is the writers'.
+Built build(const Inputs& inputs, const Options& options);
 
-/// The overlaps as problems of the later segment's line: the surfaces laid
-/// over each other to refuse, the ones that cross or overlap to warn about.
-struct OverlapProblems {
-  std::vector<table::TableProblem> refused, warned;
-};
-OverlapProblems overlap_problems(const std::vector<Segment>& segments);
+/// Reads "SEG:S:D" (segment number from 1, s and d in km), the text of the
+/// option `keyword` ("hypocentre"); an error naming it where it is not three
+/// such numbers. Whether the place is on the fault is build()'s.
+std::variant<OnSegment, Diagnostic> parse_on_segment(std::string_view text, const std::string& keyword,
+                                                     OptionSpelling spelling);
 
-/// A segment whose top edge starts farther than a subfault's length from
-/// where the one before it ends: the rupture times still take the two as joined.
-struct Gap {
-  std::size_t segment;  ///< index of the later segment
-  double km;            ///< between the one's end and the other's start
-};
-std::vector<Gap> gaps_between_segments(const std::vector<Segment>& segments);
+/// Reads "LON:LAT:DEP" (degrees, degrees, km), the same way.
+std::variant<NearestTo, Diagnostic> parse_position(std::string_view text, const std::string& keyword,
+                                                   OptionSpelling spelling);
+
+/// The problems of writing the rupture as an SRF file of this layout, by the
+/// table line of the segment or patch that gave the values: SRF 2.0 needs vs
+/// and den everywhere; every value must fit its field (a subfault's value
+/// that does not names the first subfault it hits and how many more of its
+/// region it hits). Checked on `jobs` threads.
+std::vector<Diagnostic> srf_problems(const Rupture& rupture, const srf::Layout& layout, int jobs = 1);
+
+/// Writes the rupture as an SRF file (see srf::write_srf). Throws
+/// ParameterError with srf_problems, before writing anything, where there are any.
+void write_srf(const Rupture& rupture, const srf::Layout& layout, Sink& sink, const srf::WriteOptions& options = {});
+
+/// Writes the points table (<slipvel/points.hpp>), which slipvel-batch reads
+/// back into the same SRF bytes: ids, positions, sources, and vs and den
+/// where has_medium_values().
+void write_points(const Rupture& rupture, Sink& sink, int jobs = 1);
+
+/// Writes the planes table (<slipvel/planes.hpp>) of the rupture's planes.
+void write_planes(const Rupture& rupture, Sink& sink);
+
+/// The problem of writing the moment-rate file at the subfaults' dt: more
+/// than MomentRate::kMostRows rows; empty where there is none.
+std::vector<Diagnostic> moment_rate_problems(const Rupture& rupture);
+
+/// Writes the moment-rate file (<slipvel/moment_rate.hpp>) at the subfaults'
+/// dt, summed on `jobs` threads in file order. Throws ParameterError with
+/// moment_rate_problems, before writing anything, where there are any.
+void write_moment_rate(const Rupture& rupture, Sink& sink, int jobs = 1);
 
 }  // namespace slipvel::rupture

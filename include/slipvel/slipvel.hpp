@@ -32,6 +32,8 @@
 #include <utility>
 #include <vector>
 
+#include <slipvel/diagnostic.hpp>
+
 namespace slipvel {
 
 /// The circle constant of the function and its spectrum, as the `slipvel`
@@ -68,17 +70,27 @@ struct Problem {
 /// Thrown for values that cannot work. problems() lists each problem with the
 /// name of the value it is about; what() is their texts joined, one a line,
 /// in the order dt, nt, fmax, vm, slip, tr, ts for a source's parameters.
+/// diagnostics() gives the same as Diagnostic values: where each problem is
+/// (a table's line, an option), its field and text.
 class ParameterError : public std::invalid_argument {
  public:
-  /// One problem or several (at least one).
+  /// One problem or several (at least one), about no place in particular.
   explicit ParameterError(std::vector<Problem> problems);
   explicit ParameterError(Problem problem);
+  /// Diagnostics (at least one); each problem's text is its rendered() line.
+  explicit ParameterError(std::vector<Diagnostic> diagnostics);
 
   /// The problems, in the order what() gives them.
-  const std::vector<Problem>& problems() const noexcept { return *problems_; }
+  const std::vector<Problem>& problems() const noexcept { return found_->problems; }
+  /// The same problems as diagnostics, in the same order.
+  const std::vector<Diagnostic>& diagnostics() const noexcept { return found_->diagnostics; }
 
  private:
-  std::shared_ptr<const std::vector<Problem>> problems_;  // shared: copying an exception never throws
+  struct Found {
+    std::vector<Problem> problems;
+    std::vector<Diagnostic> diagnostics;
+  };
+  std::shared_ptr<const Found> found_;  // shared: copying an exception never throws
 };
 
 /// The shape of the function, derived by the onset search.

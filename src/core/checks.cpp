@@ -2,6 +2,7 @@
 
 #include <cmath>
 #include <memory>
+#include <type_traits>
 
 #include <slipvel/text.hpp>
 
@@ -26,13 +27,58 @@ std::string joined_texts(const std::vector<Problem>& problems) {
   return message;
 }
 
+std::vector<Diagnostic> as_diagnostics(const std::vector<Problem>& problems) {
+  std::vector<Diagnostic> diagnostics;
+  for (const Problem& p : problems) {
+    Diagnostic& d = diagnostics.emplace_back();
+    d.field = p.field;
+    d.text = p.text;
+  }
+  return diagnostics;
+}
+
+std::vector<Problem> as_problems(const std::vector<Diagnostic>& diagnostics) {
+  std::vector<Problem> problems;
+  for (const Diagnostic& d : diagnostics) problems.emplace_back(d.field, rendered(d));
+  return problems;
+}
+
 }  // namespace
 
 ParameterError::ParameterError(std::vector<Problem> problems)
     : std::invalid_argument(joined_texts(problems)),
-      problems_(std::make_shared<const std::vector<Problem>>(std::move(problems))) {}
+      found_(std::make_shared<const Found>(Found{problems, as_diagnostics(problems)})) {}
 
 ParameterError::ParameterError(Problem problem) : ParameterError(std::vector<Problem>{std::move(problem)}) {}
+
+ParameterError::ParameterError(std::vector<Diagnostic> diagnostics)
+    : std::invalid_argument(joined_texts(as_problems(diagnostics))),
+      found_(std::make_shared<const Found>(Found{as_problems(diagnostics), std::move(diagnostics)})) {}
+
+Where Where::table(std::string name, int line, bool row) { return {Kind::kTable, std::move(name), line, row}; }
+
+Where Where::option(std::string name) { return {Kind::kOption, std::move(name), 0, false}; }
+
+std::string rendered(const Diagnostic& d) {
+  if (d.where.kind != Where::Kind::kTable) return d.text;
+  if (d.where.line <= 0) return d.where.name + ": " + d.text;
+  const std::string line = std::to_string(d.where.line);
+  return (d.where.row ? d.where.name + " row " + line : d.where.name + ":" + line) + ": " + d.text;
+}
+
+bool has_errors(const std::vector<Diagnostic>& diagnostics) {
+  for (const Diagnostic& d : diagnostics) {
+    if (d.severity == Severity::kError) return true;
+  }
+  return false;
+}
+
+std::string spelt(const std::string& keyword, OptionSpelling spelling) {
+  if (spelling == OptionSpelling::kKeyword) return keyword;
+  std::string option = "--" + keyword;
+  for (char& c : option) c = c == '_' ? '-' : c;
+  return option;
+}
 
 }  // namespace slipvel
 
@@ -57,12 +103,24 @@ Problem problem(const std::string& name, double value, const std::string& rule) 
 }
 
 std::vector<Problem> parameter_problems(const Parameters& p) {
+  std::vector<Problem> problems;
+  for (const Finding& f : parameter_findings(p)) problems.push_back(problem(f.name, f.value, f.rule));
+  return problems;
+}
+
+std::vector<Finding> parameter_findings(const Parameters& p) {
+  const auto problem = [](const std::string& name, const auto& value, const std::string& rule) {
+    if constexpr (std::is_same_v<std::decay_t<decltype(value)>, double>)
+      return Finding{name, shortest(value), rule};
+    else
+      return Finding{name, value, rule};
+  };
   const std::string kPositive = "must be finite and greater than 0";
   const double ts = stopping_time(p);
   const bool dt_ok = positive(p.dt), nt_ok = power_of_two_in_range(p.nt), fmax_ok = positive(p.fmax);
   const bool tr_ok = positive(p.tr), ts_ok = tr_ok && std::isfinite(ts) && ts > p.tr;
 
-  std::vector<Problem> found;
+  std::vector<Finding> found;
   if (!dt_ok) found.push_back(problem("dt", p.dt, kPositive));
   if (!nt_ok) {
     found.push_back(

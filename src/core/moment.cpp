@@ -111,17 +111,6 @@ std::vector<double> moment_rate(const std::vector<srf::PointSource>& points, dou
   return rate.rows();
 }
 
-std::string moment_rate_text(const std::vector<double>& rows, double dt) {
-  std::string text = "time(s),moment_rate(N*m/s)\n";
-  for (std::size_t k = 0; k < rows.size(); ++k) {
-    text += shortest(static_cast<double>(k) * dt);
-    text += ',';
-    text += shortest(rows[k]);
-    text += '\n';
-  }
-  return text;
-}
-
 }  // namespace slipvel
 
 namespace slipvel {

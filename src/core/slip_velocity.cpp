@@ -21,15 +21,7 @@ double sample(double t, double& v, double am, double td, double tb, double tr, d
   return v;
 }
 
-thread_local const TrialObserver* watching = nullptr;
-
 }  // namespace
-
-WatchTrials::WatchTrials(TrialObserver observe) : observe_(std::move(observe)), outer_(watching) {
-  watching = &observe_;
-}
-
-WatchTrials::~WatchTrials() { watching = outer_; }
 
 void tslip(double& res, double target, double tb, double am, double td, double tr, double ts, double& b, double& c,
            double& ar, double& eps) {
@@ -61,7 +53,6 @@ void vslip(std::span<const double> tm, std::span<double> rate, int ndt, int nt, 
     double res = 0;
     tslip(res, slip, onset, am, td, tr, ts, b, c, ar, eps);
     if (observe) observe(onset, res);
-    if (watching) (*watching)(onset, res);
     return res;
   };
 

@@ -31,20 +31,6 @@ void tslip(double& res, double target, double tb, double am, double td, double t
 // Told the onset and the residual of every trial, in order.
 using TrialObserver = std::function<void(double onset, double residual)>;
 
-// While one is alive, every trial of every search on this thread is also told
-// to its observer: a seam for tests that count the trials a check costs.
-class WatchTrials {
- public:
-  explicit WatchTrials(TrialObserver observe);
-  ~WatchTrials();
-  WatchTrials(const WatchTrials&) = delete;
-  WatchTrials& operator=(const WatchTrials&) = delete;
-
- private:
-  TrialObserver observe_;
-  const TrialObserver* outer_;
-};
-
 // Derives am = 2·vm/td, runs the onset search and fills rate[0..nt) with the
 // slip velocity at times tm[0..nt). b, c, ar and eps are those of the last
 // trial. `ndt` is the declared length of both arrays; an `nt` beyond it or

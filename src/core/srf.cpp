@@ -11,10 +11,13 @@
 #include <slipvel/text.hpp>
 
 #include "checks.hpp"
+#include "csv.hpp"
 #include "decimal.hpp"
 #include "number_text.hpp"
+#include "parallel.hpp"
 #include "slip_range.hpp"
 #include "slip_velocity.hpp"
+#include "srf_fields.hpp"
 #include "srf_sample.hpp"
 #include "step_means.hpp"
 
@@ -345,6 +348,24 @@ void refuse_if_any(std::vector<Problem> problems) {
   if (!problems.empty()) detail::refuse(std::move(problems));
 }
 
+// The lines before the points: the version and, unless the layout leaves it
+// out or `planes` is empty, the PLANE block.
+std::string head_text(const std::vector<Plane>& planes, const Layout& layout) {
+  std::string text = std::string(version_text(layout.version)) + "\n";
+  if (planes.empty() || !layout.plane_block) return text;
+  text += "PLANE " + std::to_string(planes.size()) + "\n";
+  for (const Plane& p : planes) {
+    char line[2 * kLineCapacity];
+    char* end = put_line(line, plane_line1(p));
+    if (end != nullptr) end = put_line(end, plane_line2(p));
+    if (end == nullptr) check_plane(p, layout.version);  // throws, naming the value
+    text.append(line, end);
+  }
+  return text;
+}
+
+std::string points_line(std::size_t count) { return "POINTS " + std::to_string(count) + "\n"; }
+
 }  // namespace
 
 PointSource point_source(const Point& where, const Parameters& parameters) {
@@ -408,20 +429,6 @@ void check_plane(const Plane& plane, Version version) {
   refuse_if_any(problems);
 }
 
-std::string head_text(const std::vector<Plane>& planes, const Layout& layout) {
-  std::string text = std::string(version_text(layout.version)) + "\n";
-  if (planes.empty() || !layout.plane_block) return text;
-  text += "PLANE " + std::to_string(planes.size()) + "\n";
-  for (const Plane& p : planes) {
-    char line[2 * kLineCapacity];
-    char* end = put_line(line, plane_line1(p));
-    if (end != nullptr) end = put_line(end, plane_line2(p));
-    if (end == nullptr) check_plane(p, layout.version);  // throws, naming the value
-    text.append(line, end);
-  }
-  return text;
-}
-
 std::vector<std::size_t> block_sizes(const std::vector<Plane>& planes, std::size_t points, const Layout& layout) {
   const bool per_plane =
       layout.blocks == Blocks::kPerPlane && layout.version == Version::k2 && layout.plane_block && planes.size() > 1;
@@ -438,8 +445,6 @@ std::vector<std::size_t> block_sizes(const std::vector<Plane>& planes, std::size
   }
   return sizes;
 }
-
-std::string points_line(std::size_t count) { return "POINTS " + std::to_string(count) + "\n"; }
 
 std::size_t point_text_capacity(const PointSource& point) {
   double samples = 0;
@@ -473,15 +478,321 @@ std::string point_text(const PointSource& point, Version version) {
   return {text.get(), put_point_text(text.get(), point, version)};
 }
 
-std::string file_text(const std::vector<PointSource>& points, const std::vector<Plane>& planes, const Layout& layout) {
-  std::string text = head_text(planes, layout);
-  std::size_t next = 0;
-  for (const std::size_t size : block_sizes(planes, points.size(), layout)) {
-    text += points_line(size);
-    for (const std::size_t end = next + size; next < end; ++next) text += point_text(points[next], layout.version);
+namespace {
+
+// The text of one point, made by a job and written later. Its buffer is kept
+// for the point at the same place of a later chunk: freeing and taking fresh
+// memory for every point cost more system time than writing the file.
+struct PointText {
+  std::unique_ptr<char[]> bytes;
+  std::size_t size = 0, capacity = 0;
+
+  char* room(std::size_t needed) {
+    if (capacity < needed) {
+      bytes = std::make_unique_for_overwrite<char[]>(needed);
+      capacity = needed;
+    }
+    return bytes.get();
   }
-  return text;
+};
+
+}  // namespace
+
+// The points' texts are made a chunk at a time on every job and handed to
+// the sink in order, a chunk in one gathered write: a write per point cost
+// more system time than the bytes themselves, and copying them into one
+// buffer first cost a tenth of the work of making them.
+void write_srf(Sink& sink, const Points& points, const std::vector<Plane>& planes, const Layout& layout,
+               const WriteOptions& options) {
+  std::vector<std::size_t> block_starts;  // where each POINTS block starts, in point order
+  for (std::size_t start = 0; const std::size_t size : block_sizes(planes, points.count, layout)) {
+    block_starts.push_back(start);
+    start += size;
+  }
+  sink.write(head_text(planes, layout));
+  std::size_t block = 0;
+  std::vector<std::string> block_lines;
+  std::vector<std::string_view> pieces;
+  const auto make = [&](detail::ChunkRange range, std::vector<PointText>& texts) {
+    texts.resize(range.last - range.first);
+    for (std::size_t i = 0; i < texts.size(); ++i) {
+      const PointSource point = points.at(range.first + i);
+      // Written straight into its buffer: nothing cleared first, nothing copied.
+      char* const text = texts[i].room(point_text_capacity(point));
+      texts[i].size = static_cast<std::size_t>(put_point_text(text, point, layout.version) - text);
+    }
+  };
+  const auto use = [&](detail::ChunkRange range, const std::vector<PointText>& texts) {
+    block_lines.clear();
+    block_lines.reserve(block_starts.size());  // the pieces point into them: never moved
+    pieces.clear();
+    for (std::size_t i = 0; i < texts.size(); ++i) {
+      const std::size_t point = range.first + i;
+      if (block < block_starts.size() && point == block_starts[block]) {
+        const std::size_t end = block + 1 < block_starts.size() ? block_starts[block + 1] : points.count;
+        pieces.push_back(block_lines.emplace_back(points_line(end - point)));
+        ++block;
+      }
+      pieces.emplace_back(texts[i].bytes.get(), texts[i].size);
+    }
+    sink.write(std::span<const std::string_view>(pieces));
+    if (options.progress) options.progress(range.last);
+  };
+  detail::for_each_chunk_in_order<std::vector<PointText>>(points.count, options.jobs, make, use);
+  if (points.count == 0) sink.write(points_line(0));
 }
+
+namespace {
+
+// The values of an SRF file one after the other, with the line each is on:
+// blank lines, lines that start with '#' and a CR before the line end skipped.
+class Tokens {
+ public:
+  explicit Tokens(std::string_view text) : text_(text) { next_line(); }
+
+  bool done() const { return rest_.empty() && text_.empty(); }
+  int line() const { return line_; }
+  // The values left on the current line (for the version line, which stands alone).
+  std::size_t on_this_line() const {
+    std::size_t count = 0;
+    for (std::string_view r = rest_; !skip_blanks(r).empty(); ++count) r.remove_prefix(token_length(r));
+    return count;
+  }
+  std::string_view next() {
+    while (skip_blanks(rest_).empty() && !text_.empty()) next_line();
+    rest_ = skip_blanks(rest_);
+    const std::string_view token = rest_.substr(0, token_length(rest_));
+    rest_.remove_prefix(token.size());
+    token_line_ = line_;
+    return token;
+  }
+  int token_line() const { return token_line_; }
+
+ private:
+  static bool blank(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\f' || c == '\v'; }
+  static std::string_view skip_blanks(std::string_view& r) {
+    while (!r.empty() && blank(r.front())) r.remove_prefix(1);
+    return r;
+  }
+  static std::size_t token_length(std::string_view r) {
+    std::size_t n = 0;
+    while (n < r.size() && !blank(r[n])) ++n;
+    return n;
+  }
+  // The next line that holds a value, as rest_.
+  void next_line() {
+    while (!text_.empty()) {
+      const std::size_t end = text_.find('\n');
+      std::string_view line = text_.substr(0, end);
+      text_.remove_prefix(end == std::string_view::npos ? text_.size() : end + 1);
+      ++line_;
+      std::string_view content = line;
+      skip_blanks(content);
+      if (!content.empty() && content.front() != '#') {
+        rest_ = content;
+        return;
+      }
+    }
+    rest_ = {};
+  }
+
+  std::string_view text_, rest_;
+  int line_ = 0, token_line_ = 0;
+};
+
+// The reading of one file: each value checked as it is taken.
+class SrfReader {
+ public:
+  SrfReader(std::string_view text, std::string name) : tokens_(text), name_(std::move(name)) {}
+
+  File read() {
+    read_version();
+    for (;;) {
+      const std::string_view word = tokens_.next();
+      if (word.empty()) break;
+      if (upper(word) == "PLANE" && file_.planes.empty() && file_.blocks.empty()) {
+        read_planes();
+      } else if (upper(word) == "POINTS") {
+        read_block();
+      } else {
+        fail(tokens_.token_line(), "\"" + table::shown(word) + "\": expected " +
+                                       (!file_.blocks.empty()  ? "POINTS or the end of the file after the POINTS block"
+                                        : file_.planes.empty() ? "PLANE or POINTS"
+                                                               : "POINTS"));
+      }
+    }
+    if (file_.blocks.empty()) fail(tokens_.line(), "the file ends before its POINTS block");
+    if (file_.points.empty()) fail(tokens_.line(), "no point in the file");
+    return std::move(file_);
+  }
+
+ private:
+  [[noreturn]] void fail(int line, std::string text) const {
+    Diagnostic d;
+    d.where = Where::table(name_, line);
+    d.text = std::move(text);
+    throw ParameterError(std::vector<Diagnostic>{d});
+  }
+  static std::string upper(std::string_view word) {
+    std::string u(word);
+    for (char& c : u) c = (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c;
+    return u;
+  }
+
+  // The next value, a finite number; `what` names it and `where` says where it is.
+  double number(const std::string& what, const std::string& where, const std::string& ends) {
+    const std::string_view token = tokens_.next();
+    if (token.empty()) fail(tokens_.line(), "the file ends " + ends);
+    double value = 0;
+    const table::Parsed parsed = table::parse_number(token, value);
+    if (parsed != table::Parsed::kOk || !std::isfinite(value)) {
+      fail(tokens_.token_line(),
+           what + " = \"" + table::shown(token) +
+               "\": " + (parsed == table::Parsed::kOutOfRange ? "beyond the range of numbers" : "not a number") + " (" +
+               where + ")");
+    }
+    return value;
+  }
+  // The next value, a whole number of at least `least`.
+  std::size_t count(const std::string& what, const std::string& where, const std::string& ends, std::size_t least) {
+    const std::string_view token = tokens_.next();
+    if (token.empty()) fail(tokens_.line(), "the file ends " + ends);
+    std::string_view digits = token;
+    if (!digits.empty() && digits.front() == '+') digits.remove_prefix(1);
+    std::size_t value = 0;
+    const auto [end, error] = std::from_chars(digits.data(), digits.data() + digits.size(), value);
+    if (digits.empty() || end != digits.data() + digits.size() || error != std::errc() || value < least) {
+      fail(tokens_.token_line(), what + " = \"" + table::shown(token) +
+                                     "\": must be a whole number >= " + std::to_string(least) + " (" + where + ")");
+    }
+    return value;
+  }
+
+  void read_version() {
+    const std::string_view token = tokens_.next();
+    if (token.empty()) fail(0, "no SRF version line (the file is empty)");
+    double value = 0;
+    if (tokens_.on_this_line() != 0 || table::parse_number(token, value) != table::Parsed::kOk ||
+        (value != 1 && value != 2)) {
+      fail(tokens_.token_line(),
+           "\"" + table::shown(token) + "\": not the version line of an SRF file (1.0 or 2.0 alone on the first line)");
+    }
+    file_.version = value == 2 ? Version::k2 : Version::k1;
+  }
+
+  void read_planes() {
+    const int at = tokens_.token_line();
+    const std::string ends = "inside the PLANE block at line " + std::to_string(at);
+    const std::size_t planes = count("PLANE count", "the PLANE block", ends, 1);
+    for (std::size_t k = 1; k <= planes; ++k) {
+      const std::string where = "plane " + std::to_string(k) + " of the PLANE block at line " + std::to_string(at);
+      Plane p{};
+      p.elon = number("elon", where, ends);
+      p.elat = number("elat", where, ends);
+      p.nstk = static_cast<int>(std::min<std::size_t>(count("nstk", where, ends, 1), INT32_MAX));
+      p.ndip = static_cast<int>(std::min<std::size_t>(count("ndip", where, ends, 1), INT32_MAX));
+      p.len = positive("len", number("len", where, ends), "km", where);
+      p.wid = positive("wid", number("wid", where, ends), "km", where);
+      p.stk = number("stk", where, ends);
+      p.dip = number("dip", where, ends);
+      p.dtop = number("dtop", where, ends);
+      p.shyp = number("shyp", where, ends);
+      p.dhyp = number("dhyp", where, ends);
+      file_.planes.push_back(p);
+    }
+  }
+
+  double positive(const char* what, double value, const char* unit, const std::string& where) {
+    if (!(value > 0)) {
+      fail(tokens_.token_line(),
+           std::string(what) + " = " + text::shortest(value) + ": must be > 0 " + unit + " (" + where + ")");
+    }
+    return value;
+  }
+  double within(const char* what, double value, double least, double most, const char* unit, const std::string& where) {
+    if (!(value >= least && value <= most)) {
+      fail(tokens_.token_line(), std::string(what) + " = " + text::shortest(value) + ": must be within " +
+                                     text::shortest(least) + " to " + text::shortest(most) + " " + unit + " (" + where +
+                                     ")");
+    }
+    return value;
+  }
+
+  void read_block() {
+    const int at = tokens_.token_line();
+    const std::size_t points = count("POINTS count", "the POINTS block at line " + std::to_string(at),
+                                     "inside the POINTS block at line " + std::to_string(at), 0);
+    file_.blocks.push_back(points);
+    for (std::size_t n = 1; n <= points; ++n) read_point(n, points, at);
+  }
+
+  void read_point(std::size_t n, std::size_t points, int block_line) {
+    const std::string where = "point " + std::to_string(n) + " of the POINTS block at line " +
+                              std::to_string(block_line) +
+                              (n > 1 ? "; if this is no point's header, an nt1, nt2 or nt3 before it is wrong" : "");
+    const std::string ends = "inside the header of point " + std::to_string(n) + " of the " + std::to_string(points) +
+                             " the POINTS block at line " + std::to_string(block_line) + " counts";
+    FilePoint p;
+    Point& x = p.where;
+    x.lon = within("lon", number("lon", where, ends), -360, 360, "degrees", where);
+    x.lat = within("lat", number("lat", where, ends), -90, 90, "degrees", where);
+    x.dep = number("dep", where, ends);
+    x.stk = number("stk", where, ends);
+    x.dip = within("dip", number("dip", where, ends), 0, 90, "degrees", where);
+    x.area = positive("area", number("area", where, ends), "cm^2", where) * 1e-4;
+    x.tinit = number("tinit", where, ends);
+    p.dt = number("dt", where, ends);
+    const int dt_line = tokens_.token_line();
+    double vs = 0, den = 0;
+    if (file_.version == Version::k2) {
+      vs = number("vs", where, ends);
+      den = number("den", where, ends);
+    }
+    const int vs_line = tokens_.token_line();
+    x.rake = number("rake", where, ends);
+    std::size_t nt[3] = {0, 0, 0};
+    for (int k = 0; k < 3; ++k) {
+      const std::string slip = "slip" + std::to_string(k + 1);
+      p.slip[k] = number(slip, where, ends) / 100;
+      nt[k] = count("nt" + std::to_string(k + 1), where, ends, 0);
+    }
+    const std::size_t samples = nt[0] + nt[1] + nt[2];
+    if (samples > 0 && !(p.dt > 0)) {
+      fail(dt_line,
+           "dt = " + text::shortest(p.dt) + ": must be > 0 s for a point with slip-rate samples (" + where + ")");
+    }
+    const std::string of =
+        " of point " + std::to_string(n) + " of the POINTS block at line " + std::to_string(block_line);
+    bool slips = false;
+    for (int k = 0; k < 3; ++k) {
+      for (std::size_t i = 0; i < nt[k]; ++i) {
+        const std::string sample = "slip-rate sample " + std::to_string(i + 1) + " of sr" + std::to_string(k + 1);
+        const double rate = number("sample", sample + of, "after " + sample + of + " began") / 100;
+        slips = slips || rate != 0;
+        p.rates[k].push_back(rate);
+      }
+    }
+    if (file_.version == Version::k2) {
+      if (slips && !(vs > 0 && den > 0)) {
+        fail(vs_line, "vs = " + text::shortest(vs) + ", den = " + text::shortest(den) +
+                          ": must be > 0 (cm/s, g/cm^3) for a point that slips (" + where + ")");
+      }
+      x.vs = vs / 100;
+      x.den = den * 1000;
+    } else {
+      x.vs = x.den = 0;
+    }
+    file_.points.push_back(std::move(p));
+  }
+
+  Tokens tokens_;
+  std::string name_;
+  File file_;
+};
+
+}  // namespace
+
+File read_srf(std::string_view text, const std::string& name) { return SrfReader(text, name).read(); }
 
 }  // namespace slipvel::srf
 

@@ -7,20 +7,18 @@
 #include <slipvel/rupture.hpp>
 #include <slipvel/text.hpp>
 
+#include "build_steps.hpp"
 #include "geometry.hpp"
 
-namespace slipvel::rupture {
+namespace slipvel::rupture::detail {
 namespace {
-
-using namespace slipvel::rupture::detail;
 
 // Σ μ·area (N/m: moment per metre of slip) of the subfaults of each region:
 // the segments' backgrounds, then the patches.
 std::vector<double> moment_per_metre(const Fault& fault, const Parameters& sampling, double rigidity) {
   Fault layout_only = fault;
-  layout_only.vr_fraction = 0;  // the regions are all that is needed, not the rupture times
-  layout_only.vr = 1;
-  const Rupture layout(std::move(layout_only), sampling);
+  layout_only.velocity = UniformSpeed{1};  // the regions are all that is needed, not the rupture times
+  const Rupture layout = Access::make(std::move(layout_only), sampling, rigidity);
   std::vector<double> weights(fault.segments.size() + fault.patches.size(), 0.0);
   for (std::size_t n = 0; n < layout.size(); ++n) {
     const Subfault f = layout.subfault(n);
@@ -47,8 +45,15 @@ int line_of(const Fault& fault, std::size_t region) {
 
 }  // namespace
 
-MagnitudeScaling scale_to_magnitude(Fault& fault, double mw, const Parameters& sampling, double rigidity) {
-  if (!std::isfinite(mw)) throw ParameterError(Problem{"mw", "mw = " + text::shortest(mw) + ": must be finite"});
+std::optional<double> scale_to_magnitude(Fault& fault, double mw, const Parameters& sampling, double rigidity,
+                                         const Named& segments, const Named& patches, OptionSpelling spelling,
+                                         std::vector<Diagnostic>& said) {
+  const std::string option = spelt("mw", spelling) + " " + text::shortest(mw);
+  const auto refuse = [&](std::string why) {
+    said.push_back(said_at(Where::option("mw"), Severity::kError, "mw", option + ": " + std::move(why)));
+    return std::nullopt;
+  };
+  if (!std::isfinite(mw)) return refuse("must be finite");
   const double target = std::pow(10.0, 1.5 * mw + 9.1);
   const std::vector<double> weights = moment_per_metre(fault, sampling, rigidity);
   const std::vector<RegionSource*> regions = regions_of(fault);
@@ -58,27 +63,30 @@ MagnitudeScaling scale_to_magnitude(Fault& fault, double mw, const Parameters& s
     given[r] = regions[r]->slip;
     nominal += weights[r] * given[r];
   }
-  if (!(nominal > 0)) {
-    throw ParameterError(Problem{
-        "mw", "mw = " + text::shortest(mw) + ": no subfault slips, so no scaling of the slips reaches a magnitude"});
-  }
-  MagnitudeScaling scaling{target / nominal, 0, {}};
+  if (!(nominal > 0)) return refuse("no subfault slips, so no scaling of the slips reaches a magnitude");
+  double factor = target / nominal;
+  std::vector<Diagnostic> refused;
   // The moment the functions carry at a factor; unset when a region refuses its scaled source.
-  const auto moment_at = [&](double factor) -> std::optional<double> {
+  const auto moment_at = [&](double f) -> std::optional<double> {
     double moment = 0;
     for (std::size_t r = 0; r < regions.size(); ++r) {
-      regions[r]->slip = given[r] * factor;
+      regions[r]->slip = given[r] * f;
       Parameters source = sampling;
       source.vm = regions[r]->vm, source.slip = regions[r]->slip, source.tr = regions[r]->tr,
       source.ts = regions[r]->ts;
       try {
         moment += weights[r] * srf::whole_slip(srf::point_source({}, source));
       } catch (const ParameterError& e) {
-        auto& to = r < fault.segments.size() ? scaling.problems.segments : scaling.problems.patches;
-        table::add_problems(to, line_of(fault, r), e.problems());
+        const bool patch = r >= fault.segments.size();
+        const Where where = (patch ? patches : segments).at(line_of(fault, r));
+        for (const Problem& p : e.problems()) {
+          refused.push_back(
+              said_at(where, Severity::kError, p.field,
+                      "scaled by " + text::shortest(f) + " for Mw " + text::shortest(mw) + ": " + p.text));
+        }
       }
     }
-    return scaling.problems.empty() ? std::optional<double>(moment) : std::nullopt;
+    return refused.empty() ? std::optional<double>(moment) : std::nullopt;
   };
   // The functions carry their target slip to within 1 %, so the first factor
   // lands within 0.003 of mw and a refinement by the moment they do carry
@@ -90,28 +98,29 @@ MagnitudeScaling scale_to_magnitude(Fault& fault, double mw, const Parameters& s
   constexpr double kTolerance = 0.001;
   double low = 0, high = std::numeric_limits<double>::infinity();
   for (int round = 0; round < kMostRounds; ++round) {
-    const std::optional<double> moment = moment_at(scaling.factor);
-    if (!moment) break;
-    scaling.magnitude = moment_magnitude(*moment);
-    if (std::abs(scaling.magnitude - mw) <= kTolerance) break;
-    (*moment < target ? low : high) = scaling.factor;
-    double next = scaling.factor * target / *moment;
+    const std::optional<double> moment = moment_at(factor);
+    if (!moment) {  // in region order: the segments' lines, then the patches'
+      said.insert(said.end(), refused.begin(), refused.end());
+      return std::nullopt;
+    }
+    const double magnitude = moment_magnitude(*moment);
+    if (std::abs(magnitude - mw) <= kTolerance) {
+      said.push_back(said_at(Where::option("mw"), Severity::kNote, "mw",
+                             option + ": every region's slip scaled by " + text::shortest(factor)));
+      return factor;
+    }
+    (*moment < target ? low : high) = factor;
+    double next = factor * target / *moment;
     if (!(next > low && next < high)) next = low + (high - low) / 2;
     if (next == low || next == high || round + 1 == kMostRounds) {
-      throw ParameterError(Problem{"mw", "mw = " + text::shortest(mw) +
-                                             ": no one factor of the slips reaches it within 0.001 (the whole "
-                                             "slips the functions carry change in steps here); the nearest, " +
-                                             text::shortest(scaling.factor) + ", gives Mw " +
-                                             text::shortest(scaling.magnitude)});
+      return refuse(
+          "no one factor of the slips reaches it within 0.001 (the whole slips the functions carry change "
+          "in steps here); the nearest, " +
+          text::shortest(factor) + ", gives Mw " + text::shortest(magnitude));
     }
-    scaling.factor = next;
+    factor = next;
   }
-  for (auto* list : {&scaling.problems.segments, &scaling.problems.patches}) {
-    for (table::TableProblem& p : *list) {
-      p.text = "scaled by " + text::shortest(scaling.factor) + " for Mw " + text::shortest(mw) + ": " + p.text;
-    }
-  }
-  return scaling;
+  return std::nullopt;  // not reached: the last round refuses
 }
 
-}  // namespace slipvel::rupture
+}  // namespace slipvel::rupture::detail

@@ -11,8 +11,11 @@
 #include <tuple>
 #include <vector>
 
+#include <GeographicLib/Geodesic.hpp>
+
 #include <slipvel/rupture.hpp>
 
+#include "build_steps.hpp"
 #include "geometry.hpp"
 
 namespace slipvel::rupture {
@@ -121,7 +124,7 @@ std::optional<Overlap> near_centre(const std::vector<Segment>& segments, std::si
 
 }  // namespace
 
-std::vector<Overlap> overlapping_segments(const std::vector<Segment>& segments) {
+std::vector<Overlap> detail::overlapping_segments(const std::vector<Segment>& segments) {
   // A sweep along one axis of the balls: only the segments whose balls
   // overlap along it are compared, so the time grows with the segments, not
   // their pairs.
@@ -155,29 +158,59 @@ std::vector<Overlap> overlapping_segments(const std::vector<Segment>& segments) 
   return found;
 }
 
-OverlapProblems overlap_problems(const std::vector<Segment>& segments) {
-  OverlapProblems problems;
+namespace detail {
+
+namespace {
+
+// Consecutive segments whose top edges are apart by more than a subfault's
+// length: the later one's index and the distance (km).
+std::vector<std::pair<std::size_t, double>> gaps_between(const std::vector<Segment>& segments) {
+  std::vector<std::pair<std::size_t, double>> gaps;
+  for (std::size_t k = 1; k < segments.size(); ++k) {
+    const Segment& before = segments[k - 1];
+    const Segment& after = segments[k];
+    const auto [end_lon, end_lat] = position(before, before.len / 2, 0);
+    const auto [start_lon, start_lat] = position(after, -after.len / 2, 0);
+    double metres = 0;
+    GeographicLib::Geodesic::WGS84().Inverse(end_lat, end_lon, start_lat, start_lon, metres);
+    const double km = metres / kMetresPerKm;
+    if (km > std::max(before.len / before.nstk, after.len / after.nstk)) gaps.emplace_back(k, km);
+  }
+  return gaps;
+}
+
+}  // namespace
+
+void check_how_segments_meet(const std::vector<Segment>& segments, const Named& table, std::vector<Diagnostic>& said) {
+  const auto named = [&](std::size_t k) {
+    return "segment " + std::to_string(k + 1) + " (" + (table.rows ? "row " : "line ") +
+           std::to_string(segments[k].line) + ")";
+  };
   for (const Overlap& o : overlapping_segments(segments)) {
     const Segment& second = segments[o.second];
-    const auto named = [&](std::size_t k) {
-      return "segment " + std::to_string(k + 1) + " (line " + std::to_string(segments[k].line) + ")";
-    };
     if (o.laid_over) {
-      problems.refused.push_back(
-          {second.line, "segment",
-           "lies over " + named(o.first) + " across an area: the subfaults there would slip twice"});
+      said.push_back(said_at(table.at(second.line), Severity::kError, "segment",
+                             "lies over " + named(o.first) + " across an area: the subfaults there would slip twice"));
       continue;
     }
     const std::size_t other = o.segment == o.first ? o.second : o.first;
     char km[32];
     std::snprintf(km, sizeof km, "%.3g", o.km);
-    problems.warned.push_back({second.line, "segment",
-                               "subfault " + std::to_string(o.segment + 1) + "-" + std::to_string(o.i) + "-" +
-                                   std::to_string(o.j) + " of " + named(o.segment) + " lies " + km +
-                                   " km from the surface of " + named(other) +
-                                   ", within half a subfault: the segments cross or overlap"});
+    said.push_back(said_at(table.at(second.line), Severity::kWarning, "segment",
+                           "subfault " + std::to_string(o.segment + 1) + "-" + std::to_string(o.i) + "-" +
+                               std::to_string(o.j) + " of " + named(o.segment) + " lies " + km +
+                               " km from the surface of " + named(other) +
+                               ", within half a subfault: the segments cross or overlap"));
   }
-  return problems;
+  for (const auto& [k, distance] : gaps_between(segments)) {
+    char km[32];
+    std::snprintf(km, sizeof km, "%.1f", distance);
+    said.push_back(said_at(table.at(segments[k].line), Severity::kWarning, "segment",
+                           "segment " + std::to_string(k + 1) + " starts " + km + " km from where segment " +
+                               std::to_string(k) + " ends; rupture times take them as joined end to end"));
+  }
 }
+
+}  // namespace detail
 
 }  // namespace slipvel::rupture

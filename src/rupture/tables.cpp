@@ -1,7 +1,7 @@
-#include <slipvel/rupture.hpp>
-
 #include <algorithm>
+#include <array>
 #include <cmath>
+#include <cstdio>
 #include <iterator>
 #include <limits>
 #include <tuple>
@@ -10,26 +10,16 @@
 #include <slipvel/moment.hpp>
 #include <slipvel/text.hpp>
 
+#include "build_steps.hpp"
+#include "csv.hpp"
 #include "geometry.hpp"
 
-namespace slipvel::rupture {
+namespace slipvel::rupture::detail {
 namespace {
 
 constexpr double kOpen = std::numeric_limits<double>::infinity();
 
 using table::NumberColumn;
-using table::TableProblem;
-
-// Only the column's name matters to read_csv; required ones must be named,
-// but for those the header may leave out (`optional_from` on).
-std::vector<table::Column> csv_columns(const std::vector<NumberColumn>& columns,
-                                       std::size_t optional_from = static_cast<std::size_t>(-1)) {
-  std::vector<table::Column> names;
-  for (std::size_t c = 0; c < columns.size(); ++c) {
-    names.push_back({columns[c].name, columns[c].required && c < optional_from});
-  }
-  return names;
-}
 
 std::string km(double value) { return text::shortest(value) + " km"; }
 
@@ -97,24 +87,26 @@ std::string names_of(const SegmentColumn (&columns)[4]) {
 }
 
 // The form the header gives the top edge in, or the problem of its columns.
-std::variant<TopEdgeForm, TableProblem> top_edge_form(const table::Csv& csv) {
+std::variant<TopEdgeForm, Diagnostic> top_edge_form(const table::Csv& csv) {
   const auto named = [&](const SegmentColumn(&columns)[4]) {
     return std::count_if(std::begin(columns), std::end(columns), [&](SegmentColumn c) { return csv.position[c]; });
   };
   const auto centre = named(kCentreColumns), trace = named(kTraceColumns);
   const std::string forms =
       "the top edge by its centre (" + names_of(kCentreColumns) + ") or by its trace (" + names_of(kTraceColumns) + ")";
-  if (centre > 0 && trace > 0) return TableProblem{0, "elon", "columns of both forms: give " + forms + ", not both"};
+  const auto problem = [&](std::string field, std::string text) {
+    return table::error(csv.where(0), std::move(field), std::move(text));
+  };
+  if (centre > 0 && trace > 0) return problem("elon", "columns of both forms: give " + forms + ", not both");
   for (const auto& [count, columns, form] :
        {std::tuple{centre, &kCentreColumns, TopEdgeForm::kCentre}, {trace, &kTraceColumns, TopEdgeForm::kTrace}}) {
     if (count == 4) return form;
     if (count == 0) continue;
     for (const SegmentColumn c : *columns) {
-      if (!csv.position[c])
-        return TableProblem{0, kSegmentColumns[c].name, "no " + kSegmentColumns[c].name + " column"};
+      if (!csv.position[c]) return problem(kSegmentColumns[c].name, "no " + kSegmentColumns[c].name + " column");
     }
   }
-  return TableProblem{0, "elon", "no top edge: give " + forms};
+  return problem("elon", "no top edge: give " + forms);
 }
 
 Segment segment_of(int line, const std::vector<std::optional<double>>& v, TopEdgeForm form) {
@@ -166,13 +158,14 @@ const std::vector<NumberColumn> kLayerColumns = {
 // What keeps a layer from following the rows above it, if anything: the first
 // row must start at the surface, every other one deeper than the last depth
 // read (a row refused for another value still gives its depth).
-std::optional<Problem> layer_problem(const Layer& layer, bool first, std::optional<Layer> above) {
+std::optional<Problem> layer_problem(const Layer& layer, bool first, const Layer* above, const table::Csv& csv) {
   if (first && layer.top != 0) {
     return Problem{"depth", "depth = " + km(layer.top) + ": the first layer's top must be at depth 0 km"};
   }
   if (above && !(layer.top > above->top)) {
     return Problem{"depth", "depth = " + km(layer.top) + ": must be deeper than the top of the layer above (" +
-                                km(above->top) + ", line " + std::to_string(above->line) + ")"};
+                                km(above->top) + (csv.from_columns ? ", row " : ", line ") +
+                                std::to_string(above->line) + ")"};
   }
   return std::nullopt;
 }
@@ -207,29 +200,14 @@ bool overlap(const Patch& a, const Patch& b) {
   return a.segment == b.segment && a.s0 < b.s1 && b.s0 < a.s1 && a.d0 < b.d1 && b.d0 < a.d1;
 }
 
-std::vector<std::string_view> colon_fields(std::string_view text) {
-  std::vector<std::string_view> parts;
-  for (std::size_t colon; (colon = text.find(':')) != std::string_view::npos; text.remove_prefix(colon + 1)) {
-    parts.push_back(text.substr(0, colon));
-  }
-  parts.push_back(text);
-  return parts;
-}
-
 // The point of segment `g` nearest to the point `p` of its frame.
 std::pair<double, double> nearest_on(const Segment& g, const detail::InPlane& p) {
   return {std::clamp(p.s, -g.len / 2, g.len / 2), std::clamp(p.d, 0.0, g.wid)};
 }
 
-[[noreturn]] void refuse_hypocentre(std::string text) { throw ParameterError(Problem{"hypocentre", std::move(text)}); }
-
-// What is wrong with a row's vs and den, if anything: SRF 2.0 writes both for
-// every point; otherwise they give the rigidity den*vs^2, so both or neither.
-std::optional<Problem> vs_den_problem(const std::optional<double>& vs, const std::optional<double>& den,
-                                      srf::Version version) {
-  if (version == srf::Version::k2 && !(vs && den)) {
-    return Problem{"vs", "vs and den: --srf-version 2.0 writes them for every point, so every segment needs both"};
-  }
+// What is wrong with a row's vs and den, if anything: they give the rigidity
+// den*vs^2, so both or neither.
+std::optional<Problem> vs_den_problem(const std::optional<double>& vs, const std::optional<double>& den) {
   if (vs.has_value() != den.has_value()) {
     return Problem{"vs", "vs and den: give both (the rigidity den*vs^2) or neither"};
   }
@@ -245,105 +223,108 @@ std::optional<Problem> vs_den_problem(const std::optional<double>& vs, const std
 
 }  // namespace
 
-SegmentsTable read_segments(std::string_view text, srf::Version version, const std::string& medium) {
+SegmentsRead read_segments(const Table& input, const std::string& medium) {
   const std::vector<NumberColumn>& columns = kSegmentColumns;
-  const table::Csv csv = table::read_csv(text, csv_columns(columns, kTopEdgeColumns));
-  SegmentsTable table{{}, csv.problems};
+  const table::Csv csv = table::read_csv(input, table::columns_of(columns, kTopEdgeColumns));
+  SegmentsRead table{{}, csv.problems, csv.from_columns};
   if (!csv.problems.empty()) return table;
   const auto form = top_edge_form(csv);
-  if (const auto* problem = std::get_if<TableProblem>(&form)) {
+  if (const auto* problem = std::get_if<Diagnostic>(&form)) {
     table.problems.push_back(*problem);
     return table;
   }
   const bool has_vs_or_den = csv.position[kVs] || csv.position[kDen];
   if (!medium.empty() && has_vs_or_den) {
-    table.problems.push_back({0, csv.position[kVs] ? "vs" : "den",
-                              "vs and den columns, and the medium " + medium +
-                                  " gives every subfault vs and den by its depth: give them in one of the two"});
-    return table;
-  }
-  if (medium.empty() && version == srf::Version::k2 && !(csv.position[kVs] && csv.position[kDen])) {
-    table.problems.push_back({0, "vs",
-                              "--srf-version 2.0 writes vs and den for every point: the table needs vs and den "
-                              "columns (or a medium)"});
+    table.problems.push_back(table::error(csv.where(0), csv.position[kVs] ? "vs" : "den",
+                                          "vs and den columns, and the medium " + medium +
+                                              " gives every subfault vs and den by its depth: give them in one of "
+                                              "the two"));
     return table;
   }
   long long subfaults = 0;
   for (const table::Row& row : csv.rows) {
     const std::size_t before = table.problems.size();
     const std::vector<std::optional<double>> values = table::read_values(csv, row, columns, table.problems);
+    const Where where = csv.where(row.line);
     if (table.problems.size() == before && medium.empty()) {
-      if (auto problem = vs_den_problem(values[kVs], values[kDen], version)) {
-        table.problems.push_back({row.line, problem->field, std::move(problem->text)});
+      if (auto problem = vs_den_problem(values[kVs], values[kDen])) {
+        table.problems.push_back(table::error(where, problem->field, std::move(problem->text)));
       }
     }
     if (table.problems.size() > before) continue;
-    const Segment segment = segment_of(row.line, values, std::get<TopEdgeForm>(form));
+    const Segment segment = segment_of(where.line, values, std::get<TopEdgeForm>(form));
     if (auto problem = geometry_problem(segment)) {
-      table.problems.push_back({row.line, problem->field, std::move(problem->text)});
+      table.problems.push_back(table::error(where, problem->field, std::move(problem->text)));
       continue;
     }
     table.segments.push_back(segment);
     subfaults += static_cast<long long>(segment.nstk) * segment.ndip;
   }
-  if (csv.rows.empty()) table.problems.push_back({0, "", "no segments: the table has no rows"});
+  if (csv.rows.empty()) table.problems.push_back(table::error(csv.where(0), "", "no segments: the table has no rows"));
   if (subfaults > kMostSubfaults) {
-    table.problems.push_back({0, "nstk",
-                              std::to_string(subfaults) + " subfaults in all (the sum of nstk*ndip): at most " +
-                                  std::to_string(kMostSubfaults)});
+    table.problems.push_back(table::error(csv.where(0), "nstk",
+                                          std::to_string(subfaults) +
+                                              " subfaults in all (the sum of nstk*ndip): at most " +
+                                              std::to_string(kMostSubfaults)));
   }
   table::sort_by_line(table.problems);
   return table;
 }
 
-MediumTable read_medium(std::string_view text) {
-  const table::Csv csv = table::read_csv(text, csv_columns(kLayerColumns));
-  MediumTable table{{}, csv.problems};
-  std::optional<Layer> above;  // the last row whose depth was read
+MediumRead read_medium(const Table& input) {
+  const table::Csv csv = table::read_csv(input, table::columns_of(kLayerColumns));
+  MediumRead table{{}, csv.problems};
+  Layer above{};  // the last row whose depth was read, where has_above
+  bool has_above = false;
   for (const table::Row& row : csv.rows) {
     const std::size_t before = table.problems.size();
     const std::vector<std::optional<double>> v = table::read_values(csv, row, kLayerColumns, table.problems);
     const bool first = &row == &csv.rows.front();
+    const Where where = csv.where(row.line);
     if (!v[kTop]) {
-      above.reset();  // nothing to order the next row against
+      has_above = false;  // nothing to order the next row against
       continue;
     }
-    const Layer layer{row.line, *v[kTop], v[kLayerVs].value_or(0), v[kLayerDen].value_or(0)};
-    if (auto problem = layer_problem(layer, first, above)) {
-      table.problems.push_back({row.line, problem->field, std::move(problem->text)});
+    const Layer layer{where.line, *v[kTop], v[kLayerVs].value_or(0), v[kLayerDen].value_or(0)};
+    if (auto problem = layer_problem(layer, first, has_above ? &above : nullptr, csv)) {
+      table.problems.push_back(table::error(where, problem->field, std::move(problem->text)));
     }
     above = layer;
+    has_above = true;
     if (table.problems.size() > before) continue;
     try {
       check_rigidity(layer.vs, layer.den);
     } catch (const ParameterError& e) {
-      table::add_problems(table.problems, row.line, e.problems());
+      table::add_problems(table.problems, where, e.problems());
       continue;
     }
     table.medium.layers.push_back(layer);
   }
-  if (csv.problems.empty() && csv.rows.empty()) table.problems.push_back({0, "", "no layers: the table has no rows"});
+  if (csv.problems.empty() && csv.rows.empty()) {
+    table.problems.push_back(table::error(csv.where(0), "", "no layers: the table has no rows"));
+  }
   table::sort_by_line(table.problems);
   return table;
 }
 
-PatchesTable read_patches(std::string_view text, const std::vector<Segment>& segments, const std::string& name) {
-  const table::Csv csv = table::read_csv(text, csv_columns(kPatchColumns));
-  PatchesTable table{{}, csv.problems};
+PatchesRead read_patches(const Table& input, const std::vector<Segment>& segments) {
+  const table::Csv csv = table::read_csv(input, table::columns_of(kPatchColumns));
+  PatchesRead table{{}, csv.problems, csv.from_columns};
   std::vector<std::vector<std::size_t>> on_segment(segments.size());  // the patches read so far, by segment
   for (const table::Row& row : csv.rows) {
     const std::size_t before = table.problems.size();
     const std::vector<std::optional<double>> v = table::read_values(csv, row, kPatchColumns, table.problems);
     if (table.problems.size() > before) continue;
+    const Where where = csv.where(row.line);
     const auto number = static_cast<std::size_t>(*v[kSegment]);
     if (number > segments.size()) {
-      table.problems.push_back(
-          {row.line, "segment",
-           "segment = " + std::to_string(number) + ": the segments table has " + segment_count(segments.size())});
+      table.problems.push_back(table::error(
+          where, "segment",
+          "segment = " + std::to_string(number) + ": the segments table has " + segment_count(segments.size())));
       continue;
     }
     const Segment& segment = segments[number - 1];
-    Patch patch{row.line,
+    Patch patch{where.line,
                 number - 1,
                 *v[kS0],
                 *v[kS1],
@@ -352,15 +333,16 @@ PatchesTable read_patches(std::string_view text, const std::vector<Segment>& seg
                 {*v[kPatchSlip], v[kPatchVm].value_or(segment.source.vm), v[kPatchTr].value_or(segment.source.tr),
                  v[kPatchTs], v[kPatchRake].value_or(segment.source.rake)}};
     if (auto why = outside(patch, segment)) {
-      table.problems.push_back({row.line, why->field, std::move(why->text)});
+      table.problems.push_back(table::error(where, why->field, std::move(why->text)));
       continue;
     }
     for (const std::size_t e : on_segment[number - 1]) {
       const Patch& earlier = table.patches[e];
       if (overlap(earlier, patch)) {
-        table.problems.push_back({row.line, "s0",
-                                  "overlaps the patch of " + name + ":" + std::to_string(earlier.line) +
-                                      " on segment " + std::to_string(number)});
+        table.problems.push_back(table::error(where, "s0",
+                                              "overlaps the patch of " +
+                                                  table::place(where_in(csv.name, earlier.line, csv.from_columns)) +
+                                                  " on segment " + std::to_string(number)));
       }
     }
     on_segment[number - 1].push_back(table.patches.size());
@@ -370,57 +352,145 @@ PatchesTable read_patches(std::string_view text, const std::vector<Segment>& seg
   return table;
 }
 
-Hypocentre read_hypocentre(std::string_view text, const std::vector<Segment>& segments) {
-  const std::string given = "hypocentre \"" + table::shown(text) + "\"";
-  const std::vector<std::string_view> parts = colon_fields(text);
-  int number = 0;
-  double s = 0, d = 0;
-  if (parts.size() != 3 || table::parse_integer(parts[0], number) != table::Parsed::kOk ||
-      table::parse_number(parts[1], s) != table::Parsed::kOk ||
-      table::parse_number(parts[2], d) != table::Parsed::kOk) {
-    refuse_hypocentre(given + ": must be SEG:S:D, the segment's number (from 1) and s, d on it (km), as 1:-5.5:12");
-  }
-  if (number < 1 || static_cast<std::size_t>(number) > segments.size()) {
-    refuse_hypocentre(given + ": segment " + std::to_string(number) + " is not in the segments table, which has " +
-                      segment_count(segments.size()));
-  }
-  const Segment& segment = segments[static_cast<std::size_t>(number) - 1];
-  if (!(std::abs(s) <= segment.len / 2 && d >= 0 && d <= segment.wid)) {
-    refuse_hypocentre(given + ": not on segment " + std::to_string(number) + ", which has s from " +
-                      km(-segment.len / 2) + " to " + km(segment.len / 2) + " and d from 0 to " + km(segment.wid));
-  }
-  return Hypocentre{static_cast<std::size_t>(number) - 1, s + 0.0, d + 0.0};  // + 0.0: "-0" is 0
+namespace {
+
+std::string given_text(const OnSegment& h) {
+  return std::to_string(h.segment) + ":" + text::shortest(h.s) + ":" + text::shortest(h.d);
 }
 
-NearestHypocentre read_hypocentre_at(std::string_view text, const std::vector<Segment>& segments) {
-  const std::string given = "hypocentre \"" + table::shown(text) + "\"";
-  const std::vector<std::string_view> parts = colon_fields(text);
-  double lon = 0, lat = 0, depth = 0;
-  if (parts.size() != 3 || table::parse_number(parts[0], lon) != table::Parsed::kOk ||
-      table::parse_number(parts[1], lat) != table::Parsed::kOk ||
-      table::parse_number(parts[2], depth) != table::Parsed::kOk) {
-    refuse_hypocentre(given +
-                      ": must be LON:LAT:DEP, longitude and latitude (degrees) and depth (km), as -118.45:34.25:10");
+std::string given_text(const NearestTo& h) {
+  return text::shortest(h.lon) + ":" + text::shortest(h.lat) + ":" + text::shortest(h.dep);
+}
+
+Diagnostic option_error(const std::string& keyword, std::string text) {
+  return said_at(Where::option(keyword), Severity::kError, keyword, std::move(text));
+}
+
+std::optional<Hypocentre> on_segment(const OnSegment& h, const std::vector<Segment>& segments, OptionSpelling spelling,
+                                     std::vector<Diagnostic>& said) {
+  const std::string given = spelt("hypocentre", spelling) + " " + given_text(h);
+  if (h.segment < 1 || static_cast<std::size_t>(h.segment) > segments.size()) {
+    said.push_back(option_error("hypocentre", given + ": segment " + std::to_string(h.segment) +
+                                                  " is not in the segments table, which has " +
+                                                  segment_count(segments.size())));
+    return std::nullopt;
   }
-  if (!(lon >= -180 && lon <= 360 && lat >= -90 && lat <= 90)) {
-    refuse_hypocentre(given + ": the longitude must be from -180 to 360 degrees and the latitude from -90 to 90");
+  const Segment& segment = segments[static_cast<std::size_t>(h.segment) - 1];
+  if (!(std::abs(h.s) <= segment.len / 2 && h.d >= 0 && h.d <= segment.wid)) {
+    said.push_back(option_error("hypocentre", given + ": not on segment " + std::to_string(h.segment) +
+                                                  ", which has s from " + km(-segment.len / 2) + " to " +
+                                                  km(segment.len / 2) + " and d from 0 to " + km(segment.wid)));
+    return std::nullopt;
   }
-  NearestHypocentre nearest{{0, 0, 0}, kOpen};
+  return Hypocentre{static_cast<std::size_t>(h.segment) - 1, h.s + 0.0, h.d + 0.0};  // + 0.0: "-0" is 0
+}
+
+std::optional<Hypocentre> nearest_to(const NearestTo& h, const std::vector<Segment>& segments, OptionSpelling spelling,
+                                     std::vector<Diagnostic>& said) {
+  const std::string given = spelt("hypocentre_at", spelling) + " " + given_text(h);
+  if (!(h.lon >= -180 && h.lon <= 360 && h.lat >= -90 && h.lat <= 90 && std::isfinite(h.dep))) {
+    said.push_back(option_error("hypocentre_at", given + ": the longitude must be from -180 to 360 degrees, the "
+                                                         "latitude from -90 to 90 and the depth finite"));
+    return std::nullopt;
+  }
+  Hypocentre nearest{0, 0, 0};
+  double distance = kOpen;
   for (std::size_t k = 0; k < segments.size(); ++k) {
-    const detail::InPlane p = detail::in_plane(segments[k], lon, lat, depth);
+    const InPlane p = in_plane(segments[k], h.lon, h.lat, h.dep);
     const auto [s, d] = nearest_on(segments[k], p);
-    const double km = std::hypot(p.s - s, p.d - d, p.off);
-    if (km < nearest.km) nearest = {{k, s + 0.0, d + 0.0}, km};  // + 0.0: no "-0"
+    const double off = std::hypot(p.s - s, p.d - d, p.off);
+    if (off < distance) nearest = {k, s + 0.0, d + 0.0}, distance = off;  // + 0.0: no "-0"
   }
-  const Segment& g = segments[nearest.hypocentre.segment];
+  const Segment& g = segments[nearest.segment];
   const double diagonal = std::hypot(g.len / g.nstk, g.wid / g.ndip);
-  if (!(nearest.km <= diagonal)) {
-    refuse_hypocentre(given + ": " + km(nearest.km) + " from the fault (nearest on segment " +
-                      std::to_string(nearest.hypocentre.segment + 1) + " at s = " + km(nearest.hypocentre.s) +
-                      ", d = " + km(nearest.hypocentre.d) + "): at most the diagonal of one of its subfaults, " +
-                      km(diagonal));
+  if (!(distance <= diagonal)) {
+    said.push_back(option_error(
+        "hypocentre_at", given + ": " + km(distance) + " from the fault (nearest on segment " +
+                             std::to_string(nearest.segment + 1) + " at s = " + km(nearest.s) + ", d = " +
+                             km(nearest.d) + "): at most the diagonal of one of its subfaults, " + km(diagonal)));
+    return std::nullopt;
   }
+  const auto metres = [](double value) { return std::round(value * 1000) / 1000 + 0.0; };  // no "-0.000"
+  char place[160];  // to the metre: what the user checks it by
+  std::snprintf(place, sizeof place, "on segment %zu at s = %.3f km, d = %.3f km, %.3f km from the point given",
+                nearest.segment + 1, metres(nearest.s), metres(nearest.d), metres(distance));
+  said.push_back(said_at(Where::option("hypocentre_at"), Severity::kNote, "hypocentre_at", given + ": " + place));
   return nearest;
+}
+
+}  // namespace
+
+std::optional<Hypocentre> place_hypocentre(const HypocentreGiven& given, const std::vector<Segment>& segments,
+                                           OptionSpelling spelling, std::vector<Diagnostic>& said) {
+  if (const auto* h = std::get_if<OnSegment>(&given)) return on_segment(*h, segments, spelling, said);
+  return nearest_to(std::get<NearestTo>(given), segments, spelling, said);
+}
+
+Where where_in(const std::string& table, int line, bool from_columns) {
+  return Where::table(table, line, from_columns && line > 0);
+}
+
+Diagnostic said_at(Where where, Severity severity, std::string field, std::string text) {
+  Diagnostic d = table::error(std::move(where), std::move(field), std::move(text));
+  d.severity = severity;
+  return d;
+}
+
+}  // namespace slipvel::rupture::detail
+
+namespace slipvel::rupture {
+
+namespace {
+
+std::vector<std::string_view> colon_fields(std::string_view text) {
+  std::vector<std::string_view> parts;
+  for (std::size_t colon; (colon = text.find(':')) != std::string_view::npos; text.remove_prefix(colon + 1)) {
+    parts.push_back(text.substr(0, colon));
+  }
+  parts.push_back(text);
+  return parts;
+}
+
+// The three numbers of "A:B:C", or nothing; the first a whole number where `whole`.
+std::optional<std::array<double, 3>> three_numbers(std::string_view text, bool whole) {
+  const std::vector<std::string_view> parts = colon_fields(text);
+  if (parts.size() != 3) return std::nullopt;
+  std::array<double, 3> values{};
+  for (std::size_t i = 0; i < 3; ++i) {
+    int number = 0;
+    const table::Parsed parsed =
+        i == 0 && whole ? table::parse_integer(parts[i], number) : table::parse_number(parts[i], values[i]);
+    if (parsed != table::Parsed::kOk) return std::nullopt;
+    if (i == 0 && whole) values[i] = number;
+  }
+  return values;
+}
+
+Diagnostic form_error(const std::string& keyword, OptionSpelling spelling, std::string_view text, const char* form) {
+  return detail::said_at(Where::option(keyword), Severity::kError, keyword,
+                         spelt(keyword, spelling) + " \"" + table::shown(text) + "\": must be " + form);
+}
+
+}  // namespace
+
+std::variant<OnSegment, Diagnostic> parse_on_segment(std::string_view text, const std::string& keyword,
+                                                     OptionSpelling spelling) {
+  const auto values = three_numbers(text, true);
+  if (!values) {
+    return form_error(keyword, spelling, text,
+                      "SEG:S:D, the segment's number (from 1) and s, d on it (km), as 1:-5.5:12");
+  }
+  return OnSegment{static_cast<int>((*values)[0]), (*values)[1], (*values)[2]};
+}
+
+std::variant<NearestTo, Diagnostic> parse_position(std::string_view text, const std::string& keyword,
+                                                   OptionSpelling spelling) {
+  const auto values = three_numbers(text, false);
+  if (!values) {
+    return form_error(keyword, spelling, text,
+                      "LON:LAT:DEP, longitude and latitude (degrees) and depth (km), as -118.45:34.25:10");
+  }
+  return NearestTo{(*values)[0], (*values)[1], (*values)[2]};
 }
 
 }  // namespace slipvel::rupture

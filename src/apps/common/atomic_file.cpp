@@ -10,9 +10,9 @@
 #include <array>
 #include <atomic>
 #include <cerrno>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <mutex>
 
 #include "common/write_all.hpp"
 
@@ -22,8 +22,6 @@ namespace {
 std::filesystem::path folder_of(const std::filesystem::path& path) {
   return path.parent_path().empty() ? std::filesystem::path(".") : path.parent_path();
 }
-
-std::atomic<bool> named_temporaries{false};
 
 // The temporary names in use, where a signal handler can read them: a slot
 // is claimed with its flag and its name written before it is marked ready.
@@ -82,14 +80,6 @@ std::filesystem::path followed(const std::filesystem::path& given) {
   return resolved.empty() ? given : resolved;
 }
 
-std::mutex refused_mutex;
-std::filesystem::path refused_target;  // the test hook's
-
-bool rename_refused(const std::filesystem::path& target) {
-  const std::lock_guard lock(refused_mutex);
-  return !refused_target.empty() && refused_target == target;
-}
-
 // Why `target` could not be replaced by a rename, or 0: a loop of links, a
 // folder in its place, a folder that cannot be written, or a sticky folder
 // and another user's file.
@@ -109,7 +99,19 @@ int unreplaceable(const std::filesystem::path& target) {
 
 }  // namespace
 
+// Linux says the mask in /proc/self/status without changing it; elsewhere it
+// is set and put back, which a thread making a file meanwhile would see.
 mode_t read_umask() {
+  if (FILE* status = std::fopen("/proc/self/status", "re")) {
+    char line[256];
+    unsigned mask = 0;
+    bool found = false;
+    while (!found && std::fgets(line, sizeof line, status) != nullptr) {
+      found = std::sscanf(line, "Umask: %o", &mask) == 1;
+    }
+    std::fclose(status);
+    if (found) return static_cast<mode_t>(mask);
+  }
   const mode_t mask = ::umask(0);
   ::umask(mask);
   return mask;
@@ -118,7 +120,7 @@ mode_t read_umask() {
 // Without a name, the file is made without holding the folder's lock, which
 // many jobs writing into one folder would otherwise wait for, and it needs one
 // directory operation (the link) instead of two.
-AtomicFile::AtomicFile(std::filesystem::path path, mode_t umask) : path_(std::move(path)) {
+AtomicFile::AtomicFile(std::filesystem::path path, mode_t umask, Temporary temporary) : path_(std::move(path)) {
   if (written_directly(path_)) {
     direct_ = true;
     fd_ = path_ == "-" ? ::dup(STDOUT_FILENO) : ::open(path_.c_str(), O_WRONLY | O_CLOEXEC | O_NOCTTY);
@@ -127,7 +129,7 @@ AtomicFile::AtomicFile(std::filesystem::path path, mode_t umask) : path_(std::mo
   }
   std::error_code ignored;
   if (std::filesystem::is_symlink(path_, ignored)) path_ = followed(path_);
-  if (!named_temporaries) {
+  if (temporary == Temporary::kUnnamedWherePossible) {
     fd_ = ::open(folder_of(path_).c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0666);  // 0666 less the umask
     if (fd_ >= 0) return;
   }
@@ -148,10 +150,6 @@ AtomicFile::~AtomicFile() {
 }
 
 void AtomicFile::fail(int error) { throw WriteError(path_.string() + ": " + std::strerror(error)); }
-
-void AtomicFile::write(std::string_view bytes) {
-  if (const int error = write_all(fd_, bytes); error != 0) fail(error);
-}
 
 void AtomicFile::write(std::span<const std::string_view> pieces) {
   if (const int error = write_all(fd_, pieces); error != 0) fail(error);
@@ -247,8 +245,6 @@ FolderLock::FolderLock(const std::filesystem::path& folder) {
 
 FolderLock::~FolderLock() { ::close(fd_); }
 
-void use_named_temporaries(bool named) { named_temporaries = named; }
-
 void remove_temporaries_on_signals() {
   struct sigaction action {};
   action.sa_handler = remove_temporaries_and_stop;
@@ -257,7 +253,7 @@ void remove_temporaries_on_signals() {
 }
 
 AtomicFile& StagedFiles::add(const std::filesystem::path& path) {
-  return *files_.emplace_back(std::make_unique<AtomicFile>(path, umask_));
+  return *files_.emplace_back(std::make_unique<AtomicFile>(path, umask_, temporary_));
 }
 
 namespace {
@@ -311,9 +307,8 @@ void StagedFiles::commit_all() {
   }
   for (std::size_t i = 0; i < renamed.size(); ++i) {
     AtomicFile& file = *renamed[i];
-    const int error = rename_refused(file.path_)                                   ? EPERM
-                      : ::rename(file.temporary_.c_str(), file.path_.c_str()) != 0 ? errno
-                                                                                   : 0;
+    const bool refused = !refused_target_.empty() && refused_target_ == file.path_;
+    const int error = refused ? EPERM : ::rename(file.temporary_.c_str(), file.path_.c_str()) != 0 ? errno : 0;
     if (error == 0) continue;
     // Put back what the earlier renames replaced, newest first.
     for (std::size_t j = i; j-- > 0;) {
@@ -337,19 +332,14 @@ void StagedFiles::commit_all() {
   for (const auto& file : files_) file->committed_ = true;
 }
 
-void refuse_renames_onto(const std::filesystem::path& target) {
-  const std::lock_guard lock(refused_mutex);
-  refused_target = target;
-}
-
 std::optional<FolderLock> lock_folder_of(const std::filesystem::path& path) {
   if (written_directly(path)) return std::nullopt;
   std::error_code ignored;
   return std::optional<FolderLock>(std::in_place, followed(std::filesystem::absolute(path, ignored)).parent_path());
 }
 
-void write_atomically(const std::filesystem::path& path, std::string_view content, mode_t umask) {
-  AtomicFile file(path, umask);
+void write_atomically(const std::filesystem::path& path, std::string_view content, mode_t umask, Temporary temporary) {
+  AtomicFile file(path, umask, temporary);
   file.write(content);
   file.commit();
 }

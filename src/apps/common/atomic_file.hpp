@@ -11,6 +11,8 @@
 #include <string_view>
 #include <vector>
 
+#include <slipvel/sink.hpp>
+
 namespace slipvel::apps {
 
 // A result file that could not be written: its path and the system's reason.
@@ -19,9 +21,13 @@ class WriteError : public std::runtime_error {
   using std::runtime_error::runtime_error;
 };
 
-// The process's file-creation mask, read once while only one thread runs
-// (reading it means setting it for a moment).
+// The process's file-creation mask.
 mode_t read_umask();
+
+// How a file's bytes are kept until it takes its name: in a file without a
+// name where the system allows (O_TMPFILE), or always under a temporary
+// name, as on a file system without O_TMPFILE (tests take that path so).
+enum class Temporary { kUnnamedWherePossible, kNamed };
 
 // A file written in pieces that takes its final name only at commit(), once
 // every byte is written: a reader sees the old file or the whole new one,
@@ -35,16 +41,16 @@ mode_t read_umask();
 // something other than a regular file (a device, a FIFO, a socket) is written
 // directly, never replaced. A symbolic link is followed: the file it leads to
 // is replaced (or made, when it does not exist yet) and the link stays.
-class AtomicFile {
+class AtomicFile : public Sink {
  public:
-  AtomicFile(std::filesystem::path path, mode_t umask);
+  AtomicFile(std::filesystem::path path, mode_t umask, Temporary temporary = Temporary::kUnnamedWherePossible);
   AtomicFile(const AtomicFile&) = delete;
   AtomicFile& operator=(const AtomicFile&) = delete;
-  ~AtomicFile();
+  ~AtomicFile() override;
 
-  void write(std::string_view bytes);
+  using Sink::write;
   // Writes the pieces one after the other, as one gathered write.
-  void write(std::span<const std::string_view> pieces);
+  void write(std::span<const std::string_view> pieces) override;
   void commit();
 
  private:
@@ -94,10 +100,6 @@ class FolderLock {
   int fd_ = -1;
 };
 
-// Makes every AtomicFile take a temporary name, as on a file system without
-// O_TMPFILE: for tests of that path.
-void use_named_temporaries(bool named);
-
 // Result files that appear together: each is written whole under a temporary
 // name first, and they take their names only when every one is complete.
 // Before the first rename every target is checked as replaceable and the old
@@ -106,7 +108,12 @@ void use_named_temporaries(bool named);
 // standard output, written in place, excepted).
 class StagedFiles {
  public:
-  explicit StagedFiles(mode_t umask) : umask_(umask) {}
+  // `refused_target`: a target whose rename fails as a sticky folder's would
+  // for another user's file (tests run as root, which the sticky bit does not
+  // stop), for tests of putting earlier files back; empty: none.
+  explicit StagedFiles(mode_t umask, Temporary temporary = Temporary::kUnnamedWherePossible,
+                       std::filesystem::path refused_target = {})
+      : umask_(umask), temporary_(temporary), refused_target_(std::move(refused_target)) {}
 
   // A new file to write into; it takes its name at commit_all().
   AtomicFile& add(const std::filesystem::path& path);
@@ -114,19 +121,17 @@ class StagedFiles {
 
  private:
   mode_t umask_;
+  Temporary temporary_;
+  std::filesystem::path refused_target_;
   std::vector<std::unique_ptr<AtomicFile>> files_;
 };
-
-// Makes every later rename onto `target` fail as a sticky folder's would for
-// another user's file (tests run as root, which the sticky bit does not
-// stop): for tests of putting earlier files back. An empty path clears it.
-void refuse_renames_onto(const std::filesystem::path& target);
 
 // A lock on the folder a result file is made in, as a batch's output folder is
 // locked; none for a file written directly.
 std::optional<FolderLock> lock_folder_of(const std::filesystem::path& path);
 
 // The whole of `content` as one AtomicFile.
-void write_atomically(const std::filesystem::path& path, std::string_view content, mode_t umask);
+void write_atomically(const std::filesystem::path& path, std::string_view content, mode_t umask,
+                      Temporary temporary = Temporary::kUnnamedWherePossible);
 
 }  // namespace slipvel::apps

@@ -10,8 +10,9 @@
 #include <slipvel/text.hpp>
 
 #include "common/atomic_file.hpp"
-#include "common/parallel.hpp"
 #include "common/progress.hpp"
+#include "csv.hpp"
+#include "parallel.hpp"
 
 namespace slipvel::apps {
 namespace {
@@ -40,21 +41,20 @@ std::vector<std::string> non_empty(std::initializer_list<std::string> warnings) 
 
 }  // namespace
 
-std::vector<TableProblem> check_sources(const std::vector<Source>& sources, int jobs, bool csv_files) {
+std::vector<Diagnostic> check_sources(const SourcesTable& table, const std::string& name, int jobs) {
+  const std::vector<SourceRow>& sources = table.sources;
   std::vector<std::vector<slipvel::Problem>> refusals(sources.size());
-  for_each_index(sources.size(), jobs, [&](std::size_t i) {
+  detail::for_each_index(sources.size(), jobs, [&](std::size_t i) {
     try {
-      if (csv_files) {
-        check_texts(sources[i].parameters);
-      } else {
-        check_parameters(sources[i].parameters);
-      }
+      check_texts(sources[i].parameters);
     } catch (const ParameterError& e) {
       refusals[i] = with_zero_slip_note(sources[i].parameters, e.problems());
     }
   });
-  std::vector<TableProblem> problems;
-  for (std::size_t i = 0; i < sources.size(); ++i) table::add_problems(problems, sources[i].line, refusals[i]);
+  std::vector<Diagnostic> problems;
+  for (std::size_t i = 0; i < sources.size(); ++i) {
+    table::add_problems(problems, Where::table(name, sources[i].line), refusals[i]);
+  }
   return problems;
 }
 
@@ -68,7 +68,7 @@ SummaryRow summarize(const SlipFunction& f) {
   return row;
 }
 
-std::string summary_text(const std::vector<Source>& sources, const std::vector<SummaryRow>& rows) {
+std::string summary_text(const std::vector<SourceRow>& sources, const std::vector<SummaryRow>& rows) {
   std::string text = "id,dt,nt,fmax,vm,slip,tr,ts,td,am,tb,b,c,ar,eps,final_displacement,peak_velocity,peak_time\n";
   for (std::size_t i = 0; i < sources.size(); ++i) {
     const Parameters& p = sources[i].parameters;
@@ -95,9 +95,9 @@ std::string coarse_sampling_warning(const CoarseSampling& c) {
          " m asked): at this dt the samples miss part of the sharp rise; a smaller dt fixes it";
 }
 
-AboveNyquist sources_above_nyquist(const std::vector<Source>& sources) {
+AboveNyquist sources_above_nyquist(const std::vector<SourceRow>& sources) {
   AboveNyquist found;
-  for (const Source& s : sources) {
+  for (const SourceRow& s : sources) {
     if (!above_nyquist(s.parameters)) continue;
     if (found.sources == 0) found = {0, s.id, s.parameters.fmax, s.parameters.dt};
     ++found.sources;
@@ -123,7 +123,7 @@ std::vector<slipvel::Problem> with_zero_slip_note(const Parameters& parameters,
   return problems;
 }
 
-std::vector<std::string> write_batch(const std::vector<Source>& sources, const Settings& settings) {
+std::vector<std::string> write_batch(const std::vector<SourceRow>& sources, const Settings& settings) {
   const FolderLock lock = create_folder(settings.folder);
   const std::filesystem::path summary = settings.folder / "summary.csv";
   if (::unlink(summary.c_str()) != 0 && errno != ENOENT)
@@ -132,7 +132,7 @@ std::vector<std::string> write_batch(const std::vector<Source>& sources, const S
   Progress progress(sources.size(), settings.progress);
   std::vector<SummaryRow> rows(sources.size());
   std::vector<char> coarse(sources.size(), 0);
-  for_each_index(sources.size(), settings.jobs, [&](std::size_t i) {
+  detail::for_each_index(sources.size(), settings.jobs, [&](std::size_t i) {
     const SlipFunction f = slip_function(sources[i].parameters);
     coarse[i] = coarsely_sampled(f) ? 1 : 0;
     const std::string& id = sources[i].id;

@@ -8,7 +8,7 @@
 
 #include <slipvel/slipvel.hpp>
 
-#include "common/sources.hpp"
+#include <slipvel/sources.hpp>
 
 namespace slipvel::apps {
 
@@ -19,10 +19,10 @@ struct Settings {
   mode_t umask = 022;            // the process's file-creation mask
 };
 
-// Each source the library refuses (it cannot carry the slip, or, with
-// `csv_files`, the result files could not show its rows), with the library's
-// message, one problem per line.
-std::vector<TableProblem> check_sources(const std::vector<Source>& sources, int jobs, bool csv_files = true);
+// Each source of table `table` the library refuses (it cannot carry the slip,
+// or the result files could not show its rows), with the library's message,
+// one problem per line.
+std::vector<Diagnostic> check_sources(const SourcesTable& table, const std::string& name, int jobs);
 
 // The summary's header and one row per source, in table order.
 struct SummaryRow {
@@ -30,14 +30,14 @@ struct SummaryRow {
   double final_displacement, peak_velocity, peak_time;
 };
 SummaryRow summarize(const SlipFunction& f);
-std::string summary_text(const std::vector<Source>& sources, const std::vector<SummaryRow>& rows);
+std::string summary_text(const std::vector<SourceRow>& sources, const std::vector<SummaryRow>& rows);
 
 // Writes <id>_slip.csv and <id>_amp.csv for every source, then summary.csv
 // (an older one is removed first, so its presence means the batch completed).
 // Throws WriteError at the first failure; files finished before it stay.
 // Returns the sampling warnings: the Nyquist one (nyquist_warning), then the
 // coarse-sampling one (coarse_sampling_warning), each when there is one.
-std::vector<std::string> write_batch(const std::vector<Source>& sources, const Settings& settings);
+std::vector<std::string> write_batch(const std::vector<SourceRow>& sources, const Settings& settings);
 
 // Writes Vek_Slip.csv and Vek_Amp.csv for one source. Throws ParameterError or
 // WriteError. Returns the sampling warnings, as write_batch does.
@@ -62,7 +62,7 @@ struct AboveNyquist {
   std::string first_id;
   double fmax = 0, dt = 0;
 };
-AboveNyquist sources_above_nyquist(const std::vector<Source>& sources);
+AboveNyquist sources_above_nyquist(const std::vector<SourceRow>& sources);
 // One line saying so, with the first's Nyquist frequency (no line end), or ""
 // when there are none.
 std::string nyquist_warning(const AboveNyquist& above);

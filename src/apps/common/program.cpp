@@ -7,6 +7,7 @@
 #include <slipvel/slipvel.hpp>
 
 #include "common/atomic_file.hpp"
+#include "csv.hpp"
 
 namespace slipvel::apps {
 namespace {
@@ -41,13 +42,22 @@ void say(std::string_view text) { print_lines("", text); }
 
 void warn(std::string_view text) { print_lines("warning: ", text); }
 
-void say_problems(const std::string& table, const std::vector<table::TableProblem>& problems) {
+void present(const std::vector<Diagnostic>& diagnostics) {
   constexpr std::size_t kShown = 20;  // the rest are usually the same mistake again
-  for (std::size_t i = 0; i < problems.size() && i < kShown; ++i) {
-    const std::string where = problems[i].line > 0 ? table + ":" + std::to_string(problems[i].line) : table;
-    say(where + ": " + problems[i].text);
+  std::size_t errors = 0;
+  for (const Diagnostic& d : diagnostics) {
+    if (d.severity == Severity::kWarning) {
+      warn(rendered(d));
+    } else if (d.severity == Severity::kNote || ++errors <= kShown) {
+      say(rendered(d));
+    }
   }
-  if (problems.size() > kShown) say("... and " + std::to_string(problems.size() - kShown) + " more problems");
+  if (errors > kShown) say("... and " + std::to_string(errors - kShown) + " more problems");
+}
+
+void stop_on_errors(const std::vector<Diagnostic>& diagnostics) {
+  present(diagnostics);
+  if (has_errors(diagnostics)) throw AlreadySaid();
 }
 
 std::string shown_path(const std::string& path) { return path == "-" ? "<stdin>" : path; }
@@ -77,7 +87,7 @@ int Program::run(int argc, char** argv, const std::function<int()>& body) {
   try {
     return body();
   } catch (const ParameterError& e) {
-    for (const Problem& p : e.problems()) say(p.text);
+    present(e.diagnostics());
     return kUsageOrInput;
   } catch (const Refusal& e) {
     say(e.what());

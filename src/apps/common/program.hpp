@@ -13,7 +13,7 @@
 #include <string_view>
 #include <vector>
 
-#include <slipvel/table.hpp>
+#include <slipvel/diagnostic.hpp>
 
 namespace slipvel::apps {
 
@@ -42,9 +42,13 @@ const std::string& program_name();
 void say(std::string_view text);
 // Prints "<program>: warning: " and each line of `text` on standard error.
 void warn(std::string_view text);
-// Prints the problems of table `table` ("<stdin>" for standard input), the
-// first 20 as "<program>: TABLE:LINE: text", then how many more there are.
-void say_problems(const std::string& table, const std::vector<table::TableProblem>& problems);
+// Prints every diagnostic, each rendered on a line: errors after
+// "<program>: " (the first 20, then how many more), warnings after
+// "<program>: warning: ", notes after "<program>: ".
+void present(const std::vector<Diagnostic>& diagnostics);
+
+// Presents the diagnostics and, when any is an error, stops: status 2.
+void stop_on_errors(const std::vector<Diagnostic>& diagnostics);
 
 // How messages name an input path: standard input as <stdin>.
 std::string shown_path(const std::string& path);

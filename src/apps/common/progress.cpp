@@ -10,8 +10,14 @@ namespace slipvel::apps {
 
 Progress::Progress(std::size_t total, bool enabled) : total_(total), enabled_(enabled) {}
 
-void Progress::advance() {
-  const std::size_t done = ++done_;
+void Progress::advance() { show(++done_); }
+
+void Progress::reach(std::size_t done) {
+  done_ = done;
+  show(done);
+}
+
+void Progress::show(std::size_t done) {
   if (!enabled_) return;
   std::unique_lock lock(draw_mutex_, std::try_to_lock);
   if (!lock.owns_lock() || Clock::now() - last_draw_ < std::chrono::milliseconds(100)) return;

@@ -14,6 +14,8 @@ class Progress {
   Progress(std::size_t total, bool enabled);
   // One more source done; redraws the line at most ten times a second.
   void advance();
+  // `done` in all so far.
+  void reach(std::size_t done);
   // The final count, then a line end.
   void finish();
   ~Progress();
@@ -21,6 +23,7 @@ class Progress {
   Progress& operator=(const Progress&) = delete;
 
  private:
+  void show(std::size_t done);  // draws at most ten times a second
   void draw(std::size_t done);
 
   using Clock = std::chrono::steady_clock;

@@ -9,6 +9,11 @@
 #include <thread>
 
 #include <slipvel/moment.hpp>
+#include <slipvel/moment_rate.hpp>
+#include <slipvel/planes.hpp>
+#include <slipvel/points.hpp>
+#include <slipvel/sources.hpp>
+#include <slipvel/srf.hpp>
 #include <slipvel/text.hpp>
 
 #include "common/atomic_file.hpp"
@@ -16,8 +21,11 @@
 #include "common/input.hpp"
 #include "common/outputs.hpp"
 #include "common/program.hpp"
-#include "common/srf.hpp"
+#include "common/progress.hpp"
+#include "common/report.hpp"
 #include "common/write_all.hpp"
+#include "csv.hpp"
+#include "implausibles.hpp"
 
 namespace {
 
@@ -134,9 +142,9 @@ void refuse_unusable_outputs(const Request& r, const std::vector<std::string>& n
 }
 
 // The files a batch writes into its folder.
-std::vector<std::string> files_of(const std::vector<Source>& sources) {
+std::vector<std::string> files_of(const std::vector<SourceRow>& sources) {
   std::vector<std::string> names{"summary.csv"};
-  for (const Source& s : sources) {
+  for (const SourceRow& s : sources) {
     names.push_back(s.id + "_slip.csv");
     names.push_back(s.id + "_amp.csv");
   }
@@ -146,44 +154,42 @@ std::vector<std::string> files_of(const std::vector<Source>& sources) {
 // The planes of an SRF file, read and checked against the points' count.
 std::vector<srf::Plane> read_planes_file(const Request& r, std::size_t points, srf::Version version) {
   if (r.planes.empty()) return {};
-  const std::string text = read_input({"--planes", r.planes});
-  PlanesTable planes = read_planes(text, version);
+  PlanesTable planes = read_planes(Table::text(shown_path(r.planes), read_input({"--planes", r.planes})), version);
   if (planes.problems.empty() && points_in(planes.planes) != static_cast<long long>(points)) {
-    planes.problems.push_back({0, "nstk",
-                               std::to_string(points) + " points in " + shown_path(r.table) + ", the planes hold " +
-                                   std::to_string(points_in(planes.planes)) + " (the sum of nstk*ndip)"});
+    Diagnostic d;
+    d.where = Where::table(shown_path(r.planes));
+    d.field = "nstk";
+    d.text = std::to_string(points) + " points in " + shown_path(r.table) + ", the planes hold " +
+             std::to_string(points_in(planes.planes)) + " (the sum of nstk*ndip)";
+    planes.problems.push_back(std::move(d));
   }
-  if (!planes.problems.empty()) {
-    say_problems(shown_path(r.planes), planes.problems);
-    throw AlreadySaid();
-  }
+  stop_on_errors(planes.problems);
   return planes.planes;
 }
 
 // A moment-rate function needs one time step: refused, naming the first row
 // whose dt differs from the first row's.
-void refuse_several_time_steps(const std::string& table, const std::vector<Source>& sources) {
-  for (const Source& s : sources) {
-    if (s.parameters.dt != sources.front().parameters.dt) {
+void refuse_several_time_steps(const std::string& table, const std::vector<PointRow>& rows) {
+  for (const PointRow& row : rows) {
+    if (row.parameters.dt != rows.front().parameters.dt) {
       throw Refusal("--moment-rate needs one dt for the whole table: " + table + ":" +
-                    std::to_string(sources.front().line) +
-                    " has dt = " + text::shortest(sources.front().parameters.dt) + ", " + table + ":" +
-                    std::to_string(s.line) + " has dt = " + text::shortest(s.parameters.dt));
+                    std::to_string(rows.front().line) + " has dt = " + text::shortest(rows.front().parameters.dt) +
+                    ", " + table + ":" + std::to_string(row.line) + " has dt = " + text::shortest(row.parameters.dt));
     }
   }
 }
 
 // Values that keep every rule but are likely a mistake: one warning a kind.
-void warn_about_implausible_values(const std::string& table, const std::vector<Source>& sources,
-                                   const std::vector<srf::PointSource>& points, const RuptureMoment& moment) {
-  Implausibles found("rows");
+void warn_about_implausible_values(const PointsTable& table, const std::vector<srf::PointSource>& points,
+                                   const RuptureMoment& moment) {
+  detail::Implausibles found("rows");
   for (std::size_t i = 0; i < points.size(); ++i) {
     for (const slipvel::Problem& p : srf::implausible_values(points[i].where)) {
-      found.add(table + ":" + std::to_string(sources[i].line), p);
+      found.add(Where::table(table.name, table.points[i].line), "", p);
     }
   }
-  if (const auto p = implausible_magnitude(moment_magnitude(moment.moment()))) found.add("", *p);
-  for (const std::string& line : found.lines()) warn(line);
+  if (const auto p = implausible_magnitude(moment_magnitude(moment.moment()))) found.add({}, "", *p);
+  present(found.warnings());
 }
 
 // The one time step of a table's points (the option's for an empty table).
@@ -198,41 +204,40 @@ void write_rupture(const Request& r, const Settings& settings, const std::vector
                    const std::vector<srf::Plane>& planes, const srf::Layout& layout, const RuptureMoment& moment) {
   const std::optional<FolderLock> lock = lock_folder_of(r.srf);
   StagedFiles files(settings.umask);
-  write_srf(points_of(points), planes, layout, files.add(r.srf), settings);
+  {
+    Progress progress(points.size(), settings.progress);
+    srf::WriteOptions options{settings.jobs, [&](std::size_t done) { progress.reach(done); }};
+    srf::write_srf(files.add(r.srf), {points.size(), [&](std::size_t n) { return points[n]; }}, planes, layout,
+                   options);
+    progress.finish();
+  }
   if (!r.moment_rate.empty()) {
     const double dt = time_step(r, points);
-    files.add(r.moment_rate).write(moment_rate_text(moment_rate(points, dt, r.rigidity), dt));
+    write_moment_rate(files.add(r.moment_rate), moment_rate(points, dt, r.rigidity), dt);
   }
   const bool on_standard_output = is_standard_output(r.srf) || is_standard_output(r.moment_rate);
   print_checked(on_standard_output ? stderr : stdout, moment_line(moment));
   files.commit_all();
 }
 
-// Says the table's problems and the library's refusals of its rows together,
-// in line order, and stops, if there are any.
-void stop_on(const std::string& table, std::vector<TableProblem> problems, const std::vector<TableProblem>& refused) {
-  problems.insert(problems.end(), refused.begin(), refused.end());
-  if (problems.empty()) return;
-  table::sort_by_line(problems);
-  say_problems(table, problems);
-  throw AlreadySaid();
-}
-
-int run_srf(const Request& r, const Settings& settings, const SourceTable& table, srf::Version version) {
-  const std::string name = shown_path(r.table);
-  if (!r.moment_rate.empty() && table.problems.empty() && !table.sources.empty()) {
-    refuse_several_time_steps(name, table.sources);
+int run_srf(const Request& r, const Settings& settings, const PointsTable& table, srf::Version version) {
+  if (!r.moment_rate.empty() && table.problems.empty() && !table.points.empty()) {
+    refuse_several_time_steps(table.name, table.points);
   }
-  std::vector<srf::PointSource> points;
-  stop_on(name, table.problems, check_rupture(table.sources, version, r.jobs, points));
-  const std::vector<srf::Plane> planes = read_planes_file(r, table.sources.size(), version);
+  const SrfPoints checked = srf_points(table, version, r.jobs);
+  std::vector<Diagnostic> problems = table.problems;
+  problems.insert(problems.end(), checked.problems.begin(), checked.problems.end());
+  table::sort_by_line(problems);
+  stop_on_errors(problems);
+  const std::vector<srf::PointSource>& points = checked.points;
+  const std::vector<srf::Plane> planes = read_planes_file(r, table.points.size(), version);
   const RuptureMoment moment = seismic_moment(points, r.rigidity);
   check_moment(moment);
   if (!r.moment_rate.empty()) check_moment_rate(moment.duration(), time_step(r, points));
-  warn_about_implausible_values(name, table.sources, points, moment);
-  if (const std::string warning = nyquist_warning(sources_above_nyquist(table.sources)); !warning.empty()) {
-    warn(warning);
-  }
+  warn_about_implausible_values(table, points, moment);
+  std::vector<SourceRow> sources;
+  for (const PointRow& row : table.points) sources.push_back({row.line, row.id, row.parameters});
+  if (const std::string warning = nyquist_warning(sources_above_nyquist(sources)); !warning.empty()) warn(warning);
   const srf::Layout layout{version, r.srf_blocks == "one" ? srf::Blocks::kOne : srf::Blocks::kPerPlane, true};
   write_rupture(r, settings, points, planes, layout, moment);
   return kDone;
@@ -240,12 +245,14 @@ int run_srf(const Request& r, const Settings& settings, const SourceTable& table
 
 int run_table(const Request& r, const Settings& settings) {
   const srf::Version version = r.srf_version == "2.0" ? srf::Version::k2 : srf::Version::k1;
-  const bool srf_mode = !r.srf.empty();
-  const SourceTable table = read_sources(read_input({"--table", r.table}), r.defaults,
-                                         srf_mode ? point_columns(version) : std::vector<NumberColumn>{});
-  if (srf_mode) return run_srf(r, settings, table, version);
+  const Table input = Table::text(shown_path(r.table), read_input({"--table", r.table}));
+  if (!r.srf.empty()) return run_srf(r, settings, read_points(input, r.defaults, version), version);
+  const SourcesTable table = read_sources(input, r.defaults);
   if (table.problems.empty()) refuse_unusable_outputs(r, files_of(table.sources));
-  stop_on(shown_path(r.table), table.problems, check_sources(table.sources, r.jobs));
+  std::vector<Diagnostic> problems = table.problems;
+  for (Diagnostic& d : check_sources(table, input.name, r.jobs)) problems.push_back(std::move(d));
+  table::sort_by_line(problems);
+  stop_on_errors(problems);
   for (const std::string& warning : write_batch(table.sources, settings)) warn(warning);
   return kDone;
 }

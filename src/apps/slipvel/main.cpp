@@ -12,7 +12,7 @@
 #include "final_read.hpp"
 #include "result_file.hpp"
 #include "run.hpp"
-#include "sink.hpp"
+#include "run_output.hpp"
 
 namespace {
 

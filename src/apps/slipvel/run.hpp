@@ -6,7 +6,7 @@
 
 #include <slipvel/slipvel.hpp>
 
-#include "sink.hpp"
+#include "run_output.hpp"
 
 namespace slipvel::program {
 

@@ -1,4 +1,4 @@
-#include "sink.hpp"
+#include "run_output.hpp"
 
 #include "common/write_all.hpp"
 #include "console.hpp"

@@ -1,10 +1,11 @@
-#include <slipvel/table.hpp>
+#include "csv.hpp"
 
 #include <algorithm>
 #include <charconv>
 #include <cmath>
 #include <functional>
 #include <unordered_map>
+#include <variant>
 
 #include <slipvel/text.hpp>
 
@@ -113,13 +114,38 @@ std::string unknown_column_hint(std::string_view name, const std::vector<Column>
 
 }  // namespace
 
-void add_problems(std::vector<TableProblem>& to, int line, const std::vector<Problem>& problems) {
-  for (const Problem& p : problems) to.push_back({line, p.field, p.text});
+Diagnostic error(Where where, std::string field, std::string text) {
+  Diagnostic d;
+  d.where = std::move(where);
+  d.field = std::move(field);
+  d.text = std::move(text);
+  return d;
 }
 
-void sort_by_line(std::vector<TableProblem>& problems) {
-  std::stable_sort(problems.begin(), problems.end(),
-                   [](const TableProblem& a, const TableProblem& b) { return a.line < b.line; });
+void add_problems(std::vector<Diagnostic>& to, const Where& where, const std::vector<Problem>& problems) {
+  for (const Problem& p : problems) to.push_back(error(where, p.field, p.text));
+}
+
+void sort_by_line(std::vector<Diagnostic>& diagnostics) {
+  std::stable_sort(diagnostics.begin(), diagnostics.end(),
+                   [](const Diagnostic& a, const Diagnostic& b) { return a.where.line < b.where.line; });
+}
+
+std::string place(const Where& where) {
+  if (where.line <= 0) return where.name;
+  return where.name + (where.row ? " row " : ":") + std::to_string(where.line);
+}
+
+std::vector<Column> columns_of(const std::vector<NumberColumn>& numbers, std::size_t optional_from) {
+  std::vector<Column> names;
+  for (std::size_t c = 0; c < numbers.size(); ++c)
+    names.push_back({numbers[c].name, numbers[c].required && c < optional_from});
+  return names;
+}
+
+Where Csv::where(int line) const {
+  if (!from_columns) return Where::table(name, line);
+  return line <= 1 ? Where::table(name) : Where::table(name, line - 1, true);  // line 1 is the header made
 }
 
 Parsed parse_number(std::string_view text, double& value) {
@@ -159,11 +185,16 @@ std::optional<Problem> read_field(const NumberColumn& column, std::string_view t
   return std::nullopt;
 }
 
-Csv read_csv(std::string_view text, const std::vector<Column>& columns) {
-  Csv table;
+namespace {
+
+// The header and rows of a CSV text, the problems at their lines.
+void read_text(Csv& table, std::string_view text, const std::vector<Column>& columns) {
   table.position.resize(columns.size());
   std::size_t width = 0;
   bool header_read = false, broken_header = false;
+  const auto problem = [&](int line, std::string field, std::string why) {
+    table.problems.push_back(error(table.where(line), std::move(field), std::move(why)));
+  };
   for_each_content_line(text, [&](int number, std::string_view content) {
     if (broken_header) return;  // rows cannot be read against a broken header
     std::vector<std::string_view> fields = split_fields(content);
@@ -171,8 +202,7 @@ Csv read_csv(std::string_view text, const std::vector<Column>& columns) {
       if (fields.size() == width) {
         table.rows.push_back({number, std::move(fields)});
       } else {
-        table.problems.push_back(
-            {number, "", std::to_string(fields.size()) + " fields, the header has " + std::to_string(width)});
+        problem(number, "", std::to_string(fields.size()) + " fields, the header has " + std::to_string(width));
       }
       return;
     }
@@ -182,10 +212,10 @@ Csv read_csv(std::string_view text, const std::vector<Column>& columns) {
     for (std::size_t i = 0; i < fields.size(); ++i) {
       const auto c = std::find_if(columns.begin(), columns.end(), [&](const Column& k) { return k.name == fields[i]; });
       if (seen[fields[i]]) {
-        table.problems.push_back({number, std::string(fields[i]), "duplicate column " + quoted(fields[i])});
+        problem(number, std::string(fields[i]), "duplicate column " + quoted(fields[i]));
       } else if (c == columns.end()) {
-        table.problems.push_back({number, std::string(fields[i]),
-                                  "unknown column " + quoted(fields[i]) + unknown_column_hint(fields[i], columns)});
+        problem(number, std::string(fields[i]),
+                "unknown column " + quoted(fields[i]) + unknown_column_hint(fields[i], columns));
       } else {
         table.position[static_cast<std::size_t>(c - columns.begin())] = i;
       }
@@ -193,23 +223,93 @@ Csv read_csv(std::string_view text, const std::vector<Column>& columns) {
     }
     for (std::size_t c = 0; c < columns.size(); ++c) {
       if (columns[c].required && !table.position[c]) {
-        table.problems.push_back(
-            {number, std::string(columns[c].name), "no " + std::string(columns[c].name) + " column"});
+        problem(number, std::string(columns[c].name), "no " + std::string(columns[c].name) + " column");
       }
     }
     broken_header = !table.problems.empty();
   });
-  if (!header_read) table.problems.push_back({0, "", "no header: the table is empty"});
+  if (!header_read)
+    problem(0, "", table.from_columns ? "no columns: the table is empty" : "no header: the table is empty");
   // A table saved with CR-only line ends reads as one line holding every row.
   const std::size_t cr = text.find('\r');
   if (text.find('\n') == std::string_view::npos && cr != std::string_view::npos && !trim(text.substr(cr)).empty()) {
-    table.problems = {{1, "", "the line ends are CR only (an old Mac text): save the table with LF or CRLF line ends"}};
+    table.problems = {error(table.where(1), "",
+                            "the line ends are CR only (an old Mac text): save the table with LF or CRLF line ends")};
   }
-  return table;
+}
+
+// Whether a column's name can stand in a header as it is.
+bool plain_name(const std::string& name) {
+  return !name.empty() && name.front() != '#' && trim(name) == name && name.find_first_of(",\n\r") == std::string::npos;
+}
+
+// The CSV text of columns, or the problems that keep them from being a
+// table: names that cannot be a header's, values that are not finite
+// numbers, columns of unequal lengths.
+std::string text_of(const Columns& columns, Csv& table) {
+  const auto problem = [&](int row, std::string field, std::string why) {
+    table.problems.push_back(error(row == 0 ? Where::table(table.name) : Where::table(table.name, row, true),
+                                   std::move(field), std::move(why)));
+  };
+  if (columns.names.size() != columns.values.size()) {
+    problem(0, "",
+            std::to_string(columns.names.size()) + " names for " + std::to_string(columns.values.size()) +
+                " columns of values");
+    return "";
+  }
+  std::size_t rows = 0;
+  for (std::size_t c = 0; c < columns.names.size(); ++c) {
+    const std::string& name = columns.names[c];
+    if (!plain_name(name)) problem(0, "", "column name " + quoted(name) + ": not a name a table's column has");
+    if (c > 0 && columns.values[c].size() != rows) {
+      problem(0, name,
+              "columns of unequal lengths: " + shown(columns.names[0]) + " has " + std::to_string(rows) + " values, " +
+                  shown(name) + " has " + std::to_string(columns.values[c].size()));
+    }
+    if (c == 0) rows = columns.values[c].size();
+  }
+  if (!table.problems.empty()) return "";
+  std::string text;
+  for (std::size_t c = 0; c < columns.names.size(); ++c) text.append(c == 0 ? "" : ",").append(columns.names[c]);
+  text.push_back('\n');
+  for (std::size_t r = 0; r < rows; ++r) {
+    for (std::size_t c = 0; c < columns.names.size(); ++c) {
+      if (c > 0) text.push_back(',');
+      const std::optional<double>& value = columns.values[c][r];
+      if (!value) continue;
+      if (!std::isfinite(*value)) {
+        problem(static_cast<int>(r + 1), columns.names[c],
+                shown(columns.names[c]) + " = " + text::shortest(*value) + ": must be a finite number");
+      }
+      text.append(text::shortest(*value + 0.0));  // + 0.0: "-0" is 0
+    }
+    text.push_back('\n');
+  }
+  return text;
+}
+
+}  // namespace
+
+Csv read_csv(const Table& table, const std::vector<Column>& columns) {
+  Csv csv;
+  csv.name = table.name;
+  if (const auto* text = std::get_if<std::string>(&table.content)) {
+    read_text(csv, *text, columns);
+    return csv;
+  }
+  csv.from_columns = true;
+  auto made = std::make_shared<std::string>(text_of(std::get<Columns>(table.content), csv));
+  csv.text = made;
+  if (!csv.problems.empty()) {
+    csv.position.resize(columns.size());
+    return csv;
+  }
+  read_text(csv, *csv.text, columns);
+  return csv;
 }
 
 std::vector<std::optional<double>> read_values(const Csv& csv, const Row& row, const std::vector<NumberColumn>& columns,
-                                               std::vector<TableProblem>& problems) {
+                                               std::vector<Diagnostic>& problems) {
   std::vector<std::optional<double>> values(columns.size());
   for (std::size_t c = 0; c < columns.size(); ++c) {
     if (!csv.position[c]) continue;
@@ -217,7 +317,7 @@ std::vector<std::optional<double>> read_values(const Csv& csv, const Row& row, c
     if (text.empty() && !columns[c].required) continue;
     double value = 0;
     if (auto problem = read_field(columns[c], text, value)) {
-      problems.push_back({row.line, problem->field, std::move(problem->text)});
+      problems.push_back(error(csv.where(row.line), problem->field, std::move(problem->text)));
     } else {
       values[c] = value + 0.0;  // "-0" is 0, and written as 0
     }

@@ -1,0 +1,191 @@
+// build(): a rupture from its tables and options, every check that does not
+// depend on how it is written made once, in the order a user fixes them: the
+// options, the medium, the segments and how they meet, the patches, the
+// hypocentre, the rupture velocity, the magnitude, the regions' sources, then
+// the moment.
+#include <slipvel/rupture.hpp>
+
+#include <cmath>
+
+#include <slipvel/text.hpp>
+
+#include "build_steps.hpp"
+#include "checks.hpp"
+#include "csv.hpp"
+#include "geometry.hpp"
+#include "implausibles.hpp"
+#include "parallel.hpp"
+
+namespace slipvel::rupture {
+namespace {
+
+using namespace slipvel::rupture::detail;
+
+// The sampling every subfault shares (dt, nt and fmax, as the library checks
+// them), once rather than for every region; whether the record reaches a
+// region's ts stays for that region.
+void check_sampling(const Parameters& sampling, OptionSpelling spelling, std::vector<Diagnostic>& said) {
+  Parameters probe = sampling;
+  probe.vm = probe.slip = probe.tr = 1;
+  probe.ts = 0;  // no ts: the record's length against it is each region's
+  for (const slipvel::detail::Finding& f : slipvel::detail::parameter_findings(probe)) {
+    if (f.name != "dt" && f.name != "nt" && f.name != "fmax") continue;
+    said.push_back(said_at(Where::option(f.name), Severity::kError, f.name,
+                           spelt(f.name, spelling) + " = " + f.value + ": " + f.rule));
+  }
+}
+
+void check_rigidity(double rigidity, OptionSpelling spelling, std::vector<Diagnostic>& said) {
+  if (std::isfinite(rigidity) && rigidity > 0) return;
+  said.push_back(said_at(
+      Where::option("rigidity"), Severity::kError, "rigidity",
+      spelt("rigidity", spelling) + " = " + text::shortest(rigidity) + ": must be finite and greater than 0 Pa"));
+}
+
+void append(std::vector<Diagnostic>& to, std::vector<Diagnostic> from) {
+  to.insert(to.end(), std::make_move_iterator(from.begin()), std::make_move_iterator(from.end()));
+}
+
+// The fault the tables describe, or nothing with the problems said.
+std::optional<Fault> read_fault(const Inputs& inputs, const Options& options, const TableNames& names,
+                                std::vector<Diagnostic>& said) {
+  Fault fault;
+  if (inputs.medium) {
+    MediumRead medium = read_medium(*inputs.medium);
+    append(said, std::move(medium.problems));
+    if (has_errors(said)) return std::nullopt;
+    fault.medium = std::move(medium.medium);
+  }
+  SegmentsRead segments = read_segments(inputs.segments, inputs.medium ? inputs.medium->name : "");
+  append(said, std::move(segments.problems));
+  if (has_errors(said)) return std::nullopt;
+  const Named segments_table{names.segments, names.segments_rows};
+  check_how_segments_meet(segments.segments, segments_table, said);
+  if (has_errors(said)) return std::nullopt;
+  fault.segments = std::move(segments.segments);
+  if (inputs.patches) {
+    PatchesRead patches = read_patches(*inputs.patches, fault.segments);
+    append(said, std::move(patches.problems));
+    if (has_errors(said)) return std::nullopt;
+    fault.patches = std::move(patches.patches);
+  }
+  const std::optional<Hypocentre> hypocentre =
+      place_hypocentre(options.hypocentre, fault.segments, options.spelling, said);
+  if (!hypocentre) return std::nullopt;
+  fault.hypocentre = *hypocentre;
+  fault.velocity = options.velocity;
+  check_velocity(fault, segments_table, options.spelling, said);
+  if (has_errors(said)) return std::nullopt;
+  return fault;
+}
+
+// Every region whose source the library refuses, once, at its line.
+void check_regions(const Rupture& rupture, std::vector<Diagnostic>& said) {
+  const TableNames& names = Access::names(rupture);
+  std::vector<std::vector<Problem>> why;
+  const std::vector<std::pair<int, bool>> regions = Access::refused_regions(rupture, why);
+  for (std::size_t r = 0; r < regions.size(); ++r) {
+    const auto [line, patch] = regions[r];
+    const Named table = patch ? Named{names.patches, names.patches_rows} : Named{names.segments, names.segments_rows};
+    table::add_problems(said, table.at(line), why[r]);
+  }
+}
+
+void warn_about_empty_patches(const Rupture& rupture, std::vector<Diagnostic>& said) {
+  const TableNames& names = Access::names(rupture);
+  for (const Patch* patch : Access::empty_patches(rupture)) {
+    said.push_back(said_at(Named{names.patches, names.patches_rows}.at(patch->line), Severity::kWarning, "s0",
+                           "no subfault's centre lies in this patch, so it changes nothing (more subfaults, nstk or "
+                           "ndip, would resolve it)"));
+  }
+}
+
+// The rupture's moment, summed in file order, and the values that keep every
+// rule but are likely a mistake, one warning a kind naming the first subfault.
+RuptureMoment sum_moment(const Rupture& rupture, const Inputs& inputs, const Options& options,
+                         std::vector<Diagnostic>& said) {
+  const TableNames& names = Access::names(rupture);
+  const Fault& fault = rupture.fault();
+  const Named segments{names.segments, names.segments_rows};
+  const Named medium{inputs.medium ? inputs.medium->name : "", false};
+  const auto* uniform = std::get_if<UniformSpeed>(&fault.velocity);
+  RuptureMoment moment;
+  slipvel::detail::Implausibles found("subfaults");
+  slipvel::detail::for_each_chunk_in_order<std::vector<srf::PointSource>>(
+      rupture.size(), options.jobs,
+      [&](slipvel::detail::ChunkRange range, std::vector<srf::PointSource>& points) {
+        points.clear();
+        for (std::size_t n = range.first; n < range.last; ++n) points.push_back(rupture.point_source(n));
+      },
+      [&](slipvel::detail::ChunkRange range, const std::vector<srf::PointSource>& points) {
+        for (std::size_t i = 0; i < points.size(); ++i) {
+          const srf::PointSource& point = points[i];
+          const std::size_t n = range.first + i;
+          moment.add(point, point_rigidity(point.where, rupture.rigidity()));
+          // vs and den of a medium are its layer's; the rest the subfault's segment's.
+          const Where at_segment = segments.at(fault.segments[rupture.subfault(n).segment].line);
+          for (const Problem& p : srf::implausible_values(point.where)) {
+            if (!fault.medium.empty() && (p.field == "vs" || p.field == "den")) {
+              found.add(medium.at(fault.medium.at(point.where.dep).line),
+                        "the layer of subfault " + rupture.id(n) + ": ", p);
+            } else {
+              found.add(at_segment, "subfault " + rupture.id(n) + ": ", p);
+            }
+          }
+          if (!uniform) continue;  // the same fraction of vs everywhere: said once, below
+          if (const auto p = srf::implausible_rupture_velocity(uniform->km_per_s, point.where.vs)) {
+            found.add(at_segment, "subfault " + rupture.id(n) + ": ", *p);
+          }
+        }
+      });
+  if (const auto* fraction = std::get_if<FractionOfVs>(&fault.velocity); fraction && fraction->fraction > 1) {
+    said.push_back(said_at(Where::option("vr_fraction"), Severity::kWarning, "vr_fraction",
+                           spelt("vr_fraction", options.spelling) + " " + text::shortest(fraction->fraction) +
+                               ": the front runs faster than the shear-wave speed everywhere (a supershear rupture)"));
+  }
+  try {
+    check_moment(moment);
+  } catch (const ParameterError& e) {
+    append(said, e.diagnostics());
+    return moment;
+  }
+  if (const auto p = implausible_magnitude(moment_magnitude(moment.moment()))) found.add({}, "", *p);
+  append(said, found.warnings());
+  return moment;
+}
+
+}  // namespace
+
+Built build(const Inputs& inputs, const Options& options) {
+  Built built;
+  std::vector<Diagnostic>& said = built.diagnostics;
+  check_sampling(options.sampling, options.spelling, said);
+  check_rigidity(options.rigidity, options.spelling, said);
+  if (has_errors(said)) return built;
+  const bool segment_rows = std::holds_alternative<Columns>(inputs.segments.content);
+  const bool patch_rows = inputs.patches && std::holds_alternative<Columns>(inputs.patches->content);
+  TableNames names{inputs.segments.name, inputs.patches ? inputs.patches->name : "", segment_rows, patch_rows};
+  std::optional<Fault> fault = read_fault(inputs, options, names, said);
+  if (!fault) return built;
+  double factor = 1;
+  if (options.mw) {
+    const std::optional<double> scaled = scale_to_magnitude(
+        *fault, *options.mw, options.sampling, options.rigidity, {names.segments, names.segments_rows},
+        {names.patches, names.patches_rows}, options.spelling, said);
+    if (!scaled) return built;
+    factor = *scaled;
+  }
+  Rupture rupture = Access::make(std::move(*fault), options.sampling, options.rigidity);
+  Access::set_names(rupture, std::move(names));
+  Access::set_slip_factor(rupture, factor);
+  check_regions(rupture, said);
+  if (has_errors(said)) return built;
+  warn_about_empty_patches(rupture, said);
+  const RuptureMoment moment = sum_moment(rupture, inputs, options, said);
+  if (has_errors(said)) return built;
+  Access::set_moment(rupture, moment);
+  built.rupture = std::make_shared<const Rupture>(std::move(rupture));
+  return built;
+}
+
+}  // namespace slipvel::rupture

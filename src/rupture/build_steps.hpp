@@ -1,0 +1,122 @@
+// The steps of build(): the fault's tables, its hypocentre, how its segments
+// meet, its rupture times and the scaling to a magnitude, each giving its
+// problems as diagnostics.
+#pragma once
+
+#include <cstddef>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include <slipvel/rupture.hpp>
+
+namespace slipvel::rupture::detail {
+
+// The most subfaults a rupture may have.
+inline constexpr long long kMostSubfaults = 10'000'000;
+
+// The most nodes the grid of rupture times of a FractionOfVs may have: 9
+// bytes each while it is solved.
+inline constexpr std::size_t kMostFrontNodes = 250'000'000;
+
+// A table as messages name it, and its lines.
+struct Named {
+  std::string name;
+  bool rows = false;  // given as columns: lines are rows
+  Where at(int line = 0) const { return Where::table(name, line, rows && line > 0); }
+};
+
+// Makes and changes Rupture objects inside the library.
+struct Access {
+  static Rupture make(Fault fault, const Parameters& sampling, double rigidity) {
+    return Rupture(std::move(fault), sampling, rigidity);
+  }
+  static void set_slip_factor(Rupture& r, double factor) { r.slip_factor_ = factor; }
+  static void set_moment(Rupture& r, const RuptureMoment& moment) { r.moment_ = moment; }
+  static void set_names(Rupture& r, TableNames names) { r.names_ = std::move(names); }
+  static const TableNames& names(const Rupture& r) { return r.names_; }
+  static double centre_u(const Rupture& r, std::size_t k) { return r.centre_u(k); }
+  // The table line of subfault n's region (the patch's or the segment's), and whether it is a patch.
+  static std::pair<int, bool> region_line(const Rupture& r, std::size_t n);
+  // The regions whose source the library refuses, each once with its problems.
+  static std::vector<std::pair<int, bool>> refused_regions(const Rupture& r, std::vector<std::vector<Problem>>& why);
+  // The patches that hold no subfault's centre (they change nothing).
+  static std::vector<const Patch*> empty_patches(const Rupture& r);
+  // Every region's source with its shape (none refused: build() stops on those).
+  struct RegionSource {
+    int line;
+    bool patch;
+    srf::PointSource source;  // no place
+  };
+  static std::vector<RegionSource> region_sources(const Rupture& r);
+  static const Parameters& sampling(const Rupture& r) { return r.sampling_; }
+};
+
+// The segments of a table, or its problems. `medium` names the medium table
+// when one gives vs and den by depth (the table then must not have vs or den
+// columns), "" when none does; a row gives both or neither.
+struct SegmentsRead {
+  std::vector<Segment> segments;
+  std::vector<Diagnostic> problems;  // in line order; usable only without any
+  bool from_columns = false;
+};
+SegmentsRead read_segments(const Table& table, const std::string& medium);
+
+struct MediumRead {
+  Medium medium;
+  std::vector<Diagnostic> problems;
+};
+MediumRead read_medium(const Table& table);
+
+struct PatchesRead {
+  std::vector<Patch> patches;
+  std::vector<Diagnostic> problems;
+  bool from_columns = false;
+};
+PatchesRead read_patches(const Table& table, const std::vector<Segment>& segments);
+
+// The hypocentre on the segments, or the problem (of the option `keyword`)
+// that keeps it off them. A hypocentre by position comes with the note of
+// where it landed.
+std::optional<Hypocentre> place_hypocentre(const HypocentreGiven& given, const std::vector<Segment>& segments,
+                                           OptionSpelling spelling, std::vector<Diagnostic>& said);
+
+// Two segments whose surfaces meet.
+struct Overlap {
+  std::size_t first, second;  // the segments (indexes), first < second
+  // The surfaces lie over each other across an area: every subfault there
+  // would be twice. Otherwise a subfault centre of one lies within half a
+  // subfault of the other's surface: the segments cross or overlap.
+  bool laid_over;
+  std::size_t segment;  // the segment of the nearest subfault centre
+  int i, j;             // that subfault
+  double km;            // its distance from the other segment's surface
+};
+
+// Every pair of segments whose surfaces meet, in segment order. Segments that
+// only share an edge (a bend, a straight continuation) do not meet. Each
+// surface is taken in its own frame, where it is flat.
+std::vector<Overlap> overlapping_segments(const std::vector<Segment>& segments);
+
+// Segments laid over one another (refused, at the later one's line) and
+// ones that cross or overlap (warned); consecutive ones apart (warned).
+void check_how_segments_meet(const std::vector<Segment>& segments, const Named& table, std::vector<Diagnostic>& said);
+
+// The problems of the rupture velocity: its value, no vs where a fraction of
+// it is asked for, a speed that never arrives, a grid of rupture times too large.
+void check_velocity(const Fault& fault, const Named& table, OptionSpelling spelling, std::vector<Diagnostic>& said);
+
+// Scales every region's slip of `fault` by one factor so that the rupture's
+// Mw is `mw` within 0.001, refining the factor by the moment the functions
+// carry; the factor, or nothing with the problems said.
+std::optional<double> scale_to_magnitude(Fault& fault, double mw, const Parameters& sampling, double rigidity,
+                                         const Named& segments, const Named& patches, OptionSpelling spelling,
+                                         std::vector<Diagnostic>& said);
+
+// A place of a table's line as a where.
+Where where_in(const std::string& table, int line, bool from_columns);
+
+// An error, warning or note at `where`.
+Diagnostic said_at(Where where, Severity severity, std::string field, std::string text);
+
+}  // namespace slipvel::rupture::detail
