@@ -17,9 +17,13 @@ install(CODE "
   endif()
   file(INSTALL DESTINATION \"\${python_dir}\" TYPE SHARED_LIBRARY FILES \"$<TARGET_FILE:slipvel_python>\")
   file(INSTALL DESTINATION \"\${python_dir}\" TYPE FILE FILES \"${CMAKE_CURRENT_SOURCE_DIR}/slipvel.pyi\")
-  # With shared libraries the module finds them from where it lies.
-  if(\"${BUILD_SHARED_LIBS}\")
-    file(RELATIVE_PATH to_libraries \"\${python_dir}\" \"\${CMAKE_INSTALL_PREFIX}/${CMAKE_INSTALL_LIBDIR}\")
-    file(RPATH_SET FILE \"\$ENV{DESTDIR}\${python_dir}/$<TARGET_FILE_NAME:slipvel_python>\" NEW_RPATH \"\$ORIGIN/\${to_libraries}\")
-  endif()
 " COMPONENT python)
+
+# With shared libraries the module finds them from where it lies.
+if(BUILD_SHARED_LIBS)
+  install(CODE "
+    file(RELATIVE_PATH to_libraries \"\${python_dir}\" \"\${CMAKE_INSTALL_PREFIX}/${CMAKE_INSTALL_LIBDIR}\")
+    file(RPATH_SET FILE \"\$ENV{DESTDIR}\${python_dir}/$<TARGET_FILE_NAME:slipvel_python>\"
+         NEW_RPATH \"\$ORIGIN/\${to_libraries}\")
+  " COMPONENT python)
+endif()

@@ -41,6 +41,8 @@ if [ "$with_rupture" = yes ]; then
   [ "$out" = "$rupture_expected" ] || { printf 'find_package rupture consumer printed\n%s\n' "$out" >&2; exit 1; }
 fi
 
+# Programs linked by hand find shared libraries of the prefix (where the build made them) as installed.
+export LD_LIBRARY_PATH="$work/prefix/lib${LD_LIBRARY_PATH:+:$LD_LIBRARY_PATH}"
 pc=$(find "$work/prefix" -name slipvel.pc)
 export PKG_CONFIG_PATH=${pc%/*}
 [ "$(pkg-config --modversion slipvel)" = "$version" ]

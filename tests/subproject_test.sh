@@ -2,9 +2,11 @@
 # slipvel as a subproject: the parent configures and builds, exports its own
 # library that links slipvel::slipvel, and finds in its cache and its `all`
 # nothing of slipvel's but the library.
-# Usage: subproject_test.sh SLIPVEL_SOURCE_DIR PARENT_SOURCE_DIR [COMPILER_FLAGS]
+# A second parent found GeographicLib itself before taking slipvel in, and
+# builds a program over slipvel::rupture.
+# Usage: subproject_test.sh SLIPVEL_SOURCE_DIR PARENT_SOURCE_DIR GEOGRAPHICLIB_PARENT_SOURCE_DIR [COMPILER_FLAGS]
 set -euo pipefail
-source=$1 parent=$2 flags=${3:-}
+source=$1 parent=$2 geographiclib_parent=$3 flags=${4:-}
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 
@@ -31,4 +33,12 @@ for f in lib/cmake/mylib/mylib-targets.cmake lib/cmake/slipvel/slipvel-targets.c
   [ -e "$work/prefix/$f" ] || { echo "not installed: $f" >&2; exit 1; }
 done
 [ ! -e "$work/prefix/bin" ] || { echo "the parent's install took slipvel's programs" >&2; exit 1; }
+if [ -e /usr/include/GeographicLib/Geodesic.hpp ]; then
+  cmake -S "$geographiclib_parent" -B "$work/build-geographiclib" -DSLIPVEL_SOURCE="$source" \
+    -DCMAKE_CXX_FLAGS="$flags" -DCMAKE_EXE_LINKER_FLAGS="$flags" >"$work/configure.log" 2>&1 ||
+    { cat "$work/configure.log" >&2; exit 1; }
+  cmake --build "$work/build-geographiclib" -j2 --target parent_rupture >"$work/build.log" 2>&1 ||
+    { cat "$work/build.log" >&2; exit 1; }
+  [ "$("$work/build-geographiclib/parent_rupture")" = 1 ]
+fi
 echo "slipvel works as a subproject"
