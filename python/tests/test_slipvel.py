@@ -314,6 +314,73 @@ def test_a_bad_rupture_raises_its_problems(arguments, field, start):
     assert raised.value.problems[0][0] == field and str(raised.value).startswith(start)
 
 
+def bad_faults():
+    """The faults every interface refuses (tests/data/bad_faults.txt), as dicts."""
+    cases, table = [], None
+    path = Path(os.environ.get("SLIPVEL_SOURCE_DIR", Path(__file__).parents[2])) / "tests" / "data" / "bad_faults.txt"
+    for line in path.read_text().splitlines():
+        if line.startswith("  ") and table:
+            cases[-1]["tables"][table] += line[2:] + "\n"
+            continue
+        table = None
+        if not line or line.startswith("#"):
+            continue
+        key, _, value = line.partition(" ")
+        if key == "case":
+            cases.append({"name": value, "tables": {}, "options": [], "text-only": False})
+        elif key in ("segments", "patches", "medium"):
+            table = key
+            cases[-1]["tables"][key] = ""
+        elif key == "with":
+            cases[-1]["options"] = ["" if word == '""' else word for word in value.split()]
+        elif key == "text-only":
+            cases[-1]["text-only"] = True
+        else:
+            cases[-1][key] = value
+    return cases
+
+
+ONE_SEGMENT = "elon,elat,stk,dip,len,wid,dtop,nstk,ndip,rake,slip,vm,tr\n-118.5,34.2,300,45,30,15,1,6,3,90,0.5,1.5,1.2\n"
+KEYWORDS = {"--vr": ("vr", float), "--vr-fraction": ("vr_fraction", float), "--hypocentre": ("hypocentre", str),
+            "--hypocentre-at": ("hypocentre_at", lambda v: tuple(float(x) for x in v.split(":"))),
+            "--mw": ("mw", float), "--dt": ("dt", float), "--nt": ("nt", int), "--fmax": ("fmax", float),
+            "--rigidity": ("rigidity", float)}
+
+
+@pytest.mark.parametrize("case", bad_faults(), ids=lambda case: case["name"])
+def test_a_bad_fault_is_refused_as_the_program_refuses_it(tmp_path, monkeypatch, case):
+    if not slipvel.build_rupture.__doc__ or "Not available" in slipvel.build_rupture.__doc__:
+        pytest.skip("built without GeographicLib")
+    if case["text-only"]:
+        pytest.skip("hypocentre_at takes three numbers, not a text")
+    monkeypatch.chdir(tmp_path)
+    tables = {"segments": ONE_SEGMENT, **case["tables"]}
+    for name, text in tables.items():
+        Path(f"{name}.csv").write_text(text)
+    options, words = {}, case["options"]
+    keywords = {"hypocentre": "1:0:5", "vr": 3.0}
+    for option, value in zip(words, words[1:] + [""]):
+        if option in KEYWORDS:
+            name, kind = KEYWORDS[option]
+            keywords[name] = kind(value)
+    if "vr_fraction" in keywords:
+        del keywords["vr"]
+    if "hypocentre_at" in keywords:
+        del keywords["hypocentre"]
+    version = words[words.index("--srf-version") + 1] if "--srf-version" in words else "1.0"
+    with pytest.raises(slipvel.ParameterError) as raised:
+        rupture = slipvel.build_rupture("segments.csv", "patches.csv" if "patches" in tables else None,
+                                        medium="medium.csv" if "medium" in tables else None, **keywords)
+        if "--moment-rate" in words:
+            rupture.write_moment_rate("rate.csv")
+        rupture.write_srf("r.srf", version)
+    first = raised.value.diagnostics[0]
+    where = (f"option {first.option}" if first.option else "none" if first.table is None else
+             first.table.split(".")[0] + ("" if first.line is None else f" {first.line}"))
+    assert (where, first.field) == (case["at"], case.get("field", "")) and case["says"] in first.text, str(first)
+    assert sorted(p.name for p in tmp_path.iterdir()) == sorted(f"{name}.csv" for name in tables)
+
+
 def test_a_bad_table_names_its_lines(tmp_path):
     (tmp_path / "s.csv").write_text("elon,elat,stk,dip,len,wid,dtop,nstk,ndip,rake,slip,vm,tr\n"
                                     "-118,34,300,95,30,15,1,6,3,90,0.5,1.5,1.2\n")
@@ -400,3 +467,138 @@ def test_slip_until_of_an_array_gives_the_bits_of_each_time(keywords, times):
     got = f.slip_until(times)
     each = np.array([f.slip_until(float(t)) for t in times.ravel()]).reshape(times.shape)
     assert got.shape == times.shape and got.tobytes() == each.tobytes()
+
+
+# --- Ruptures from columns, every file of the program, the readers -----------
+
+def needs_rupture():
+    if not os.access(RUPTURE, os.X_OK) or "Not available" in (slipvel.build_rupture.__doc__ or "Not available"):
+        pytest.skip("slipvel-rupture or the module's rupture library not built")
+
+
+def columns_of(path, as_arrays):
+    """A CSV table as the dict of columns build_rupture takes: lists with None for empty fields, or arrays."""
+    lines = [line for line in Path(path).read_text().splitlines() if line and not line.startswith("#")]
+    names, rows = lines[0].split(","), [line.split(",") for line in lines[1:]]
+    columns = {name: [float(row[c]) if row[c] else None for row in rows] for c, name in enumerate(names)}
+    return {name: np.array(values) for name, values in columns.items()} if as_arrays else columns
+
+
+LAYERED = {"segments": EXAMPLES / "trace-segments.csv", "patches": EXAMPLES / "trace-patches.csv",
+           "medium": EXAMPLES / "medium.csv"}
+LAYERED_OPTIONS = ["--hypocentre-at", "-117.494:34.018:9.2", "--vr-fraction", "0.8", "--mw", "6.6"]
+LAYERED_KEYWORDS = {"hypocentre_at": (-117.494, 34.018, 9.2), "vr_fraction": 0.8, "mw": 6.6}
+
+
+def rupture_files(tmp_path, outputs, *options):
+    """slipvel-rupture on the layered example, writing each (option, name) of `outputs` into tmp_path."""
+    arguments = [RUPTURE, "--segments", LAYERED["segments"], "--patches", LAYERED["patches"], "--medium",
+                 LAYERED["medium"], *LAYERED_OPTIONS, "--quiet", *options]
+    for option, name in outputs:
+        arguments += [option, tmp_path / name]
+    return subprocess.run(arguments, capture_output=True, text=True, check=True)
+
+
+@pytest.mark.parametrize("as_arrays", [False, True])
+def test_tables_as_columns_give_the_programs_bytes(tmp_path, as_arrays):
+    needs_rupture()
+    rupture_files(tmp_path, [("--srf", "program.srf")], "--srf-version", "2.0")
+    tables = {name: columns_of(path, as_arrays) for name, path in LAYERED.items()}
+    rupture = slipvel.build_rupture(tables["segments"], tables["patches"], medium=tables["medium"], **LAYERED_KEYWORDS)
+    rupture.write_srf(tmp_path / "module.srf", "2.0", jobs=1)
+    assert (tmp_path / "module.srf").read_bytes() == (tmp_path / "program.srf").read_bytes()
+
+
+@pytest.mark.parametrize("method, option, arguments", [
+    ("write_srf", "--srf", ("2.0",)),
+    ("write_points", "--points", ()),
+    ("write_planes", "--planes", ()),
+    ("write_moment_rate", "--moment-rate", ()),
+])
+def test_every_file_is_the_programs(tmp_path, method, option, arguments):
+    needs_rupture()
+    outputs = [(option, "program.out")] + ([("--srf", "unused.srf")] if option in ("--planes", "--moment-rate") else [])
+    done = rupture_files(tmp_path, outputs, *(["--srf-version", "2.0"] if arguments else []))
+    rupture = slipvel.build_rupture(LAYERED["segments"], LAYERED["patches"], medium=LAYERED["medium"],
+                                    **LAYERED_KEYWORDS)
+    getattr(rupture, method)(tmp_path / "module.out", *arguments)
+    assert (tmp_path / "module.out").read_bytes() == (tmp_path / "program.out").read_bytes()
+    spelt = {"--hypocentre-at": "hypocentre_at", "--mw": "mw"}
+    said = [line.removeprefix("slipvel-rupture: ").split(" ", 1) for line in done.stderr.splitlines()]
+    assert rupture.notes == [f"{spelt[option]} {rest}" for option, rest in said]
+
+
+def test_the_readers_give_the_rupture_back(tmp_path):
+    needs_rupture()
+    rupture = slipvel.build_rupture(LAYERED["segments"], LAYERED["patches"], medium=LAYERED["medium"],
+                                    **LAYERED_KEYWORDS)
+    rupture.write_points(tmp_path / "points.csv")
+    points = slipvel.read_points(tmp_path / "points.csv")
+    assert len(points["id"]) == len(rupture) and points["id"][0] == "1-0-0"
+    for column in ("lon", "lat", "dep", "tinit", "vs", "den", "vm", "tr", "ts"):
+        assert np.array_equal(points[column], rupture.points[column]), column
+    for version, rigidity in (("2.0", None), ("1.0", None), ("1.0", 3e10)):
+        rupture.write_srf(tmp_path / "r.srf", version)
+        srf = slipvel.read_srf(tmp_path / "r.srf", rigidity)
+        assert srf.version == version and len(srf) == len(rupture) and srf.planes["nstk"].tolist() == [25, 28]
+        assert np.allclose(srf.points["tinit"], rupture.points["tinit"], atol=5e-5)
+        assert np.allclose(srf.points["slip1"], rupture.points["slip"], atol=5e-7)
+        sums = np.array([rates.sum() for rates in srf.samples[0]]) * srf.points["dt"]
+        assert np.allclose(sums, srf.points["slip1"], atol=1e-6)
+        if version == "2.0":
+            assert srf.moment == pytest.approx(rupture.moment, rel=1e-5) and srf.blocks == [450, 504]
+        else:
+            assert np.isnan(srf.points["vs"]).all() and srf.blocks == [954]
+            assert (srf.moment is None) == (rigidity is None)
+
+
+def test_warnings_notes_and_where_it_starts():
+    needs_rupture()
+    with warnings.catch_warnings(record=True) as said:
+        warnings.simplefilter("always")
+        rupture = slipvel.build_rupture({"elon": [-118.5], "elat": [34.2], "stk": [300], "dip": [45], "len": [30],
+                                         "wid": [15], "dtop": [1], "nstk": [6], "ndip": [3], "rake": [90],
+                                         "slip": [0.5], "vm": [1.5], "tr": [1.2], "vs": [3.3], "den": [2700]},
+                                        hypocentre_at=(-118.5, 34.2, 1.2), vr=2.8)
+    assert [w.category for w in said] == [slipvel.RuptureWarning, slipvel.RuptureWarning]
+    assert str(said[0].message).startswith("segments row 1: subfault 1-0-0: vs = 3.3 m/s: outside 100 to 10000 m/s")
+    assert said[0].filename == __file__
+    assert rupture.notes[0].startswith("hypocentre_at -118.5:34.2:1.2: on segment 1 at s = 0.000 km, d = ")
+    start = rupture.hypocentre
+    assert start.segment == 1 and start.s == 0 and start.dep == pytest.approx(1 + start.d * np.sin(np.pi / 4))
+
+
+@pytest.mark.parametrize("keywords, error, says", [
+    ({"hypocentre": 1}, TypeError, "hypocentre must be a str \"SEG:S:D\""),
+    ({"hypocentre": [1, 0, 1]}, TypeError, "hypocentre must be a str"),
+    ({"hypocentre": None, "hypocentre_at": "1:2:3"}, TypeError, "hypocentre_at must be (lon, lat, dep)"),
+    ({"segments": 1}, TypeError, "segments must be a path (str or os.PathLike) or a dict of columns"),
+    ({"segments": {1: [1.0]}}, TypeError, "segments's keys must be column names (str)"),
+    ({"segments": {"elon": ["a"]}}, TypeError, "segments['elon'] must be a real number"),
+    ({"segments": {"elon": [True]}}, TypeError, "segments['elon'] must be a real number"),
+    ({"segments": {"elon": np.array([[1.0]])}}, TypeError, "segments['elon'] must be a 1-D numpy array"),
+    ({"segments": ""}, slipvel.ParameterError, "segments: an empty path names no file"),
+    ({"segments": {"elon": [1.0], "elat": [1.0, 2.0]}}, slipvel.ParameterError,
+     "segments: columns of unequal lengths: elon has 1 values, elat has 2"),
+    ({"jobs": 0}, slipvel.ParameterError, "jobs = 0: must be from 1 to 4096"),
+    ({"jobs": 1.5}, TypeError, "jobs must be an int or None"),
+])
+def test_arguments_of_the_wrong_kind_name_the_forms_taken(keywords, error, says):
+    needs_rupture()
+    given = {"segments": EXAMPLES / "segments.csv", "hypocentre": "1:0:5", "vr": 2.8, **keywords}
+    with pytest.raises(error) as raised:
+        slipvel.build_rupture(given.pop("segments"), **given)
+    assert says in str(raised.value)
+
+
+def test_an_output_that_is_an_input_is_refused_and_left_as_it_was(tmp_path):
+    needs_rupture()
+    segments = tmp_path / "segments.csv"
+    segments.write_bytes((EXAMPLES / "segments.csv").read_bytes())
+    rupture = slipvel.build_rupture(segments, hypocentre="1:0:5", vr=2.8)
+    for method in ("write_srf", "write_points", "write_planes", "write_moment_rate"):
+        with pytest.raises(slipvel.ParameterError, match="would overwrite the input segments"):
+            getattr(rupture, method)(segments)
+    assert segments.read_bytes() == (EXAMPLES / "segments.csv").read_bytes()
+    with pytest.raises(slipvel.ParameterError, match="no folder"):
+        rupture.write_srf(tmp_path / "nowhere" / "r.srf")

@@ -1,0 +1,420 @@
+// The rupture library against computations of the test's own: positions by
+// an inverse geodesic, depths, areas, rupture times and sources by the rules,
+// the medium, the magnitude, traces and hypocentres by position, what it
+// warns about, and the faults it refuses (the table every interface reads).
+#include <gtest/gtest.h>
+
+#include <GeographicLib/Geodesic.hpp>
+#include <cmath>
+#include <functional>
+#include <map>
+#include <numbers>
+
+#include <slipvel/rupture.hpp>
+#include <slipvel/text.hpp>
+
+#include "bad_faults.hpp"
+#include "temp_dir.hpp"
+
+namespace slipvel::testing {
+namespace {
+
+constexpr double kDegree = std::numbers::pi / 180;
+
+rupture::Built built(const std::string& segments, const rupture::Options& options, const std::string& patches = "",
+                     const std::string& medium = "") {
+  rupture::Inputs inputs(Table::text("segments.csv", segments));
+  if (!patches.empty()) inputs.patches = Table::text("patches.csv", patches);
+  if (!medium.empty()) inputs.medium = Table::text("medium.csv", medium);
+  return rupture::build(inputs, options);
+}
+
+rupture::Options on(int segment, double s, double d, double vr) {
+  return rupture::Options(rupture::OnSegment{segment, s, d}, rupture::UniformSpeed{vr});
+}
+
+std::vector<std::string> rendered_all(const std::vector<Diagnostic>& diagnostics) {
+  std::vector<std::string> lines;
+  for (const Diagnostic& d : diagnostics) lines.push_back(rendered(d));
+  return lines;
+}
+
+TEST(RuptureLibrary, RefusesEveryBadFaultOfTheTable) {
+  for (const BadFault& c : read_bad_faults(SLIPVEL_SOURCE_DIR "/tests/data/bad_faults.txt")) {
+    SCOPED_TRACE(c.name);
+    EXPECT_EQ(mismatch(c, library_diagnostics(c)), "");
+  }
+}
+
+// The numbers of a segment and of a patch, and the tables they make.
+struct SegmentRow {
+  double elon, elat, stk, dip, len, wid, dtop;
+  int nstk, ndip;
+  double rake, slip, vm, tr;
+  std::optional<double> ts, vs, den;
+};
+struct PatchRow {
+  int segment;
+  double s0, s1, d0, d1, slip, vm, tr;
+  std::optional<double> ts, rake;
+};
+
+std::string field(const std::optional<double>& v) { return v ? text::shortest(*v) : ""; }
+
+std::string segments_table(const std::vector<SegmentRow>& rows) {
+  std::string text = "elon,elat,stk,dip,len,wid,dtop,nstk,ndip,rake,slip,vm,tr,ts,vs,den\n";
+  for (const SegmentRow& g : rows) {
+    for (const double v : {g.elon, g.elat, g.stk, g.dip, g.len, g.wid, g.dtop}) text += text::shortest(v) + ",";
+    text += std::to_string(g.nstk) + "," + std::to_string(g.ndip);
+    for (const double v : {g.rake, g.slip, g.vm, g.tr}) text += "," + text::shortest(v);
+    text += "," + field(g.ts) + "," + field(g.vs) + "," + field(g.den) + "\n";
+  }
+  return text;
+}
+
+std::string patches_table(const std::vector<PatchRow>& rows) {
+  std::string text = "segment,s0,s1,d0,d1,slip,vm,tr,ts,rake\n";
+  for (const PatchRow& p : rows) {
+    text += std::to_string(p.segment);
+    for (const double v : {p.s0, p.s1, p.d0, p.d1, p.slip, p.vm, p.tr}) text += "," + text::shortest(v);
+    text += "," + field(p.ts) + "," + field(p.rake) + "\n";
+  }
+  return text;
+}
+
+double centre_u(const std::vector<SegmentRow>& segments, std::size_t k) {
+  double u = 0;
+  for (std::size_t m = 0; m < k; ++m) u += segments[m].len;
+  return u + segments[k].len / 2;
+}
+
+// Two segments, the second bending away and steeper, a patch on each; the
+// first without ts.
+const std::vector<SegmentRow> kTwoSegments = {
+    {142.5, 38.1, 20, 30, 24, 12, 2, 8, 4, 90, 0.6, 1.5, 1.2, std::nullopt, 3400, 2700},
+    {142.6197, 38.2589, 45, 60, 18, 16, 2, 6, 8, 80, 0.4, 1.2, 1, 2, 3500, 2800},
+};
+const std::vector<PatchRow> kTwoPatches = {
+    {1, -6, 3, 3, 9, 1.8, 3.5, 1.8, std::nullopt, 100},
+    {2, -9, 0, 0, 6, 1.2, 3, 1.6, 2.5, std::nullopt},
+};
+
+// Every subfault by the rules, in file order: id, depth, area, position,
+// rupture time over the unfolded fault, and the source of the region its
+// centre lies in.
+TEST(RuptureLibrary, SubfaultsFollowTheRules) {
+  struct Case {
+    const char* name;
+    std::vector<SegmentRow> segments;
+    std::vector<PatchRow> patches;
+    int hyp_segment;
+    double hyp_s, hyp_d;
+  };
+  const Case cases[] = {
+      {"the example",
+       {{-118.5, 34.2, 300, 45, 30, 15, 1, 30, 15, 90, 0.5, 1.5, 1.2, std::nullopt, 3300, 2700}},
+       {{1, -12, -4, 4, 11, 1.6, 3.5, 1.8, std::nullopt, std::nullopt},
+        {1, 3, 9, 2, 8, 1.2, 3, 1.6, std::nullopt, std::nullopt}},
+       1,
+       -8,
+       9},
+      {"two segments, hypocentre on the second", kTwoSegments, kTwoPatches, 2, -3.5, 7},
+      {"two segments, hypocentre at the top", kTwoSegments, kTwoPatches, 1, 12, 0},
+  };
+  constexpr double kVr = 2.7;
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    const rupture::Built b =
+        built(segments_table(c.segments), on(c.hyp_segment, c.hyp_s, c.hyp_d, kVr), patches_table(c.patches));
+    ASSERT_TRUE(b.rupture) << ::testing::PrintToString(rendered_all(b.diagnostics));
+    const rupture::Rupture& r = *b.rupture;
+    std::size_t n = 0;
+    double m0 = 0;
+    for (std::size_t k = 0; k < c.segments.size(); ++k) {
+      const SegmentRow& g = c.segments[k];
+      for (int j = 0; j < g.ndip; ++j) {
+        for (int i = 0; i < g.nstk; ++i, ++n) {
+          ASSERT_LT(n, r.size());
+          SCOPED_TRACE(r.id(n));
+          EXPECT_EQ(r.id(n), std::to_string(k + 1) + "-" + std::to_string(i) + "-" + std::to_string(j));
+          const srf::PointSource p = r.point_source(n);
+          const double s = -g.len / 2 + (i + 0.5) * g.len / g.nstk, d = (j + 0.5) * g.wid / g.ndip;
+          EXPECT_NEAR(p.where.dep, g.dtop + d * std::sin(g.dip * kDegree), 1e-12);
+          EXPECT_NEAR(p.where.area, 1e6 * (g.len / g.nstk) * (g.wid / g.ndip), 1e-9);
+          // The position, by the inverse problem from the top edge's centre.
+          const double h = d * std::cos(g.dip * kDegree);
+          const double east = s * std::sin(g.stk * kDegree) + h * std::sin((g.stk + 90) * kDegree);
+          const double north = s * std::cos(g.stk * kDegree) + h * std::cos((g.stk + 90) * kDegree);
+          double distance = 0, azimuth = 0, unused = 0;
+          GeographicLib::Geodesic::WGS84().Inverse(g.elat, g.elon, p.where.lat, p.where.lon, distance, azimuth, unused);
+          EXPECT_NEAR(distance, std::hypot(east, north) * 1000, 1e-3);
+          const double turn = std::remainder(azimuth - std::atan2(east, north) / kDegree, 360.0);
+          EXPECT_LT(std::hypot(east, north) * 1000 * std::abs(turn) * kDegree, 1e-3);
+          // The rupture time over the unfolded fault.
+          const double du = centre_u(c.segments, k) + s - (centre_u(c.segments, c.hyp_segment - 1) + c.hyp_s);
+          EXPECT_NEAR(p.where.tinit, std::hypot(du, d - c.hyp_d) / kVr, 1e-12);
+          // The source: the patch the centre lies in, else the segment's.
+          double slip = g.slip, vm = g.vm, tr = g.tr, rake = g.rake;
+          std::optional<double> ts = g.ts;
+          for (const PatchRow& q : c.patches) {
+            if (q.segment == static_cast<int>(k + 1) && q.s0 <= s && s < q.s1 && q.d0 <= d && d < q.d1) {
+              slip = q.slip, vm = q.vm, tr = q.tr, ts = q.ts, rake = q.rake.value_or(g.rake);
+            }
+          }
+          EXPECT_EQ(p.parameters.slip, slip);
+          EXPECT_EQ(p.parameters.vm, vm);
+          EXPECT_EQ(p.parameters.tr, tr);
+          EXPECT_EQ(p.where.rake, rake);
+          EXPECT_EQ(*p.parameters.ts, ts.value_or(1.5 * tr));
+          EXPECT_EQ(p.where.vs, *g.vs);
+          EXPECT_EQ(p.where.den, *g.den);
+          m0 += *g.den * *g.vs * *g.vs * p.where.area *
+                slip_until(find_shape(p.parameters), p.parameters, *p.parameters.ts);
+        }
+      }
+    }
+    EXPECT_EQ(n, r.size());
+    // Each plane's hypocentre is the same place, against its own centre.
+    for (std::size_t k = 0; k < r.planes().size(); ++k) {
+      EXPECT_NEAR(r.planes()[k].shyp, centre_u(c.segments, c.hyp_segment - 1) + c.hyp_s - centre_u(c.segments, k),
+                  1e-12);
+      EXPECT_EQ(r.planes()[k].dhyp, c.hyp_d);
+    }
+    EXPECT_NEAR(r.moment().moment(), m0, 1e-12 * m0);
+    EXPECT_EQ(r.hypocentre().segment + 1, static_cast<std::size_t>(c.hyp_segment));
+  }
+}
+
+// A layered medium gives each subfault the layer of its centre's depth (the
+// deeper one on a boundary); a magnitude scales every region's slip by the
+// one factor the note says.
+TEST(RuptureLibrary, LayeredMediumAndTargetMagnitude) {
+  rupture::Options options = on(1, 0, 5, 2.5);
+  options.mw = 6.1;
+  const rupture::Built b =
+      built("elon,elat,stk,dip,len,wid,dtop,nstk,ndip,rake,slip,vm,tr\n0,0,0,90,10,10,0,5,10,0,0.5,1.5,1.2\n", options,
+            "segment,s0,s1,d0,d1,slip\n1,-5,0,0,5,1\n", "depth,vs,den\n0,2000,2300\n1.5,3000,2500\n5,3500,2700\n");
+  ASSERT_TRUE(b.rupture);
+  const rupture::Rupture& r = *b.rupture;
+  ASSERT_FALSE(b.diagnostics.empty());  // and the warning that 2.5 km/s is faster than vs above 1.5 km
+  EXPECT_EQ(b.diagnostics[0].severity, Severity::kNote);
+  EXPECT_EQ(rendered(b.diagnostics[0]), "--mw 6.1: every region's slip scaled by " + text::shortest(r.slip_factor()));
+  EXPECT_NEAR(moment_magnitude(r.moment().moment()), 6.1, 0.001);
+  for (std::size_t n = 0; n < r.size(); ++n) {
+    const srf::PointSource p = r.point_source(n);
+    const double dep = p.where.dep;
+    SCOPED_TRACE(r.id(n));
+    EXPECT_EQ(p.where.vs, dep < 1.5 ? 2000 : dep < 5 ? 3000 : 3500);
+    EXPECT_EQ(p.where.den, dep < 1.5 ? 2300 : dep < 5 ? 2500 : 2700);
+    const bool in_patch = p.where.lat < 0 && dep < 5;  // striking north: s < 0 is south
+    EXPECT_EQ(p.parameters.slip, (in_patch ? 1 : 0.5) * r.slip_factor());
+  }
+}
+
+// A fraction of vs: the front runs at F·vs of the medium, so it bends with the
+// layers. Checked against exact first arrivals within 1 % plus a quarter of a
+// subfault's crossing at the least speed: a uniform medium gives the straight
+// line over the unfolded fault (what a uniform speed gives), and with a fast
+// layer below a slow one a subfault straight above the hypocentre is reached
+// up the vertical, a level one along the straight line in the fast layer.
+TEST(RuptureLibrary, RuptureVelocityFollowsTheMedium) {
+  const std::string segments =
+      "elon,elat,stk,dip,len,wid,dtop,nstk,ndip,rake,slip,vm,tr\n"
+      "0,0,0,90,20,20,0,20,20,0,0.5,1.5,1.2\n0,0.1357,0,90,10,12,0,10,12,0,0.5,1.5,1.2\n";
+  const auto times = [&](const std::string& medium, const rupture::RuptureVelocity& velocity) {
+    const rupture::Built b = built(segments, rupture::Options(rupture::OnSegment{1, 0.5, 10}, velocity), "", medium);
+    std::map<std::string, double> tinit;
+    for (std::size_t n = 0; b.rupture && n < b.rupture->size(); ++n)
+      tinit[b.rupture->id(n)] = b.rupture->point(n).tinit;
+    return tinit;
+  };
+  const auto within_bound = [](double got, double exact, double least_vr) {
+    EXPECT_LE(std::abs(got - exact), 0.01 * exact + 0.25 * 1.0 / least_vr) << got << " against " << exact;
+  };
+  const auto uniform = times("depth,vs,den\n0,3500,2700\n", rupture::FractionOfVs{0.8});
+  const auto straight = times("depth,vs,den\n0,3500,2700\n", rupture::UniformSpeed{2.8});
+  ASSERT_EQ(uniform.size(), 520u);
+  for (const auto& [id, t] : straight) {
+    SCOPED_TRACE(id);
+    within_bound(uniform.at(id), t, 2.8);
+  }
+  const auto layered = times("depth,vs,den\n0,2000,2300\n6,4000,2700\n", rupture::FractionOfVs{0.8});
+  within_bound(layered.at("1-10-0"), 4 / 3.2 + 5.5 / 1.6, 1.6);  // up 4 km fast, 5.5 km slow
+  within_bound(layered.at("1-19-9"), 9 / 3.2, 1.6);              // 9 km level in the fast layer
+}
+
+// A fault given by its trace: each segment's centre is the midpoint of its
+// trace, its strike points to the trace's second end, its length reaches both
+// ends; consecutive segments sharing an end are joined without a word, and
+// the same fault by centre and strike gives the same points. A hypocentre at
+// a subfault's centre by position lands on it, and the note says where.
+TEST(RuptureLibrary, FaultByItsTraceAndHypocentreByPosition) {
+  const double trace[][4] = {{142.0, 38.0, 142.1, 38.2}, {142.1, 38.2, 142.12, 38.4}};
+  std::string segments = "lon1,lat1,lon2,lat2,dip,wid,dtop,nstk,ndip,rake,slip,vm,tr\n";
+  for (const auto& t : trace) {
+    for (const double value : t) segments += text::shortest(value) + ",";
+    segments += "60,12,1,8,4,90,0.5,1.5,1.2\n";
+  }
+  const rupture::Built traced = built(segments, on(2, -1, 5, 3));
+  ASSERT_TRUE(traced.rupture);
+  EXPECT_TRUE(traced.diagnostics.empty()) << ::testing::PrintToString(rendered_all(traced.diagnostics));
+  const rupture::Rupture& r = *traced.rupture;
+  std::string centred = "elon,elat,stk,len,dip,wid,dtop,nstk,ndip,rake,slip,vm,tr\n";
+  for (std::size_t k = 0; k < r.planes().size(); ++k) {
+    const srf::Plane& g = r.planes()[k];
+    for (const auto& [lon, lat, toward] :
+         {std::tuple{trace[k][0], trace[k][1], 180.0}, {trace[k][2], trace[k][3], 0.0}}) {
+      double metres = 0, azimuth = 0, unused = 0;
+      GeographicLib::Geodesic::WGS84().Inverse(g.elat, g.elon, lat, lon, metres, azimuth, unused);
+      EXPECT_NEAR(metres / 1000, g.len / 2, 1e-9);
+      EXPECT_NEAR(std::remainder(azimuth - g.stk - toward, 360.0), 0, 1e-9);
+    }
+    EXPECT_GE(g.stk, 0);
+    EXPECT_LT(g.stk, 360);
+    centred += text::shortest(g.elon) + "," + text::shortest(g.elat) + "," + text::shortest(g.stk) + "," +
+               text::shortest(g.len) + ",60,12,1,8,4,90,0.5,1.5,1.2\n";
+  }
+  const rupture::Built by_centre = built(centred, on(2, -1, 5, 3));
+  ASSERT_TRUE(by_centre.rupture);
+  for (std::size_t n = 0; n < r.size(); ++n) {
+    const srf::Point a = r.point(n), b = by_centre.rupture->point(n);
+    EXPECT_TRUE(a.lon == b.lon && a.lat == b.lat && a.dep == b.dep && a.tinit == b.tinit) << r.id(n);
+  }
+
+  // Subfault 2-3-2 lies at s = -len/16, d = 7.5 km of segment 2.
+  const std::size_t n = 8 * 4 + 2 * 8 + 3;
+  ASSERT_EQ(r.id(n), "2-3-2");
+  const srf::Point p = r.point(n);
+  const rupture::Built at =
+      built(segments, rupture::Options(rupture::NearestTo{p.lon, p.lat, p.dep}, rupture::UniformSpeed{3}));
+  ASSERT_TRUE(at.rupture);
+  ASSERT_EQ(at.diagnostics.size(), 1u);
+  EXPECT_NE(rendered(at.diagnostics[0]).find("on segment 2 at s = -1.392 km, d = 7.500 km"), std::string::npos);
+  EXPECT_NEAR(at.rupture->planes()[1].shyp, -r.planes()[1].len / 16, 1e-9);
+  EXPECT_NEAR(at.rupture->planes()[1].dhyp, 7.5, 1e-9);
+  EXPECT_NEAR(at.rupture->hypocentre().lon, p.lon, 1e-9);
+  EXPECT_NEAR(at.rupture->hypocentre().dep, p.dep, 1e-9);
+}
+
+// Values that keep every rule but look like a unit mixed up are said once per
+// kind, with the first place and a count; so are segments that cross or leave
+// a gap and a patch that changes nothing. The rupture is built all the same.
+TEST(RuptureLibrary, WarnsOncePerKindAndBuildsAllTheSame) {
+  const std::string header = "elon,elat,stk,dip,len,wid,dtop,nstk,ndip,rake,slip,vm,tr,vs,den\n";
+  struct Case {
+    const char* name;
+    std::string segments;
+    double vr;
+    std::string patches;
+    std::vector<std::string> warnings;  // each rendered line starts so
+  };
+  const Case cases[] = {
+      {"plausible", header + "-118.5,34.2,300,45,30,15,1,6,3,90,0.5,1.5,1.2,3300,2700\n", 2.8, "", {}},
+      {"speeds and densities in km/s and g/cm^3",
+       header + "-118.5,34.2,300,45,30,15,1,6,3,90,0.5,1.5,1.2,3.3,2.7\n",
+       2700,
+       "",
+       {"segments.csv:2: subfault 1-0-0: vs = 3.3 m/s: outside 100 to 10000 m/s, the shear-wave speeds of rock (a "
+        "speed in km/s?) (and 17 more subfaults)",
+        "segments.csv:2: subfault 1-0-0: den = 2.7 kg/m^3: outside 1000 to 5000 kg/m^3",
+        "segments.csv:2: subfault 1-0-0: vr = 2700 km/s: faster than the shear-wave speed vs = 3.3 m/s"}},
+      {"a depth in m",
+       header + "-118.5,34.2,300,45,30,15,3896,6,3,90,0.5,1.5,1.2,2500,2700\n",
+       2.8,
+       "",
+       {"segments.csv:2: subfault 1-0-0: dep = 3897.767766952966 km: deeper than 700 km",
+        "segments.csv:2: subfault 1-0-0: vr = 2.8 km/s: faster than the shear-wave speed vs = 2500 m/s where the front "
+        "runs (a rupture velocity in m/s?) (and 17 more subfaults)"}},
+      {"a magnitude beyond any recorded",
+       header + "-118.5,34.2,0,10,3000,1500,1,6,3,90,90,150,12,3300,2700\n",
+       2.8,
+       "",
+       {"Mw = 10."}},
+      {"segments apart",
+       header + "0,0,0,45,30,15,1,6,3,90,0.5,1.5,1.2,3300,2700\n0,0.40697,0,45,30,15,1,6,3,90,0.5,1.5,1.2,3300,2700\n",
+       2.8,
+       "",
+       {"segments.csv:3: segment 2 starts 15.0 km from where segment 1 ends"}},
+      {"segments that cross",
+       header + "0,0,0,90,20,10,0,20,10,0,1,1.5,1.2,3300,2700\n0,0,90,90,20,10,0,20,10,0,1,1.5,1.2,3300,2700\n",
+       2.8,
+       "",
+       {"segments.csv:3: subfault 2-9-0 of segment 2 (line 3) lies 0.5 km from the surface of segment 1 (line 2), "
+        "within half a subfault: the segments cross or overlap",
+        "segments.csv:3: segment 2 starts 14.1 km from where segment 1 ends"}},
+      {"segments that continue each other",
+       header + "0,0,0,45,30,15,1,6,3,90,0.5,1.5,1.2,3300,2700\n0,0.27131,0,45,30,15,1,6,3,90,0.5,1.5,1.2,3300,2700\n",
+       2.8,
+       "",
+       {}},
+      {"a patch between subfault centres",
+       header + "-118.5,34.2,300,45,30,15,1,6,3,90,0.5,1.5,1.2,3300,2700\n",
+       2.8,
+       "segment,s0,s1,d0,d1,slip\n1,0.1,0.2,0.1,0.2,1\n",
+       {"patches.csv:2: no subfault's centre lies in this patch, so it changes nothing"}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    const rupture::Built b = built(c.segments, on(1, 0, 5, c.vr), c.patches);
+    EXPECT_TRUE(b.rupture);
+    const std::vector<std::string> lines = rendered_all(b.diagnostics);
+    ASSERT_EQ(lines.size(), c.warnings.size()) << ::testing::PrintToString(lines);
+    for (std::size_t i = 0; i < lines.size(); ++i) {
+      EXPECT_EQ(b.diagnostics[i].severity, Severity::kWarning);
+      EXPECT_TRUE(lines[i].starts_with(c.warnings[i])) << lines[i];
+    }
+  }
+}
+
+// Columns in memory read as the text does, their rows counted from 1; what a
+// table of text refuses they refuse too, and what only columns can hold.
+TEST(RuptureLibrary, ColumnsInMemoryAreTheTable) {
+  Columns segments{{"elon", "elat", "stk", "dip", "len", "wid", "dtop", "nstk", "ndip", "rake", "slip", "vm", "tr"},
+                   {{-118.5}, {34.2}, {300}, {45}, {30}, {15}, {1}, {6}, {3}, {90}, {0.5}, {1.5}, {1.2}}};
+  const auto build_from = [](const Columns& columns) {
+    return rupture::build(rupture::Inputs(Table::columns("segments", columns)), on(1, 0, 5, 3));
+  };
+  const rupture::Built from_columns = build_from(segments);
+  const rupture::Built from_text = built(kOneSegment, on(1, 0, 5, 3));
+  ASSERT_TRUE(from_columns.rupture && from_text.rupture);
+  EXPECT_EQ(from_columns.rupture->moment().moment(), from_text.rupture->moment().moment());
+  struct Case {
+    const char* name;
+    std::function<void(Columns&)> change;
+    std::string says;
+  };
+  const Case cases[] = {
+      {"a value out of range", [](Columns& c) { c.values[3] = {95}; },
+       "segments row 1: dip = 95: must be from 0 to 90"},
+      {"a value not a number", [](Columns& c) { c.values[10] = {std::nan("")}; },
+       "segments row 1: slip = nan: must be a finite number"},
+      {"an empty field", [](Columns& c) { c.values[10] = {std::nullopt}; }, "segments row 1: slip = : must be"},
+      {"columns of unequal lengths",
+       [](Columns& c) {
+         c.values[4] = {30, 40};
+       },
+       "segments: columns of unequal lengths: elon has 1 values, len has 2"},
+      {"a name the table does not know", [](Columns& c) { c.names[0] = "longitude"; },
+       "segments: unknown column \"longitude\""},
+      {"a name that cannot head a column", [](Columns& c) { c.names[0] = "elon,elat"; },
+       "segments: column name \"elon,elat\": not a name a table's column has"},
+      {"a column left out", [](Columns& c) { c.names.pop_back(), c.values.pop_back(); }, "segments: no tr column"},
+      {"a segment twice",
+       [](Columns& c) {
+         for (auto& v : c.values) v.push_back(v.front());
+       },
+       "segments row 2: lies over segment 1 (row 1)"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    Columns changed = segments;
+    c.change(changed);
+    const rupture::Built b = build_from(changed);
+    EXPECT_FALSE(b.rupture);
+    ASSERT_FALSE(b.diagnostics.empty());
+    EXPECT_TRUE(rendered(b.diagnostics[0]).starts_with(c.says)) << rendered(b.diagnostics[0]);
+  }
+}
+
+}  // namespace
+}  // namespace slipvel::testing
