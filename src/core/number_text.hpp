@@ -3,10 +3,16 @@
 // reference forms the fast ones are tested against.
 #pragma once
 
+#include <array>
+#include <cmath>
 #include <cstddef>
+#include <cstdint>
+#include <cstring>
 #include <string>
 
 #include <slipvel/text.hpp>
+
+#include "decimal.hpp"
 
 namespace slipvel::detail {
 
@@ -39,6 +45,15 @@ char* put_exponent_field(char* out, double value, int width, int digits);
 char* put_fixed_field(char* out, double value, Column column);
 char* put_exponent_field(char* out, double value, Column column);
 
+// The fixed-point field of a width and decimal count known when compiled, the
+// result files' row fields, written inline: the text of put_fixed_field for
+// every value. Written here when value·10^decimals settles its rounding in
+// double arithmetic (round_near_exact) and the text fits without the 0 going;
+// through put_fixed_field otherwise (not a number, infinities, asterisks,
+// values near a tie).
+template <int kWidth, int kDecimals>
+[[gnu::always_inline]] inline char* put_fixed_row_field(char* out, double value);
+
 std::string fixed_field(double value, int width, int decimals);
 std::string exponent_field(double value, int width, int digits);
 
@@ -55,5 +70,54 @@ char* put_srf_sample(char* out, double value);
 // Writes `count` samples as put_srf_sample does, `per_line` to a line, each
 // line ended by '\n' (the last one too), and returns the end.
 char* put_srf_samples(char* out, const double* values, std::size_t count, std::size_t per_line);
+
+// --- Inline row fields ------------------------------------------------------
+
+// Writes the last kCount digits of `value` so that they end at `end`, two at
+// a time from the right.
+template <int kCount>
+[[gnu::always_inline]] inline void put_row_digits(char* end, std::uint32_t value) {
+  if constexpr (kCount >= 2) {
+    std::memcpy(end - 2, &kDigitPairs[value % 100 * 2], 2);
+    put_row_digits<kCount - 2>(end - 2, value / 100);
+  } else if constexpr (kCount == 1) {
+    end[-1] = static_cast<char>('0' + value % 10);
+  }
+}
+
+template <int kWidth, int kDecimals>
+[[gnu::always_inline]] inline char* put_fixed_row_field(char* out, double value) {
+  // Characters before the point: the whole part, a "-" in front of it. With
+  // two or more, a text that is too long is too long by more than a leading 0.
+  // Whole part and decimals each fit in 32 bits, value·10^decimals below 2^52.
+  constexpr int kWholeWidth = kWidth - 1 - kDecimals;
+  static_assert(kWholeWidth >= 2 && kWholeWidth <= 9 && kDecimals >= 1 && kDecimals <= 9 &&
+                kWholeWidth + kDecimals <= 15);
+  constexpr std::uint64_t kUnit = kPowersOfTen[kDecimals];
+  constexpr double kLimit = static_cast<double>(kPowersOfTen[kWholeWidth]);  // whole parts below it fit unsigned
+  constexpr auto kBlanks = [] {  // the blanks before the point, and the point
+    std::array<char, kWholeWidth + 1> b{};
+    b.fill(' ');
+    b[kWholeWidth] = '.';
+    return b;
+  }();
+
+  const double magnitude = std::fabs(value);
+  std::uint64_t scaled = 0;
+  if (magnitude < kLimit && round_near_exact(magnitude * kExactPowersOfTen[kDecimals], scaled)) {
+    auto whole = static_cast<std::uint32_t>(scaled / kUnit);
+    const bool negative = value < 0 && scaled != 0;
+    if (whole < kPowersOfTen[negative ? kWholeWidth - 1 : kWholeWidth]) {
+      std::memcpy(out, kBlanks.data(), kBlanks.size());
+      put_row_digits<kDecimals>(out + kWidth, static_cast<std::uint32_t>(scaled - whole * kUnit));
+      char* p = out + kWholeWidth - 1;  // the last whole digit; most whole parts have one
+      *p = static_cast<char>('0' + whole % 10);
+      for (whole /= 10; whole != 0; whole /= 10) *--p = static_cast<char>('0' + whole % 10);
+      if (negative) p[-1] = '-';
+      return out + kWidth;
+    }
+  }
+  return put_fixed_field(out, value, kWidth, kDecimals);
+}
 
 }  // namespace slipvel::detail

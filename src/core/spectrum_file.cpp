@@ -75,7 +75,7 @@ std::string spectrum_file_text(std::span<const double> frequency, std::span<cons
   file.resize(header + rows * (kRowLength + 1));
   char* out = file.data() + header;
   for (std::size_t row = 0; row < rows; ++row) {
-    out = detail::put_fixed_field(out, frequency[row], kFrequencyColumn);
+    out = detail::put_fixed_row_field<kFrequencyColumn.width, kFrequencyColumn.decimals>(out, frequency[row]);
     *out++ = detail::kSeparator;
     out = detail::put_exponent_field(out, velocity[row], kAmplitudeColumn);
     *out++ = detail::kSeparator;

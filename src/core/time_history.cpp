@@ -25,7 +25,7 @@ class RepeatingField {
   char* put(char* out, double value) {
     const auto bits = std::bit_cast<std::uint64_t>(value);
     if (!filled_ || bits != bits_) {
-      detail::put_fixed_field(text_, value, kValueColumn);
+      detail::put_fixed_row_field<kWidth, kValueColumn.decimals>(text_, value);
       bits_ = bits;
       filled_ = true;
     }
@@ -44,7 +44,7 @@ struct RowWriter {
   RepeatingField velocity, displacement, acceleration;
 
   char* put(char* out, double t, double v, double d, double a) {
-    out = detail::put_fixed_field(out, t, kTimeColumn);
+    out = detail::put_fixed_row_field<kTimeColumn.width, kTimeColumn.decimals>(out, t);
     *out++ = detail::kSeparator;
     out = velocity.put(out, v);
     *out++ = detail::kSeparator;
