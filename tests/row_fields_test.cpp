@@ -10,6 +10,7 @@
 #include <bit>
 #include <cmath>
 #include <cstdint>
+#include <cstdio>
 #include <functional>
 #include <random>
 #include <sstream>
@@ -166,6 +167,23 @@ TEST(RowFields, EveryCaseInEveryField) {
     const Values values = c.values();
     expect_in_every_field(values);
     expect_in_every_field(Values(values.rbegin(), values.rend()));  // other neighbours, other decade changes
+  }
+}
+
+// The digits of the row fields: every value of three and of four digits, and
+// seven-digit values with every three high and every four low digits.
+TEST(RowFields, DigitsOfEveryValue) {
+  const auto expect_digits = [](auto put, int count, std::uint32_t value) {
+    char text[9] = {};
+    put(text + count, value);
+    char expected[16];
+    std::snprintf(expected, sizeof expected, "%0*u", count, value);
+    EXPECT_EQ(std::string(text, static_cast<std::size_t>(count)), expected);
+  };
+  for (std::uint32_t v = 0; v < 10000; ++v) {
+    expect_digits(put_row_digits<4>, 4, v);
+    if (v < 1000) expect_digits(put_row_digits<3>, 3, v);
+    expect_digits(put_row_digits<7>, 7, v % 1000 * 10000 + v);  // every high three, every low four
   }
 }
 

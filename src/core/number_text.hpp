@@ -73,15 +73,31 @@ char* put_srf_samples(char* out, const double* values, std::size_t count, std::s
 
 // --- Inline row fields ------------------------------------------------------
 
-// Writes the last kCount digits of `value` so that they end at `end`, two at
-// a time from the right.
+// Writes the kCount digits of `value` (below 10^kCount, kCount at most 9) so
+// that they end at `end`: four at a time from the right, each four as two
+// pairs by multiplications alone. With y = v·⌈2^32/100⌉ for v below 10^4,
+// y / 2^32 is v / 100 and the low 32 bits of y times 100, over 2^32, are
+// v % 100 (the rounding up adds 0.04·v, too little to reach the next unit in
+// either).
 template <int kCount>
 [[gnu::always_inline]] inline void put_row_digits(char* end, std::uint32_t value) {
-  if constexpr (kCount >= 2) {
-    std::memcpy(end - 2, &kDigitPairs[value % 100 * 2], 2);
-    put_row_digits<kCount - 2>(end - 2, value / 100);
-  } else if constexpr (kCount == 1) {
-    end[-1] = static_cast<char>('0' + value % 10);
+  static_assert(kCount >= 1 && kCount <= 9);
+  if constexpr (kCount > 4) {
+    put_row_digits<kCount - 4>(end - 4, value / 10000);
+    put_row_digits<4>(end, value % 10000);
+  } else if constexpr (kCount >= 3) {
+    std::uint64_t y = std::uint64_t{value} * 42949673;
+    if constexpr (kCount == 4) {
+      std::memcpy(end - 4, &kDigitPairs[(y >> 32) * 2], 2);
+    } else {
+      end[-3] = static_cast<char>('0' + (y >> 32));
+    }
+    y = (y & 0xFFFFFFFF) * 100;
+    std::memcpy(end - 2, &kDigitPairs[(y >> 32) * 2], 2);
+  } else if constexpr (kCount == 2) {
+    std::memcpy(end - 2, &kDigitPairs[value * 2], 2);
+  } else {
+    end[-1] = static_cast<char>('0' + value);
   }
 }
 
@@ -110,9 +126,13 @@ template <int kWidth, int kDecimals>
     if (whole < kPowersOfTen[negative ? kWholeWidth - 1 : kWholeWidth]) {
       std::memcpy(out, kBlanks.data(), kBlanks.size());
       put_row_digits<kDecimals>(out + kWidth, static_cast<std::uint32_t>(scaled - whole * kUnit));
-      char* p = out + kWholeWidth - 1;  // the last whole digit; most whole parts have one
-      *p = static_cast<char>('0' + whole % 10);
-      for (whole /= 10; whole != 0; whole /= 10) *--p = static_cast<char>('0' + whole % 10);
+      char* p = out + kWholeWidth;  // the whole digits end here; most whole parts have one
+      for (; whole >= 100; whole /= 100) std::memcpy(p -= 2, &kDigitPairs[whole % 100 * 2], 2);
+      if (whole >= 10) {
+        std::memcpy(p -= 2, &kDigitPairs[whole * 2], 2);
+      } else {
+        *--p = static_cast<char>('0' + whole);
+      }
       if (negative) p[-1] = '-';
       return out + kWidth;
     }
