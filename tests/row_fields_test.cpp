@@ -137,9 +137,8 @@ const struct Case {
     {"15.7 ties to the limit",
      [] { return random(kRandom, [](double u) { return std::ldexp(std::floor(u * 1.28e9) * 2 + 1, -8); }); }},
     {"exponent ties", exponent_ties},
-    {"times k/40.96", [] { return multiples(1 / 40.96); }},
-    {"times k·0.0003", [] { return multiples(0.0003); }},
     {"times k·0.005", [] { return multiples(0.005); }},
+    {"frequencies k/20.48", [] { return multiples(1 / 20.48); }},
     {"limits of the fields",
      [] {
        return neighbours(
