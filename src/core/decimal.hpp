@@ -46,11 +46,13 @@ inline constexpr std::array<char, 200> kDigitPairs = [] {
 // side of every half-integer as y and rounds alike. False near a tie.
 inline bool round_near_exact(double y, std::uint64_t& rounded) {
   if (!(y < 0x1p52)) return false;
-  const auto truncated = static_cast<std::uint64_t>(y);        // the floor: y is not negative
+  // The floor, y not being negative; through the signed type, whose
+  // conversions are single instructions where the unsigned ones are not.
+  const auto truncated = static_cast<std::int64_t>(y);
   const double fraction = y - static_cast<double>(truncated);  // exact
   const double distance = fraction - 0.5;
   if (!((distance < 0 ? -distance : distance) > y * 0x1p-52)) return false;
-  rounded = truncated + (fraction > 0.5 ? 1 : 0);
+  rounded = static_cast<std::uint64_t>(truncated) + (fraction > 0.5 ? 1 : 0);
   return true;
 }
 

@@ -1,5 +1,6 @@
 #include "time_history.hpp"
 
+#include <algorithm>
 #include <bit>
 #include <cstdint>
 #include <cstring>
@@ -16,6 +17,9 @@ using text::kTimeColumn;
 using text::kValueColumn;
 
 constexpr auto kRowLength = static_cast<std::size_t>(kTimeColumn.width + 3 * (1 + kValueColumn.width));
+// Rows formatted at a time into a buffer under 2 KB, which stays in the
+// first-level cache and which the C library copies with vector moves.
+constexpr std::size_t kChunkRows = 32;
 
 // A value column's last field. A value equal to the one above, to the bit,
 // takes its text again: once the slip has stopped, the velocity, slip and
@@ -25,7 +29,7 @@ class RepeatingField {
   char* put(char* out, double value) {
     const auto bits = std::bit_cast<std::uint64_t>(value);
     if (!filled_ || bits != bits_) {
-      detail::put_fixed_field(text_, value, kValueColumn);
+      detail::put_fixed_row_field<kWidth, kValueColumn.decimals>(text_, value);
       bits_ = bits;
       filled_ = true;
     }
@@ -44,7 +48,7 @@ struct RowWriter {
   RepeatingField velocity, displacement, acceleration;
 
   char* put(char* out, double t, double v, double d, double a) {
-    out = detail::put_fixed_field(out, t, kTimeColumn);
+    out = detail::put_fixed_row_field<kTimeColumn.width, kTimeColumn.decimals>(out, t);
     *out++ = detail::kSeparator;
     out = velocity.put(out, v);
     *out++ = detail::kSeparator;
@@ -93,11 +97,18 @@ std::string time_history_rows_text(std::span<const double> time, std::span<const
   for (const auto column : {velocity, displacement, acceleration}) require_length(column, n);
 
   std::string file = text::free_line({"time(s),velocity,displacement,acceleration"});
-  const std::size_t header = file.size();
-  file.resize(header + n * (kRowLength + 1));
-  char* out = file.data() + header;
+  file.reserve(file.size() + n * (kRowLength + 1));
+  // The rows go through a buffer of a few dozen, appended to the file: making
+  // the file's room with resize would first fill it with zeros.
+  char chunk[kChunkRows * (kRowLength + 1)];
   RowWriter row;
-  for (std::size_t k = 0; k < n; ++k) out = row.put(out, time[k], velocity[k], displacement[k], acceleration[k]);
+  for (std::size_t k = 0; k < n;) {
+    char* out = chunk;
+    for (const std::size_t end = std::min(n, k + kChunkRows); k < end; ++k) {
+      out = row.put(out, time[k], velocity[k], displacement[k], acceleration[k]);
+    }
+    file.append(chunk, static_cast<std::size_t>(out - chunk));
+  }
   return file;
 }
 
