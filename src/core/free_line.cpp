@@ -1,4 +1,4 @@
-#include <slipvel/text.hpp>
+#include "fixed_forms.hpp"
 
 #include "number_text.hpp"
 

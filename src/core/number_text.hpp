@@ -10,7 +10,7 @@
 #include <cstring>
 #include <string>
 
-#include <slipvel/text.hpp>
+#include "fixed_forms.hpp"
 
 #include "decimal.hpp"
 

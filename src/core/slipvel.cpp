@@ -8,7 +8,7 @@
 #include <cstring>
 #include <span>
 
-#include <slipvel/text.hpp>
+#include "fixed_forms.hpp"
 
 #include "checks.hpp"
 #include "dwvfast.hpp"

@@ -7,7 +7,7 @@
 #include <cstring>
 #include <stdexcept>
 
-#include <slipvel/text.hpp>
+#include "fixed_forms.hpp"
 
 #include "decimal.hpp"
 #include "number_text.hpp"

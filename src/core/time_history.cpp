@@ -6,7 +6,7 @@
 #include <cstring>
 #include <stdexcept>
 
-#include <slipvel/text.hpp>
+#include "fixed_forms.hpp"
 
 #include "number_text.hpp"
 

@@ -1,7 +1,7 @@
 #include "run.hpp"
 
 #include <slipvel/slipvel.hpp>
-#include <slipvel/text.hpp>
+#include "fixed_forms.hpp"
 
 namespace slipvel::program {
 namespace {
