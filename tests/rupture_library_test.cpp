@@ -66,8 +66,8 @@ std::string segments_table(const std::vector<SegmentRow>& rows) {
   for (const SegmentRow& g : rows) {
     for (const double v : {g.elon, g.elat, g.stk, g.dip, g.len, g.wid, g.dtop}) text += text::shortest(v) + ",";
     text += std::to_string(g.nstk) + "," + std::to_string(g.ndip);
-    for (const double v : {g.rake, g.slip, g.vm, g.tr}) text += "," + text::shortest(v);
-    text += "," + field(g.ts) + "," + field(g.vs) + "," + field(g.den) + "\n";
+    for (const double v : {g.rake, g.slip, g.vm, g.tr}) text.append(",").append(text::shortest(v));
+    text.append(",").append(field(g.ts)).append(",").append(field(g.vs)).append(",").append(field(g.den)).append("\n");
   }
   return text;
 }
@@ -76,8 +76,8 @@ std::string patches_table(const std::vector<PatchRow>& rows) {
   std::string text = "segment,s0,s1,d0,d1,slip,vm,tr,ts,rake\n";
   for (const PatchRow& p : rows) {
     text += std::to_string(p.segment);
-    for (const double v : {p.s0, p.s1, p.d0, p.d1, p.slip, p.vm, p.tr}) text += "," + text::shortest(v);
-    text += "," + field(p.ts) + "," + field(p.rake) + "\n";
+    for (const double v : {p.s0, p.s1, p.d0, p.d1, p.slip, p.vm, p.tr}) text.append(",").append(text::shortest(v));
+    text.append(",").append(field(p.ts)).append(",").append(field(p.rake)).append("\n");
   }
   return text;
 }

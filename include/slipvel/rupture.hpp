@@ -16,6 +16,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <memory>
 #include <optional>
 #include <string>
@@ -38,6 +39,7 @@ namespace slipvel::rupture {
 namespace detail {
 class FrontTimes;
 struct Access;
+struct Varied;
 // How messages name the tables a rupture was read from.
 struct TableNames {
   std::string segments, patches;
@@ -66,8 +68,48 @@ struct NearestTo {
   double dep;       ///< km
 };
 
-/// Where the rupture starts: one of the two.
-using HypocentreGiven = std::variant<OnSegment, NearestTo>;
+/// The hypocentre drawn for each realisation of a Stochastic rupture:
+/// uniform along the unfolded fault within 20 % to 80 % of its length, and
+/// down dip within 40 % to 90 % of the width of the segment it falls on.
+struct RandomPlace {};
+
+/// Where the rupture starts: one of the three.
+using HypocentreGiven = std::variant<OnSegment, NearestTo, RandomPlace>;
+
+/// A heterogeneous ("stochastic") rupture: slip a random field with a von
+/// Kármán spectrum over the unfolded fault, rise time and rupture speed that
+/// follow it, one realisation of many from a seed. Built in this order: the
+/// field; slip = region slip × max(0, 1 + slip_cv·g) × the taper, divided by
+/// its mean over each region (segment or patch), so each region keeps its
+/// table's mean slip; one factor for the target moment; rise time c·√slip
+/// (c giving the moment-weighted mean rise_time); the shallow rule; ts and vm
+/// keeping each region's ts/tr and vm·tr/slip; the floor; the rupture speed
+/// and front times; each subfault's onset search; the factor refined for the
+/// slip the functions carry.
+struct Stochastic {
+  std::uint64_t seed = 1;         ///< 0 to 2⁶³−1
+  std::uint64_t realisation = 0;  ///< 0 to 2³¹−1: the realisation's own streams of random numbers
+  /// Correlation lengths along strike and down dip (km); unset: from Mw,
+  /// log10 ax = 0.5·Mw − 2.5, log10 az = 0.33·Mw − 1.5 (Mai & Beroza 2002).
+  std::optional<std::pair<double, double>> correlation;
+  double hurst = 0.75;    ///< H of the von Kármán spectrum, 0 < H ≤ 1 (1: the k⁻² model)
+  double slip_cv = 0.85;  ///< σ of the Gaussian factor 1 + σ·g (≥ 0); clipping at 0 makes the slip's CV lower
+  /// Hann taper widths at the unfolded fault's ends and bottom (and its top
+  /// where that lies below the surface), as fractions of its length and of
+  /// each segment's width, each from 0 to 0.5.
+  double taper_along = 0.2, taper_down = 0.2;
+  /// Above this depth (km) the rupture speed is multiplied by shallow_vr and the
+  /// rise time by shallow_tr (then the mean rise time is kept); 0: none.
+  double shallow_depth = 5, shallow_vr = 0.7, shallow_tr = 2;
+  /// The moment-weighted mean rise time (s); unset: 2.03·10⁻⁹·M0^(1/3), M0 in dyne·cm.
+  std::optional<double> rise_time;
+  /// How much the rupture speed of a fraction of vs follows the slip:
+  /// F·vs·(1 + vr_slip·clamp((s/s̄ − 1)/slip_cv, −1, 1)); 0: not at all.
+  double vr_slip = 0.2;
+  /// A subfault with less than this fraction of the mean slip does not slip.
+  double slip_floor = 0.05;
+  double rake_sigma = 0;  ///< degrees of rake scatter, a second field of the same spectrum; 0: none
+};
 
 /// How a rupture is built from its tables.
 struct Options {
@@ -85,6 +127,8 @@ struct Options {
   OptionSpelling spelling = OptionSpelling::kCommandLine;
   /// Threads that lay out the subfaults and sum the moment.
   int jobs = 1;
+  /// Heterogeneous slip and one realisation of it; unset: every region slips uniformly.
+  std::optional<Stochastic> stochastic;
 };
 
 /// Subfault (i, j) of a segment: i = 0…nstk−1 along strike, j = 0…ndip−1 down dip.
@@ -145,9 +189,20 @@ class Rupture {
   /// Whether any subfault has vs and den (the points table then has their columns).
   bool has_medium_values() const;
 
+  /// What a Stochastic rupture realised, over its subfaults.
+  struct Realised {
+    double mean_slip = 0;       ///< Σ area·slip / Σ area (m)
+    double peak_slip = 0;       ///< m
+    double mean_rise_time = 0;  ///< moment-weighted (μ·area·slip) mean rise time (s)
+  };
+  /// The same for any rupture (each region's source is its subfaults').
+  Realised realised() const;
+
  private:
   friend struct detail::Access;
-  Rupture(Fault fault, const Parameters& sampling, double rigidity);
+  // `fronts`: solve the rupture times of a FractionOfVs now (a Stochastic
+  // rupture solves its own).
+  Rupture(Fault fault, const Parameters& sampling, double rigidity, bool fronts = true);
 
   struct Region {
     Parameters parameters;
@@ -169,6 +224,7 @@ class Rupture {
   std::vector<std::vector<std::size_t>> patches_of_;  // each segment's patches, by index
   std::vector<Region> segment_regions_, patch_regions_;
   std::shared_ptr<const detail::FrontTimes> front_times_;  // with a FractionOfVs: the solved rupture times
+  std::shared_ptr<const detail::Varied> varied_;           // a Stochastic rupture's sources and rakes
   Start start_{};
   RuptureMoment moment_;
   detail::TableNames names_;

@@ -70,7 +70,9 @@ std::optional<Fault> read_fault(const Inputs& inputs, const Options& options, co
     fault.patches = std::move(patches.patches);
   }
   const std::optional<Hypocentre> hypocentre =
-      place_hypocentre(options.hypocentre, fault.segments, options.spelling, said);
+      std::holds_alternative<RandomPlace>(options.hypocentre)
+          ? std::optional<Hypocentre>(random_hypocentre(fault.segments, *options.stochastic))
+          : place_hypocentre(options.hypocentre, fault.segments, options.spelling, said);
   if (!hypocentre) return std::nullopt;
   fault.hypocentre = *hypocentre;
   fault.velocity = options.velocity;
@@ -154,6 +156,49 @@ RuptureMoment sum_moment(const Rupture& rupture, const Inputs& inputs, const Opt
   return moment;
 }
 
+// The moment of the rupture with every region's own source: Σ μ·area·S(ts).
+double uniform_moment(const Rupture& rupture) {
+  const Fault& fault = rupture.fault();
+  double moment = 0;
+  for (std::size_t n = 0; n < rupture.size(); ++n) {
+    const Subfault f = rupture.subfault(n);
+    const Segment& g = fault.segments[f.segment];
+    srf::Point where{};
+    std::tie(where.vs, where.den) = vs_den_at(fault, g, depth_at(g, centre_d(g, f.j)));
+    const Parameters& sampling = Access::sampling(rupture);
+    const RegionSource& region = f.patch ? fault.patches[*f.patch].source : g.source;
+    if (!(region.slip > 0)) continue;
+    Parameters p = sampling;
+    p.slip = region.slip, p.vm = region.vm, p.tr = region.tr, p.ts = region.ts;
+    moment += point_rigidity(where, rupture.rigidity()) * subfault_area(g) * srf::whole_slip(srf::point_source({}, p));
+  }
+  return moment;
+}
+
+// Magnitudes beyond these are no earthquake's (and their moments under- or
+// overflow the arithmetic of the scaling).
+constexpr double kLeastMagnitude = -2, kMostMagnitude = 10;
+
+void check_magnitude(const Options& options, std::vector<Diagnostic>& said) {
+  if (!options.mw || (*options.mw >= kLeastMagnitude && *options.mw <= kMostMagnitude)) return;
+  said.push_back(said_at(Where::option("mw"), Severity::kError, "mw",
+                         spelt("mw", options.spelling) + " = " + text::shortest(*options.mw) + ": must be from " +
+                             text::shortest(kLeastMagnitude) + " to " + text::shortest(kMostMagnitude) +
+                             ", the moment magnitudes of earthquakes"));
+}
+
+// The options of a stochastic rupture, or the random hypocentre without one.
+void check_heterogeneity(const Options& options, std::vector<Diagnostic>& said) {
+  if (options.stochastic) {
+    check_stochastic(*options.stochastic, options.velocity, options.spelling, said);
+  } else if (std::holds_alternative<RandomPlace>(options.hypocentre)) {
+    said.push_back(said_at(Where::option("random_hypocentre"), Severity::kError, "random_hypocentre",
+                           spelt("random_hypocentre", options.spelling) +
+                               ": a hypocentre drawn at random belongs to a stochastic rupture (" +
+                               spelt("stochastic", options.spelling) + ")"));
+  }
+}
+
 }  // namespace
 
 Built build(const Inputs& inputs, const Options& options) {
@@ -161,6 +206,8 @@ Built build(const Inputs& inputs, const Options& options) {
   std::vector<Diagnostic>& said = built.diagnostics;
   check_sampling(options.sampling, options.spelling, said);
   check_rigidity(options.rigidity, options.spelling, said);
+  check_magnitude(options, said);
+  check_heterogeneity(options, said);
   if (has_errors(said)) return built;
   const bool segment_rows = std::holds_alternative<Columns>(inputs.segments.content);
   const bool patch_rows = inputs.patches && std::holds_alternative<Columns>(inputs.patches->content);
@@ -168,18 +215,22 @@ Built build(const Inputs& inputs, const Options& options) {
   std::optional<Fault> fault = read_fault(inputs, options, names, said);
   if (!fault) return built;
   double factor = 1;
-  if (options.mw) {
+  if (options.mw && !options.stochastic) {
     const std::optional<double> scaled = scale_to_magnitude(
         *fault, *options.mw, options.sampling, options.rigidity, {names.segments, names.segments_rows},
         {names.patches, names.patches_rows}, options.spelling, said);
     if (!scaled) return built;
     factor = *scaled;
   }
-  Rupture rupture = Access::make(std::move(*fault), options.sampling, options.rigidity);
+  Rupture rupture = Access::make(std::move(*fault), options.sampling, options.rigidity, !options.stochastic);
   Access::set_names(rupture, std::move(names));
   Access::set_slip_factor(rupture, factor);
   check_regions(rupture, said);
   if (has_errors(said)) return built;
+  if (options.stochastic) {
+    const double target = options.mw ? std::pow(10.0, 1.5 * *options.mw + 9.1) : uniform_moment(rupture);
+    if (!vary(rupture, *options.stochastic, target, options.spelling, options.jobs, said)) return built;
+  }
   warn_about_empty_patches(rupture, said);
   const RuptureMoment moment = sum_moment(rupture, inputs, options, said);
   if (has_errors(said)) return built;

@@ -4,11 +4,15 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
 
 #include <slipvel/rupture.hpp>
+
+#include "front_times.hpp"
 
 namespace slipvel::rupture::detail {
 
@@ -27,10 +31,28 @@ struct Named {
 };
 
 // Makes and changes Rupture objects inside the library.
+// A Stochastic rupture's own values: every subfault's source (an index into
+// the distinct ones, each searched once) and rake.
+struct Varied {
+  struct Source {
+    Parameters parameters;
+    std::optional<Shape> shape;  // none for a subfault that does not slip
+    std::size_t first;           // the first subfault that has it
+  };
+  std::vector<Source> sources;
+  std::vector<std::uint32_t> source_of;  // of each subfault
+  std::vector<double> rake;              // of each subfault (degrees)
+};
+
 struct Access {
-  static Rupture make(Fault fault, const Parameters& sampling, double rigidity) {
-    return Rupture(std::move(fault), sampling, rigidity);
+  static Rupture make(Fault fault, const Parameters& sampling, double rigidity, bool fronts = true) {
+    return Rupture(std::move(fault), sampling, rigidity, fronts);
   }
+  static void set_varied(Rupture& r, std::shared_ptr<const Varied> varied) { r.varied_ = std::move(varied); }
+  static void set_front_times(Rupture& r, std::shared_ptr<const FrontTimes> times) {
+    r.front_times_ = std::move(times);
+  }
+  static const Varied* varied(const Rupture& r) { return r.varied_.get(); }
   static void set_slip_factor(Rupture& r, double factor) { r.slip_factor_ = factor; }
   static void set_moment(Rupture& r, const RuptureMoment& moment) { r.moment_ = moment; }
   static void set_names(Rupture& r, TableNames names) { r.names_ = std::move(names); }
@@ -112,6 +134,30 @@ void check_velocity(const Fault& fault, const Named& table, OptionSpelling spell
 std::optional<double> scale_to_magnitude(Fault& fault, double mw, const Parameters& sampling, double rigidity,
                                          const Named& segments, const Named& patches, OptionSpelling spelling,
                                          std::vector<Diagnostic>& said);
+
+// Where the rupture starts for a RandomPlace: drawn from the realisation's
+// hypocentre stream.
+Hypocentre random_hypocentre(const std::vector<Segment>& segments, const Stochastic& stochastic);
+
+// The problems of a Stochastic's values, each naming its option.
+void check_stochastic(const Stochastic& stochastic, const RuptureVelocity& velocity, OptionSpelling spelling,
+                      std::vector<Diagnostic>& said);
+
+// Makes `rupture` (laid out with its regions' sources, no rupture times yet)
+// the realisation of `stochastic` whose moment is `target` (N·m): its
+// subfaults' sources, rakes and rupture times; false with the problems said
+// where a subfault's source is refused.
+bool vary(Rupture& rupture, const Stochastic& stochastic, double target, OptionSpelling spelling, int jobs,
+          std::vector<Diagnostic>& said);
+
+// The strips of the unfolded fault, the segments end to end.
+std::vector<Strip> strips_of(const std::vector<Segment>& segments);
+
+// The front march's grid spacings along strike and down dip (km): a quarter
+// of the shortest subfault side each way, where the second-order marching
+// keeps its times at the centres within 1 % plus a quarter of a subfault's
+// crossing time.
+std::pair<double, double> front_spacing(const std::vector<Segment>& segments);
 
 // A place of a table's line as a where.
 Where where_in(const std::string& table, int line, bool from_columns);

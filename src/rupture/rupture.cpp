@@ -17,15 +17,36 @@
 #include "geometry.hpp"
 
 namespace slipvel::rupture {
+
+namespace detail {
+
+std::vector<Strip> strips_of(const std::vector<Segment>& segments) {
+  std::vector<Strip> strips;
+  double before = 0;
+  for (const Segment& g : segments) {
+    strips.push_back({before, before + g.len, g.wid});
+    before += g.len;
+  }
+  return strips;
+}
+
+std::pair<double, double> front_spacing(const std::vector<Segment>& segments) {
+  constexpr double kPerSubfault = 4;
+  double du = std::numeric_limits<double>::infinity(), dd = du;
+  for (const Segment& g : segments) {
+    du = std::min(du, g.len / g.nstk / kPerSubfault);
+    dd = std::min(dd, g.wid / g.ndip / kPerSubfault);
+  }
+  return {du, dd};
+}
+
+}  // namespace detail
+
 namespace {
 
 using GeographicLib::Geodesic;
 using GeographicLib::Math;
 using namespace slipvel::rupture::detail;
-using FrontStrip = slipvel::rupture::detail::Strip;
-
-constexpr double kOpen = std::numeric_limits<double>::infinity();
-
 constexpr double kMetresPerKm = 1000;
 
 Parameters source_of(const RegionSource& region, const Parameters& sampling) {
@@ -36,30 +57,6 @@ Parameters source_of(const RegionSource& region, const Parameters& sampling) {
   p.ts = region.ts;
   p.ts = stopping_time(p);  // written out, so a table of the points gives the same source
   return p;
-}
-
-// The strips of the unfolded fault, the segments end to end.
-std::vector<FrontStrip> strips_of(const std::vector<Segment>& segments) {
-  std::vector<FrontStrip> strips;
-  double before = 0;
-  for (const Segment& g : segments) {
-    strips.push_back({before, before + g.len, g.wid});
-    before += g.len;
-  }
-  return strips;
-}
-
-// The grid's spacings along strike and down dip: a quarter of the shortest
-// subfault side each way, where the second-order marching keeps its times at
-// the centres within 1 % plus a quarter of a subfault's crossing time.
-std::pair<double, double> front_spacing(const std::vector<Segment>& segments) {
-  constexpr double kPerSubfault = 4;
-  double du = kOpen, dd = kOpen;
-  for (const Segment& g : segments) {
-    du = std::min(du, g.len / g.nstk / kPerSubfault);
-    dd = std::min(dd, g.wid / g.ndip / kPerSubfault);
-  }
-  return {du, dd};
 }
 
 std::shared_ptr<const FrontTimes> solve_front_times(const Fault& fault, double fraction,
@@ -176,6 +173,13 @@ std::vector<const Patch*> Access::empty_patches(const Rupture& r) {
 
 std::vector<Access::RegionSource> Access::region_sources(const Rupture& r) {
   std::vector<RegionSource> regions;
+  if (r.varied_) {  // each distinct source, at the line of the first subfault's region that has it
+    for (const Varied::Source& source : r.varied_->sources) {
+      const auto [line, patch] = region_line(r, source.first);
+      regions.push_back({line, patch, {{}, source.parameters, source.shape}});
+    }
+    return regions;
+  }
   for (std::size_t k = 0; k < r.segment_regions_.size(); ++k) {
     const Rupture::Region& g = r.segment_regions_[k];
     regions.push_back({r.fault_.segments[k].line, false, {{}, g.parameters, g.shape}});
@@ -189,7 +193,7 @@ std::vector<Access::RegionSource> Access::region_sources(const Rupture& r) {
 
 }  // namespace detail
 
-Rupture::Rupture(Fault fault, const Parameters& sampling, double rigidity)
+Rupture::Rupture(Fault fault, const Parameters& sampling, double rigidity, bool fronts)
     : fault_(std::move(fault)), sampling_(sampling), rigidity_(rigidity), first_{0} {
   double before = 0;
   for (const Segment& g : fault_.segments) {
@@ -217,7 +221,7 @@ Rupture::Rupture(Fault fault, const Parameters& sampling, double rigidity)
   };
   for (const Segment& g : fault_.segments) segment_regions_.push_back(region(g.source));
   for (const Patch& p : fault_.patches) patch_regions_.push_back(region(p.source));
-  if (const auto* fraction = std::get_if<FractionOfVs>(&fault_.velocity)) {
+  if (const auto* fraction = std::get_if<FractionOfVs>(&fault_.velocity); fraction && fronts) {
     front_times_ = solve_front_times(fault_, fraction->fraction, centre_u_);
   }
   const Segment& g = fault_.segments[h.segment];
@@ -265,7 +269,7 @@ srf::Point Rupture::point(std::size_t n) const {
   const double du = (centre_u(f.segment) - centre_u(h.segment)) + (s - h.s);
   const double dd = d - h.d;
   const auto [lon, lat] = position(g, s, d);
-  const double rake = f.patch ? fault_.patches[*f.patch].source.rake : g.source.rake;
+  const double rake = varied_ ? varied_->rake[n] : f.patch ? fault_.patches[*f.patch].source.rake : g.source.rake;
   const double depth = depth_at(g, d);
   const auto [vs, den] = vs_den_at(fault_, g, depth);
   const double tinit = front_times_ ? front_times_->at(f.segment, centre_u(f.segment) + s, d)
@@ -274,8 +278,34 @@ srf::Point Rupture::point(std::size_t n) const {
 }
 
 srf::PointSource Rupture::point_source(std::size_t n) const {
+  if (varied_) {
+    const Varied::Source& source = varied_->sources[varied_->source_of[n]];
+    return {point(n), source.parameters, source.shape};
+  }
   const Region& r = region_of(subfault(n));
   return {point(n), r.parameters, r.shape};
+}
+
+Rupture::Realised Rupture::realised() const {
+  Realised found;
+  double area = 0, weight = 0;
+  for (std::size_t n = 0; n < size(); ++n) {
+    const Subfault f = subfault(n);
+    const Segment& g = fault_.segments[f.segment];
+    const double a = subfault_area(g);
+    const Parameters& p = varied_ ? varied_->sources[varied_->source_of[n]].parameters : region_of(f).parameters;
+    srf::Point where{};
+    std::tie(where.vs, where.den) = vs_den_at(fault_, g, depth_at(g, centre_d(g, f.j)));
+    const double w = point_rigidity(where, rigidity_) * a * p.slip;
+    area += a;
+    found.mean_slip += a * p.slip;
+    found.peak_slip = std::max(found.peak_slip, p.slip);
+    weight += w;
+    found.mean_rise_time += w * p.tr;
+  }
+  found.mean_slip /= area;
+  found.mean_rise_time = weight > 0 ? found.mean_rise_time / weight : 0;
+  return found;
 }
 
 }  // namespace slipvel::rupture

@@ -7,6 +7,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <array>
 #include <atomic>
 #include <cerrno>
@@ -336,6 +337,20 @@ std::optional<FolderLock> lock_folder_of(const std::filesystem::path& path) {
   if (written_directly(path)) return std::nullopt;
   std::error_code ignored;
   return std::optional<FolderLock>(std::in_place, followed(std::filesystem::absolute(path, ignored)).parent_path());
+}
+
+FolderLocks lock_folders_of(const std::vector<std::filesystem::path>& paths) {
+  std::vector<std::filesystem::path> folders;
+  for (const std::filesystem::path& path : paths) {
+    if (path.empty() || written_directly(path)) continue;
+    std::error_code ignored;
+    folders.push_back(followed(std::filesystem::absolute(path, ignored)).parent_path());
+  }
+  std::sort(folders.begin(), folders.end());
+  folders.erase(std::unique(folders.begin(), folders.end()), folders.end());
+  FolderLocks locks;
+  for (const std::filesystem::path& folder : folders) locks.push_back(std::make_unique<FolderLock>(folder));
+  return locks;
 }
 
 void write_atomically(const std::filesystem::path& path, std::string_view content, mode_t umask, Temporary temporary) {

@@ -130,6 +130,11 @@ class StagedFiles {
 // locked; none for a file written directly.
 std::optional<FolderLock> lock_folder_of(const std::filesystem::path& path);
 
+// Locks on every folder the files are made in (each once; none for files
+// written directly or empty paths). Throws FolderBusy as FolderLock does.
+using FolderLocks = std::vector<std::unique_ptr<FolderLock>>;
+FolderLocks lock_folders_of(const std::vector<std::filesystem::path>& paths);
+
 // The whole of `content` as one AtomicFile.
 void write_atomically(const std::filesystem::path& path, std::string_view content, mode_t umask,
                       Temporary temporary = Temporary::kUnnamedWherePossible);

@@ -4,13 +4,20 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <charconv>
 #include <cmath>
+#include <cstdint>
 #include <cstdio>
+#include <filesystem>
+#include <map>
+#include <mutex>
 #include <optional>
+#include <set>
 #include <thread>
 
 #include <slipvel/rupture.hpp>
 #include <slipvel/table.hpp>
+#include <slipvel/text.hpp>
 
 #include "common/atomic_file.hpp"
 #include "common/input.hpp"
@@ -19,6 +26,8 @@
 #include "common/progress.hpp"
 #include "common/report.hpp"
 #include "common/write_all.hpp"
+#include "csv.hpp"
+#include "parallel.hpp"
 
 namespace {
 
@@ -35,7 +44,78 @@ struct Request {
   bool srf_no_plane = false;
   int jobs = static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
   bool quiet = false;
+  // A stochastic rupture and its realisations.
+  bool stochastic = false, random_hypocentre = false;
+  std::string seed = "1", correlation, taper, shallow;
+  int realisations = 1, realisation = 0;
+  double hurst = 0.75, slip_cv = 0.85, vr_slip = 0.2, slip_floor = 0.05, rake_sigma = 0;
+  std::optional<double> rise_time;
+  std::string summary;
 };
+
+// The options of a stochastic rupture, which need --stochastic.
+constexpr const char* kStochasticOptions[] = {
+    "--seed",       "--realisations", "--realisation",       "--correlation", "--hurst",
+    "--slip-cv",    "--taper",        "--shallow",           "--rise-time",   "--vr-slip",
+    "--slip-floor", "--rake-sigma",   "--random-hypocentre", "--summary"};
+
+void add_stochastic_options(CLI::App& app, Request& r) {
+  const char* group = "Stochastic rupture (with --stochastic)";
+  app.add_flag("--stochastic", r.stochastic,
+               "heterogeneous slip: a von Karman random field over the fault, rise time and rupture speed that "
+               "follow it (docs/slipvel-rupture.md says every step)")
+      ->disable_flag_override()
+      ->group(group);
+  app.add_option("--seed", r.seed, "the seed of the random numbers, a whole number from 0 to 2^63-1 [default: 1]")
+      ->type_name("S")
+      ->group(group);
+  auto* count = app.add_option("--realisations", r.realisations,
+                               "write N realisations, numbered from 0; every output FILE as FILE-0000 before its "
+                               "extension")
+                    ->transform(kWhole)
+                    ->type_name("N")
+                    ->group(group);
+  app.add_option("--realisation", r.realisation,
+                 "write realisation K alone, named with K: the bytes of the same file of a run of more")
+      ->transform(kWhole)
+      ->type_name("K")
+      ->excludes(count)
+      ->group(group);
+  app.add_option("--correlation", r.correlation,
+                 "correlation lengths along strike and down dip (km) [default: from Mw, log10 ax = 0.5 Mw - 2.5, "
+                 "log10 az = 0.33 Mw - 1.5]")
+      ->type_name("AX:AZ")
+      ->group(group);
+  const auto number = [&](const char* name, double& value, const char* meaning, const char* unit) {
+    app.add_option(name, value, meaning)->transform(kDecimal)->type_name(unit)->capture_default_str()->group(group);
+  };
+  number("--hurst", r.hurst, "Hurst exponent H of the von Karman spectrum, 0 < H <= 1 (1: the k^-2 model)", "H");
+  number("--slip-cv", r.slip_cv, "sigma of the slip factor max(0, 1 + sigma*g); the slip's CV is lower", "SIGMA");
+  app.add_option("--taper", r.taper,
+                 "Hann taper at the fault's ends and bottom (and its top below the surface), fractions of the length "
+                 "and width, each <= 0.5 [default: 0.2:0.2]")
+      ->type_name("S:D")
+      ->group(group);
+  app.add_option("--shallow", r.shallow,
+                 "above DEPTH km the rupture speed times VR and the rise time times TR [default: 5:0.7:2; 0:1:1 off]")
+      ->type_name("DEPTH:VR:TR")
+      ->group(group);
+  app.add_option("--rise-time", r.rise_time,
+                 "moment-weighted mean rise time (s) [default: 2.03e-9 * M0^(1/3), M0 in dyne-cm]")
+      ->transform(kDecimal)
+      ->type_name("S")
+      ->group(group);
+  number("--vr-slip", r.vr_slip, "with --vr-fraction, how much the speed follows slip: F*vs*(1 + A*...)", "A");
+  number("--slip-floor", r.slip_floor, "a subfault below this fraction of the mean slip does not slip", "F");
+  number("--rake-sigma", r.rake_sigma, "rake scatter (degrees), a second field of the same spectrum", "DEG");
+  app.add_flag("--random-hypocentre,--random-hypocenter", r.random_hypocentre,
+               "the hypocentre drawn per realisation, within 20-80 % of the length and 40-90 % of the width")
+      ->disable_flag_override()
+      ->group(group);
+  app.add_option("--summary", r.summary, "write a CSV of the realisations: seed, M0, Mw, slips, rise time, ...")
+      ->type_name("FILE")
+      ->group(group);
+}
 
 void add_options(CLI::App& app, Request& r) {
   app.add_option("--segments", r.segments,
@@ -127,6 +207,7 @@ void add_options(CLI::App& app, Request& r) {
       ->check(CLI::Range(1, 4096).description(""))
       ->group("Run");
   app.add_flag("--quiet", r.quiet, "no progress line on a terminal")->disable_flag_override()->group("Run");
+  add_stochastic_options(app, r);
 }
 
 std::vector<NamedPath> inputs(const Request& r) {
@@ -136,9 +217,85 @@ std::vector<NamedPath> outputs(const Request& r) {
   return {{"--srf", r.srf}, {"--points", r.points}, {"--planes", r.planes}, {"--moment-rate", r.moment_rate}};
 }
 
+// Which realisations a run writes, and whether their files take numbers.
+struct Realisations {
+  std::vector<int> numbers;  // in order
+  bool numbered = false;     // every output FILE as FILE-KKKK
+};
+
+Realisations realisations_of(const CLI::App& app, const Request& r) {
+  if (app.count("--realisation") > 0) return {{r.realisation}, true};
+  if (app.count("--realisations") == 0) return {{0}, false};
+  Realisations chosen{{}, true};
+  for (int k = 0; k < r.realisations; ++k) chosen.numbers.push_back(k);
+  return chosen;
+}
+
+// An output of realisation k: the number before the file name's extension,
+// four digits at least ("r.srf" → "r-0000.srf", "out/r" → "out/r-0000").
+std::string numbered(const std::string& path, int k, bool number) {
+  if (!number || path.empty()) return path;
+  char digits[16];
+  std::snprintf(digits, sizeof digits, "-%04d", k);
+  const std::size_t slash = path.rfind('/');
+  const std::size_t dot = path.rfind('.');
+  const bool extension = dot != std::string::npos && dot > (slash == std::string::npos ? 0 : slash + 1);
+  return extension ? path.substr(0, dot) + digits + path.substr(dot) : path + digits;
+}
+
+std::vector<NamedPath> outputs_of(const Request& r, int k, bool number) {
+  std::vector<NamedPath> named = outputs(r);
+  for (NamedPath& o : named) o.path = numbered(o.path, k, number);
+  return named;
+}
+
+// Options of a stochastic rupture without --stochastic, and realisations
+// that cannot be told apart.
+void add_stochastic_problems(const CLI::App& app, const Request& r, std::vector<std::string>& problems) {
+  if (!r.stochastic) {
+    for (const char* option : kStochasticOptions) {
+      if (app.count(option) > 0)
+        problems.push_back(std::string(option) + ": needs --stochastic (a heterogeneous rupture)");
+    }
+    return;
+  }
+  if (app.count("--realisations") > 0 && r.realisations < 1) {
+    problems.push_back("--realisations = " + std::to_string(r.realisations) + ": must be at least 1");
+  }
+  if (app.count("--realisation") > 0 && r.realisation < 0) {
+    problems.push_back("--realisation = " + std::to_string(r.realisation) + ": must be at least 0");
+  }
+  if (app.count("--realisations") > 0 && r.realisations > 1) {
+    for (const auto& [option, path] : outputs(r)) {
+      if (path == "-")
+        problems.push_back(option + " -: " + std::to_string(r.realisations) +
+                           " realisations cannot share standard output; give a file");
+    }
+  }
+  if (r.random_hypocentre && app.count("--hypocentre") + app.count("--hypocentre-at") > 0) {
+    problems.push_back("--random-hypocentre excludes --hypocentre and --hypocentre-at");
+  }
+}
+
+// Two realisations' files of one name: the names made from the outputs collide.
+void add_colliding_names(const Request& r, const Realisations& chosen, std::vector<std::string>& problems) {
+  std::map<std::string, std::string> taken;  // absolute name → the option and realisation
+  for (const int k : chosen.numbers) {
+    for (const auto& [option, path] : outputs_of(r, k, chosen.numbered)) {
+      if (path.empty() || path == "-") continue;
+      std::error_code ignored;
+      const std::string name = std::filesystem::absolute(path, ignored).lexically_normal().string();
+      const std::string who = option + " of realisation " + std::to_string(k);
+      const auto [at, fresh] = taken.try_emplace(name, who);
+      if (!fresh) problems.push_back(at->second + " and " + who + " name the same file " + path);
+    }
+    if (problems.size() > 20) return;
+  }
+}
+
 // What the command line cannot give the library: paths, outputs, and the
 // options of which one must be given.
-void refuse_unusable_options(const CLI::App& app, const Request& r) {
+void refuse_unusable_options(const CLI::App& app, const Request& r, const Realisations& chosen) {
   std::vector<std::string> problems;
   for (const auto& paths : {inputs(r), outputs(r)}) {
     for (const auto& [option, path] : paths) {
@@ -147,14 +304,72 @@ void refuse_unusable_options(const CLI::App& app, const Request& r) {
   }
   for (std::string& p : input_problems(inputs(r))) problems.push_back(std::move(p));
   if (r.srf.empty() && r.points.empty()) problems.push_back("nothing to write: give --srf FILE, --points FILE or both");
-  if (app.count("--hypocentre") + app.count("--hypocentre-at") == 0) {
+  if (app.count("--hypocentre") + app.count("--hypocentre-at") == 0 && !r.random_hypocentre) {
     problems.push_back("no hypocentre: give --hypocentre SEG:S:D or --hypocentre-at LON:LAT:DEP");
   }
   if (app.count("--vr") + app.count("--vr-fraction") == 0) {
     problems.push_back("no rupture velocity: give --vr KM/S or --vr-fraction F");
   }
-  if (problems.empty()) problems = output_problems(outputs(r), inputs(r));
+  add_stochastic_problems(app, r, problems);
+  if (problems.empty()) {
+    std::vector<NamedPath> written = outputs_of(r, chosen.numbers.front(), chosen.numbered);
+    if (!r.summary.empty()) written.push_back({"--summary", r.summary});
+    problems = output_problems(written, inputs(r));
+  }
+  if (problems.empty()) add_colliding_names(r, chosen, problems);
   if (!problems.empty()) throw Refusal(problems);
+}
+
+// "A:B" or "A:B:C" of decimal numbers, as `option` takes them.
+std::vector<double> colon_numbers(const std::string& option, const std::string& text, std::size_t count,
+                                  const char* form) {
+  std::vector<double> values;
+  std::size_t start = 0;
+  for (std::size_t i = 0; i < count; ++i) {
+    const std::size_t end = i + 1 < count ? text.find(':', start) : text.size();
+    double value = 0;
+    if (end == std::string::npos || table::parse_number(text.substr(start, end - start), value) != table::Parsed::kOk ||
+        (i + 1 == count && text.find(':', start) != std::string::npos)) {
+      throw Refusal(option + " \"" + text + "\": must be " + form);
+    }
+    values.push_back(value);
+    start = end + 1;
+  }
+  return values;
+}
+
+std::uint64_t seed_of(const std::string& text) {
+  std::uint64_t seed = 0;
+  const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), seed);
+  if (text.empty() || end != text.data() + text.size() || error != std::errc() || seed > (std::uint64_t{1} << 63) - 1) {
+    throw Refusal("--seed = " + text + ": must be a whole number from 0 to 2^63-1 (9223372036854775807)");
+  }
+  return seed;
+}
+
+std::optional<rupture::Stochastic> stochastic_of(const CLI::App& app, const Request& r) {
+  if (!r.stochastic) return std::nullopt;
+  rupture::Stochastic s;
+  s.seed = seed_of(r.seed);
+  if (app.count("--correlation") > 0) {
+    const std::vector<double> v = colon_numbers("--correlation", r.correlation, 2, "AX:AZ, two lengths (km)");
+    s.correlation = std::pair{v[0], v[1]};
+  }
+  s.hurst = r.hurst;
+  s.slip_cv = r.slip_cv;
+  if (app.count("--taper") > 0) {
+    const std::vector<double> v = colon_numbers("--taper", r.taper, 2, "S:D, two fractions");
+    s.taper_along = v[0], s.taper_down = v[1];
+  }
+  if (app.count("--shallow") > 0) {
+    const std::vector<double> v = colon_numbers("--shallow", r.shallow, 3, "DEPTH:VR:TR, a depth (km) and two factors");
+    s.shallow_depth = v[0], s.shallow_vr = v[1], s.shallow_tr = v[2];
+  }
+  s.rise_time = r.rise_time;
+  s.vr_slip = r.vr_slip;
+  s.slip_floor = r.slip_floor;
+  s.rake_sigma = r.rake_sigma;
+  return s;
 }
 
 // The options as the library takes them.
@@ -163,7 +378,8 @@ rupture::Options options_of(const CLI::App& app, const Request& r) {
     if (const auto* problem = std::get_if<Diagnostic>(&result)) stop_on_errors({*problem});
     return std::get<0>(result);
   };
-  rupture::Options options{app.count("--hypocentre") > 0
+  rupture::Options options{r.random_hypocentre ? rupture::HypocentreGiven(rupture::RandomPlace{})
+                           : app.count("--hypocentre") > 0
                                ? rupture::HypocentreGiven(parsed(rupture::parse_on_segment(
                                      r.hypocentre, "hypocentre", OptionSpelling::kCommandLine)))
                                : rupture::HypocentreGiven(parsed(rupture::parse_position(
@@ -174,6 +390,7 @@ rupture::Options options_of(const CLI::App& app, const Request& r) {
   options.sampling = r.sampling;
   options.rigidity = r.rigidity;
   options.jobs = r.jobs;
+  options.stochastic = stochastic_of(app, r);
   return options;
 }
 
@@ -192,45 +409,207 @@ srf::Layout layout_of(const Request& r) {
           r.srf_blocks == "one" ? srf::Blocks::kOne : srf::Blocks::kPerPlane, !r.srf_no_plane};
 }
 
-// What the files asked for need of the rupture, checked before anything is written.
-void refuse_unwritable(const Request& r, const rupture::Rupture& rupture) {
+// What the files asked for need of the rupture, found before anything is written.
+std::vector<Diagnostic> unwritable(const Request& r, const rupture::Rupture& rupture, int jobs) {
   std::vector<Diagnostic> problems;
-  if (!r.srf.empty()) problems = rupture::srf_problems(rupture, layout_of(r), r.jobs);
+  if (!r.srf.empty()) problems = rupture::srf_problems(rupture, layout_of(r), jobs);
   if (!r.moment_rate.empty()) {
     for (Diagnostic& d : rupture::moment_rate_problems(rupture)) problems.push_back(std::move(d));
   }
-  stop_on_errors(problems);
+  return problems;
 }
 
-// The files, which take their names together once every one is whole and the
-// moment line is out (on standard error when a file goes to standard output).
-void write_rupture(const Request& r, const rupture::Rupture& rupture) {
-  const bool progress_line = !r.quiet && ::isatty(STDERR_FILENO);
-  const std::optional<FolderLock> lock = r.srf.empty() ? std::nullopt : lock_folder_of(r.srf);
+// One realisation's files, which take their names together once every one
+// is whole. Returns the names written.
+std::vector<std::string> write_rupture(const Request& r, const rupture::Rupture& rupture,
+                                       const std::vector<NamedPath>& named, int jobs, bool progress_line) {
+  const auto path = [&](const char* option) {
+    for (const NamedPath& n : named) {
+      if (n.option == option) return n.path;
+    }
+    return std::string();
+  };
   StagedFiles files(read_umask());
+  std::vector<std::string> written;
   if (!r.srf.empty()) {
     Progress progress(rupture.size(), progress_line);
-    rupture::write_srf(rupture, layout_of(r), files.add(r.srf),
-                       {r.jobs, [&](std::size_t done) { progress.reach(done); }});
+    rupture::write_srf(rupture, layout_of(r), files.add(path("--srf")),
+                       {jobs, [&](std::size_t done) { progress.reach(done); }});
     progress.finish();
   }
-  if (!r.points.empty()) rupture::write_points(rupture, files.add(r.points), r.jobs);
-  if (!r.planes.empty()) rupture::write_planes(rupture, files.add(r.planes));
-  if (!r.moment_rate.empty()) rupture::write_moment_rate(rupture, files.add(r.moment_rate), r.jobs);
-  const auto out = outputs(r);
-  const bool on_standard_output = std::any_of(
-      out.begin(), out.end(), [](const NamedPath& o) { return !o.path.empty() && is_standard_output(o.path); });
-  print_checked(on_standard_output ? stderr : stdout, moment_line(rupture.moment()));
+  if (!r.points.empty()) rupture::write_points(rupture, files.add(path("--points")), jobs);
+  if (!r.planes.empty()) rupture::write_planes(rupture, files.add(path("--planes")));
+  if (!r.moment_rate.empty()) rupture::write_moment_rate(rupture, files.add(path("--moment-rate")), jobs);
   files.commit_all();
+  for (const NamedPath& n : named) {
+    if (!n.path.empty()) written.push_back(n.path);
+  }
+  return written;
 }
 
-int run(const CLI::App& app, const Request& r) {
-  refuse_unusable_options(app, r);
+// Whether any output goes to standard output: the moment lines then go to standard error.
+bool any_on_standard_output(const Request& r) {
+  const auto out = outputs(r);
+  return std::any_of(out.begin(), out.end(),
+                     [](const NamedPath& o) { return !o.path.empty() && is_standard_output(o.path); });
+}
+
+// What the summary says of one realisation.
+struct Done {
+  int number;
+  std::uint64_t seed;
+  RuptureMoment moment;
+  rupture::Rupture::Realised realised;
+  rupture::Start start;
+  std::vector<std::string> files;
+};
+
+// The summary of the realisations written: a comment line with the program's
+// version and command line, then one row each.
+std::string summary_text(const std::vector<Done>& done, const std::string& command_line) {
+  std::string text = "# slipvel-rupture " + std::string(version()) + ": " + command_line + "\n";
+  text +=
+      "realisation,seed,M0_Nm,Mw,mean_slip_m,max_slip_m,mean_rise_time_s,hypocentre_lon,hypocentre_lat,"
+      "hypocentre_dep_km,duration_s,files\n";
+  for (const Done& d : done) {
+    text += std::to_string(d.number) + "," + std::to_string(d.seed);
+    for (const double value :
+         {d.moment.moment(), moment_magnitude(d.moment.moment()), d.realised.mean_slip, d.realised.peak_slip,
+          d.realised.mean_rise_time, d.start.lon, d.start.lat, d.start.dep, d.moment.duration()}) {
+      text.append(",").append(text::shortest(value + 0.0));
+    }
+    std::string files;
+    for (const std::string& f : d.files) files += (files.empty() ? "" : " ") + f;
+    text += "," + files + "\n";
+  }
+  return text;
+}
+
+// Realisations as they are made on several jobs, said and summarized in
+// their order whatever order they finish in.
+class Ensemble {
+ public:
+  Ensemble(const Request& r, const Realisations& chosen) : r_(r), chosen_(chosen), done_(chosen.numbers.size()) {}
+
+  void finish(std::size_t index, Done done) {
+    const std::lock_guard lock(mutex_);
+    done_[index] = std::move(done);
+    while (said_ < done_.size() && done_[said_]) {
+      const Done& d = *done_[said_++];
+      const std::string line = moment_line(d.moment);
+      print_checked(any_on_standard_output(r_) ? stderr : stdout,
+                    chosen_.numbered ? numbered_line(d.number, line) : line);
+    }
+  }
+
+  // Says each warning and note once, however many realisations find it.
+  void say_once(const std::vector<Diagnostic>& diagnostics) {
+    const std::lock_guard lock(mutex_);
+    std::vector<Diagnostic> fresh;
+    for (const Diagnostic& d : diagnostics) {
+      if (said_lines_.insert(rendered(d)).second) fresh.push_back(d);
+    }
+    present(fresh);
+  }
+
+  std::vector<Done> written() const {
+    const std::lock_guard lock(mutex_);
+    std::vector<Done> all;
+    for (const auto& d : done_) {
+      if (d) all.push_back(*d);
+    }
+    return all;
+  }
+
+ private:
+  static std::string numbered_line(int number, const std::string& line) {
+    char prefix[24];
+    std::snprintf(prefix, sizeof prefix, "%04d: ", number);
+    return prefix + line;
+  }
+
+  const Request& r_;
+  const Realisations& chosen_;
+  mutable std::mutex mutex_;
+  std::vector<std::optional<Done>> done_;
+  std::size_t said_ = 0;
+  std::set<std::string> said_lines_;
+};
+
+// A realisation the library refuses once the run has begun: the files of the
+// ones before it stay; this one stops the run.
+class RealisationRefused : public std::exception {
+ public:
+  RealisationRefused(int number, std::vector<Diagnostic> diagnostics)
+      : number_(number), diagnostics_(std::move(diagnostics)) {}
+  int number() const { return number_; }
+  const std::vector<Diagnostic>& diagnostics() const { return diagnostics_; }
+
+ private:
+  int number_;
+  std::vector<Diagnostic> diagnostics_;
+};
+
+// Builds, checks and writes one realisation.
+Done make_realisation(const Request& r, const rupture::Inputs& inputs, rupture::Options options, int number,
+                      const Realisations& chosen, int jobs, bool progress_line, Ensemble& ensemble) {
+  if (options.stochastic) options.stochastic->realisation = static_cast<std::uint64_t>(number);
+  options.jobs = jobs;
+  const rupture::Built built = rupture::build(inputs, options);
+  std::vector<Diagnostic> problems = built.diagnostics;
+  if (built.rupture) {
+    for (Diagnostic& d : unwritable(r, *built.rupture, jobs)) problems.push_back(std::move(d));
+  }
+  if (has_errors(problems)) throw RealisationRefused(number, problems);
+  ensemble.say_once(problems);  // warnings and notes
+  const rupture::Rupture& rupture = *built.rupture;
+  std::vector<std::string> files =
+      write_rupture(r, rupture, outputs_of(r, number, chosen.numbered), jobs, progress_line);
+  return {number,
+          options.stochastic ? options.stochastic->seed : 0,
+          rupture.moment(),
+          rupture.realised(),
+          rupture.hypocentre(),
+          std::move(files)};
+}
+
+std::string command_line_of(int argc, char** argv) {
+  std::string line;
+  for (int i = 0; i < argc; ++i) line += (i == 0 ? "" : " ") + std::string(argv[i]);
+  return line;
+}
+
+int run(const CLI::App& app, const Request& r, const std::string& command_line) {
+  const Realisations chosen = realisations_of(app, r);
+  refuse_unusable_options(app, r, chosen);
   const rupture::Options options = options_of(app, r);
-  const rupture::Built built = rupture::build(inputs_of(r), options);
-  stop_on_errors(built.diagnostics);
-  refuse_unwritable(r, *built.rupture);
-  write_rupture(r, *built.rupture);
+  const rupture::Inputs inputs = inputs_of(r);
+  // One run at a time writes into a folder: a second one is refused.
+  std::vector<std::filesystem::path> written{r.summary};
+  for (const NamedPath& o : outputs_of(r, chosen.numbers.front(), chosen.numbered)) written.emplace_back(o.path);
+  const FolderLocks locks = lock_folders_of(written);
+  Ensemble ensemble(r, chosen);
+  const bool progress_line = !r.quiet && ::isatty(STDERR_FILENO) && chosen.numbers.size() == 1;
+  // The first realisation checks the tables and options before anything is written.
+  try {
+    ensemble.finish(
+        0, make_realisation(r, inputs, options, chosen.numbers.front(), chosen, r.jobs, progress_line, ensemble));
+    const std::size_t rest = chosen.numbers.size() - 1;
+    const int parallel =
+        static_cast<int>(std::min<std::size_t>(static_cast<std::size_t>(r.jobs), std::max<std::size_t>(rest, 1)));
+    const int inner = std::max(1, r.jobs / parallel);
+    detail::for_each_index(rest, parallel, [&](std::size_t i) {
+      ensemble.finish(i + 1,
+                      make_realisation(r, inputs, options, chosen.numbers[i + 1], chosen, inner, false, ensemble));
+    });
+  } catch (const RealisationRefused& e) {
+    if (e.number() == chosen.numbers.front()) stop_on_errors(e.diagnostics());  // nothing written yet
+    say("realisation " + std::to_string(e.number()) + " is refused; the realisations written before it stay:");
+    present(e.diagnostics());
+    if (!r.summary.empty()) write_atomically(r.summary, summary_text(ensemble.written(), command_line), read_umask());
+    throw AlreadySaid();
+  }
+  if (!r.summary.empty()) write_atomically(r.summary, summary_text(ensemble.written(), command_line), read_umask());
   return kDone;
 }
 
@@ -243,5 +622,6 @@ int main(int argc, char** argv) {
                   "function of its region, starting when the rupture front reaches it.");
   Request r;
   add_options(program.app(), r);
-  return program.run(argc, argv, [&] { return run(program.app(), r); });
+  const std::string command_line = command_line_of(argc, argv);
+  return program.run(argc, argv, [&] { return run(program.app(), r, command_line); });
 }
