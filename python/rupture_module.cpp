@@ -2,9 +2,11 @@
 // rupture library's one entry point and its writers and readers, with the
 // programs' output checks and atomic files, so that Python refuses what the
 // programs refuse and writes the same bytes.
+#include <pybind11/eval.h>
 #include <pybind11/stl.h>
 
 #include <cmath>
+#include <cstdint>
 #include <string>
 #include <thread>
 
@@ -330,6 +332,77 @@ rupture::RuptureVelocity velocity_of(const py::object& vr, const py::object& vr_
   return rupture::FractionOfVs{real_number("vr_fraction", vr_fraction)};
 }
 
+// A whole number of a range, as `keyword` takes it: TypeError for another
+// kind, ParameterError beyond the range.
+std::uint64_t whole_number(const std::string& keyword, const py::object& value, std::uint64_t most,
+                           const std::string& range) {
+  if (!PyLong_Check(value.ptr()) || PyBool_Check(value.ptr())) refuse_type(keyword, "an int", value);
+  const py::int_ number(value);
+  if (number < py::int_(0) || number > py::int_(most)) {
+    refuse(keyword, keyword + " = " + std::string(py::str(value)) + ": must be a whole number from 0 to " + range);
+  }
+  return number.cast<std::uint64_t>();
+}
+
+// Two or three real numbers, as `keyword` takes them.
+std::vector<double> real_numbers(const std::string& keyword, const py::object& value, std::size_t count,
+                                 const char* form) {
+  const bool sequence =
+      py::isinstance<py::sequence>(value) && !py::isinstance<py::str>(value) && !py::isinstance<py::bytes>(value);
+  if (!sequence || py::len(value) != count) refuse_type(keyword, form, value);
+  std::vector<double> numbers;
+  for (const py::handle item : value) numbers.push_back(real_number(keyword.c_str(), item));
+  return numbers;
+}
+
+// The keywords of a stochastic rupture, which need stochastic=True.
+struct StochasticKeywords {
+  py::object stochastic, seed, realisation, correlation, hurst, slip_cv, taper, shallow, rise_time, vr_slip,
+      slip_floor, rake_sigma, random_hypocentre;
+};
+
+std::optional<rupture::Stochastic> stochastic_of(const StochasticKeywords& k) {
+  const std::pair<const char*, const py::object*> given[] = {
+      {"seed", &k.seed},         {"realisation", &k.realisation}, {"correlation", &k.correlation},
+      {"hurst", &k.hurst},       {"slip_cv", &k.slip_cv},         {"taper", &k.taper},
+      {"shallow", &k.shallow},   {"rise_time", &k.rise_time},     {"vr_slip", &k.vr_slip},
+      {"slip_floor", &k.slip_floor}, {"rake_sigma", &k.rake_sigma}, {"random_hypocentre", &k.random_hypocentre}};
+  if (!PyBool_Check(k.stochastic.ptr())) refuse_type("stochastic", "a bool", k.stochastic);
+  if (!k.stochastic.cast<bool>()) {
+    for (const auto& [name, value] : given) {
+      if (!value->is_none()) refuse(name, std::string(name) + ": needs stochastic=True (a heterogeneous rupture)");
+    }
+    return std::nullopt;
+  }
+  rupture::Stochastic s;
+  if (!k.seed.is_none()) s.seed = whole_number("seed", k.seed, (std::uint64_t{1} << 63) - 1, "2^63-1");
+  if (!k.realisation.is_none()) {
+    s.realisation = whole_number("realisation", k.realisation, (std::uint64_t{1} << 31) - 1, "2^31-1");
+  }
+  if (!k.correlation.is_none()) {
+    const std::vector<double> v = real_numbers("correlation", k.correlation, 2, "(ax, az), two lengths (km)");
+    s.correlation = std::pair{v[0], v[1]};
+  }
+  if (!k.taper.is_none()) {
+    const std::vector<double> v = real_numbers("taper", k.taper, 2, "(along, down), two fractions");
+    s.taper_along = v[0], s.taper_down = v[1];
+  }
+  if (!k.shallow.is_none()) {
+    const std::vector<double> v = real_numbers("shallow", k.shallow, 3, "(depth, vr, tr), a depth (km) and two factors");
+    s.shallow_depth = v[0], s.shallow_vr = v[1], s.shallow_tr = v[2];
+  }
+  const std::pair<const char*, double*> numbers[] = {{"hurst", &s.hurst},       {"slip_cv", &s.slip_cv},
+                                                     {"vr_slip", &s.vr_slip},   {"slip_floor", &s.slip_floor},
+                                                     {"rake_sigma", &s.rake_sigma}};
+  for (const auto& [name, field] : numbers) {
+    for (const auto& [keyword, value] : given) {
+      if (std::string(keyword) == name && !value->is_none()) *field = real_number(name, *value);
+    }
+  }
+  if (!k.rise_time.is_none()) s.rise_time = real_number("rise_time", k.rise_time);
+  return s;
+}
+
 // build_rupture's arguments as help() shows them.
 using TableArgumentType = Given<"Union[str, os.PathLike, Dict[str, Sequence[Optional[float]]]]">;
 using OptionalTable = Given<"Optional[Union[str, os.PathLike, Dict[str, Sequence[Optional[float]]]]]">;
@@ -340,8 +413,20 @@ Rupture build_rupture(const TableArgumentType& segments, const OptionalTable& pa
                       const CountArgument& nt, const RealArgument& fmax, const RealArgument& rigidity,
                       const OptionalTable& medium, const OptionalFloat& vr_fraction, const OptionalFloat& mw,
                       const Given<"Optional[Tuple[float, float, float]]">& hypocentre_at,
-                      const Given<"Optional[int]">& jobs) {
-  rupture::Options options(hypocentre_of(hypocentre, hypocentre_at), velocity_of(vr, vr_fraction));
+                      const Given<"Optional[int]">& jobs, const StochasticKeywords& heterogeneity) {
+  const std::optional<rupture::Stochastic> stochastic = stochastic_of(heterogeneity);
+  const bool random = !heterogeneity.random_hypocentre.is_none();
+  if (random && !PyBool_Check(heterogeneity.random_hypocentre.ptr())) {
+    refuse_type("random_hypocentre", "a bool", heterogeneity.random_hypocentre);
+  }
+  const bool drawn = random && heterogeneity.random_hypocentre.cast<bool>();
+  if (drawn && (!hypocentre.object.is_none() || !hypocentre_at.object.is_none())) {
+    refuse("random_hypocentre", "random_hypocentre=True excludes hypocentre and hypocentre_at");
+  }
+  rupture::Options options(drawn ? rupture::HypocentreGiven(rupture::RandomPlace{})
+                                 : hypocentre_of(hypocentre, hypocentre_at),
+                           velocity_of(vr, vr_fraction));
+  options.stochastic = stochastic;
   options.sampling.dt = real_number("dt", dt);
   options.sampling.nt = sample_count(nt);
   options.sampling.fmax = real_number("fmax", fmax);
@@ -531,13 +616,66 @@ when the file cannot be written (the old file, if any, stays as it was).)")
            "ParameterError when it would have more than 1e8 rows.");
 }
 
+py::array_t<double> slip_field_of(const RealArgument& length, const RealArgument& width,
+                                  const Given<"Tuple[float, float]">& spacing,
+                                  const Given<"Tuple[float, float]">& correlation, const RealArgument& hurst,
+                                  const Given<"int">& seed, const Given<"int">& realisation) {
+  const std::vector<double> step = real_numbers("spacing", spacing, 2, "(du, dd), two lengths (km)");
+  const std::vector<double> lengths = real_numbers("correlation", correlation, 2, "(ax, az), two lengths (km)");
+  const double l = real_number("length", length), w = real_number("width", width), h = real_number("hurst", hurst);
+  const std::uint64_t s = whole_number("seed", seed, (std::uint64_t{1} << 63) - 1, "2^63-1");
+  const std::uint64_t k = whole_number("realisation", realisation, (std::uint64_t{1} << 31) - 1, "2^31-1");
+  rupture::SlipField field;
+  {
+    py::gil_scoped_release computing;
+    field = rupture::slip_field(l, w, step[0], step[1], lengths[0], lengths[1], h, s, k);
+  }
+  py::array_t<double> values({static_cast<py::ssize_t>(field.nd), static_cast<py::ssize_t>(field.nu)});
+  std::copy(field.values.begin(), field.values.end(), values.mutable_data());
+  return values;
+}
+
 void define_build_rupture(py::module_& m) {
-  m.def("build_rupture", &build_rupture, py::arg("segments"), py::arg("patches") = py::none(), py::kw_only(),
-        py::arg("hypocentre") = py::none(), py::arg("vr") = py::none(), py::arg("dt") = 0.005, py::arg("nt") = 4096,
-        py::arg("fmax") = 6.0, py::arg("rigidity") = kDefaultRigidity, py::arg("medium") = py::none(),
-        py::arg("vr_fraction") = py::none(), py::arg("mw") = py::none(), py::arg("hypocentre_at") = py::none(),
-        py::arg("jobs") = py::none(),
-        R"(Builds and checks a rupture from a fault's tables, as slipvel-rupture does.
+  m.def("slip_field", &slip_field_of, py::arg("length"), py::arg("width"), py::arg("spacing"), py::kw_only(),
+        py::arg("correlation"), py::arg("hurst") = 0.75, py::arg("seed") = 1, py::arg("realisation") = 0,
+        R"(Returns the random field a stochastic rupture of this seed draws its slip from, one realisation, as a
+2-D array of shape (nd, nu): the zero-mean Gaussian field of unit theoretical variance with a von Karman spectrum,
+at the nodes (du/2 + i*du, dd/2 + j*dd) km over a fault length by width km (the centres of its subfaults).
+
+length, width  the fault's unfolded length along strike and width down dip (km)
+spacing        (du, dd): the subfaults' length and width (km)
+correlation    (ax, az): correlation lengths along strike and down dip (km)
+hurst          Hurst exponent H, 0 < H <= 1
+seed           0 to 2^63-1; realisation 0 to 2^31-1
+
+Raises ParameterError naming the value and the rule.)");
+  m.def(
+      "build_rupture",
+      [](const TableArgumentType& segments, const OptionalTable& patches, const Given<"Optional[str]">& hypocentre,
+         const OptionalFloat& vr, const RealArgument& dt, const CountArgument& nt, const RealArgument& fmax,
+         const RealArgument& rigidity, const OptionalTable& medium, const OptionalFloat& vr_fraction,
+         const OptionalFloat& mw, const Given<"Optional[Tuple[float, float, float]]">& hypocentre_at,
+         const Given<"Optional[int]">& jobs, const Given<"bool">& stochastic, const Given<"Optional[int]">& seed,
+         const Given<"Optional[int]">& realisation, const Given<"Optional[Tuple[float, float]]">& correlation,
+         const OptionalFloat& hurst, const OptionalFloat& slip_cv, const Given<"Optional[Tuple[float, float]]">& taper,
+         const Given<"Optional[Tuple[float, float, float]]">& shallow, const OptionalFloat& rise_time,
+         const OptionalFloat& vr_slip, const OptionalFloat& slip_floor, const OptionalFloat& rake_sigma,
+         const Given<"Optional[bool]">& random_hypocentre) {
+        return build_rupture(segments, patches, hypocentre, vr, dt, nt, fmax, rigidity, medium, vr_fraction, mw,
+                             hypocentre_at, jobs,
+                             {stochastic, seed, realisation, correlation, hurst, slip_cv, taper, shallow, rise_time,
+                              vr_slip, slip_floor, rake_sigma, random_hypocentre});
+      },
+      py::arg("segments"), py::arg("patches") = py::none(), py::kw_only(), py::arg("hypocentre") = py::none(),
+      py::arg("vr") = py::none(), py::arg("dt") = 0.005, py::arg("nt") = 4096, py::arg("fmax") = 6.0,
+      py::arg("rigidity") = kDefaultRigidity, py::arg("medium") = py::none(), py::arg("vr_fraction") = py::none(),
+      py::arg("mw") = py::none(), py::arg("hypocentre_at") = py::none(), py::arg("jobs") = py::none(),
+      py::arg("stochastic") = false, py::arg("seed") = py::none(), py::arg("realisation") = py::none(),
+      py::arg("correlation") = py::none(), py::arg("hurst") = py::none(), py::arg("slip_cv") = py::none(),
+      py::arg("taper") = py::none(), py::arg("shallow") = py::none(), py::arg("rise_time") = py::none(),
+      py::arg("vr_slip") = py::none(), py::arg("slip_floor") = py::none(), py::arg("rake_sigma") = py::none(),
+      py::arg("random_hypocentre") = py::none(),
+      R"(Builds and checks a rupture from a fault's tables, as slipvel-rupture does.
 
 segments      the segments table: a path (CSV), or columns, a dict of column name to a list (None: an empty
               field) or a numpy array; each top edge by elon, elat, stk, len or by its trace lon1, lat1, lon2, lat2
@@ -552,9 +690,29 @@ dt, nt, fmax  every subfault's time step (s), samples and highest frequency (Hz)
 rigidity      rigidity (Pa) for the moment of segments without vs and den
 jobs          threads (None: the processors)
 
+stochastic=True makes the slip a von Karman random field, as --stochastic does; its keywords mirror the options
+(defaults in brackets): seed [1], realisation [0], correlation=(ax, az) in km [from Mw], hurst [0.75],
+slip_cv [0.85], taper=(along, down) [(0.2, 0.2)], shallow=(depth km, vr, tr) [(5, 0.7, 2)], rise_time s
+[2.03e-9 * M0^(1/3), M0 in dyne-cm], vr_slip [0.2], slip_floor [0.05], rake_sigma degrees [0],
+random_hypocentre [False]. The same arguments give the bytes slipvel-rupture writes.
+
 Raises ParameterError with every problem (its .diagnostics name the table and line, "segments.csv:3" for a file,
 "segments row 2" for columns, or the keyword), TypeError for an argument of the wrong kind, OSError when a table
 cannot be read. Values likely a mistake warn with slipvel.RuptureWarning; Rupture.notes says what was done.)");
+  // The realisations of one scenario, one by one: a Python generator over build_rupture.
+  py::exec(R"(
+def realisations(*arguments, n, **keywords):
+    """Yields realisations 0, 1, ..., n - 1 of the stochastic rupture build_rupture(*arguments, **keywords)
+    makes (stochastic=True is implied), each the very rupture of realisation=k."""
+    if not isinstance(n, int) or isinstance(n, bool):
+        raise TypeError(f"n must be an int, not {type(n).__name__} {n!r}")
+    if n < 1:
+        raise ParameterError(f"n = {n}: must be at least 1")
+    keywords["stochastic"] = True
+    for k in range(n):
+        yield build_rupture(*arguments, realisation=k, **keywords)
+)",
+           m.attr("__dict__"));
 }
 
 #endif

@@ -1,6 +1,6 @@
 """Types of the slipvel module (the slip-velocity time function, C++ through pybind11)."""
 from os import PathLike
-from typing import Any, Mapping, NamedTuple, Sequence, overload
+from typing import Any, Iterator, Mapping, NamedTuple, Sequence, overload
 
 import numpy as np
 import numpy.typing as npt
@@ -171,7 +171,18 @@ def build_rupture(segments: Table, patches: Table | None = None, *,
                   hypocentre: str | None = None, vr: float | None = None, dt: float = 0.005, nt: int = 4096,
                   fmax: float = 6.0, rigidity: float = 3.6288e10, medium: Table | None = None,
                   vr_fraction: float | None = None, mw: float | None = None,
-                  hypocentre_at: tuple[float, float, float] | None = None, jobs: int | None = None) -> Rupture: ...
+                  hypocentre_at: tuple[float, float, float] | None = None, jobs: int | None = None,
+                  stochastic: bool = False, seed: int | None = None, realisation: int | None = None,
+                  correlation: tuple[float, float] | None = None, hurst: float | None = None,
+                  slip_cv: float | None = None, taper: tuple[float, float] | None = None,
+                  shallow: tuple[float, float, float] | None = None, rise_time: float | None = None,
+                  vr_slip: float | None = None, slip_floor: float | None = None, rake_sigma: float | None = None,
+                  random_hypocentre: bool | None = None) -> Rupture: ...
+
+def realisations(*arguments: Any, n: int, **keywords: Any) -> Iterator[Rupture]: ...
+
+def slip_field(length: float, width: float, spacing: tuple[float, float], *, correlation: tuple[float, float],
+               hurst: float = 0.75, seed: int = 1, realisation: int = 0) -> npt.NDArray[np.float64]: ...
 
 class Srf:
     """An SRF file read back by read_srf, in SI units."""

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "expected_run.hpp"
+#include "fingerprint.hpp"
 #include "run.hpp"
 #include "run_output.hpp"
 #include "spectrum_file.hpp"
@@ -14,6 +15,7 @@
 namespace slipvel {
 namespace {
 
+using testing::fingerprint;
 using testing::split_lines;
 
 program::MemorySink whole_run() {
@@ -22,12 +24,6 @@ program::MemorySink whole_run() {
   return sink;
 }
 
-// FNV-1a, enough to notice any changed byte of a file.
-std::uint64_t fingerprint(const std::string& text) {
-  std::uint64_t hash = 14695981039346656037ULL;
-  for (const char c : text) hash = (hash ^ static_cast<unsigned char>(c)) * 1099511628211ULL;
-  return hash;
-}
 
 // Every run, not only the first, gives the recorded report and files.
 TEST(Run, ReportAndFilesMatchWhatWasRecordedEveryRun) {

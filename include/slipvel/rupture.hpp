@@ -111,6 +111,23 @@ struct Stochastic {
   double rake_sigma = 0;  ///< degrees of rake scatter, a second field of the same spectrum; 0: none
 };
 
+/// A realisation of the field slip heterogeneity comes from, at its nodes.
+struct SlipField {
+  std::size_t nu, nd;          ///< nodes along strike and down dip
+  double du, dd;               ///< their spacing (km)
+  std::vector<double> values;  ///< node (i, j), at (du/2 + i·du, dd/2 + j·dd) km, at j·nu + i
+};
+
+/// Returns realisation `realisation` of the zero-mean Gaussian random field
+/// of unit theoretical variance a Stochastic rupture of this seed draws its
+/// slip from, over a fault `length` by `width` km whose subfaults are du by dd
+/// km (nodes on their centres): von Kármán spectrum of correlation lengths ax
+/// along strike and az down dip (km) and Hurst exponent `hurst`, white noise
+/// filtered in the wavenumber domain on a grid padded against the periodic
+/// wrap. Throws ParameterError naming the value and the rule.
+SlipField slip_field(double length, double width, double du, double dd, double ax, double az, double hurst,
+                     std::uint64_t seed, std::uint64_t realisation);
+
 /// How a rupture is built from its tables.
 struct Options {
   Options(HypocentreGiven start, RuptureVelocity speed) : hypocentre(start), velocity(speed) {}

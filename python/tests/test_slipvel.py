@@ -602,3 +602,70 @@ def test_an_output_that_is_an_input_is_refused_and_left_as_it_was(tmp_path):
     assert segments.read_bytes() == (EXAMPLES / "segments.csv").read_bytes()
     with pytest.raises(slipvel.ParameterError, match="no folder"):
         rupture.write_srf(tmp_path / "nowhere" / "r.srf")
+
+
+# --- Stochastic ruptures ------------------------------------------------------
+
+STOCHASTIC_SEGMENTS = ("elon,elat,stk,dip,len,wid,dtop,nstk,ndip,rake,slip,vm,tr\n"
+                       "0,0,0,60,30,15,1,30,15,90,1,0.8667,1.5\n"
+                       "-0.01556,0.2238,350,60,20,15,1,20,15,80,1,0.8667,1.5\n")
+
+
+def test_a_realisation_is_the_programs(tmp_path):
+    needs_rupture()
+    (tmp_path / "segments.csv").write_text(STOCHASTIC_SEGMENTS)
+    subprocess.run([RUPTURE, "--segments", tmp_path / "segments.csv", "--medium", EXAMPLES / "medium.csv",
+                    "--random-hypocentre", "--vr-fraction", "0.8", "--mw", "6.8", "--stochastic", "--seed", "11",
+                    "--realisations", "3", "--rake-sigma", "10", "--shallow", "4:0.8:1.5", "--srf",
+                    tmp_path / "r.srf", "--srf-version", "2.0", "--quiet"], check=True, capture_output=True)
+    keywords = {"medium": EXAMPLES / "medium.csv", "random_hypocentre": True, "vr_fraction": 0.8, "mw": 6.8,
+                "seed": 11, "rake_sigma": 10, "shallow": (4, 0.8, 1.5)}
+    ruptures = list(slipvel.realisations(tmp_path / "segments.csv", n=3, **keywords))
+    assert len(ruptures) == 3
+    for k, rupture in enumerate(ruptures):
+        rupture.write_srf(tmp_path / f"module-{k}.srf", "2.0")
+        assert (tmp_path / f"module-{k}.srf").read_bytes() == (tmp_path / f"r-{k:04d}.srf").read_bytes()
+        assert abs(rupture.magnitude - 6.8) <= 0.001
+    alone = slipvel.build_rupture(tmp_path / "segments.csv", stochastic=True, realisation=2, **keywords)
+    assert np.array_equal(alone.points["slip"], ruptures[2].points["slip"])
+    assert not np.array_equal(ruptures[0].points["slip"], ruptures[1].points["slip"])
+
+
+@pytest.mark.parametrize("keywords, error, says", [
+    ({"seed": 1}, slipvel.ParameterError, "seed: needs stochastic=True"),
+    ({"random_hypocentre": True}, slipvel.ParameterError, "random_hypocentre: needs stochastic=True"),
+    ({"stochastic": True, "seed": -1}, slipvel.ParameterError, "seed = -1: must be a whole number from 0 to 2^63-1"),
+    ({"stochastic": True, "seed": 1.5}, TypeError, "seed must be an int"),
+    ({"stochastic": True, "realisation": 2 ** 31}, slipvel.ParameterError, "realisation = 2147483648: must be"),
+    ({"stochastic": True, "hurst": 0}, slipvel.ParameterError, "hurst = 0: must be greater than 0 and at most 1"),
+    ({"stochastic": True, "correlation": (5,)}, TypeError, "correlation must be (ax, az)"),
+    ({"stochastic": True, "taper": (0.6, 0.1)}, slipvel.ParameterError, "taper = 0.6:0.1: each must be from 0 to 0.5"),
+    ({"stochastic": True, "shallow": (5, 0, 2)}, slipvel.ParameterError, "shallow = 5:0:2:"),
+    ({"stochastic": True, "rise_time": -1}, slipvel.ParameterError, "rise_time = -1: must be finite and greater than 0"),
+    ({"stochastic": "yes"}, TypeError, "stochastic must be a bool"),
+])
+def test_stochastic_keywords_are_refused_as_the_options_are(keywords, error, says):
+    needs_rupture()
+    with pytest.raises(error) as raised:
+        slipvel.build_rupture(EXAMPLES / "segments.csv", hypocentre="1:0:5", vr=2.8, **keywords)
+    assert says in str(raised.value)
+
+
+def test_realisations_take_n_as_a_count():
+    with pytest.raises(TypeError, match="n must be an int"):
+        next(slipvel.realisations(EXAMPLES / "segments.csv", n=2.0))
+    with pytest.raises(slipvel.ParameterError, match="n = 0: must be at least 1"):
+        next(slipvel.realisations(EXAMPLES / "segments.csv", n=0))
+
+
+def test_the_slip_field_is_a_unit_gaussian_of_its_grid():
+    needs_rupture()
+    fields = np.array([slipvel.slip_field(100, 30, (1, 1), correlation=(8, 5), seed=4, realisation=k)
+                       for k in range(100)])
+    assert fields.shape == (100, 30, 100)
+    # One node across 100 independent realisations: mean 0 and variance 1 within four standard errors.
+    node = fields[:, 15, 50]
+    assert abs(node.mean()) < 4 / np.sqrt(100) and abs(node.var() - 1) < 4 * np.sqrt(2 / 100)
+    assert np.array_equal(fields[7], slipvel.slip_field(100, 30, (1, 1), correlation=(8, 5), seed=4, realisation=7))
+    with pytest.raises(slipvel.ParameterError, match="du = 0: must be finite and greater than 0 km"):
+        slipvel.slip_field(100, 30, (0, 1), correlation=(8, 5))

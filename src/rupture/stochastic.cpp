@@ -485,3 +485,31 @@ bool vary(Rupture& rupture, const Stochastic& stochastic, double target, OptionS
 }
 
 }  // namespace slipvel::rupture::detail
+
+namespace slipvel::rupture {
+
+SlipField slip_field(double length, double width, double du, double dd, double ax, double az, double hurst,
+                     std::uint64_t seed, std::uint64_t realisation) {
+  using namespace detail;
+  const auto refuse = [](const std::string& field, const std::string& text) {
+    throw ParameterError(Problem{field, text});
+  };
+  for (const auto& [name, value] : {std::pair{"length", length}, {"width", width}, {"du", du}, {"dd", dd}}) {
+    if (!(std::isfinite(value) && value > 0)) {
+      refuse(name, std::string(name) + " = " + text::shortest(value) + ": must be finite and greater than 0 km");
+    }
+  }
+  if (seed > kMostSeed) refuse("seed", "seed = " + std::to_string(seed) + ": must be from 0 to 2^63-1");
+  if (realisation > kMostRealisation) {
+    refuse("realisation", "realisation = " + std::to_string(realisation) + ": must be from 0 to 2^31-1");
+  }
+  const FieldGrid grid = grid_covering(length, width, du / 2, dd / 2, du, dd);
+  const VonKarman spectrum{ax, az, hurst};
+  std::vector<Problem> problems;
+  for (const std::string& why : field_problems(grid, spectrum)) problems.emplace_back("correlation", why);
+  if (!problems.empty()) throw ParameterError(std::move(problems));
+  const RandomField field = FieldSynthesis(grid, spectrum).realise(seed, realisation, Purpose::slip);
+  return {grid.nu, grid.nd, du, dd, field.values()};
+}
+
+}  // namespace slipvel::rupture
