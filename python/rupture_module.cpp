@@ -357,16 +357,23 @@ std::vector<double> real_numbers(const std::string& keyword, const py::object& v
 
 // The keywords of a stochastic rupture, which need stochastic=True.
 struct StochasticKeywords {
-  py::object stochastic, seed, realisation, correlation, hurst, slip_cv, taper, shallow, rise_time, vr_slip,
-      slip_floor, rake_sigma, random_hypocentre;
+  py::object stochastic, seed, realisation, correlation, hurst, slip_cv, taper, shallow, rise_time, vr_slip, slip_floor,
+      rake_sigma, random_hypocentre;
 };
 
 std::optional<rupture::Stochastic> stochastic_of(const StochasticKeywords& k) {
-  const std::pair<const char*, const py::object*> given[] = {
-      {"seed", &k.seed},         {"realisation", &k.realisation}, {"correlation", &k.correlation},
-      {"hurst", &k.hurst},       {"slip_cv", &k.slip_cv},         {"taper", &k.taper},
-      {"shallow", &k.shallow},   {"rise_time", &k.rise_time},     {"vr_slip", &k.vr_slip},
-      {"slip_floor", &k.slip_floor}, {"rake_sigma", &k.rake_sigma}, {"random_hypocentre", &k.random_hypocentre}};
+  const std::pair<const char*, const py::object*> given[] = {{"seed", &k.seed},
+                                                             {"realisation", &k.realisation},
+                                                             {"correlation", &k.correlation},
+                                                             {"hurst", &k.hurst},
+                                                             {"slip_cv", &k.slip_cv},
+                                                             {"taper", &k.taper},
+                                                             {"shallow", &k.shallow},
+                                                             {"rise_time", &k.rise_time},
+                                                             {"vr_slip", &k.vr_slip},
+                                                             {"slip_floor", &k.slip_floor},
+                                                             {"rake_sigma", &k.rake_sigma},
+                                                             {"random_hypocentre", &k.random_hypocentre}};
   if (!PyBool_Check(k.stochastic.ptr())) refuse_type("stochastic", "a bool", k.stochastic);
   if (!k.stochastic.cast<bool>()) {
     for (const auto& [name, value] : given) {
@@ -388,11 +395,14 @@ std::optional<rupture::Stochastic> stochastic_of(const StochasticKeywords& k) {
     s.taper_along = v[0], s.taper_down = v[1];
   }
   if (!k.shallow.is_none()) {
-    const std::vector<double> v = real_numbers("shallow", k.shallow, 3, "(depth, vr, tr), a depth (km) and two factors");
+    const std::vector<double> v =
+        real_numbers("shallow", k.shallow, 3, "(depth, vr, tr), a depth (km) and two factors");
     s.shallow_depth = v[0], s.shallow_vr = v[1], s.shallow_tr = v[2];
   }
-  const std::pair<const char*, double*> numbers[] = {{"hurst", &s.hurst},       {"slip_cv", &s.slip_cv},
-                                                     {"vr_slip", &s.vr_slip},   {"slip_floor", &s.slip_floor},
+  const std::pair<const char*, double*> numbers[] = {{"hurst", &s.hurst},
+                                                     {"slip_cv", &s.slip_cv},
+                                                     {"vr_slip", &s.vr_slip},
+                                                     {"slip_floor", &s.slip_floor},
                                                      {"rake_sigma", &s.rake_sigma}};
   for (const auto& [name, field] : numbers) {
     for (const auto& [keyword, value] : given) {
@@ -423,9 +433,9 @@ Rupture build_rupture(const TableArgumentType& segments, const OptionalTable& pa
   if (drawn && (!hypocentre.object.is_none() || !hypocentre_at.object.is_none())) {
     refuse("random_hypocentre", "random_hypocentre=True excludes hypocentre and hypocentre_at");
   }
-  rupture::Options options(drawn ? rupture::HypocentreGiven(rupture::RandomPlace{})
-                                 : hypocentre_of(hypocentre, hypocentre_at),
-                           velocity_of(vr, vr_fraction));
+  rupture::Options options(
+      drawn ? rupture::HypocentreGiven(rupture::RandomPlace{}) : hypocentre_of(hypocentre, hypocentre_at),
+      velocity_of(vr, vr_fraction));
   options.stochastic = stochastic;
   options.sampling.dt = real_number("dt", dt);
   options.sampling.nt = sample_count(nt);
