@@ -24,7 +24,6 @@ program::MemorySink whole_run() {
   return sink;
 }
 
-
 // Every run, not only the first, gives the recorded report and files.
 TEST(Run, ReportAndFilesMatchWhatWasRecordedEveryRun) {
   for (int run = 0; run < 2; ++run) {
