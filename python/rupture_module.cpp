@@ -13,6 +13,7 @@
 #include "module.hpp"
 
 #include <slipvel/moment.hpp>
+#include <slipvel/moment_rate.hpp>
 #include <slipvel/points.hpp>
 #include <slipvel/srf.hpp>
 #include <slipvel/table.hpp>
@@ -244,7 +245,50 @@ Srf read_srf_file(const py::object& path, const py::object& rigidity) {
   return result;
 }
 
+// The moment-rate file back as (times, rates) arrays.
+py::tuple read_moment_rate_file(const py::object& path) {
+  const std::string name = path_argument("path", path);
+  const std::string text = read_bytes(name);
+  std::shared_ptr<MomentRateFile> file;
+  {
+    py::gil_scoped_release reading;
+    file = std::make_shared<MomentRateFile>(read_moment_rate(text, name));
+  }
+  return py::make_tuple(read_only_view(file, file->times), read_only_view(file, file->rates));
+}
+
+// A whole file written as the programs write theirs: checked first (an
+// output that is an input, a missing folder, a loop of links; with
+// `regular_only`, anything but a regular file or a new one: a folder, a
+// FIFO, a device), then made under a temporary name and renamed.
+void write_file_atomically(const py::object& path, const py::bytes& data, const py::object& inputs, bool regular_only) {
+  const std::string target = path_argument("path", path);
+  std::vector<NamedPath> read;
+  for (const py::handle input : inputs) read.push_back({"", path_argument("inputs", input)});
+  refuse_lines(apps::output_problems({{"path", target}}, read), "path");
+  if (regular_only && apps::written_directly(target)) {
+    refuse("path", "path " + target + ": not a regular file (a FIFO, a device or a socket): give a file to replace");
+  }
+  const std::string bytes = data;
+  try {
+    py::gil_scoped_release writing;
+    apps::write_atomically(target, bytes, apps::read_umask());
+  } catch (const apps::WriteError& e) {
+    PyErr_SetString(PyExc_OSError, e.what());
+    throw py::error_already_set();
+  }
+}
+
 void define_srf(py::module_& m) {
+  m.def("read_moment_rate", &read_moment_rate_file, py::arg("path"),
+        "Reads a moment-rate file (what --moment-rate and Rupture.write_moment_rate write) back as (times s, "
+        "rates N*m/s), two read-only float64 arrays. Raises ParameterError naming the line, the value and the rule.");
+  m.def("write_atomically", &write_file_atomically, py::arg("path"), py::arg("data"), py::kw_only(),
+        py::arg("inputs") = py::tuple(), py::arg("regular_only") = false,
+        R"(Writes `data` (bytes) to `path` as the programs write their files: refused (ParameterError) where the
+path is one of `inputs`, its folder is missing, it is a folder or a loop of links, or with regular_only=True
+anything but a regular file (a FIFO, a device); else written under a temporary name in the same folder and renamed
+over it, so a reader sees the old file or the whole new one. A link is followed. OSError when writing fails.)");
   py::class_<Srf> srf(m, "Srf", "An SRF file read back by slipvel.read_srf, in SI units.");
   refusing_bare_new(srf, "slipvel.read_srf")
       .def_property_readonly(

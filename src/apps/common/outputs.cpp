@@ -109,8 +109,8 @@ std::vector<std::string> output_problems(const std::vector<NamedPath>& outputs, 
     // Only a regular file can be overwritten; a terminal or a pipe read and written is two streams.
     for (const auto& [input, read] : in) {
       if (read.exists && S_ISREG(read.mode) && same(target, read)) {
-        problems.push_back(given(*option) + " would overwrite the input " + input->option + " " +
-                           shown_input(input->path));
+        problems.push_back(given(*option) + " would overwrite the input " +
+                           (input->option.empty() ? "" : input->option + " ") + shown_input(input->path));
       }
     }
   }
