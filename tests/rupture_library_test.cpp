@@ -418,3 +418,52 @@ TEST(RuptureLibrary, ColumnsInMemoryAreTheTable) {
 
 }  // namespace
 }  // namespace slipvel::testing
+
+namespace slipvel::testing {
+namespace {
+
+// A centre on a layer boundary takes the deeper layer at any dip, though
+// sin(dip) rounds its depth to either side of the boundary (at 30 degrees
+// to 0.7499999999999999 for 0.75, at 45 just below the nearest double of
+// the boundary √2/2), for the subfaults and the front march alike.
+TEST(RuptureLibrary, ACentreOnALayerBoundaryTakesTheDeeperLayer) {
+  struct Case {
+    double dip;
+    const char *wid, *boundary;  // one row: its centre at wid/2 down dip, on the boundary
+  };
+  for (const Case& c : {Case{30, "3", "0.75"}, Case{45, "2", "0.7071067811865476"}, Case{60, "2", "0.8660254037844386"},
+                        Case{90, "1.5", "0.75"}}) {
+    SCOPED_TRACE(c.dip);
+    const std::string segments = "elon,elat,stk,dip,len,wid,dtop,nstk,ndip,rake,slip,vm,tr\n0,0,0," +
+                                 text::shortest(c.dip) + ",4," + c.wid + ",0,4,1,0,0.5,1.5,1.2\n";
+    for (const bool fronts : {false, true}) {
+      const rupture::Options options(rupture::OnSegment{1, 0, 0},
+                                     fronts ? rupture::RuptureVelocity(rupture::FractionOfVs{0.8})
+                                            : rupture::RuptureVelocity(rupture::UniformSpeed{3}));
+      const rupture::Built b =
+          built(segments, options, "", std::string("depth,vs,den\n0,2000,2300\n") + c.boundary + ",3000,2500\n");
+      ASSERT_TRUE(b.rupture);
+      for (std::size_t n = 0; n < b.rupture->size(); ++n) EXPECT_EQ(b.rupture->point(n).vs, 3000);
+    }
+  }
+}
+
+// Longitudes in [-180, 180), or in [0, 360) where the table gives one above
+// 180, across the antimeridian too; the same fault either way.
+TEST(RuptureLibrary, LongitudesKeepTheTablesRangeAcrossTheAntimeridian) {
+  const std::string header = "lon1,lat1,lon2,lat2,dip,wid,dtop,nstk,ndip,rake,slip,vm,tr\n";
+  const rupture::Built west = built(header + "179.5,51,-179.4,51.1,60,10,0,20,5,90,0.5,1.5,1.2\n", on(1, 0, 5, 3));
+  const rupture::Built east = built(header + "179.5,51,180.6,51.1,60,10,0,20,5,90,0.5,1.5,1.2\n", on(1, 0, 5, 3));
+  ASSERT_TRUE(west.rupture && east.rupture);
+  ASSERT_EQ(west.rupture->size(), east.rupture->size());
+  for (std::size_t n = 0; n < west.rupture->size(); ++n) {
+    const double w = west.rupture->point(n).lon, e = east.rupture->point(n).lon;
+    EXPECT_TRUE(w >= -180 && w < 180) << w;
+    EXPECT_TRUE(e >= 0 && e < 360) << e;
+    EXPECT_NEAR(w < 0 ? w + 360 : w, e, 1e-9);
+  }
+  EXPECT_TRUE(west.rupture->planes()[0].elon >= -180 && east.rupture->planes()[0].elon < 360);
+}
+
+}  // namespace
+}  // namespace slipvel::testing

@@ -37,6 +37,9 @@ struct Segment {
   int nstk, ndip;          ///< subfaults along strike and down dip
   RegionSource source;     ///< the background
   double vs = 0, den = 0;  ///< shear-wave speed (m/s) and density (kg/m³); 0: not given
+  /// Longitudes in [0, 360), as where the segments table gives any above
+  /// 180; else in [−180, 180). One rule for every segment of a table.
+  bool east_longitudes = false;
 };
 
 /// A rectangle of a segment with a source of its own.
@@ -66,8 +69,9 @@ struct Layer {
 struct Medium {
   std::vector<Layer> layers;  ///< empty: no medium, every segment gives its own vs and den
   bool empty() const { return layers.empty(); }
-  /// The layer holding `depth` (km); a depth on a boundary is in the deeper
-  /// layer. The medium must not be empty.
+  /// The layer holding `depth` (km); a depth on a boundary, or within 1e-9
+  /// km of it (as rounding leaves a centre computed on one), is in the
+  /// deeper layer. The medium must not be empty.
   const Layer& at(double depth) const;
 };
 

@@ -14,14 +14,15 @@ constexpr double kMetresPerKm = 1000;
 
 namespace {
 
-// Longitudes unrolled along a geodesic, brought back into −180…360.
-double in_longitude_range(double lon) {
-  if (lon > 360) lon -= 360;
-  if (lon < -180) lon += 360;
-  return lon;
-}
-
 }  // namespace
+
+double normalized_longitude(double lon, bool east) {
+  const double low = east ? 0 : -180;
+  double wrapped = std::fmod(lon - low, 360.0);
+  if (wrapped < 0) wrapped += 360;
+  if (wrapped >= 360) wrapped = 0;  // a tiny negative remainder rounds up to 360
+  return wrapped + low + 0.0;
+}
 
 double depth_at(const Segment& g, double d) { return g.dtop + d * Math::sind(g.dip); }
 
@@ -34,10 +35,10 @@ std::pair<double, double> position(const Segment& g, double s, double d) {
                               std::sqrt(east * east + north * north) * kMetresPerKm,
                               Geodesic::LATITUDE | Geodesic::LONGITUDE | Geodesic::LONG_UNROLL, lat, lon, unused,
                               unused, unused, unused, unused, unused);
-  return {in_longitude_range(lon), lat};
+  return {normalized_longitude(lon, g.east_longitudes), lat};
 }
 
-TopEdge top_edge_of_trace(double lon1, double lat1, double lon2, double lat2) {
+TopEdge top_edge_of_trace(double lon1, double lat1, double lon2, double lat2, bool east) {
   const Geodesic& wgs84 = Geodesic::WGS84();
   double metres = 0, azimuth = 0, unused = 0;
   wgs84.Inverse(lat1, lon1, lat2, lon2, metres, azimuth, unused);
@@ -47,7 +48,7 @@ TopEdge top_edge_of_trace(double lon1, double lat1, double lon2, double lat2) {
                   azimuth_there, unused, unused, unused, unused, unused);
   double stk = azimuth_there < 0 ? azimuth_there + 360 : azimuth_there;
   if (stk >= 360) stk = 0;  // a tiny negative azimuth rounds up to 360
-  return {in_longitude_range(lon), lat, stk, metres / kMetresPerKm};
+  return {normalized_longitude(lon, east), lat, stk, metres / kMetresPerKm};
 }
 
 InPlane in_plane(const Segment& g, double lon, double lat, double depth) {

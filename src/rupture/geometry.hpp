@@ -26,11 +26,14 @@ inline std::pair<double, double> vs_den_at(const Fault& fault, const Segment& g,
   return {layer.vs, layer.den};
 }
 
+// A longitude (degrees) brought into [0, 360) where `east`, else [−180, 180).
+double normalized_longitude(double lon, bool east);
+
 // The place (s, d) of a segment as longitude and latitude: its horizontal
 // offset from the top edge's centre (the dip direction is 90° clockwise from
 // strike), mapped by the azimuthal equidistant projection about that centre
-// on the WGS84 ellipsoid. Longitudes keep the segment's convention (−180…180
-// or 0…360) as far as the range −180…360 allows.
+// on the WGS84 ellipsoid; the longitude in the segment's range (see
+// Segment::east_longitudes), across the antimeridian too.
 std::pair<double, double> position(const Segment& g, double s, double d);
 
 // A segment's top edge by its centre and direction.
@@ -42,9 +45,9 @@ struct TopEdge {
 
 // The top edge whose trace runs from (lon1, lat1) to (lon2, lat2) (degrees):
 // the geodesic between them, its midpoint, the azimuth there and its length
-// on the WGS84 ellipsoid. The centre keeps the first end's longitude
-// convention as position() does.
-TopEdge top_edge_of_trace(double lon1, double lat1, double lon2, double lat2);
+// on the WGS84 ellipsoid; the centre's longitude in [0, 360) where `east`,
+// else [−180, 180).
+TopEdge top_edge_of_trace(double lon1, double lat1, double lon2, double lat2, bool east);
 
 // A point in a segment's own frame (the projection it is laid out in, where
 // its surface is a flat rectangle): s along strike and d down dip in the

@@ -73,8 +73,9 @@ std::shared_ptr<const FrontTimes> solve_front_times(const Fault& fault, double f
 }  // namespace
 
 const Layer& Medium::at(double depth) const {
-  const auto below =
-      std::upper_bound(layers.begin(), layers.end(), depth, [](double d, const Layer& layer) { return d < layer.top; });
+  constexpr double kOnBoundary = 1e-9;  // km: sin 30° rounds 0.5 down, and a depth on a boundary with it
+  const auto below = std::upper_bound(layers.begin(), layers.end(), depth + kOnBoundary,
+                                      [](double d, const Layer& layer) { return d < layer.top; });
   return below == layers.begin() ? layers.front() : *(below - 1);
 }
 

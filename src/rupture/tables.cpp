@@ -109,13 +109,19 @@ std::variant<TopEdgeForm, Diagnostic> top_edge_form(const table::Csv& csv) {
   return problem("elon", "no top edge: give " + forms);
 }
 
-Segment segment_of(int line, const std::vector<std::optional<double>>& v, TopEdgeForm form) {
+// Whether a row gives a longitude above 180: the table's are then written in [0, 360).
+bool east_longitude(const std::vector<std::optional<double>>& v) {
+  return v[kElon].value_or(0) > 180 || v[kLon1].value_or(0) > 180 || v[kLon2].value_or(0) > 180;
+}
+
+Segment segment_of(int line, const std::vector<std::optional<double>>& v, TopEdgeForm form, bool east) {
   Segment s;
   s.line = line;
+  s.east_longitudes = east;
   if (form == TopEdgeForm::kCentre) {
-    s.elon = *v[kElon], s.elat = *v[kElat], s.stk = *v[kStk], s.len = *v[kLen];
+    s.elon = normalized_longitude(*v[kElon], east), s.elat = *v[kElat], s.stk = *v[kStk], s.len = *v[kLen];
   } else {
-    const detail::TopEdge edge = detail::top_edge_of_trace(*v[kLon1], *v[kLat1], *v[kLon2], *v[kLat2]);
+    const detail::TopEdge edge = detail::top_edge_of_trace(*v[kLon1], *v[kLat1], *v[kLon2], *v[kLat2], east);
     s.elon = edge.elon, s.elat = edge.elat, s.stk = edge.stk, s.len = edge.len;
   }
   s.dip = *v[kDip];
@@ -241,18 +247,23 @@ SegmentsRead read_segments(const Table& input, const std::string& medium) {
                                               "the two"));
     return table;
   }
-  long long subfaults = 0;
+  std::vector<std::pair<Where, std::vector<std::optional<double>>>> rows;
+  bool east = false;
   for (const table::Row& row : csv.rows) {
     const std::size_t before = table.problems.size();
-    const std::vector<std::optional<double>> values = table::read_values(csv, row, columns, table.problems);
+    std::vector<std::optional<double>> values = table::read_values(csv, row, columns, table.problems);
     const Where where = csv.where(row.line);
     if (table.problems.size() == before && medium.empty()) {
       if (auto problem = vs_den_problem(values[kVs], values[kDen])) {
         table.problems.push_back(table::error(where, problem->field, std::move(problem->text)));
       }
     }
-    if (table.problems.size() > before) continue;
-    const Segment segment = segment_of(where.line, values, std::get<TopEdgeForm>(form));
+    east = east || east_longitude(values);
+    if (table.problems.size() == before) rows.emplace_back(where, std::move(values));
+  }
+  long long subfaults = 0;
+  for (const auto& [where, values] : rows) {
+    const Segment segment = segment_of(where.line, values, std::get<TopEdgeForm>(form), east);
     if (auto problem = geometry_problem(segment)) {
       table.problems.push_back(table::error(where, problem->field, std::move(problem->text)));
       continue;
