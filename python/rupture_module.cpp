@@ -467,7 +467,8 @@ Rupture build_rupture(const TableArgumentType& segments, const OptionalTable& pa
                       const CountArgument& nt, const RealArgument& fmax, const RealArgument& rigidity,
                       const OptionalTable& medium, const OptionalFloat& vr_fraction, const OptionalFloat& mw,
                       const Given<"Optional[Tuple[float, float, float]]">& hypocentre_at,
-                      const Given<"Optional[int]">& jobs, const StochasticKeywords& heterogeneity) {
+                      const Given<"Optional[int]">& jobs, const StochasticKeywords& heterogeneity,
+                      const std::string& mw_scales, const OptionalFloat& hypocentre_tolerance) {
   const std::optional<rupture::Stochastic> stochastic = stochastic_of(heterogeneity);
   const bool random = !heterogeneity.random_hypocentre.is_none();
   if (random && !PyBool_Check(heterogeneity.random_hypocentre.ptr())) {
@@ -488,6 +489,13 @@ Rupture build_rupture(const TableArgumentType& segments, const OptionalTable& pa
   if (!mw.object.is_none()) options.mw = real_number("mw", mw);
   options.spelling = OptionSpelling::kKeyword;
   options.jobs = jobs_of(jobs);
+  if (mw_scales != "slip-and-vm" && mw_scales != "slip") {
+    refuse("mw_scales", "mw_scales = " + mw_scales + ": must be slip-and-vm (keeping vm*tr/slip) or slip");
+  }
+  options.mw_scales = mw_scales == "slip" ? rupture::MagnitudeScales::kSlip : rupture::MagnitudeScales::kSlipAndVm;
+  if (!hypocentre_tolerance.object.is_none()) {
+    options.hypocentre_tolerance = real_number("hypocentre_tolerance", hypocentre_tolerance);
+  }
   Rupture made;
   rupture::Inputs inputs(table_argument("segments", segments, made.inputs));
   if (!patches.object.is_none()) inputs.patches = table_argument("patches", patches, made.inputs);
@@ -568,17 +576,37 @@ srf::Blocks blocks_of(const std::string& blocks) {
   return srf::Blocks::kOne;
 }
 
+// The layout write_srf's keywords ask for: a code's own (for_code), or
+// blocks and plane by hand, never both, as the programs' --srf-for.
+srf::Layout layout_of(const py::object& version, const std::optional<std::string>& for_code,
+                      const std::optional<std::string>& blocks, const std::optional<bool>& plane) {
+  const srf::Version v = version_of(version);
+  if (!for_code) return {v, blocks_of(blocks.value_or("per-plane")), plane.value_or(true)};
+  if (blocks || plane) {
+    refuse(blocks ? "blocks" : "plane", std::string(blocks ? "blocks" : "plane") + " and for_code = " + *for_code +
+                                            ": for_code sets the blocks and the PLANE block; give one or the other");
+  }
+  if (*for_code == "sw4") return srf::layout_for(srf::Reader::kSw4, v);
+  if (*for_code == "seissol") return srf::layout_for(srf::Reader::kSeisSol, v);
+  if (*for_code == "generic") return srf::layout_for(srf::Reader::kGeneric, v);
+  refuse("for_code", "for_code = " + *for_code +
+                         ": must be sw4 (the PLANE block and one POINTS block), seissol (no PLANE block, one POINTS "
+                         "block) or generic (a block per plane in 2.0)");
+}
+
 void write_srf(const Rupture& r, const Given<"Union[str, os.PathLike]">& path,
-               const Given<"Union[str, float]">& version, const std::string& blocks, bool plane,
+               const Given<"Union[str, float]">& version, const std::optional<std::string>& for_code,
+               const std::optional<std::string>& blocks, const std::optional<bool>& plane,
                const Given<"Optional[int]">& jobs) {
-  const srf::Layout layout{version_of(version), blocks_of(blocks), plane};
+  const srf::Layout layout = layout_of(version, for_code, blocks, plane);
   const int threads = jobs_of(jobs);
   std::vector<Diagnostic> problems;
   {
     py::gil_scoped_release checking;
     problems = rupture::srf_problems(*r.built, layout, threads);
   }
-  if (!problems.empty()) throw ParameterError(std::move(problems));
+  if (has_errors(problems)) throw ParameterError(rupture::errors_of(std::move(problems)));
+  for (const Diagnostic& d : problems) warn(rupture_warning, rendered(d));
   write_file("write_srf", path, r.inputs, [&](Sink& sink) {
     rupture::write_srf(*r.built, layout, sink, {threads, {}});
   });
@@ -650,16 +678,20 @@ void define_rupture_class(py::module_& m) {
                     "What the build did with the input: where a hypocentre by position landed, the factor of mw")
       .def("__len__", [](const Rupture& r) { return r.built->size(); })
       .def("write_srf", &write_srf, py::arg("path"), py::arg("version") = "1.0", py::kw_only(),
-           py::arg("blocks") = "per-plane", py::arg("plane") = true, py::arg("jobs") = py::none(),
+           py::arg("for_code") = py::none(), py::arg("blocks") = py::none(), py::arg("plane") = py::none(),
+           py::arg("jobs") = py::none(),
            R"(Writes the rupture as an SRF file at `path`, the very bytes slipvel-rupture writes, atomically.
 
-version  "1.0" or "2.0" (2.0 needs vs and den: from the medium or every segment)
-blocks   "per-plane" (one POINTS block per segment in a 2.0 file) or "one"
-plane    False: no PLANE block
+version   "1.0" or "2.0" (2.0 needs vs and den: from the medium or every segment)
+for_code  the layout a code reads whole: "sw4" (the PLANE block, one POINTS block), "seissol" (no PLANE
+          block, one POINTS block) or "generic"; instead of blocks and plane
+blocks    "per-plane" (the default: one POINTS block per segment in a 2.0 file) or "one"
+plane     False: no PLANE block (the default True writes it)
 jobs     threads that make the points' texts (None: the processors)
 
 Raises ParameterError when a value does not fit its field in that version or the path is an input table, OSError
-when the file cannot be written (the old file, if any, stays as it was).)")
+when the file cannot be written (the old file, if any, stays as it was). What a reader would miss or misread
+(SW4 reading only the first block, 1.0 carrying no rigidity) warns with RuptureWarning.)")
       .def("write_points", &write_points, py::arg("path"), py::kw_only(), py::arg("jobs") = py::none(),
            "Writes the points table slipvel-batch --table reads, the bytes of slipvel-rupture --points, atomically. "
            "Raises ParameterError for a path that is an input table, OSError when it cannot be written.")
@@ -714,11 +746,13 @@ Raises ParameterError naming the value and the rule.)");
          const OptionalFloat& hurst, const OptionalFloat& slip_cv, const Given<"Optional[Tuple[float, float]]">& taper,
          const Given<"Optional[Tuple[float, float, float]]">& shallow, const OptionalFloat& rise_time,
          const OptionalFloat& vr_slip, const OptionalFloat& slip_floor, const OptionalFloat& rake_sigma,
-         const Given<"Optional[bool]">& random_hypocentre) {
+         const Given<"Optional[bool]">& random_hypocentre, const std::string& mw_scales,
+         const OptionalFloat& hypocentre_tolerance) {
         return build_rupture(segments, patches, hypocentre, vr, dt, nt, fmax, rigidity, medium, vr_fraction, mw,
                              hypocentre_at, jobs,
                              {stochastic, seed, realisation, correlation, hurst, slip_cv, taper, shallow, rise_time,
-                              vr_slip, slip_floor, rake_sigma, random_hypocentre});
+                              vr_slip, slip_floor, rake_sigma, random_hypocentre},
+                             mw_scales, hypocentre_tolerance);
       },
       py::arg("segments"), py::arg("patches") = py::none(), py::kw_only(), py::arg("hypocentre") = py::none(),
       py::arg("vr") = py::none(), py::arg("dt") = 0.005, py::arg("nt") = 4096, py::arg("fmax") = 6.0,
@@ -728,7 +762,8 @@ Raises ParameterError naming the value and the rule.)");
       py::arg("correlation") = py::none(), py::arg("hurst") = py::none(), py::arg("slip_cv") = py::none(),
       py::arg("taper") = py::none(), py::arg("shallow") = py::none(), py::arg("rise_time") = py::none(),
       py::arg("vr_slip") = py::none(), py::arg("slip_floor") = py::none(), py::arg("rake_sigma") = py::none(),
-      py::arg("random_hypocentre") = py::none(),
+      py::arg("random_hypocentre") = py::none(), py::arg("mw_scales") = "slip-and-vm",
+      py::arg("hypocentre_tolerance") = py::none(),
       R"(Builds and checks a rupture from a fault's tables, as slipvel-rupture does.
 
 segments      the segments table: a path (CSV), or columns, a dict of column name to a list (None: an empty
@@ -739,7 +774,11 @@ hypocentre_at (lon, lat, dep) in degrees and km, instead of hypocentre: the faul
 vr            rupture velocity (km/s), the same everywhere
 vr_fraction   rupture velocity as a fraction of the local vs (0 < F <= 2), instead of vr
 medium        a layered medium table (depth km, vs m/s, den kg/m^3), the same way, or None
-mw            scale every region's slip by one factor to reach this moment magnitude, or None
+mw            scale every region's slip by one factor to reach this moment magnitude (-2 to 10), or None;
+              mw_scales="slip-and-vm" (the default) scales vm with it, keeping each region's vm*tr/slip,
+              "slip" the slips alone
+hypocentre_tolerance  how far (km) hypocentre_at may lie from the fault (default: the larger of one
+              subfault's diagonal and 5 km)
 dt, nt, fmax  every subfault's time step (s), samples and highest frequency (Hz)
 rigidity      rigidity (Pa) for the moment of segments without vs and den
 jobs          threads (None: the processors)

@@ -177,7 +177,8 @@ def build_rupture(segments: Table, patches: Table | None = None, *,
                   slip_cv: float | None = None, taper: tuple[float, float] | None = None,
                   shallow: tuple[float, float, float] | None = None, rise_time: float | None = None,
                   vr_slip: float | None = None, slip_floor: float | None = None, rake_sigma: float | None = None,
-                  random_hypocentre: bool | None = None) -> Rupture: ...
+                  random_hypocentre: bool | None = None, mw_scales: str = "slip-and-vm",
+                  hypocentre_tolerance: float | None = None) -> Rupture: ...
 
 def realisations(*arguments: Any, n: int, **keywords: Any) -> Iterator[Rupture]: ...
 

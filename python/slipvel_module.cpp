@@ -146,8 +146,7 @@ void warn_about_sampling(const slipvel::SlipFunction& f) {
   if (slipvel::above_nyquist(p)) {
     warn(sampling_warning, "fmax = " + shortest(p.fmax) + " Hz is above the Nyquist frequency 1/(2*dt) = " +
                                shortest(slipvel::nyquist_frequency(p.dt)) + " Hz of dt = " + shortest(p.dt) +
-                               " s: the samples are too far apart to show the function's highest frequencies; a dt "
-                               "of at most 1/(2*fmax), or a lower fmax, fixes it");
+                               " s: " + slipvel::kAboveNyquistCost);
   }
   if (slipvel::coarsely_sampled(f)) {
     warn(sampling_warning, "the sampled slip ends more than 1 % off the slip asked (" +

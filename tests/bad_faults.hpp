@@ -125,6 +125,8 @@ inline std::vector<Diagnostic> library_diagnostics(const BadFault& c) {
                                              ? rupture::RuptureVelocity(rupture::FractionOfVs{std::stod(*fraction)})
                                              : rupture::RuptureVelocity(rupture::UniformSpeed{number("--vr", 3)}));
     if (const auto mw = option_value(c, "--mw")) options.mw = std::stod(*mw);
+    if (option_value(c, "--mw-scales") == "slip") options.mw_scales = rupture::MagnitudeScales::kSlip;
+    if (const auto km = option_value(c, "--hypocentre-tolerance")) options.hypocentre_tolerance = std::stod(*km);
     options.sampling.dt = number("--dt", options.sampling.dt);
     options.sampling.nt = static_cast<int>(number("--nt", options.sampling.nt));
     options.sampling.fmax = number("--fmax", options.sampling.fmax);

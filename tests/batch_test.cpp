@@ -231,9 +231,7 @@ TEST_F(Batch, AWriteThatFailsPartWayLeavesOnlyCompleteFiles) {
 // an SRF file alike; fmax at the Nyquist frequency is not above it. The files
 // are written, status 0. (These sources are not coarsely sampled.)
 TEST_F(Batch, FmaxAboveTheNyquistFrequencyIsWarnedAboutOnce) {
-  const std::string tail =
-      " Hz): the samples are too far apart to show the function's highest frequencies; a dt of at most 1/(2*fmax), "
-      "or a lower fmax, fixes it\n";
+  const std::string tail = std::string(" Hz): ") + kAboveNyquistCost + "\n";
   const std::string point = "-118,34,5,90,45,180,1e6,0";
   struct Case {
     std::vector<std::string> arguments;

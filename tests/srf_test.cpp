@@ -385,11 +385,12 @@ TEST(Srf, CoarseTimeHistoriesAreWarnedAboutOnce) {
       {"id,vm,slip,dt\na,3,0.8,0.005\nb,3,0.8,0.01\n", ""},
       {"id,vm,slip,dt\na,3,0.8,0.005\nb,3,0.8,0.1\nc,3,0.8,0.05\n",
        "slipvel-batch: warning: 1 source's fmax is above the Nyquist frequency 1/(2*dt) (first b: fmax = 6 Hz, dt = "
-       "0.1 s, Nyquist frequency 5 Hz): the samples are too far apart to show the function's highest frequencies; a "
-       "dt of at most 1/(2*fmax), or a lower fmax, fixes it\n"
-       "slipvel-batch: warning: 2 sources' time history ends more than 1 % off the slip asked (first b: "
-       "0.6640544661149328 m "
-       "sampled, 0.8 m asked): at this dt the samples miss part of the sharp rise; a smaller dt fixes it\n"},
+       "0.1 s, Nyquist frequency 5 Hz): " +
+           std::string(kAboveNyquistCost) +
+           "\n"
+           "slipvel-batch: warning: 2 sources' time history ends more than 1 % off the slip asked (first b: "
+           "0.6640544661149328 m "
+           "sampled, 0.8 m asked): at this dt the samples miss part of the sharp rise; a smaller dt fixes it\n"},
   };
   for (const Case& c : cases) {
     TempDir dir;

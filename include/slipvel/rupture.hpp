@@ -40,10 +40,11 @@ namespace detail {
 class FrontTimes;
 struct Access;
 struct Varied;
-// How messages name the tables a rupture was read from.
+// How messages name the tables a rupture was read from, and its options.
 struct TableNames {
   std::string segments, patches;
   bool segments_rows = false, patches_rows = false;  // given as columns: messages count rows
+  OptionSpelling spelling = OptionSpelling::kCommandLine;
 };
 }  // namespace detail
 
@@ -62,7 +63,7 @@ struct OnSegment {
 };
 
 /// The hypocentre by position: the point of the fault nearest to it, in
-/// three dimensions, which must lie within one subfault's diagonal of it.
+/// three dimensions, which must lie within Options::hypocentre_tolerance of it.
 struct NearestTo {
   double lon, lat;  ///< degrees
   double dep;       ///< km
@@ -128,14 +129,24 @@ struct SlipField {
 SlipField slip_field(double length, double width, double du, double dd, double ax, double az, double hurst,
                      std::uint64_t seed, std::uint64_t realisation);
 
+/// What a target magnitude scales.
+enum class MagnitudeScales {
+  kSlipAndVm,  ///< every region's slip and vm by one factor: vm·tr/slip kept, the function self-similar
+  kSlip,       ///< the slips alone, vm as the tables give it (a large factor leaves what the function carries)
+};
+
 /// How a rupture is built from its tables.
 struct Options {
   Options(HypocentreGiven start, RuptureVelocity speed) : hypocentre(start), velocity(speed) {}
   HypocentreGiven hypocentre;
   RuptureVelocity velocity;
-  /// A moment magnitude to reach: every region's slip scaled by one factor so
-  /// that Mw is within 0.001 of it.
+  /// A moment magnitude to reach, from −2 to 10: every region's slip (and
+  /// vm, see mw_scales) scaled by one factor so that Mw is within 0.001 of it.
   std::optional<double> mw;
+  MagnitudeScales mw_scales = MagnitudeScales::kSlipAndVm;
+  /// How far (km, ≥ 0) a hypocentre by position may lie from the fault;
+  /// unset: the larger of one subfault's diagonal and 5 km.
+  std::optional<double> hypocentre_tolerance;
   /// Every subfault's dt (s), nt and fmax (Hz); the other fields are unused.
   Parameters sampling;
   /// μ (Pa) for the moment of segments without vs and den.
@@ -244,6 +255,7 @@ class Rupture {
   std::shared_ptr<const detail::Varied> varied_;           // a Stochastic rupture's sources and rakes
   Start start_{};
   RuptureMoment moment_;
+  double moment_at_default_rigidity_ = 0;  // Σ kDefaultRigidity·area·S(ts): what a reader of SRF 1.0 sums
   detail::TableNames names_;
 };
 
@@ -280,11 +292,14 @@ std::variant<NearestTo, Diagnostic> parse_position(std::string_view text, const 
 /// table line of the segment or patch that gave the values: SRF 2.0 needs vs
 /// and den everywhere; every value must fit its field (a subfault's value
 /// that does not names the first subfault it hits and how many more of its
-/// region it hits). Checked on `jobs` threads.
+/// region it hits). Checked on `jobs` threads. And, as warnings, what a reader
+/// will get wrong: POINTS blocks SW4 does not read (a layout not made for a
+/// code), a 1.0 file of a rupture with vs and den read at a default rigidity.
 std::vector<Diagnostic> srf_problems(const Rupture& rupture, const srf::Layout& layout, int jobs = 1);
 
 /// Writes the rupture as an SRF file (see srf::write_srf). Throws
-/// ParameterError with srf_problems, before writing anything, where there are any.
+/// ParameterError with the errors of srf_problems, before writing anything,
+/// where there are any.
 void write_srf(const Rupture& rupture, const srf::Layout& layout, Sink& sink, const srf::WriteOptions& options = {});
 
 /// Writes the points table (<slipvel/points.hpp>), which slipvel-batch reads
@@ -294,6 +309,9 @@ void write_points(const Rupture& rupture, Sink& sink, int jobs = 1);
 
 /// Writes the planes table (<slipvel/planes.hpp>) of the rupture's planes.
 void write_planes(const Rupture& rupture, Sink& sink);
+
+/// The errors among diagnostics.
+std::vector<Diagnostic> errors_of(std::vector<Diagnostic> diagnostics);
 
 /// The problem of writing the moment-rate file at the subfaults' dt: more
 /// than MomentRate::kMostRows rows; empty where there is none.

@@ -190,6 +190,16 @@ double nyquist_frequency(double dt);
 /// checked.
 bool above_nyquist(const Parameters& parameters);
 
+/// What samples above the Nyquist frequency cost, as every warning of it
+/// ends: the samples miss the function's highest frequencies, and a reader
+/// that interpolates them with a spline (as SW4 does) radiates more moment
+/// than they carry (measured through SW4's quintic spline: +4 to +15 % at
+/// dt 0.1 s with fmax 6 Hz, within 1 % at dt 0.05 s or less).
+inline constexpr const char* kAboveNyquistCost =
+    "the samples are too far apart to show the function's highest frequencies, and a reader that interpolates "
+    "them with a spline (as SW4 does) radiates more moment than they carry (+4 to +15 % at dt 0.1 s with fmax 6 "
+    "Hz; within 1 % at dt 0.05 s or less); a dt of at most 1/(2*fmax), or a lower fmax, fixes it";
+
 /// Whether the function's sampled slip ends more than kSampledSlipTolerance
 /// of the target slip away from it (not a number counts as away): at this dt
 /// the trapezoid sum of the samples misses part of the sharp rise, though the

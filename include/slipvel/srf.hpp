@@ -16,6 +16,7 @@
 
 #include <cstddef>
 #include <functional>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -34,11 +35,20 @@ enum class Blocks {
   kOne,       ///< every point in one block, whatever the version and planes
 };
 
+/// The codes a layout can be made for.
+enum class Reader {
+  kGeneric,  ///< the format's own tools: every POINTS block, with or without PLANE (a block per plane in 2.0)
+  kSw4,      ///< SW4: needs the PLANE block and reads the first POINTS block only: one block
+  kSeisSol,  ///< SeisSol's converter: refuses a PLANE block: none, one block
+};
+
 /// The file's layout: its version, its blocks and whether it has a PLANE block.
 struct Layout {
   Version version = Version::k1;
   Blocks blocks = Blocks::kPerPlane;
   bool plane_block = true;  ///< false: no PLANE block even where planes are given
+  /// The code the layout was made for (layout_for); unset: chosen by hand.
+  std::optional<Reader> reader = std::nullopt;
 };
 
 /// One fault segment of the PLANE block.
@@ -50,6 +60,27 @@ struct Plane {
   double dtop;        ///< depth of the top edge (km)
   double shyp, dhyp;  ///< hypocentre along strike from the centre and down dip (km)
 };
+
+/// Returns the layout a code reads whole, of this version.
+Layout layout_for(Reader reader, Version version);
+
+/// Returns the warnings of what a reader will miss in a file of this layout
+/// holding `points` points over `planes`: one where a layout chosen by hand
+/// has several POINTS blocks ("SW4 reads only the first POINTS block: N of M
+/// points; `sw4_layout` writes one block", `sw4_layout` naming how the caller
+/// asks for SW4's layout). Each problem's field is "blocks". Throws
+/// ParameterError, as write_srf does, for planes that do not hold the points.
+std::vector<Problem> layout_warnings(const std::vector<Plane>& planes, std::size_t points, const Layout& layout,
+                                     const std::string& sw4_layout);
+
+/// Returns the warning of an SRF file of `version` 1.0, which carries no vs
+/// and den, whose points' moment (N·m) came from them: a reader of the file
+/// sums `moment_at_default_rigidity` instead ("SRF 1.0 carries no rigidity: a
+/// reader using `rigidity_option`'s default 3.6288e10 Pa gives N times the
+/// moment; write 2.0", field "version"). Nothing for 2.0, for a moment that is
+/// not greater than 0, or where the two agree to three digits.
+std::optional<Problem> rigidity_warning(Version version, double moment, double moment_at_default_rigidity,
+                                        const std::string& rigidity_option);
 
 /// The points of a file, each made when the writer asks for it (several jobs
 /// may ask at once): `count` of them, point n from `at(n)`.

@@ -4,6 +4,7 @@
 #include <array>
 #include <charconv>
 #include <cmath>
+#include <cstdio>
 #include <cstring>
 #include <memory>
 #include <span>
@@ -444,6 +445,37 @@ std::vector<std::size_t> block_sizes(const std::vector<Plane>& planes, std::size
                                          " points (the sum of nstk*ndip), the file has " + std::to_string(points)});
   }
   return sizes;
+}
+
+Layout layout_for(Reader reader, Version version) {
+  switch (reader) {
+    case Reader::kSw4:
+      return {version, Blocks::kOne, true, reader};
+    case Reader::kSeisSol:
+      return {version, Blocks::kOne, false, reader};
+    case Reader::kGeneric:
+      break;
+  }
+  return {version, Blocks::kPerPlane, true, reader};
+}
+
+std::vector<Problem> layout_warnings(const std::vector<Plane>& planes, std::size_t points, const Layout& layout,
+                                     const std::string& sw4_layout) {
+  if (layout.reader) return {};
+  const std::vector<std::size_t> sizes = block_sizes(planes, points, layout);
+  if (sizes.size() < 2) return {};
+  return {{"blocks", "SW4 reads only the first POINTS block: " + std::to_string(sizes.front()) + " of " +
+                         std::to_string(points) + " points; " + sw4_layout + " writes one block"}};
+}
+
+std::optional<Problem> rigidity_warning(Version version, double moment, double moment_at_default_rigidity,
+                                        const std::string& rigidity_option) {
+  if (version != Version::k1 || !(moment > 0)) return std::nullopt;
+  char times[32];
+  std::snprintf(times, sizeof times, "%.3g", moment_at_default_rigidity / moment);
+  if (std::string(times) == "1") return std::nullopt;
+  return Problem{"version", "SRF 1.0 carries no rigidity: a reader using " + rigidity_option +
+                                "'s default 3.6288e10 Pa gives " + times + " times the moment; write 2.0"};
 }
 
 std::size_t point_text_capacity(const PointSource& point) {

@@ -72,7 +72,7 @@ std::optional<Fault> read_fault(const Inputs& inputs, const Options& options, co
   const std::optional<Hypocentre> hypocentre =
       std::holds_alternative<RandomPlace>(options.hypocentre)
           ? std::optional<Hypocentre>(random_hypocentre(fault.segments, *options.stochastic))
-          : place_hypocentre(options.hypocentre, fault.segments, options.spelling, said);
+          : place_hypocentre(options.hypocentre, fault.segments, options.hypocentre_tolerance, options.spelling, said);
   if (!hypocentre) return std::nullopt;
   fault.hypocentre = *hypocentre;
   fault.velocity = options.velocity;
@@ -105,13 +105,13 @@ void warn_about_empty_patches(const Rupture& rupture, std::vector<Diagnostic>& s
 // The rupture's moment, summed in file order, and the values that keep every
 // rule but are likely a mistake, one warning a kind naming the first subfault.
 RuptureMoment sum_moment(const Rupture& rupture, const Inputs& inputs, const Options& options,
-                         std::vector<Diagnostic>& said) {
+                         double& at_default_rigidity, std::vector<Diagnostic>& said) {
   const TableNames& names = Access::names(rupture);
   const Fault& fault = rupture.fault();
   const Named segments{names.segments, names.segments_rows};
   const Named medium{inputs.medium ? inputs.medium->name : "", false};
   const auto* uniform = std::get_if<UniformSpeed>(&fault.velocity);
-  RuptureMoment moment;
+  RuptureMoment moment, default_moment;
   slipvel::detail::Implausibles found("subfaults");
   slipvel::detail::for_each_chunk_in_order<std::vector<srf::PointSource>>(
       rupture.size(), options.jobs,
@@ -124,6 +124,7 @@ RuptureMoment sum_moment(const Rupture& rupture, const Inputs& inputs, const Opt
           const srf::PointSource& point = points[i];
           const std::size_t n = range.first + i;
           moment.add(point, point_rigidity(point.where, rupture.rigidity()));
+          default_moment.add(point, kDefaultRigidity);
           // vs and den of a medium are its layer's; the rest the subfault's segment's.
           const Where at_segment = segments.at(fault.segments[rupture.subfault(n).segment].line);
           for (const Problem& p : srf::implausible_values(point.where)) {
@@ -153,6 +154,7 @@ RuptureMoment sum_moment(const Rupture& rupture, const Inputs& inputs, const Opt
   }
   if (const auto p = implausible_magnitude(moment_magnitude(moment.moment()))) found.add({}, "", *p);
   append(said, found.warnings());
+  at_default_rigidity = default_moment.moment();
   return moment;
 }
 
@@ -189,6 +191,12 @@ void check_magnitude(const Options& options, std::vector<Diagnostic>& said) {
 
 // The options of a stochastic rupture, or the random hypocentre without one.
 void check_heterogeneity(const Options& options, std::vector<Diagnostic>& said) {
+  if (options.stochastic && options.mw_scales == MagnitudeScales::kSlip) {
+    said.push_back(said_at(Where::option("mw_scales"), Severity::kError, "mw_scales",
+                           spelt("mw_scales", options.spelling) +
+                               " slip: a stochastic rupture keeps every region's vm*tr/slip, so its vm follows the "
+                               "slip"));
+  }
   if (options.stochastic) {
     check_stochastic(*options.stochastic, options.velocity, options.spelling, said);
   } else if (std::holds_alternative<RandomPlace>(options.hypocentre)) {
@@ -211,14 +219,15 @@ Built build(const Inputs& inputs, const Options& options) {
   if (has_errors(said)) return built;
   const bool segment_rows = std::holds_alternative<Columns>(inputs.segments.content);
   const bool patch_rows = inputs.patches && std::holds_alternative<Columns>(inputs.patches->content);
-  TableNames names{inputs.segments.name, inputs.patches ? inputs.patches->name : "", segment_rows, patch_rows};
+  TableNames names{inputs.segments.name, inputs.patches ? inputs.patches->name : "", segment_rows, patch_rows,
+                   options.spelling};
   std::optional<Fault> fault = read_fault(inputs, options, names, said);
   if (!fault) return built;
   double factor = 1;
   if (options.mw && !options.stochastic) {
     const std::optional<double> scaled = scale_to_magnitude(
-        *fault, *options.mw, options.sampling, options.rigidity, {names.segments, names.segments_rows},
-        {names.patches, names.patches_rows}, options.spelling, said);
+        *fault, *options.mw, options.mw_scales == MagnitudeScales::kSlipAndVm, options.sampling, options.rigidity,
+        {names.segments, names.segments_rows}, {names.patches, names.patches_rows}, options.spelling, said);
     if (!scaled) return built;
     factor = *scaled;
   }
@@ -232,9 +241,10 @@ Built build(const Inputs& inputs, const Options& options) {
     if (!vary(rupture, *options.stochastic, target, options.spelling, options.jobs, said)) return built;
   }
   warn_about_empty_patches(rupture, said);
-  const RuptureMoment moment = sum_moment(rupture, inputs, options, said);
+  double at_default_rigidity = 0;
+  const RuptureMoment moment = sum_moment(rupture, inputs, options, at_default_rigidity, said);
   if (has_errors(said)) return built;
-  Access::set_moment(rupture, moment);
+  Access::set_moment(rupture, moment, at_default_rigidity);
   built.rupture = std::make_shared<const Rupture>(std::move(rupture));
   return built;
 }

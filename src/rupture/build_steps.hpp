@@ -54,7 +54,11 @@ struct Access {
   }
   static const Varied* varied(const Rupture& r) { return r.varied_.get(); }
   static void set_slip_factor(Rupture& r, double factor) { r.slip_factor_ = factor; }
-  static void set_moment(Rupture& r, const RuptureMoment& moment) { r.moment_ = moment; }
+  static void set_moment(Rupture& r, const RuptureMoment& moment, double at_default_rigidity) {
+    r.moment_ = moment;
+    r.moment_at_default_rigidity_ = at_default_rigidity;
+  }
+  static double moment_at_default_rigidity(const Rupture& r) { return r.moment_at_default_rigidity_; }
   static void set_names(Rupture& r, TableNames names) { r.names_ = std::move(names); }
   static const TableNames& names(const Rupture& r) { return r.names_; }
   static double centre_u(const Rupture& r, std::size_t k) { return r.centre_u(k); }
@@ -101,7 +105,8 @@ PatchesRead read_patches(const Table& table, const std::vector<Segment>& segment
 // that keeps it off them. A hypocentre by position comes with the note of
 // where it landed.
 std::optional<Hypocentre> place_hypocentre(const HypocentreGiven& given, const std::vector<Segment>& segments,
-                                           OptionSpelling spelling, std::vector<Diagnostic>& said);
+                                           std::optional<double> tolerance, OptionSpelling spelling,
+                                           std::vector<Diagnostic>& said);
 
 // Two segments whose surfaces meet.
 struct Overlap {
@@ -128,12 +133,13 @@ void check_how_segments_meet(const std::vector<Segment>& segments, const Named& 
 // it is asked for, a speed that never arrives, a grid of rupture times too large.
 void check_velocity(const Fault& fault, const Named& table, OptionSpelling spelling, std::vector<Diagnostic>& said);
 
-// Scales every region's slip of `fault` by one factor so that the rupture's
-// Mw is `mw` within 0.001, refining the factor by the moment the functions
-// carry; the factor, or nothing with the problems said.
-std::optional<double> scale_to_magnitude(Fault& fault, double mw, const Parameters& sampling, double rigidity,
-                                         const Named& segments, const Named& patches, OptionSpelling spelling,
-                                         std::vector<Diagnostic>& said);
+// Scales every region's slip of `fault` (and vm with it where `scale_vm`,
+// keeping vm·tr/slip) by one factor so that the rupture's Mw is `mw` within
+// 0.001, refining the factor by the moment the functions carry; the factor,
+// or nothing with the problems said.
+std::optional<double> scale_to_magnitude(Fault& fault, double mw, bool scale_vm, const Parameters& sampling,
+                                         double rigidity, const Named& segments, const Named& patches,
+                                         OptionSpelling spelling, std::vector<Diagnostic>& said);
 
 // Where the rupture starts for a RandomPlace: drawn from the realisation's
 // hypocentre stream.

@@ -12,9 +12,7 @@ using GeographicLib::Math;
 
 constexpr double kMetresPerKm = 1000;
 
-namespace {
-
-}  // namespace
+namespace {}  // namespace
 
 double normalized_longitude(double lon, bool east) {
   const double low = east ? 0 : -180;

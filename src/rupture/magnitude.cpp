@@ -43,24 +43,41 @@ int line_of(const Fault& fault, std::size_t region) {
   return region < segments ? fault.segments[region].line : fault.patches[region - segments].line;
 }
 
+// The peak slip velocities real ruptures show (m/s); a scaled vm outside them is likely a mistake.
+constexpr double kLeastPlausibleVm = 0.1, kMostPlausibleVm = 10;
+
+void warn_about_scaled_vm(const Fault& fault, double factor, double mw, const Named& segments, const Named& patches,
+                          std::vector<Diagnostic>& said) {
+  const std::size_t count = fault.segments.size();
+  for (std::size_t r = 0; r < count + fault.patches.size(); ++r) {
+    const RegionSource& source = r < count ? fault.segments[r].source : fault.patches[r - count].source;
+    if (!(source.slip > 0) || (source.vm >= kLeastPlausibleVm && source.vm <= kMostPlausibleVm)) continue;
+    said.push_back(said_at((r < count ? segments : patches).at(line_of(fault, r)), Severity::kWarning, "vm",
+                           "scaled by " + text::shortest(factor) + " for Mw " + text::shortest(mw) +
+                               ": vm = " + text::shortest(source.vm) + " m/s: outside " +
+                               text::shortest(kLeastPlausibleVm) + " to " + text::shortest(kMostPlausibleVm) +
+                               " m/s, the peak slip velocities of real ruptures"));
+  }
+}
+
 }  // namespace
 
-std::optional<double> scale_to_magnitude(Fault& fault, double mw, const Parameters& sampling, double rigidity,
-                                         const Named& segments, const Named& patches, OptionSpelling spelling,
-                                         std::vector<Diagnostic>& said) {
+std::optional<double> scale_to_magnitude(Fault& fault, double mw, bool scale_vm, const Parameters& sampling,
+                                         double rigidity, const Named& segments, const Named& patches,
+                                         OptionSpelling spelling, std::vector<Diagnostic>& said) {
   const std::string option = spelt("mw", spelling) + " " + text::shortest(mw);
   const auto refuse = [&](std::string why) {
     said.push_back(said_at(Where::option("mw"), Severity::kError, "mw", option + ": " + std::move(why)));
     return std::nullopt;
   };
-  if (!std::isfinite(mw)) return refuse("must be finite");
   const double target = std::pow(10.0, 1.5 * mw + 9.1);
   const std::vector<double> weights = moment_per_metre(fault, sampling, rigidity);
   const std::vector<RegionSource*> regions = regions_of(fault);
-  std::vector<double> given(regions.size());
+  std::vector<double> given(regions.size()), given_vm(regions.size());
   double nominal = 0;  // the moment if every function carried exactly its target slip
   for (std::size_t r = 0; r < regions.size(); ++r) {
     given[r] = regions[r]->slip;
+    given_vm[r] = regions[r]->vm;
     nominal += weights[r] * given[r];
   }
   if (!(nominal > 0)) return refuse("no subfault slips, so no scaling of the slips reaches a magnitude");
@@ -71,6 +88,7 @@ std::optional<double> scale_to_magnitude(Fault& fault, double mw, const Paramete
     double moment = 0;
     for (std::size_t r = 0; r < regions.size(); ++r) {
       regions[r]->slip = given[r] * f;
+      if (scale_vm) regions[r]->vm = given_vm[r] * f;  // vm·tr/slip kept: the region's shape scaled
       Parameters source = sampling;
       source.vm = regions[r]->vm, source.slip = regions[r]->slip, source.tr = regions[r]->tr,
       source.ts = regions[r]->ts;
@@ -105,8 +123,10 @@ std::optional<double> scale_to_magnitude(Fault& fault, double mw, const Paramete
     }
     const double magnitude = moment_magnitude(*moment);
     if (std::abs(magnitude - mw) <= kTolerance) {
-      said.push_back(said_at(Where::option("mw"), Severity::kNote, "mw",
-                             option + ": every region's slip scaled by " + text::shortest(factor)));
+      said.push_back(said_at(
+          Where::option("mw"), Severity::kNote, "mw",
+          option + ": every region's slip" + (scale_vm ? " and vm" : "") + " scaled by " + text::shortest(factor)));
+      if (scale_vm) warn_about_scaled_vm(fault, factor, mw, segments, patches, said);
       return factor;
     }
     (*moment < target ? low : high) = factor;

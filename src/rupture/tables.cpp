@@ -396,7 +396,8 @@ std::optional<Hypocentre> on_segment(const OnSegment& h, const std::vector<Segme
   return Hypocentre{static_cast<std::size_t>(h.segment) - 1, h.s + 0.0, h.d + 0.0};  // + 0.0: "-0" is 0
 }
 
-std::optional<Hypocentre> nearest_to(const NearestTo& h, const std::vector<Segment>& segments, OptionSpelling spelling,
+std::optional<Hypocentre> nearest_to(const NearestTo& h, const std::vector<Segment>& segments,
+                                     std::optional<double> tolerance, OptionSpelling spelling,
                                      std::vector<Diagnostic>& said) {
   const std::string given = spelt("hypocentre_at", spelling) + " " + given_text(h);
   if (!(h.lon >= -180 && h.lon <= 360 && h.lat >= -90 && h.lat <= 90 && std::isfinite(h.dep))) {
@@ -413,12 +414,16 @@ std::optional<Hypocentre> nearest_to(const NearestTo& h, const std::vector<Segme
     if (off < distance) nearest = {k, s + 0.0, d + 0.0}, distance = off;  // + 0.0: no "-0"
   }
   const Segment& g = segments[nearest.segment];
+  constexpr double kCatalogueError = 5;  // km: how far catalogue hypocentres commonly lie off mapped traces
   const double diagonal = std::hypot(g.len / g.nstk, g.wid / g.ndip);
-  if (!(distance <= diagonal)) {
-    said.push_back(option_error(
-        "hypocentre_at", given + ": " + km(distance) + " from the fault (nearest on segment " +
-                             std::to_string(nearest.segment + 1) + " at s = " + km(nearest.s) + ", d = " +
-                             km(nearest.d) + "): at most the diagonal of one of its subfaults, " + km(diagonal)));
+  const double most = tolerance.value_or(std::max(diagonal, kCatalogueError));
+  if (!(distance <= most)) {
+    const std::string rule = tolerance ? " (" + spelt("hypocentre_tolerance", spelling) + ")"
+                                       : " (the larger of one of its subfaults' diagonal and " + km(kCatalogueError) +
+                                             "; " + spelt("hypocentre_tolerance", spelling) + " sets another)";
+    said.push_back(option_error("hypocentre_at", given + ": " + km(distance) + " from the fault (nearest on segment " +
+                                                     std::to_string(nearest.segment + 1) + " at s = " + km(nearest.s) +
+                                                     ", d = " + km(nearest.d) + "): at most " + km(most) + rule));
     return std::nullopt;
   }
   const auto metres = [](double value) { return std::round(value * 1000) / 1000 + 0.0; };  // no "-0.000"
@@ -432,9 +437,16 @@ std::optional<Hypocentre> nearest_to(const NearestTo& h, const std::vector<Segme
 }  // namespace
 
 std::optional<Hypocentre> place_hypocentre(const HypocentreGiven& given, const std::vector<Segment>& segments,
-                                           OptionSpelling spelling, std::vector<Diagnostic>& said) {
+                                           std::optional<double> tolerance, OptionSpelling spelling,
+                                           std::vector<Diagnostic>& said) {
   if (const auto* h = std::get_if<OnSegment>(&given)) return on_segment(*h, segments, spelling, said);
-  return nearest_to(std::get<NearestTo>(given), segments, spelling, said);
+  if (tolerance && !(std::isfinite(*tolerance) && *tolerance >= 0)) {
+    said.push_back(option_error("hypocentre_tolerance", spelt("hypocentre_tolerance", spelling) + " = " +
+                                                            text::shortest(*tolerance) +
+                                                            ": must be finite and at least 0 km"));
+    return std::nullopt;
+  }
+  return nearest_to(std::get<NearestTo>(given), segments, tolerance, spelling, said);
 }
 
 Where where_in(const std::string& table, int line, bool from_columns) {

@@ -1,6 +1,7 @@
 // The files of a rupture: the SRF file, checked for its layout before a byte
 // is written, the points and planes tables and the moment-rate file.
 #include <algorithm>
+#include <cstdio>
 #include <map>
 #include <tuple>
 
@@ -126,10 +127,26 @@ srf::Points points_of(const Rupture& rupture) {
   return {rupture.size(), [&rupture](std::size_t n) { return rupture.point_source(n); }};
 }
 
+// What a reader of the file will get wrong: the POINTS blocks SW4 leaves
+// out, and a 1.0 file's moment at a reader's default rigidity.
+void warn_about_readers(const Rupture& rupture, const srf::Layout& layout, std::vector<Diagnostic>& said) {
+  const OptionSpelling spelling = Access::names(rupture).spelling;
+  const std::string sw4 = spelling == OptionSpelling::kCommandLine ? "--srf-for sw4" : "for_code=\"sw4\"";
+  for (const Problem& p : srf::layout_warnings(layout.plane_block ? rupture.planes() : std::vector<srf::Plane>{},
+                                               rupture.size(), layout, sw4)) {
+    said.push_back(said_at({}, Severity::kWarning, p.field, p.text));
+  }
+  if (const auto p = srf::rigidity_warning(layout.version, rupture.moment().moment(),
+                                           Access::moment_at_default_rigidity(rupture), spelt("rigidity", spelling))) {
+    said.push_back(said_at({}, Severity::kWarning, p->field, p->text));
+  }
+}
+
 }  // namespace
 
 std::vector<Diagnostic> srf_problems(const Rupture& rupture, const srf::Layout& layout, int jobs) {
   std::vector<Diagnostic> said;
+  warn_about_readers(rupture, layout, said);
   if (layout.version == srf::Version::k2) check_vs_den(rupture, said);
   check_regions(rupture, layout.version, said);
   if (layout.plane_block) check_planes(rupture, layout.version, said);
@@ -140,7 +157,7 @@ std::vector<Diagnostic> srf_problems(const Rupture& rupture, const srf::Layout& 
 
 void write_srf(const Rupture& rupture, const srf::Layout& layout, Sink& sink, const srf::WriteOptions& options) {
   std::vector<Diagnostic> problems = srf_problems(rupture, layout, options.jobs);
-  if (!problems.empty()) throw ParameterError(std::move(problems));
+  if (has_errors(problems)) throw ParameterError(errors_of(std::move(problems)));
   srf::write_srf(sink, points_of(rupture), rupture.planes(), layout, options);
 }
 
@@ -153,6 +170,11 @@ void write_points(const Rupture& rupture, Sink& sink, int jobs) {
 }
 
 void write_planes(const Rupture& rupture, Sink& sink) { slipvel::write_planes(sink, rupture.planes()); }
+
+std::vector<Diagnostic> errors_of(std::vector<Diagnostic> diagnostics) {
+  std::erase_if(diagnostics, [](const Diagnostic& d) { return d.severity != Severity::kError; });
+  return diagnostics;
+}
 
 std::vector<Diagnostic> moment_rate_problems(const Rupture& rupture) {
   try {

@@ -110,8 +110,7 @@ std::string nyquist_warning(const AboveNyquist& a) {
   return std::to_string(a.sources) + (a.sources == 1 ? " source's" : " sources'") +
          " fmax is above the Nyquist frequency 1/(2*dt) (first " + a.first_id + ": fmax = " + text::shortest(a.fmax) +
          " Hz, dt = " + text::shortest(a.dt) + " s, Nyquist frequency " + text::shortest(nyquist_frequency(a.dt)) +
-         " Hz): the samples are too far apart to show the function's highest frequencies; a dt of at most "
-         "1/(2*fmax), or a lower fmax, fixes it";
+         " Hz): " + kAboveNyquistCost;
 }
 
 std::vector<slipvel::Problem> with_zero_slip_note(const Parameters& parameters,

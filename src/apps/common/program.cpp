@@ -153,3 +153,25 @@ const CLI::Validator kSrfBlocks(
     "", "blocks");
 
 }  // namespace slipvel::apps
+
+namespace slipvel::apps {
+
+CLI::Option* add_srf_for(CLI::App& app, std::string& code, const std::vector<CLI::Option*>& by_hand) {
+  CLI::Option* option = app.add_option("--srf-for", code,
+                                       "the SRF layout a code reads whole: sw4 (the PLANE block and one POINTS "
+                                       "block), seissol (no PLANE block, one POINTS block) or generic (a block per "
+                                       "plane in 2.0); the version stays --srf-version's")
+                            ->type_name("CODE")
+                            ->check(CLI::IsMember({"sw4", "seissol", "generic"}))
+                            ->group("Output");
+  for (CLI::Option* other : by_hand) option->excludes(other);
+  return option;
+}
+
+srf::Reader reader_of(const std::string& code) {
+  if (code == "sw4") return srf::Reader::kSw4;
+  if (code == "seissol") return srf::Reader::kSeisSol;
+  return srf::Reader::kGeneric;
+}
+
+}  // namespace slipvel::apps

@@ -14,6 +14,7 @@
 #include <vector>
 
 #include <slipvel/diagnostic.hpp>
+#include <slipvel/srf.hpp>
 
 namespace slipvel::apps {
 
@@ -79,5 +80,12 @@ extern const CLI::Validator kWhole;
 extern const CLI::Validator kSrfVersion;
 // "per-plane" or "one": how an SRF file groups its points into POINTS blocks.
 extern const CLI::Validator kSrfBlocks;
+
+// --srf-for CODE: the layout a code reads whole (sw4, seissol or generic),
+// which the options of a layout chosen by hand (`by_hand`) exclude.
+CLI::Option* add_srf_for(CLI::App& app, std::string& code, const std::vector<CLI::Option*>& by_hand);
+
+// The reader a --srf-for CODE names.
+srf::Reader reader_of(const std::string& code);
 
 }  // namespace slipvel::apps

@@ -39,7 +39,7 @@ struct Request {
   std::filesystem::path folder = ".";
   int jobs = static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
   bool quiet = false;
-  std::string srf, planes, srf_version = "1.0", srf_blocks = "per-plane";
+  std::string srf, planes, srf_version = "1.0", srf_blocks = "per-plane", srf_for;
   double rigidity = kDefaultRigidity;
   std::string moment_rate;
 };
@@ -89,14 +89,15 @@ void add_options(CLI::App& app, Request& r) {
       ->capture_default_str()
       ->group("Output")
       ->needs(srf);
-  app.add_option("--srf-blocks", r.srf_blocks,
-                 "POINTS blocks: per-plane (one per plane in a 2.0 file with several planes) or one (every point in "
-                 "one block, as SW4 reads)")
-      ->type_name("LAYOUT")
-      ->transform(kSrfBlocks)
-      ->capture_default_str()
-      ->group("Output")
-      ->needs(srf);
+  auto* blocks = app.add_option("--srf-blocks", r.srf_blocks,
+                                "POINTS blocks: per-plane (one per plane in a 2.0 file with several planes) or one "
+                                "(every point in one block, as SW4 reads)")
+                     ->type_name("LAYOUT")
+                     ->transform(kSrfBlocks)
+                     ->capture_default_str()
+                     ->group("Output")
+                     ->needs(srf);
+  add_srf_for(app, r.srf_for, {blocks})->needs(srf);
   app.add_option("--rigidity", r.rigidity, "with --srf: rigidity (Pa) for the moment of points without vs and den")
       ->transform(kDecimal)
       ->type_name("PA")
@@ -192,6 +193,14 @@ void warn_about_implausible_values(const PointsTable& table, const std::vector<s
   present(found.warnings());
 }
 
+// The moment a reader of an SRF 1.0 file sums, the default rigidity at every
+// point: the file carries no vs and den.
+double moment_at_default_rigidity(const std::vector<srf::PointSource>& points) {
+  RuptureMoment moment;
+  for (const srf::PointSource& point : points) moment.add(point, kDefaultRigidity);
+  return moment.moment();
+}
+
 // The one time step of a table's points (the option's for an empty table).
 double time_step(const Request& r, const std::vector<srf::PointSource>& points) {
   return points.empty() ? r.defaults.dt : points.front().parameters.dt;
@@ -238,7 +247,14 @@ int run_srf(const Request& r, const Settings& settings, const PointsTable& table
   std::vector<SourceRow> sources;
   for (const PointRow& row : table.points) sources.push_back({row.line, row.id, row.parameters});
   if (const std::string warning = nyquist_warning(sources_above_nyquist(sources)); !warning.empty()) warn(warning);
-  const srf::Layout layout{version, r.srf_blocks == "one" ? srf::Blocks::kOne : srf::Blocks::kPerPlane, true};
+  const srf::Layout layout =
+      r.srf_for.empty() ? srf::Layout{version, r.srf_blocks == "one" ? srf::Blocks::kOne : srf::Blocks::kPerPlane, true}
+                        : srf::layout_for(reader_of(r.srf_for), version);
+  for (const slipvel::Problem& p : srf::layout_warnings(planes, points.size(), layout, "--srf-for sw4")) warn(p.text);
+  if (const auto p =
+          srf::rigidity_warning(version, moment.moment(), moment_at_default_rigidity(points), "--rigidity")) {
+    warn(p->text);
+  }
   write_rupture(r, settings, points, planes, layout, moment);
   return kDone;
 }

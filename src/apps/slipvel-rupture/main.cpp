@@ -38,10 +38,13 @@ struct Request {
   std::string segments, patches, medium, hypocentre, hypocentre_at;
   double vr = 0, vr_fraction = 0;
   std::optional<double> mw;
+  std::string mw_scales = "slip-and-vm";
+  std::optional<double> hypocentre_tolerance;
   Parameters sampling;  // dt, nt and fmax of every subfault
   double rigidity = kDefaultRigidity;
   std::string srf, srf_version = "1.0", srf_blocks = "per-plane", points, planes, moment_rate;
   bool srf_no_plane = false;
+  std::string srf_for;
   int jobs = static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
   bool quiet = false;
   // A stochastic rupture and its realisations.
@@ -156,9 +159,23 @@ void add_options(CLI::App& app, Request& r) {
       ->type_name("F")
       ->excludes(vr)
       ->group("Fault");
-  app.add_option("--mw", r.mw, "scale every region's slip by one factor to reach this moment magnitude")
+  app.add_option("--mw", r.mw,
+                 "scale every region's slip and vm by one factor to reach this moment magnitude (-2 to 10), "
+                 "keeping each region's vm*tr/slip: the function stays self-similar")
       ->transform(kDecimal)
       ->type_name("MW")
+      ->group("Fault");
+  app.add_option("--mw-scales", r.mw_scales,
+                 "what --mw scales: slip-and-vm, or slip (the slips alone, vm as the tables give it)")
+      ->type_name("WHAT")
+      ->check(CLI::IsMember({"slip-and-vm", "slip"}))
+      ->capture_default_str()
+      ->group("Fault");
+  app.add_option("--hypocentre-tolerance,--hypocenter-tolerance", r.hypocentre_tolerance,
+                 "how far (km) --hypocentre-at may lie from the fault [default: the larger of one subfault's "
+                 "diagonal and 5 km]")
+      ->transform(kDecimal)
+      ->type_name("KM")
       ->group("Fault");
   const auto sampling = [&app](const char* name, auto& value, const char* meaning, const char* unit,
                                const CLI::Validator& number) {
@@ -176,17 +193,18 @@ void add_options(CLI::App& app, Request& r) {
       ->transform(kSrfVersion)
       ->capture_default_str()
       ->group("Output");
-  app.add_option("--srf-blocks", r.srf_blocks,
-                 "POINTS blocks: per-plane (one per segment in a 2.0 file with several segments) or one (every "
-                 "point in one block, as SW4 reads)")
-      ->type_name("LAYOUT")
-      ->transform(kSrfBlocks)
-      ->capture_default_str()
-      ->group("Output");
-  app.add_flag("--srf-no-plane", r.srf_no_plane,
-               "write no PLANE block, only the points (as SeisSol's SRF converter reads)")
-      ->disable_flag_override()
-      ->group("Output");
+  auto* blocks = app.add_option("--srf-blocks", r.srf_blocks,
+                                "POINTS blocks: per-plane (one per segment in a 2.0 file with several segments) or "
+                                "one (every point in one block, as SW4 reads)")
+                     ->type_name("LAYOUT")
+                     ->transform(kSrfBlocks)
+                     ->capture_default_str()
+                     ->group("Output");
+  auto* no_plane = app.add_flag("--srf-no-plane", r.srf_no_plane,
+                                "write no PLANE block, only the points (as SeisSol's SRF converter reads)")
+                       ->disable_flag_override()
+                       ->group("Output");
+  add_srf_for(app, r.srf_for, {blocks, no_plane});
   app.add_option("--points", r.points, "write the points table slipvel-batch --table FILE --srf reads")
       ->type_name("FILE")
       ->group("Output");
@@ -387,6 +405,8 @@ rupture::Options options_of(const CLI::App& app, const Request& r) {
                            app.count("--vr") > 0 ? rupture::RuptureVelocity(rupture::UniformSpeed{r.vr})
                                                  : rupture::RuptureVelocity(rupture::FractionOfVs{r.vr_fraction})};
   options.mw = r.mw;
+  options.mw_scales = r.mw_scales == "slip" ? rupture::MagnitudeScales::kSlip : rupture::MagnitudeScales::kSlipAndVm;
+  options.hypocentre_tolerance = r.hypocentre_tolerance;
   options.sampling = r.sampling;
   options.rigidity = r.rigidity;
   options.jobs = r.jobs;
@@ -405,8 +425,9 @@ rupture::Inputs inputs_of(const Request& r) {
 }
 
 srf::Layout layout_of(const Request& r) {
-  return {r.srf_version == "2.0" ? srf::Version::k2 : srf::Version::k1,
-          r.srf_blocks == "one" ? srf::Blocks::kOne : srf::Blocks::kPerPlane, !r.srf_no_plane};
+  const srf::Version version = r.srf_version == "2.0" ? srf::Version::k2 : srf::Version::k1;
+  if (!r.srf_for.empty()) return srf::layout_for(reader_of(r.srf_for), version);
+  return {version, r.srf_blocks == "one" ? srf::Blocks::kOne : srf::Blocks::kPerPlane, !r.srf_no_plane};
 }
 
 // What the files asked for need of the rupture, found before anything is written.
