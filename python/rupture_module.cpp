@@ -772,7 +772,7 @@ patches       the patches table, the same way, or None
 hypocentre    "SEG:S:D": segment number from 1, s along strike from its centre, d down dip (km)
 hypocentre_at (lon, lat, dep) in degrees and km, instead of hypocentre: the fault's nearest point
 vr            rupture velocity (km/s), the same everywhere
-vr_fraction   rupture velocity as a fraction of the local vs (0 < F <= 2), instead of vr
+vr_fraction   rupture velocity as a fraction of the local vs (0 < F <= sqrt(3), the P wave), instead of vr
 medium        a layered medium table (depth km, vs m/s, den kg/m^3), the same way, or None
 mw            scale every region's slip by one factor to reach this moment magnitude (-2 to 10), or None;
               mw_scales="slip-and-vm" (the default) scales vm with it, keeping each region's vm*tr/slip,

@@ -137,19 +137,19 @@ TEST_F(Batch, EveryProblemIsListedAndNothingIsWritten) {
 }
 
 TEST_F(Batch, WrongOptionsAreUsageErrors) {
-  const std::vector<std::vector<std::string>> cases = {{"--bogus"},
-                                                       {"--dt"},
-                                                       {"--dt", "abc"},
-                                                       {"-j", "0"},
-                                                       {"--nt", "4096.5"},
-                                                       {"--table", "missing.csv"},
-                                                       {"--vm", "-1"},
-                                                       {"--srf-blocks", "one"},
-                                                       {"--table", "t.csv", "--srf", "r.srf", "--srf-blocks", "two"},
-                                                       {"--table", "t.csv", "--srf", "r.srf", "--srf-for", "sw5"},
-                                                       {"--srf-for", "sw4"},
-                                                       {"--table", "t.csv", "--srf", "r.srf", "--srf-for", "sw4",
-                                                        "--srf-blocks", "one"}};
+  const std::vector<std::vector<std::string>> cases = {
+      {"--bogus"},
+      {"--dt"},
+      {"--dt", "abc"},
+      {"-j", "0"},
+      {"--nt", "4096.5"},
+      {"--table", "missing.csv"},
+      {"--vm", "-1"},
+      {"--srf-blocks", "one"},
+      {"--table", "t.csv", "--srf", "r.srf", "--srf-blocks", "two"},
+      {"--table", "t.csv", "--srf", "r.srf", "--srf-for", "sw5"},
+      {"--srf-for", "sw4"},
+      {"--table", "t.csv", "--srf", "r.srf", "--srf-for", "sw4", "--srf-blocks", "one"}};
   for (const auto& arguments : cases) {
     const Finished f = run(arguments);
     EXPECT_EQ(f.exit_code(), 2) << arguments[0];

@@ -139,18 +139,21 @@ TEST(RuptureProgram, FilesHoldTheRuptureAndReadBackThroughBatch) {
     const char* name;
     std::string segments, patches, hypocentre, version;
     std::string warning;  // what both programs say of the file
+    int coarse_line;      // the segment line the rupture's warning of coarse subfaults names
   };
   const std::string examples = std::string(SLIPVEL_SOURCE_DIR) + "/examples/";
   const std::string sw4_warning =
       "warning: SW4 reads only the first POINTS block: 450 of 730 points; --srf-for sw4 writes one block\n";
   const Case cases[] = {
-      {"the example", read_file(examples + "segments.csv"), read_file(examples + "patches.csv"), "1:-8:9", "2.0", ""},
+      {"the example", read_file(examples + "segments.csv"), read_file(examples + "patches.csv"), "1:-8:9", "2.0", "",
+       4},
       {"the bend, 2.0", read_file(examples + "bend-segments.csv"), read_file(examples + "bend-patches.csv"), "2:-3.5:7",
-       "2.0", sw4_warning},
+       "2.0", sw4_warning, 5},
       {"the bend, 1.0", read_file(examples + "bend-segments.csv"), read_file(examples + "bend-patches.csv"), "1:12:0",
        "1.0",
        "warning: SRF 1.0 carries no rigidity: a reader using --rigidity's default 3.6288e10 Pa gives 1.21 times the "
-       "moment; write 2.0\n"},
+       "moment; write 2.0\n",
+       5},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -164,7 +167,11 @@ TEST(RuptureProgram, FilesHoldTheRuptureAndReadBackThroughBatch) {
          "--planes",   "planes.csv",   "--moment-rate", "rate.csv",      "-j",           "2"},
         in(dir));
     ASSERT_EQ(f.exit_code(), 0) << f.err;
-    EXPECT_EQ(f.err, c.warning.empty() ? "" : "slipvel-rupture: " + c.warning);
+    const std::string coarse = "slipvel-rupture: warning: segments.csv:" + std::to_string(c.coarse_line) +
+                               ": subfaults of 1 km along strike by 1 km down dip, the front at 2.7 km/s: the front "
+                               "crosses a subfault in 0.37 s: the moment rate carries ripples near 2.7 Hz, inside the "
+                               "band up to fmax = 6 Hz; subfaults of at most vr/fmax = 0.45 km keep them above it\n";
+    EXPECT_EQ(f.err, coarse + (c.warning.empty() ? "" : "slipvel-rupture: " + c.warning));
 
     rupture::Inputs inputs(Table::text("segments.csv", c.segments));
     inputs.patches = Table::text("patches.csv", c.patches);

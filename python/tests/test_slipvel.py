@@ -324,7 +324,7 @@ def test_a_layout_asked_for_twice_or_unknown_is_refused(tmp_path, keywords, fiel
     ({"hypocentre": "1:0"}, "hypocentre", 'hypocentre "1:0": must be SEG:S:D'),
     ({"vr": 0}, "vr", "vr = 0: must be greater than 0 km/s"),
     ({"vr": None}, "vr", "give vr (km/s) or vr_fraction (of the local vs), one of them"),
-    ({"vr": None, "vr_fraction": 2.5}, "vr_fraction", "vr_fraction = 2.5: must be greater than 0 and at most 2"),
+    ({"vr": None, "vr_fraction": 2.5}, "vr_fraction", "vr_fraction = 2.5: must be greater than 0 and at most sqrt(3)"),
     ({"hypocentre_at": (-118.5, 34.2, 5)}, "hypocentre", "give hypocentre"),
     ({"hypocentre": None, "hypocentre_at": (-118.5, 34.2, 30)}, "hypocentre_at", "hypocentre_at -118.5:34.2:30: 21.2"),
     ({"hypocentre": None, "hypocentre_at": (float("nan"), 34.2, 5)}, "hypocentre_at",
@@ -590,8 +590,10 @@ def test_warnings_notes_and_where_it_starts():
                                          "wid": [15], "dtop": [1], "nstk": [6], "ndip": [3], "rake": [90],
                                          "slip": [0.5], "vm": [1.5], "tr": [1.2], "vs": [3.3], "den": [2700]},
                                         hypocentre_at=(-118.5, 34.2, 1.2), vr=2.8)
-    assert [w.category for w in said] == [slipvel.RuptureWarning, slipvel.RuptureWarning]
+    assert [w.category for w in said] == [slipvel.RuptureWarning] * 3
     assert str(said[0].message).startswith("segments row 1: subfault 1-0-0: vs = 3.3 m/s: outside 100 to 10000 m/s")
+    assert str(said[2].message).startswith("segments row 1: subfaults of 5 km along strike by 5 km down dip, the "
+                                           "front at 2.8 km/s: the front crosses a subfault in 1.79 s")
     assert said[0].filename == __file__
     assert rupture.notes[0].startswith("hypocentre_at -118.5:34.2:1.2: on segment 1 at s = 0.000 km, d = ")
     start = rupture.hypocentre

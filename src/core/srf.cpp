@@ -849,6 +849,13 @@ std::vector<Problem> implausible_values(const Point& where) {
 
 std::optional<Problem> implausible_rupture_velocity(double vr, double vs) {
   if (!(vs > 0) || !(vr * 1000 > vs)) return std::nullopt;
+  // sqrt(3) vs: the P-wave speed of a Poisson solid.
+  if (vr * 1000 > 1.7320508075688772 * vs) {
+    return Problem{"vr", "vr = " + text::shortest(vr) + " km/s: faster than the P wave (about sqrt(3) * vs = " +
+                             text::shortest(1.7320508075688772 * vs) +
+                             " m/s) where the front runs (a rupture "
+                             "velocity in m/s?)"};
+  }
   return Problem{"vr", "vr = " + text::shortest(vr) + " km/s: faster than the shear-wave speed vs = " +
                            text::shortest(vs) + " m/s where the front runs (a rupture velocity in m/s?)"};
 }

@@ -5,7 +5,9 @@
 // the moment.
 #include <slipvel/rupture.hpp>
 
+#include <algorithm>
 #include <cmath>
+#include <cstdio>
 
 #include <slipvel/text.hpp>
 
@@ -102,6 +104,59 @@ void warn_about_empty_patches(const Rupture& rupture, std::vector<Diagnostic>& s
   }
 }
 
+// The slowest crossing of a subfault by the front: its larger side over the
+// local rupture speed (vr, or vr_fraction times vs at its centre). A front
+// that takes T s a subfault puts ripples near 1/T Hz into the moment rate.
+struct SlowestCrossing {
+  double seconds = 0, side = 0, speed = 0;  // s, km, km/s
+  std::size_t segment = 0;
+
+  void add(const Fault& fault, std::size_t segment, double vs) {
+    const Segment& g = fault.segments[segment];
+    const double local = std::holds_alternative<UniformSpeed>(fault.velocity)
+                             ? std::get<UniformSpeed>(fault.velocity).km_per_s
+                             : std::get<FractionOfVs>(fault.velocity).fraction * vs / 1000;
+    const double larger = std::max(g.len / g.nstk, g.wid / g.ndip);
+    if (!(larger / local > seconds)) return;
+    seconds = larger / local, side = larger, speed = local, this->segment = segment;
+  }
+};
+
+std::string three_digits(double value) {
+  char text[32];
+  std::snprintf(text, sizeof text, "%.3g", value);
+  return text;
+}
+
+// Subfaults the front crosses in more than 1/fmax: the ripples of the front
+// passing one subfault after the next fall inside the band the sources carry.
+void warn_about_coarse_subfaults(const Rupture& rupture, const SlowestCrossing& slowest, const Parameters& sampling,
+                                 std::vector<Diagnostic>& said) {
+  if (!(slowest.seconds > 1 / sampling.fmax)) return;
+  const TableNames& names = Access::names(rupture);
+  const Segment& g = rupture.fault().segments[slowest.segment];
+  said.push_back(said_at(
+      Named{names.segments, names.segments_rows}.at(g.line), Severity::kWarning, "nstk",
+      "subfaults of " + three_digits(g.len / g.nstk) + " km along strike by " + three_digits(g.wid / g.ndip) +
+          " km down dip, the front at " + three_digits(slowest.speed) + " km/s: the front crosses a subfault in " +
+          three_digits(slowest.seconds) + " s: the moment rate carries ripples near " +
+          three_digits(1 / slowest.seconds) + " Hz, inside the band up to fmax = " + text::shortest(sampling.fmax) +
+          " Hz; subfaults of at most vr/fmax = " + three_digits(slowest.speed / sampling.fmax) +
+          " km keep them above it"));
+}
+
+// Samples too far apart for fmax, as slipvel-batch and Python's
+// slip_function warn of them. (The SRF file's samples are the means over
+// each step, which sum to the slip however coarse the step: the 1 % check
+// of point samples has nothing to find there.)
+void warn_about_nyquist(const Parameters& sampling, std::vector<Diagnostic>& said) {
+  if (!above_nyquist(sampling)) return;
+  said.push_back(said_at(Where::option("dt"), Severity::kWarning, "dt",
+                         "fmax = " + text::shortest(sampling.fmax) + " Hz is above the Nyquist frequency 1/(2*dt) = " +
+                             text::shortest(nyquist_frequency(sampling.dt)) +
+                             " Hz of dt = " + text::shortest(sampling.dt) + " s: " + kAboveNyquistCost));
+}
+
 // The rupture's moment, summed in file order, and the values that keep every
 // rule but are likely a mistake, one warning a kind naming the first subfault.
 RuptureMoment sum_moment(const Rupture& rupture, const Inputs& inputs, const Options& options,
@@ -112,6 +167,7 @@ RuptureMoment sum_moment(const Rupture& rupture, const Inputs& inputs, const Opt
   const Named medium{inputs.medium ? inputs.medium->name : "", false};
   const auto* uniform = std::get_if<UniformSpeed>(&fault.velocity);
   RuptureMoment moment, default_moment;
+  SlowestCrossing slowest;
   slipvel::detail::Implausibles found("subfaults");
   slipvel::detail::for_each_chunk_in_order<std::vector<srf::PointSource>>(
       rupture.size(), options.jobs,
@@ -125,8 +181,10 @@ RuptureMoment sum_moment(const Rupture& rupture, const Inputs& inputs, const Opt
           const std::size_t n = range.first + i;
           moment.add(point, point_rigidity(point.where, rupture.rigidity()));
           default_moment.add(point, kDefaultRigidity);
+          const std::size_t segment = rupture.subfault(n).segment;
+          slowest.add(fault, segment, point.where.vs);
           // vs and den of a medium are its layer's; the rest the subfault's segment's.
-          const Where at_segment = segments.at(fault.segments[rupture.subfault(n).segment].line);
+          const Where at_segment = segments.at(fault.segments[segment].line);
           for (const Problem& p : srf::implausible_values(point.where)) {
             if (!fault.medium.empty() && (p.field == "vs" || p.field == "den")) {
               found.add(medium.at(fault.medium.at(point.where.dep).line),
@@ -154,6 +212,8 @@ RuptureMoment sum_moment(const Rupture& rupture, const Inputs& inputs, const Opt
   }
   if (const auto p = implausible_magnitude(moment_magnitude(moment.moment()))) found.add({}, "", *p);
   append(said, found.warnings());
+  warn_about_nyquist(options.sampling, said);
+  warn_about_coarse_subfaults(rupture, slowest, options.sampling, said);
   at_default_rigidity = default_moment.moment();
   return moment;
 }

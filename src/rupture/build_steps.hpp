@@ -22,6 +22,9 @@ inline constexpr long long kMostSubfaults = 10'000'000;
 // The most nodes the grid of rupture times of a FractionOfVs may have: 9
 // bytes each while it is solved.
 inline constexpr std::size_t kMostFrontNodes = 250'000'000;
+// The fastest a front may run as a fraction of vs: sqrt(3), the P-wave speed
+// of a Poisson solid; a rupture does not outrun the P wave.
+inline constexpr double kFastestFraction = 1.7320508075688772;
 
 // A table as messages name it, and its lines.
 struct Named {

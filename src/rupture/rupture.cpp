@@ -94,10 +94,11 @@ void check_velocity(const Fault& fault, const Named& table, OptionSpelling spell
   }
   const double fraction = std::get<FractionOfVs>(fault.velocity).fraction;
   const std::string option = spelt("vr_fraction", spelling);
-  if (!(fraction > 0 && fraction <= 2)) {
+  if (!(fraction > 0 && fraction <= kFastestFraction)) {
     error(Where::option("vr_fraction"), "vr_fraction",
           option + " = " + text::shortest(fraction) +
-              ": must be greater than 0 and at most 2 (a fraction of the shear-wave speed)");
+              ": must be greater than 0 and at most sqrt(3) = 1.7320508075688772 (a fraction of the shear-wave "
+              "speed; faster than sqrt(3) vs outruns the P wave)");
     return;
   }
   for (const Segment& g : fault.segments) {

@@ -20,8 +20,6 @@ namespace slipvel::rupture::detail {
 namespace {
 
 constexpr double kMetresPerKm = 1000;
-// The fastest rupture a fraction of vs may run: the P-wave speed of a Poisson solid.
-const double kFastestFraction = std::sqrt(3.0);
 // What real ruptures show; a realisation beyond it is likely a mistake.
 constexpr double kMostPlausibleSlip = 50;  // m
 constexpr double kMostPlausibleVm = 10;    // m/s

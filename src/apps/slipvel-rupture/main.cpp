@@ -154,7 +154,8 @@ void add_options(CLI::App& app, Request& r) {
                  ->type_name("KM/S")
                  ->group("Fault");
   app.add_option("--vr-fraction", r.vr_fraction,
-                 "rupture velocity as a fraction of the local vs (0 < F <= 2): the front bends with the medium")
+                 "rupture velocity as a fraction of the local vs (0 < F <= sqrt(3): faster outruns the P wave): the "
+                 "front bends with the medium")
       ->transform(kDecimal)
       ->type_name("F")
       ->excludes(vr)
