@@ -644,7 +644,7 @@ def test_an_output_is_checked_alone_as_it_is_before_writing(tmp_path, name, refu
         assert (root / "link").is_symlink()
 
 
-def test_the_planes_and_points_readers_give_lines_and_columns(tmp_path):
+def test_the_planes_points_and_moment_rate_readers_give_lines_and_columns(tmp_path):
     (tmp_path / "planes.csv").write_text("elon,elat,nstk,ndip,len,wid,stk,dip,dtop,shyp,dhyp\n"
                                          "-118.5,34.2,30,15,30,15,300,45,1,0,9\n"
                                          "-118.7179,34.3313,20,14,20,14,315,60,1,-25,9\n")
@@ -658,6 +658,9 @@ def test_the_planes_and_points_readers_give_lines_and_columns(tmp_path):
                                          "a,10,10,1,0,90,0,1e6,1\n\nb,10,10,2,0,90,0,1e6,2\n")
     points = slipvel.read_points(tmp_path / "points.csv")
     assert points["id"] == ["a", "b"] and points["line"] == [3, 5]
+    (tmp_path / "rate.csv").write_text("time(s),moment_rate(N*m/s)\n0,0\n0.5,2e+18\n1,1.5e+17\n")
+    times, rates = slipvel.read_moment_rate(tmp_path / "rate.csv")
+    assert times.tolist() == [0, 0.5, 1] and rates.tolist() == [0, 2e18, 1.5e17]
 
 
 # --- Stochastic ruptures ------------------------------------------------------
