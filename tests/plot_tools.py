@@ -111,24 +111,26 @@ def program(path, *arguments, cwd):
     return done.stdout + done.stderr
 
 
-def device_link(folder):
-    """A link to a character device made in `folder` (never the real /dev), or None where none can be made."""
-    try:
-        os.mknod(folder / "null", 0o666 | 0o020000, os.makedev(1, 3))
-    except (OSError, AttributeError):
-        return None
-    (folder / "device-link").symlink_to("null")
-    return folder / "device-link"
+HOSTILE = ("fifo", "folder", "loop", "device")
 
 
-def hostile_outputs(folder):
-    """Outputs a picture must never replace, by name: a FIFO, a link to a device, a folder, a loop of links."""
-    os.mkfifo(folder / "fifo")
-    (folder / "folder").mkdir()
-    (folder / "loop-a").symlink_to("loop-b")
-    (folder / "loop-b").symlink_to("loop-a")
-    cases = {"fifo": ("fifo", "not a regular file"), "folder": ("folder", "is a folder"),
-             "loop": ("loop-a", "Too many levels of symbolic links")}
-    if device_link(folder) is not None:
-        cases["device"] = ("device-link", "not a regular file")
-    return cases
+def hostile_output(folder, case, name):
+    """Makes folder/name an output a picture must never replace: a FIFO, a folder, a loop of links or a link to a
+    character device made here (never the real /dev). Returns what the refusal says, or None where no device can
+    be made."""
+    path = folder / name
+    if case == "fifo":
+        os.mkfifo(path)
+    elif case == "folder":
+        path.mkdir()
+    elif case == "loop":
+        path.symlink_to(f"{name}.other")
+        (folder / f"{name}.other").symlink_to(name)
+        return "Too many levels of symbolic links"
+    else:
+        try:
+            os.mknod(folder / "null", 0o666 | 0o020000, os.makedev(1, 3))
+        except (OSError, AttributeError):
+            return None
+        path.symlink_to("null")
+    return "is a folder" if case == "folder" else "not a regular file"
