@@ -4,12 +4,15 @@ import math
 import os
 import re
 import resource
+import shutil
+import subprocess
+import sys
 
 import numpy as np
 import pytest
 
-from plot_tools import (BATCH, EXAMPLES, HOSTILE, RUPTURE, assert_png, environment, hostile_output, moment_line,
-                        program, refused, run, said, snapshot, title_moment)
+from plot_tools import (BATCH, EXAMPLES, HOSTILE, RUPTURE, TIMEOUT, TOOLS, assert_png, environment, hostile_output,
+                        moment_line, program, refused, run, said, snapshot, title_moment)
 
 import plot_srf  # noqa: E402  (tools/, on the path through plot_tools)
 import slipvel  # noqa: E402
@@ -333,3 +336,36 @@ def test_a_temporary_folder_of_quotes_is_harmless(tmp_path):
 def test_help_answers():
     done = run("plot-srf", "--help")
     assert done.returncode == 0 and said(done)[0].startswith("Usage: tools/plot-srf FILE.srf [OUT.png]")
+
+
+# name: (where the tools are, PYTHONPATH, what is said or None for a picture)
+LAUNCHES = {
+    "from the clone, the build tree's module found": ("clone", None, None),
+    "from a copy without a build, the module missing": ("copy", None,
+                                                        r"^plot-srf: the Python module slipvel cannot be imported .*: "
+                                                        r"build it \(the full build"),
+}
+
+
+@pytest.mark.parametrize("name", LAUNCHES)
+def test_the_launcher_finds_the_module_or_says_what_is_missing(tmp_path, name):
+    where, path, pattern = LAUNCHES[name]
+    if where == "clone" and not list((TOOLS.parent / "build" / "python").glob("slipvel*.so")):
+        pytest.skip("the build is not the clone's build/")
+    tools = TOOLS
+    installed = subprocess.run([sys.executable, "-c", "import slipvel"], env=environment(PYTHONPATH=None),
+                               capture_output=True, check=False).returncode == 0
+    if where == "copy" and installed:
+        pytest.skip("slipvel is installed for this Python")
+    if where == "copy":
+        tools = tmp_path / "elsewhere" / "tools"
+        shutil.copytree(TOOLS, tools, ignore=shutil.ignore_patterns("__pycache__"))
+    (tmp_path / "good.srf").write_text(OTHER_1_0)
+    done = subprocess.run([str(tools / "plot-srf"), "good.srf"], cwd=tmp_path, env=environment(PYTHONPATH=path),
+                          capture_output=True, timeout=TIMEOUT, check=False, stdin=subprocess.DEVNULL)
+    if pattern is None:
+        assert done.returncode == 0, said(done)
+        assert_png(tmp_path / "good.png", 1000, 700)
+    else:
+        refused(done, pattern)
+        assert not (tmp_path / "good.png").exists()
