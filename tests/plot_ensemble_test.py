@@ -39,8 +39,8 @@ def test_the_realisations_are_drawn_with_their_moment(realisations):
                *sorted(glob.glob("m-*.csv", root_dir=root)), cwd=root)
     out, err = said(done)
     assert done.returncode == 0 and err == "", err
-    assert out == (f"wrote {root}/ensemble.png: Ensemble of 4 realisations (p-0000.csv … p-0003.csv): Mw 6.80, target "
-                   f"von Kármán ax = 7.94 km, az = 5.54 km, H = 0.75\n")
+    assert out == (f"wrote {root}/ensemble.png: Ensemble of 4 realisations (p-0000.csv … p-0003.csv): Mw 6.80, "
+                   f"target von Kármán ax = 7.94 km, az = 5.54 km, H = 0.75\n")
     assert_png(root / "ensemble.png", 1000, 1000)
     rates = [slipvel.read_moment_rate(root / f"m-000{k}.csv") for k in range(4)]
     for (times, values), (m0, _) in zip(rates, moments):

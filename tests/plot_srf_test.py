@@ -196,7 +196,8 @@ HOSTILE_FILES = {
                                                one_point(10.7, 45, "2.1e299", 0.1)), 0,
                                         r"^plot-srf: note: the samples span 2\.1e\+299 s"),
     "a tinit of -1e300": (srf_of(*[one_point(10 + i / 100, 45, i / 10, 0.1) for i in range(60)],
-                                 one_point(10.7, 45, "-1e300", 0.1)), 0, r"^plot-srf: note: the samples span 1e\+300 s"),
+                                 one_point(10.7, 45, "-1e300", 0.1)), 0,
+                          r"^plot-srf: note: the samples span 1e\+300 s"),
     "a span beyond the numbers": (srf_of(one_point(10, 45, "-1.7e308", 0.1), one_point(10.1, 45, "1.7e308", 0.1)),
                                   1, r"^plot-srf: f\.srf: the samples span -1\.7e\+308 s to 1\.7e\+308 s"),
     "a moment beyond the numbers": (srf_of(one_point(10, 45, 0, 0.1, area="1e304", samples="1e300 1e300")), 1,
@@ -248,7 +249,8 @@ REFUSALS = {
     "a missing file": (None, ["nope.srf"], {}, r"^plot-srf: nope\.srf: not found$"),
     "a rigidity that is not a number > 0": (None, ["good.srf", "--rigidity", "-3e10"], {},
                                             r"--rigidity -3e10: must be a number > 0 \(Pa\)"),
-    "a rigidity beyond the numbers": (None, ["good.srf", "--rigidity=1e999"], {}, r"--rigidity 1e999: beyond the range"),
+    "a rigidity beyond the numbers": (None, ["good.srf", "--rigidity=1e999"], {},
+                                      r"--rigidity 1e999: beyond the range"),
     "an output over the file": (None, ["good.srf", "good.srf"], {}, r"good\.srf would overwrite the input good\.srf"),
     "an unknown option": (None, ["-x", "good.srf"], {}, r"^plot-srf: unknown option: -x \(see --help\)$"),
     "three files": (None, ["good.srf", "a.png", "b.png"], {}, r"expected FILE\.srf \[OUT\.png\]"),
@@ -256,7 +258,8 @@ REFUSALS = {
     "a Python that is not there": (None, ["good.srf"], {"SLIPVEL_PYTHON": "/nonexistent/python3"},
                                    r"^plot-srf: SLIPVEL_PYTHON=/nonexistent/python3: no such program$"),
     "a Python without matplotlib": (None, ["good.srf"], {"PYTHONPATH": "{nompl}"},
-                                    r"^plot-srf: matplotlib cannot be imported .*: install python3-matplotlib \(Debian\)"),
+                                    r"^plot-srf: matplotlib cannot be imported .*: "
+                                    r"install python3-matplotlib \(Debian\)"),
 }
 
 

@@ -229,7 +229,7 @@ def draw_fault(np, fault):
     sp.matplotlib_agg()
     from matplotlib.colors import LinearSegmentedColormap  # pylint: disable=import-outside-toplevel
     aspect = fault.width / fault.length
-    panel = 10.8 * min(max(aspect, 0.15), 0.8) + 1.4
+    panel = 10.4 * min(max(aspect, 0.15), 0.8) + 1.4
     fig = sp.figure(14, 2 * panel + 1.6)
     slip_cmap = LinearSegmentedColormap.from_list("slip", SLIP_COLOURS)
     grid = front_grid(np, fault)
@@ -265,7 +265,7 @@ def draw_panel(np, fig, ax, fault, colouring, grid, colour, aspect):
     fronts = None
     if levels:
         fronts = ax.contour(u, d, np.ma.masked_invalid(t), levels=levels, colors=colour, linewidths=1.2)
-        ax.clabel(fronts, fmt="%g", fontsize=9, inline=True)
+        ax.clabel(fronts, fmt="%g", fontsize=10, inline=True)
         fronts.step = step
     ax.plot([fault.hypocentre[0]], [fault.hypocentre[1]], "*", ms=20, mfc="#00a050", mec="black", mew=1.2)
     ax.set_xlim(0, fault.length)

@@ -270,7 +270,8 @@ def rate_magnitude(np, a, b, c):
 
 
 def rise_times(np, flat, owner, lengths, dt, count):
-    """How long each point's slip rate is non-zero: from its first to its last non-zero sample, plus dt; NaN for none."""
+    """How long each point's slip rate is non-zero: from its first to its last non-zero sample, plus dt; NaN for
+    none."""
     offsets = np.concatenate(([0], np.cumsum(lengths)[:-1]))
     nonzero = np.flatnonzero(flat > 0)
     rise = np.full(count, np.nan)
@@ -371,7 +372,7 @@ class PlaneView:
                 u, d = u - (u - du).min(), d - (d - dd).min()
                 length, width = float((u + du).max()), float((d + dd).max())
             else:
-                u = u + length / 2
+                u, d = snapped(np, u + length / 2, fault.along[members]), snapped(np, d, fault.down[members])
             self.u[members], self.d[members] = u + start, d
             self.outlines.append((start, length, width))
             start += length
@@ -396,6 +397,14 @@ class PlaneView:
         for k in range(count):
             yield np.flatnonzero(owner == k), (tops[k], float(planes["stk"][k]), float(planes["dip"][k]),
                                                float(planes["len"][k]), float(planes["wid"][k]))
+
+
+def snapped(np, coordinate, step):
+    """A coordinate on a plane's grid of cells `step` long, each within a quarter cell of a cell's middle put there
+    (positions in the file are rounded, the projection is flat), the others kept."""
+    cell = np.round(coordinate / step - 0.5)
+    middle = (cell + 0.5) * step
+    return np.where(np.abs(coordinate - middle) < step / 4, middle, coordinate)
 
 
 def plane_of_points(np, fault):
@@ -508,7 +517,7 @@ def contour_fronts(np, ax, triangles, values, labelled=True, colour=FRONT):
         return None
     fronts = ax.tricontour(triangles, values, levels=levels, colors=colour, linewidths=1.2)
     if labelled:
-        ax.clabel(fronts, fmt="%g", fontsize=9, inline=True)
+        ax.clabel(fronts, fmt="%g", fontsize=10, inline=True)
     fronts.step = step
     return fronts
 
@@ -536,7 +545,8 @@ def draw_map(np, fault, frame):
     ax.set_facecolor("#d0d0d0")
     order = np.argsort(-fault.dep, kind="stable")
     order = order[drawn_once(np, corners[order])]
-    patches = PolyCollection(corners[order], array=fault.slip[order], cmap=slip_palette(), edgecolors="face", linewidths=0.3)
+    patches = PolyCollection(corners[order], array=fault.slip[order], cmap=slip_palette(), edgecolors="face",
+                             linewidths=0.3, antialiaseds=False)
     patches.set_clim(0, max(float(fault.slip.max()), 1e-300) if fault.slip.max() > 0 else 1)
     ax.add_collection(patches)
     fig.colorbar(patches, ax=ax, label="total slip (m), √(slip1² + slip2² + slip3²)", shrink=0.9)
@@ -636,7 +646,7 @@ def draw_plane_panel(np, fig, ax, view, fault, colouring, triangles, unique, e, 
     shown = np.ma.masked_invalid(values)
     drawn = drawn_once(np, corners)
     patches = PolyCollection(corners[drawn], array=shown[drawn], cmap=cmap or "viridis", edgecolors="face",
-                             linewidths=0.3)
+                             linewidths=0.3, antialiaseds=False)
     low, top = (float(shown.min()), float(shown.max())) if shown.count() else (0.0, 1.0)
     low = 0.0 if cmap or not low < top else low  # slip from 0; rise time over the range it takes
     patches.set_clim(low, top if top > low else low + 1.0)
