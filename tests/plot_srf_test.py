@@ -153,6 +153,27 @@ def test_the_contours_lie_where_the_rupture_time_is_their_level(tmp_path, name):
     assert checked > 20
 
 
+@pytest.mark.parametrize("strike", [0, 90, 135])
+def test_the_map_holds_every_patch_whatever_the_strike(tmp_path, strike):
+    """A fault 40 km long and 5 km wide dipping 30 degrees, of 1 km patches."""
+    rows = []
+    for j in range(5):
+        for i in range(40):
+            s, d = math.radians(strike), math.radians(30)
+            east = (i + 0.5) * math.sin(s) + (j + 0.5) * math.cos(d) * math.cos(s)
+            north = (i + 0.5) * math.cos(s) - (j + 0.5) * math.cos(d) * math.sin(s)
+            rows.append(f"{20 + east / (111.195 * math.cos(math.radians(40))):.6f} {40 + north / 111.195:.6f} "
+                        f"{3 + (j + 0.5) * math.sin(d):.4f} {strike} 30 1e10 {i / 3:.3f} 0.1\n0 10 3 0 0 0 0\n0 100 0\n")
+    (tmp_path / "f.srf").write_text(f"1.0\nPOINTS {len(rows)}\n" + "".join(rows))
+    fault = fault_of(tmp_path / "f.srf")
+    fig = plot_srf.draw(np, fault)
+    assert fig.view == "map"
+    corners = plot_srf.map_patches(np, fault, fault.frame)[0].reshape(-1, 2)
+    (x0, x1), (y0, y1) = fig.axes[0].get_xlim(), fig.axes[0].get_ylim()
+    assert x0 < corners[:, 0].min() and corners[:, 0].max() < x1
+    assert y0 < corners[:, 1].min() and corners[:, 1].max() < y1
+
+
 def test_a_vertical_fault_is_drawn_in_its_planes_with_its_rise_time(tmp_path):
     program(*trace("t.srf", "--srf-version", "2.0"), cwd=tmp_path)
     fault = fault_of(tmp_path / "t.srf")

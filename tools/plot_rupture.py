@@ -54,11 +54,12 @@ def main(argv):
     outputs = [os.path.join(folder, "rupture.png")] + ([os.path.join(folder, "moment_rate.png")] if rate_path else [])
     sp.check_outputs(slipvel, outputs, files)
     fault = read_fault(np, slipvel, points_path, planes_path)
-    pictures = [(outputs[0], sp.png_bytes(draw_fault(np, fault)))]
-    said = ""
     if rate_path:
         times, rates = sp.read(slipvel, slipvel.read_moment_rate, rate_path)
         m0 = moment_of(np, times, rates, rate_path)
+    pictures = [(outputs[0], sp.png_bytes(draw_fault(np, fault)))]
+    said = ""
+    if rate_path:
         pictures.append((outputs[1], sp.png_bytes(draw_moment_rate(times, rates, m0))))
         said = f": {moment_text(m0)}"
     sp.write_pictures(slipvel, pictures, files)

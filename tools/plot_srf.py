@@ -547,7 +547,7 @@ def draw_map(np, fault, frame):
     order = order[drawn_once(np, corners[order])]
     patches = PolyCollection(corners[order], array=fault.slip[order], cmap=slip_palette(), edgecolors="face",
                              linewidths=0.3, antialiaseds=False)
-    patches.set_clim(0, max(float(fault.slip.max()), 1e-300) if fault.slip.max() > 0 else 1)
+    patches.set_clim(0, float(fault.slip.max()) if fault.slip.max() > 0 else 1.0)
     ax.add_collection(patches)
     fig.colorbar(patches, ax=ax, label="total slip (m), √(slip1² + slip2² + slip3²)", shrink=0.9)
     handles = []
@@ -595,8 +595,8 @@ def map_range(np, corners, frame):
     sx, sy = max(float(np.ptp(x)), 1e-3), max(float(np.ptp(y)), 1e-3)
     cx, cy = (x.min() + x.max()) / 2, (y.min() + y.max()) / 2
     sx, sy = max(sx * 1.08, sx + 1), max(sy * 1.08, sy + 1)
-    sy = min(max(sy, 0.4 * sx), 1.6 * sx)
-    sx = max(sx, sy / 1.1)
+    sy = max(sy, 0.4 * sx)  # not flatter than 0.4 ...
+    sx = max(sx, sy / 1.1)  # ... nor taller than 1.1, widened across
     lon0, lat0 = frame.degrees(cx - sx / 2, cy - sy / 2)
     lon1, lat1 = frame.degrees(cx + sx / 2, cy + sy / 2)
     return (lon0, lon1), (lat0, lat1)
