@@ -3,13 +3,11 @@ the pictures, the rupture-time grid across the segments' joins, the
 refusals and the outputs, each run bounded in time."""
 import math
 import os
-import resource
 
 import numpy as np
 import pytest
 
-from plot_tools import (EXAMPLES, HOSTILE, RUPTURE, assert_png, hostile_output, moment_line, program, refused, run,
-                        said, snapshot)
+from plot_tools import EXAMPLES, RUPTURE, assert_png, moment_line, program, refused, run, said, snapshot
 
 import plot_rupture  # noqa: E402  (tools/, on the path through plot_tools)
 import slipvel  # noqa: E402
@@ -200,33 +198,3 @@ def test_too_few_subfaults_are_refused(tmp_path):
     (tmp_path / "points.csv").write_text("\n".join(lines[:-1]) + "\n")
     refused(run("plot-rupture", "points.csv", "planes.csv", cwd=tmp_path),
             r"points\.csv: 71 subfaults, the segments of planes\.csv hold 72")
-
-
-@pytest.mark.parametrize("case", HOSTILE)
-def test_outputs_that_are_no_file_are_refused_and_left_alone(tmp_path, case):
-    make_rate(make_fault(tmp_path, [(4, 2, 8, 4)]) / "moment_rate.csv")
-    (tmp_path / "out").mkdir()
-    message = hostile_output(tmp_path / "out", case, "moment_rate.png")
-    if message is None:
-        pytest.skip("no device can be made here")
-    before = snapshot(tmp_path)
-    refused(run("plot-rupture", "-o", "out", "points.csv", "planes.csv", "moment_rate.csv", cwd=tmp_path),
-            rf"^plot-rupture: out/moment_rate\.png: .*{message}")
-    assert snapshot(tmp_path) == before
-
-
-def test_a_full_disk_leaves_nothing(tmp_path):
-    make_fault(tmp_path, [(4, 2, 8, 4)])
-
-    def small_files():
-        resource.setrlimit(resource.RLIMIT_FSIZE, (20_000, 20_000))
-
-    before = snapshot(tmp_path)
-    refused(run("plot-rupture", "points.csv", "planes.csv", cwd=tmp_path, limits=small_files),
-            r"rupture\.png: could not be written .*a full disk or a file-size limit")
-    assert snapshot(tmp_path) == before
-
-
-def test_help_answers():
-    done = run("plot-rupture", "--help")
-    assert done.returncode == 0 and said(done)[0].startswith("Usage: tools/plot-rupture [-o DIR] POINTS PLANES")
