@@ -7,6 +7,7 @@ it as "TOOL: message" on standard error with status 1, and nothing is
 written.
 """
 import importlib
+import importlib.util
 import io
 import math
 import os
