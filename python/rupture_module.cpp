@@ -14,6 +14,7 @@
 
 #include <slipvel/moment.hpp>
 #include <slipvel/moment_rate.hpp>
+#include <slipvel/planes.hpp>
 #include <slipvel/points.hpp>
 #include <slipvel/srf.hpp>
 #include <slipvel/table.hpp>
@@ -156,7 +157,7 @@ py::dict read_points_file(const py::object& path) {
   static const char* const kColumns[] = {"lon", "lat",  "dep", "stk",  "dip", "rake", "area", "tinit", "dt",
                                          "nt",  "fmax", "vm",  "slip", "tr",  "ts",   "vs",   "den"};
   auto columns = std::make_shared<std::vector<std::vector<double>>>(std::size(kColumns));
-  py::list ids;
+  py::list ids, lines;
   for (const PointRow& row : table.points) {
     const srf::Point& x = row.where;
     const Parameters& p = row.parameters;
@@ -179,9 +180,11 @@ py::dict read_points_file(const py::object& path) {
                              x.den > 0 ? x.den : NAN};
     for (std::size_t c = 0; c < std::size(kColumns); ++c) (*columns)[c].push_back(values[c]);
     ids.append(row.id);
+    lines.append(row.line);
   }
   py::dict result;
   result["id"] = ids;
+  result["line"] = lines;
   for (std::size_t c = 0; c < std::size(kColumns); ++c) result[kColumns[c]] = read_only_view(columns, (*columns)[c]);
   return result;
 }
@@ -257,11 +260,35 @@ py::tuple read_moment_rate_file(const py::object& path) {
   return py::make_tuple(read_only_view(file, file->times), read_only_view(file, file->rates));
 }
 
-// A whole file written as the programs write theirs: checked first (an
-// output that is an input, a missing folder, a loop of links; with
-// `regular_only`, anything but a regular file or a new one: a folder, a
-// FIFO, a device), then made under a temporary name and renamed.
-void write_file_atomically(const py::object& path, const py::bytes& data, const py::object& inputs, bool regular_only) {
+// The planes table back as columns, read-only float64 arrays.
+py::dict read_planes_file(const py::object& path) {
+  const std::string name = path_argument("path", path);
+  const std::string text = read_bytes(name);
+  PlanesTable table;
+  {
+    py::gil_scoped_release reading;
+    table = read_planes(Table::text(name, text), srf::Version::k1);
+  }
+  if (!table.problems.empty()) throw ParameterError(table.problems);
+  static const char* const kPlane[] = {"elon", "elat", "nstk", "ndip", "len", "wid",
+                                       "stk",  "dip",  "dtop", "shyp", "dhyp"};
+  auto columns = std::make_shared<std::vector<std::vector<double>>>(std::size(kPlane));
+  for (const srf::Plane& q : table.planes) {
+    const double values[] = {
+        q.elon, q.elat, static_cast<double>(q.nstk), static_cast<double>(q.ndip), q.len, q.wid, q.stk, q.dip, q.dtop,
+        q.shyp, q.dhyp};
+    for (std::size_t c = 0; c < std::size(kPlane); ++c) (*columns)[c].push_back(values[c]);
+  }
+  py::dict result;
+  for (std::size_t c = 0; c < std::size(kPlane); ++c) result[kPlane[c]] = read_only_view(columns, (*columns)[c]);
+  return result;
+}
+
+// The checks of a file about to be written as the programs write theirs:
+// an output that is an input, a missing folder, a folder, a loop of links;
+// with `regular_only`, anything but a regular file or a new one (a FIFO, a
+// device). Refuses with ParameterError; touches nothing.
+std::string checked_output(const py::object& path, const py::object& inputs, bool regular_only) {
   const std::string target = path_argument("path", path);
   std::vector<NamedPath> read;
   for (const py::handle input : inputs) read.push_back({"", path_argument("inputs", input)});
@@ -269,6 +296,13 @@ void write_file_atomically(const py::object& path, const py::bytes& data, const 
   if (regular_only && apps::written_directly(target)) {
     refuse("path", "path " + target + ": not a regular file (a FIFO, a device or a socket): give a file to replace");
   }
+  return target;
+}
+
+// A whole file written so: checked first, then made under a temporary name
+// and renamed.
+void write_file_atomically(const py::object& path, const py::bytes& data, const py::object& inputs, bool regular_only) {
+  const std::string target = checked_output(path, inputs, regular_only);
   const std::string bytes = data;
   try {
     py::gil_scoped_release writing;
@@ -289,6 +323,14 @@ void define_srf(py::module_& m) {
 path is one of `inputs`, its folder is missing, it is a folder or a loop of links, or with regular_only=True
 anything but a regular file (a FIFO, a device); else written under a temporary name in the same folder and renamed
 over it, so a reader sees the old file or the whole new one. A link is followed. OSError when writing fails.)");
+  m.def(
+      "check_output",
+      [](const py::object& path, const py::object& inputs, bool regular_only) {
+        checked_output(path, inputs, regular_only);
+      },
+      py::arg("path"), py::kw_only(), py::arg("inputs") = py::tuple(), py::arg("regular_only") = false,
+      R"(Makes the checks write_atomically makes before it writes, alone: raises the same ParameterError, and
+touches nothing, so that a tool can refuse an output before it computes what goes there.)");
   py::class_<Srf> srf(m, "Srf", "An SRF file read back by slipvel.read_srf, in SI units.");
   refusing_bare_new(srf, "slipvel.read_srf")
       .def_property_readonly(
@@ -328,7 +370,12 @@ cannot be read.)");
   m.def("read_points", &read_points_file, py::arg("path"),
         R"(Reads a points table (what slipvel-rupture --points and Rupture.write_points write) back into columns: a
 dict of id (a list of str) and read-only float64 arrays lon, lat, dep, stk, dip, rake, area, tinit, dt, nt, fmax,
-vm, slip, tr, ts, vs, den (NaN where not given). Raises ParameterError naming the line, the value and the rule.)");
+vm, slip, tr, ts, vs, den (NaN where not given), and line (a list of int: each row's line in the table). Raises
+ParameterError naming the line, the value and the rule.)");
+  m.def("read_planes", &read_planes_file, py::arg("path"),
+        R"(Reads a planes table (what slipvel-rupture --planes and Rupture.write_planes write) back into columns: a
+dict of read-only float64 arrays elon, elat, nstk, ndip, len, wid, stk, dip, dtop, shyp, dhyp, one value a segment.
+Raises ParameterError naming the line, the value and the rule.)");
 }
 
 #ifdef SLIPVEL_WITH_RUPTURE

@@ -2,6 +2,7 @@
 import os
 import pickle
 import pydoc
+import re
 import subprocess
 import sys
 import threading
@@ -636,6 +637,64 @@ def test_an_output_that_is_an_input_is_refused_and_left_as_it_was(tmp_path):
         rupture.write_srf(tmp_path / "nowhere" / "r.srf")
 
 
+def output_cases(root):
+    """Outputs of every kind, by name: what check_output and write_atomically must refuse or take."""
+    (root / "old.png").write_bytes(b"old")
+    (root / "input.srf").write_bytes(b"2.0\n")
+    (root / "folder").mkdir()
+    os.mkfifo(root / "fifo")
+    (root / "link").symlink_to("old.png")
+    (root / "loop-a").symlink_to("loop-b")
+    (root / "loop-b").symlink_to("loop-a")
+    return root
+
+
+@pytest.mark.parametrize("name, refusal", [
+    ("new.png", None),
+    ("link", None),
+    ("input.srf", "would overwrite the input"),
+    ("folder", "is a folder"),
+    ("fifo", "not a regular file (a FIFO, a device or a socket)"),
+    ("loop-a", "Too many levels of symbolic links"),
+    ("missing/new.png", "no folder"),
+])
+def test_an_output_is_checked_alone_as_it_is_before_writing(tmp_path, name, refusal):
+    root = output_cases(tmp_path)
+    before = sorted((p.name, p.is_symlink() or p.read_bytes() if p.is_file() else None) for p in root.iterdir())
+    for attempt in (lambda: slipvel.check_output(root / name, inputs=[root / "input.srf"], regular_only=True),
+                    lambda: slipvel.write_atomically(root / name, b"new", inputs=[root / "input.srf"],
+                                                     regular_only=True)):
+        if refusal is None:
+            attempt()
+            continue
+        with pytest.raises(slipvel.ParameterError, match=re.escape(refusal)):
+            attempt()
+        after = sorted((p.name, p.is_symlink() or p.read_bytes() if p.is_file() else None) for p in root.iterdir())
+        assert after == before, "a refused output changed the folder"
+    if refusal is None:
+        assert (root / name).read_bytes() == b"new"
+        assert (root / "link").is_symlink()
+
+
+def test_the_planes_points_and_moment_rate_readers_give_lines_and_columns(tmp_path):
+    (tmp_path / "planes.csv").write_text("elon,elat,nstk,ndip,len,wid,stk,dip,dtop,shyp,dhyp\n"
+                                         "-118.5,34.2,30,15,30,15,300,45,1,0,9\n"
+                                         "-118.7179,34.3313,20,14,20,14,315,60,1,-25,9\n")
+    planes = slipvel.read_planes(tmp_path / "planes.csv")
+    assert planes["nstk"].tolist() == [30, 20] and planes["shyp"].tolist() == [0, -25]
+    (tmp_path / "bad.csv").write_text("elon,elat,nstk,ndip,len,wid,stk,dip,dtop,shyp,dhyp\n"
+                                      "-118.5,34.2,30,15,-30,15,300,45,1,0,9\n")
+    with pytest.raises(slipvel.ParameterError, match=r"bad\.csv:2: .*len"):
+        slipvel.read_planes(tmp_path / "bad.csv")
+    (tmp_path / "points.csv").write_text("# a comment first\nid,lon,lat,dep,stk,dip,rake,area,tinit\n"
+                                         "a,10,10,1,0,90,0,1e6,1\n\nb,10,10,2,0,90,0,1e6,2\n")
+    points = slipvel.read_points(tmp_path / "points.csv")
+    assert points["id"] == ["a", "b"] and points["line"] == [3, 5]
+    (tmp_path / "rate.csv").write_text("time(s),moment_rate(N*m/s)\n0,0\n0.5,2e+18\n1,1.5e+17\n")
+    times, rates = slipvel.read_moment_rate(tmp_path / "rate.csv")
+    assert times.tolist() == [0, 0.5, 1] and rates.tolist() == [0, 2e18, 1.5e17]
+
+
 # --- Stochastic ruptures ------------------------------------------------------
 
 STOCHASTIC_SEGMENTS = ("elon,elat,stk,dip,len,wid,dtop,nstk,ndip,rake,slip,vm,tr\n"
@@ -701,3 +760,4 @@ def test_the_slip_field_is_a_unit_gaussian_of_its_grid():
     assert np.array_equal(fields[7], slipvel.slip_field(100, 30, (1, 1), correlation=(8, 5), seed=4, realisation=7))
     with pytest.raises(slipvel.ParameterError, match="du = 0: must be finite and greater than 0 km"):
         slipvel.slip_field(100, 30, (0, 1), correlation=(8, 5))
+

@@ -48,8 +48,9 @@ std::string moment_rate_text(const std::vector<double>& rows, double dt) {
 
 MomentRateFile read_moment_rate(std::string_view text, const std::string& name) {
   const table::Column columns[] = {{"time(s)", true}, {"moment_rate(N*m/s)", true}};
-  const table::Csv csv =
-      table::read_csv(Table::text(name, std::string(text)), {std::begin(columns), std::end(columns)});
+  // The rows' fields are views into the table's text: it lives as long as they do.
+  const Table table = Table::text(name, std::string(text));
+  const table::Csv csv = table::read_csv(table, {std::begin(columns), std::end(columns)});
   if (!csv.problems.empty()) throw ParameterError(csv.problems);
   MomentRateFile file;
   for (const table::Row& row : csv.rows) {
