@@ -48,21 +48,22 @@ def main(argv):
         if not BATCH_ID.fullmatch(name):
             raise Refusal(f"id = \"{name}\": not a slipvel-batch id")
     if not ids:
-        names, slip_png, amp_png, what = [None], "Vek_Slip.png", "Vek_Amp.png", "Vek_Slip.csv"
+        names, slip_png, amp_png = [None], "Vek_Slip.png", "Vek_Amp.png"
+        slip_what, amp_what = "Vek_Slip.csv", "Vek_Amp.csv"
         slip_files, amp_files, hint = ["Vek_Slip.csv"], ["Vek_Amp.csv"], "run slipvel first"
     else:
         names = ids if len(ids) > 1 else [None]
         slip_files, amp_files = [f"{i}_slip.csv" for i in ids], [f"{i}_amp.csv" for i in ids]
         slip_png, amp_png = ("slip.png", "amp.png") if len(ids) > 1 else (f"{ids[0]}_slip.png", f"{ids[0]}_amp.png")
-        what, hint = " ".join(ids), "is the id in the table of slipvel-batch's run into this folder?"
+        slip_what = amp_what = " ".join(ids)
+        hint = "is the id in the table of slipvel-batch's run into this folder?"
     inside = [os.path.join(folder, f) for f in slip_files + amp_files]
     outputs = [os.path.join(folder, slip_png), os.path.join(folder, amp_png)]
     sp.check_outputs(slipvel, outputs, inside)
     slips = [read_columns(np, os.path.join(folder, f), SLIP_HEADER, hint) for f in slip_files]
     spectra = [read_columns(np, os.path.join(folder, f), AMP_HEADER, hint) for f in amp_files]
-    title = f"({what})"
-    pictures = [(outputs[0], sp.png_bytes(draw_histories(np, slips, names, title))),
-                (outputs[1], sp.png_bytes(draw_spectra(spectra, names, title)))]
+    pictures = [(outputs[0], sp.png_bytes(draw_histories(np, slips, names, f"({slip_what})"))),
+                (outputs[1], sp.png_bytes(draw_spectra(spectra, names, f"({amp_what})")))]
     sp.write_pictures(slipvel, pictures, inside)
     print(f"wrote {os.path.abspath(outputs[0])} and {os.path.abspath(outputs[1])}")
 
