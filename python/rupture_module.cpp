@@ -509,13 +509,34 @@ using TableArgumentType = Given<"Union[str, os.PathLike, Dict[str, Sequence[Opti
 using OptionalTable = Given<"Optional[Union[str, os.PathLike, Dict[str, Sequence[Optional[float]]]]]">;
 using OptionalFloat = Given<"Optional[float]">;
 
-Rupture build_rupture(const TableArgumentType& segments, const OptionalTable& patches,
-                      const Given<"Optional[str]">& hypocentre, const OptionalFloat& vr, const RealArgument& dt,
-                      const CountArgument& nt, const RealArgument& fmax, const RealArgument& rigidity,
-                      const OptionalTable& medium, const OptionalFloat& vr_fraction, const OptionalFloat& mw,
+// The tables of a fault: segments, or a trace with its faults; patches and a medium.
+struct FaultTables {
+  const OptionalTable &segments, &trace, &faults, &patches, &medium;
+};
+
+rupture::Inputs inputs_of(const FaultTables& t, std::vector<NamedPath>& read) {
+  const bool by_segments = !t.segments.object.is_none(), by_trace = !t.trace.object.is_none();
+  if (by_segments == by_trace) {
+    refuse("segments", "give segments, or trace with faults: one of them");
+  }
+  if (by_trace != !t.faults.object.is_none()) {
+    refuse(by_trace ? "faults" : "trace", "give trace and faults together: the faults' vertices and their rows");
+  }
+  rupture::Inputs inputs = by_segments ? rupture::Inputs(table_argument("segments", t.segments, read))
+                                       : rupture::Inputs(rupture::Traces{table_argument("trace", t.trace, read),
+                                                                         table_argument("faults", t.faults, read)});
+  if (!t.patches.object.is_none()) inputs.patches = table_argument("patches", t.patches, read);
+  if (!t.medium.object.is_none()) inputs.medium = table_argument("medium", t.medium, read);
+  return inputs;
+}
+
+Rupture build_rupture(const FaultTables& tables, const Given<"Optional[str]">& hypocentre, const OptionalFloat& vr,
+                      const RealArgument& dt, const CountArgument& nt, const RealArgument& fmax,
+                      const RealArgument& rigidity, const OptionalFloat& vr_fraction, const OptionalFloat& mw,
                       const Given<"Optional[Tuple[float, float, float]]">& hypocentre_at,
                       const Given<"Optional[int]">& jobs, const StochasticKeywords& heterogeneity,
-                      const std::string& mw_scales, const OptionalFloat& hypocentre_tolerance) {
+                      const std::string& mw_scales, const OptionalFloat& hypocentre_tolerance,
+                      const RealArgument& max_strike_drift) {
   const std::optional<rupture::Stochastic> stochastic = stochastic_of(heterogeneity);
   const bool random = !heterogeneity.random_hypocentre.is_none();
   if (random && !PyBool_Check(heterogeneity.random_hypocentre.ptr())) {
@@ -543,10 +564,9 @@ Rupture build_rupture(const TableArgumentType& segments, const OptionalTable& pa
   if (!hypocentre_tolerance.object.is_none()) {
     options.hypocentre_tolerance = real_number("hypocentre_tolerance", hypocentre_tolerance);
   }
+  options.max_strike_drift = real_number("max_strike_drift", max_strike_drift);
   Rupture made;
-  rupture::Inputs inputs(table_argument("segments", segments, made.inputs));
-  if (!patches.object.is_none()) inputs.patches = table_argument("patches", patches, made.inputs);
-  if (!medium.object.is_none()) inputs.medium = table_argument("medium", medium, made.inputs);
+  const rupture::Inputs inputs = inputs_of(tables, made.inputs);
   refuse_lines(apps::input_problems(made.inputs), "");
   rupture::Built built;
   {
@@ -784,7 +804,7 @@ seed           0 to 2^63-1; realisation 0 to 2^31-1
 Raises ParameterError naming the value and the rule.)");
   m.def(
       "build_rupture",
-      [](const TableArgumentType& segments, const OptionalTable& patches, const Given<"Optional[str]">& hypocentre,
+      [](const OptionalTable& segments, const OptionalTable& patches, const Given<"Optional[str]">& hypocentre,
          const OptionalFloat& vr, const RealArgument& dt, const CountArgument& nt, const RealArgument& fmax,
          const RealArgument& rigidity, const OptionalTable& medium, const OptionalFloat& vr_fraction,
          const OptionalFloat& mw, const Given<"Optional[Tuple[float, float, float]]">& hypocentre_at,
@@ -794,29 +814,38 @@ Raises ParameterError naming the value and the rule.)");
          const Given<"Optional[Tuple[float, float, float]]">& shallow, const OptionalFloat& rise_time,
          const OptionalFloat& vr_slip, const OptionalFloat& slip_floor, const OptionalFloat& rake_sigma,
          const Given<"Optional[bool]">& random_hypocentre, const std::string& mw_scales,
-         const OptionalFloat& hypocentre_tolerance) {
-        return build_rupture(segments, patches, hypocentre, vr, dt, nt, fmax, rigidity, medium, vr_fraction, mw,
-                             hypocentre_at, jobs,
+         const OptionalFloat& hypocentre_tolerance, const OptionalTable& trace, const OptionalTable& faults,
+         const RealArgument& max_strike_drift) {
+        return build_rupture({segments, trace, faults, patches, medium}, hypocentre, vr, dt, nt, fmax, rigidity,
+                             vr_fraction, mw, hypocentre_at, jobs,
                              {stochastic, seed, realisation, correlation, hurst, slip_cv, taper, shallow, rise_time,
                               vr_slip, slip_floor, rake_sigma, random_hypocentre},
-                             mw_scales, hypocentre_tolerance);
+                             mw_scales, hypocentre_tolerance, max_strike_drift);
       },
-      py::arg("segments"), py::arg("patches") = py::none(), py::kw_only(), py::arg("hypocentre") = py::none(),
-      py::arg("vr") = py::none(), py::arg("dt") = 0.005, py::arg("nt") = 4096, py::arg("fmax") = 6.0,
-      py::arg("rigidity") = kDefaultRigidity, py::arg("medium") = py::none(), py::arg("vr_fraction") = py::none(),
-      py::arg("mw") = py::none(), py::arg("hypocentre_at") = py::none(), py::arg("jobs") = py::none(),
-      py::arg("stochastic") = false, py::arg("seed") = py::none(), py::arg("realisation") = py::none(),
-      py::arg("correlation") = py::none(), py::arg("hurst") = py::none(), py::arg("slip_cv") = py::none(),
-      py::arg("taper") = py::none(), py::arg("shallow") = py::none(), py::arg("rise_time") = py::none(),
-      py::arg("vr_slip") = py::none(), py::arg("slip_floor") = py::none(), py::arg("rake_sigma") = py::none(),
-      py::arg("random_hypocentre") = py::none(), py::arg("mw_scales") = "slip-and-vm",
-      py::arg("hypocentre_tolerance") = py::none(),
+      py::arg("segments") = py::none(), py::arg("patches") = py::none(), py::kw_only(),
+      py::arg("hypocentre") = py::none(), py::arg("vr") = py::none(), py::arg("dt") = 0.005, py::arg("nt") = 4096,
+      py::arg("fmax") = 6.0, py::arg("rigidity") = kDefaultRigidity, py::arg("medium") = py::none(),
+      py::arg("vr_fraction") = py::none(), py::arg("mw") = py::none(), py::arg("hypocentre_at") = py::none(),
+      py::arg("jobs") = py::none(), py::arg("stochastic") = false, py::arg("seed") = py::none(),
+      py::arg("realisation") = py::none(), py::arg("correlation") = py::none(), py::arg("hurst") = py::none(),
+      py::arg("slip_cv") = py::none(), py::arg("taper") = py::none(), py::arg("shallow") = py::none(),
+      py::arg("rise_time") = py::none(), py::arg("vr_slip") = py::none(), py::arg("slip_floor") = py::none(),
+      py::arg("rake_sigma") = py::none(), py::arg("random_hypocentre") = py::none(),
+      py::arg("mw_scales") = "slip-and-vm", py::arg("hypocentre_tolerance") = py::none(), py::arg("trace") = py::none(),
+      py::arg("faults") = py::none(), py::arg("max_strike_drift") = 0.5,
       R"(Builds and checks a rupture from a fault's tables, as slipvel-rupture does.
 
 segments      the segments table: a path (CSV), or columns, a dict of column name to a list (None: an empty
               field) or a numpy array; each top edge by elon, elat, stk, len or by its trace lon1, lat1, lon2, lat2
-patches       the patches table, the same way, or None
-hypocentre    "SEG:S:D": segment number from 1, s along strike from its centre, d down dip (km)
+trace, faults instead of segments, faults by polyline traces: trace (fault, lon, lat: each fault's vertices in
+              order, the fault dipping to the right along them) and faults (one row per fault: fault, dip, wid,
+              dtop, sublen, ndip, rake, slip, vm, tr and optional ts, vs, den; sublen the subfault length along
+              strike, km), each the same way; cut into segments at every vertex and wherever the geodesic's
+              direction drifts more than max_strike_drift degrees [0.5] from a segment's strike
+patches       the patches table, the same way, or None (on traced faults: fault instead of segment, s along
+              the fault's whole trace from its first vertex)
+hypocentre    "SEG:S:D": segment number from 1, s along strike from its centre, d down dip (km); with trace,
+              "FAULT:S:D", s along the fault's trace from its first vertex
 hypocentre_at (lon, lat, dep) in degrees and km, instead of hypocentre: the fault's nearest point
 vr            rupture velocity (km/s), the same everywhere
 vr_fraction   rupture velocity as a fraction of the local vs (0 < F <= sqrt(3), the P wave), instead of vr

@@ -16,8 +16,9 @@ namespace slipvel::testing {
 
 struct BadFault {
   std::string name;
-  std::map<std::string, std::string> tables;  // "segments", "patches", "medium" → the CSV text
-  std::vector<std::string> options;           // as the program takes them, besides the defaults
+  // "segments" (or "trace" and "faults"), "patches", "medium" → the CSV text
+  std::map<std::string, std::string> tables;
+  std::vector<std::string> options;  // as the program takes them, besides the defaults
   std::string at, field, says;
 };
 
@@ -48,7 +49,7 @@ inline std::vector<BadFault> read_bad_faults(const std::string& path) {
     const std::string key = line.substr(0, blank), value = blank == std::string::npos ? "" : line.substr(blank + 1);
     if (key == "case") {
       cases.push_back({value, {}, {}, "", "", ""});
-    } else if (key == "segments" || key == "patches" || key == "medium") {
+    } else if (key == "segments" || key == "trace" || key == "faults" || key == "patches" || key == "medium") {
       table = key;
       cases.back().tables[key];
     } else if (key == "with") {
@@ -64,7 +65,7 @@ inline std::vector<BadFault> read_bad_faults(const std::string& path) {
     }
   }
   for (BadFault& c : cases) {
-    if (!c.tables.contains("segments")) c.tables["segments"] = kOneSegment;
+    if (!c.tables.contains("segments") && !c.tables.contains("trace")) c.tables["segments"] = kOneSegment;
   }
   return cases;
 }
@@ -85,8 +86,8 @@ inline bool has_option(const BadFault& c, const std::string& option) {
 // folder, the case's options over the defaults, an SRF file (and the
 // moment-rate file) to write.
 inline std::vector<std::string> program_arguments(const BadFault& c) {
-  std::vector<std::string> arguments = {"--segments", "segments.csv"};
-  for (const char* table : {"patches", "medium"}) {
+  std::vector<std::string> arguments;
+  for (const char* table : {"segments", "trace", "faults", "patches", "medium"}) {
     if (c.tables.contains(table))
       arguments.insert(arguments.end(), {std::string("--") + table, std::string(table) + ".csv"});
   }
@@ -127,11 +128,15 @@ inline std::vector<Diagnostic> library_diagnostics(const BadFault& c) {
     if (const auto mw = option_value(c, "--mw")) options.mw = std::stod(*mw);
     if (option_value(c, "--mw-scales") == "slip") options.mw_scales = rupture::MagnitudeScales::kSlip;
     if (const auto km = option_value(c, "--hypocentre-tolerance")) options.hypocentre_tolerance = std::stod(*km);
+    options.max_strike_drift = number("--max-strike-drift", options.max_strike_drift);
     options.sampling.dt = number("--dt", options.sampling.dt);
     options.sampling.nt = static_cast<int>(number("--nt", options.sampling.nt));
     options.sampling.fmax = number("--fmax", options.sampling.fmax);
     options.rigidity = number("--rigidity", options.rigidity);
-    rupture::Inputs inputs(Table::text("segments.csv", c.tables.at("segments")));
+    rupture::Inputs inputs = c.tables.contains("trace")
+                                 ? rupture::Inputs(rupture::Traces{Table::text("trace.csv", c.tables.at("trace")),
+                                                                   Table::text("faults.csv", c.tables.at("faults"))})
+                                 : rupture::Inputs(Table::text("segments.csv", c.tables.at("segments")));
     if (c.tables.contains("patches")) inputs.patches = Table::text("patches.csv", c.tables.at("patches"));
     if (c.tables.contains("medium")) inputs.medium = Table::text("medium.csv", c.tables.at("medium"));
     const rupture::Built built = rupture::build(inputs, options);

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <GeographicLib/Geodesic.hpp>
+#include <GeographicLib/GeodesicLine.hpp>
 #include <cmath>
 #include <functional>
 #include <map>
@@ -610,6 +611,128 @@ TEST(RuptureLibrary, AHypocentreByPositionMayLieOffTheFaultWithinTheTolerance) {
       EXPECT_NEAR(b.rupture->hypocentre().dep, 6, 1e-9);
     }
   }
+}
+
+namespace {
+
+rupture::Built traced(const std::string& trace, const std::string& faults, const rupture::Options& options,
+                      const std::string& patches = "") {
+  rupture::Inputs inputs(rupture::Traces{Table::text("trace.csv", trace), Table::text("faults.csv", faults)});
+  if (!patches.empty()) inputs.patches = Table::text("patches.csv", patches);
+  return rupture::build(inputs, options);
+}
+
+// Where subfault n's centre lies along its traced fault (km from the first
+// vertex), the segments end to end.
+double along_trace(const rupture::Rupture& r, std::size_t n) {
+  const rupture::Subfault f = r.subfault(n);
+  double start = 0;
+  for (std::size_t k = 0; k < f.segment; ++k) start += r.planes()[k].len;
+  const srf::Plane& g = r.planes()[f.segment];
+  return start + (f.i + 0.5) * g.len / g.nstk;
+}
+
+}  // namespace
+
+// A long geodesic trace is cut into the fewest segments that keep every
+// subfault's strike within the drift allowed of the geodesic's own direction
+// at its place (GeographicLib's line, independently), at 34 and 70 degrees
+// north, 200 and 2000 km long; the segments join end to end, each with about
+// sublen subfaults along strike.
+TEST(RuptureLibrary, ATracedFaultKeepsItsStrikeWithinTheDrift) {
+  struct Case {
+    double lat, km, drift;
+    std::size_t fewest_segments;  // the turn of the geodesic over twice the drift, at least
+  };
+  const Case cases[] = {
+      {34, 200, 0.5, 1}, {34, 2000, 0.5, 6}, {70, 200, 0.5, 3}, {70, 2000, 0.5, 20}, {70, 2000, 2, 5}};
+  const GeographicLib::Geodesic& earth = GeographicLib::Geodesic::WGS84();
+  for (const Case& c : cases) {
+    SCOPED_TRACE(::testing::Message() << c.lat << " N, " << c.km << " km, drift " << c.drift);
+    double lat2 = 0, lon2 = 0;
+    earth.Direct(c.lat, 20, 80, c.km * 1000, lat2, lon2);
+    const std::string trace = "fault,lon,lat\n1,20," + text::shortest(c.lat) + "\n1," + text::shortest(lon2) + "," +
+                              text::shortest(lat2) + "\n";
+    const std::string faults =
+        "fault,dip,wid,dtop,sublen,ndip,rake,slip,vm,tr\n1,90,10,0," + text::shortest(c.km / 400) + ",1,0,1,2,1.5\n";
+    rupture::Options options(rupture::OnSegment{1, c.km / 2, 5}, rupture::UniformSpeed{3});
+    options.max_strike_drift = c.drift;
+    const rupture::Built b = traced(trace, faults, options);
+    ASSERT_TRUE(b.rupture) << ::testing::PrintToString(rendered_all(b.diagnostics));
+    const rupture::Rupture& r = *b.rupture;
+    EXPECT_GE(r.planes().size(), c.fewest_segments);
+    const GeographicLib::GeodesicLine line = earth.InverseLine(c.lat, 20, lat2, lon2);
+    double worst = 0, length = 0;
+    for (std::size_t n = 0; n < r.size(); ++n) {
+      double lat = 0, lon = 0, azimuth = 0;
+      line.Position(along_trace(r, n) * 1000, lat, lon, azimuth);
+      worst = std::max(worst, std::abs(std::remainder(r.point(n).stk - azimuth, 360.0)));
+    }
+    EXPECT_LE(worst, c.drift);
+    EXPECT_GT(worst, c.drift / 4);  // not cut finer than it needs
+    for (std::size_t k = 0; k < r.planes().size(); ++k) {
+      const srf::Plane& g = r.planes()[k];
+      length += g.len;
+      EXPECT_NEAR(g.len / g.nstk, c.km / 400, c.km / 400 / 2);
+      if (k == 0) continue;
+      // Segment k starts where segment k-1 ends: both ends on the line, the same place.
+      const srf::Plane& before = r.planes()[k - 1];
+      double a_lat = 0, a_lon = 0, b_lat = 0, b_lon = 0;
+      earth.Direct(before.elat, before.elon, before.stk, before.len * 500, a_lat, a_lon);
+      earth.Direct(g.elat, g.elon, g.stk + 180, g.len * 500, b_lat, b_lon);
+      double apart = 0;
+      earth.Inverse(a_lat, a_lon, b_lat, b_lon, apart);
+      EXPECT_LT(apart, 1e-3);  // m
+    }
+    EXPECT_NEAR(length, c.km, 1e-6 * c.km);
+    EXPECT_TRUE(without_coarse_subfaults(b.diagnostics).empty())
+        << ::testing::PrintToString(rendered_all(b.diagnostics));
+  }
+}
+
+// On a traced fault, patches and the hypocentre measure s along the whole
+// trace from its first vertex: a patch across a vertex covers the subfaults
+// of both segments whose centres lie in it, and the hypocentre lands on the
+// segment that holds its s; a point by position is said along the trace.
+TEST(RuptureLibrary, PatchesAndTheHypocentreOfATracedFaultMeasureAlongItsTrace) {
+  const std::string trace = "fault,lon,lat\n1,-117.60,34.00\n1,-117.35,34.10\n1,-117.10,34.25\n";
+  const std::string faults = "fault,dip,wid,dtop,sublen,ndip,rake,slip,vm,tr\n1,75,18,0,1,6,180,1,2,1.5\n";
+  const rupture::Built b =
+      traced(trace, faults, rupture::Options(rupture::OnSegment{1, 30, 9}, rupture::UniformSpeed{3}),
+             "fault,s0,s1,d0,d1,slip,vm\n1,20,30,3,12,2,3\n");
+  ASSERT_TRUE(b.rupture) << ::testing::PrintToString(rendered_all(b.diagnostics));
+  const rupture::Rupture& r = *b.rupture;
+  ASSERT_EQ(r.planes().size(), 2u);
+  const double first = r.planes()[0].len;
+  ASSERT_GT(first, 20);
+  ASSERT_LT(first, 30);
+  std::size_t on_each[2] = {0, 0};
+  for (std::size_t n = 0; n < r.size(); ++n) {
+    const rupture::Subfault f = r.subfault(n);
+    const double s = along_trace(r, n), d = (f.j + 0.5) * 3;
+    const bool inside = s >= 20 && s < 30 && d >= 3 && d < 12;
+    EXPECT_EQ(r.point_source(n).parameters.slip, inside ? 2 : 1) << r.id(n);
+    if (inside) ++on_each[f.segment];
+  }
+  EXPECT_GT(on_each[0], 0u);
+  EXPECT_GT(on_each[1], 0u);
+  EXPECT_EQ(r.hypocentre().segment, 1u);
+  EXPECT_NEAR(r.hypocentre().s, 30 - first - r.planes()[1].len / 2, 1e-9);
+  EXPECT_NEAR(r.planes()[0].shyp, 30 - first / 2, 1e-9);
+
+  // The hypocentre by position of subfault 2-3-2's centre is said along the trace.
+  const std::size_t n = r.planes()[0].nstk * 6 + 2 * r.planes()[1].nstk + 3;
+  ASSERT_EQ(r.id(n), "2-3-2");
+  const srf::Point p = r.point(n);
+  const rupture::Built at =
+      traced(trace, faults, rupture::Options(rupture::NearestTo{p.lon, p.lat, p.dep}, rupture::UniformSpeed{3}));
+  ASSERT_TRUE(at.rupture);
+  const std::vector<Diagnostic> said = without_coarse_subfaults(at.diagnostics);
+  ASSERT_EQ(said.size(), 1u);
+  char expected[96];
+  std::snprintf(expected, sizeof expected, "on fault 1 at s = %.3f km along its trace, d = 7.500 km",
+                along_trace(r, n));
+  EXPECT_NE(rendered(said[0]).find(expected), std::string::npos) << rendered(said[0]);
 }
 
 }  // namespace

@@ -87,8 +87,19 @@ TEST(RuptureProgram, RefusesOptionsAndOutputsBeforeComputing) {
   struct Case {
     std::vector<std::string> options;
     std::string message;
+    bool segments = true;  // --segments segments.csv unless the options name it
   };
   const Case cases[] = {
+      {{"--trace", "segments.csv", "--hypocentre", "1:0:5", "--vr", "3", "--srf", "r.srf"},
+       "--trace requires --faults",
+       false},
+      {{"--trace", "segments.csv", "--faults", "segments.csv", "--hypocentre", "1:0:5", "--vr", "3", "--srf", "r.srf"},
+       "--segments excludes --trace"},
+      {{"--hypocentre", "1:0:5", "--vr", "3", "--srf", "r.srf"},
+       "no fault: give --segments FILE, or --trace FILE with --faults FILE",
+       false},
+      {{"--max-strike-drift", "1", "--hypocentre", "1:0:5", "--vr", "3", "--srf", "r.srf"},
+       "--max-strike-drift requires --trace"},
       {{"--hypocentre", "1:0:5", "--vr", "3"}, "nothing to write: give --srf FILE, --points FILE or both"},
       {{"--vr", "3", "--srf", "r.srf"}, "no hypocentre: give --hypocentre SEG:S:D or --hypocentre-at LON:LAT:DEP"},
       {{"--hypocentre", "1:0:5", "--srf", "r.srf"}, "no rupture velocity: give --vr KM/S or --vr-fraction F"},
@@ -120,7 +131,7 @@ TEST(RuptureProgram, RefusesOptionsAndOutputsBeforeComputing) {
     TempDir dir;
     write_file(dir / "segments.csv", kOneSegment);
     std::vector<std::string> arguments = c.options;
-    if (std::find(arguments.begin(), arguments.end(), "--segments") == arguments.end()) {
+    if (c.segments && std::find(arguments.begin(), arguments.end(), "--segments") == arguments.end()) {
       arguments.insert(arguments.begin(), {"--segments", "segments.csv"});
     }
     const Finished f = run_process(kRupture, arguments, in(dir));

@@ -48,15 +48,35 @@ struct TableNames {
 };
 }  // namespace detail
 
+/// Faults given by their traces, instead of segments: each cut into segments
+/// at every vertex and wherever its geodesic's direction drifts more than
+/// Options::max_strike_drift from a segment's strike.
+struct Traces {
+  /// fault,lon,lat: each fault's vertices in order, in consecutive rows; the
+  /// fault dips to the right looking along its trace.
+  Table trace;
+  /// One row per fault, the faults in order along strike:
+  /// fault,dip,wid,dtop,sublen,ndip,rake,slip,vm,tr[,ts,vs,den]; sublen the
+  /// subfault length along strike (km): a segment of length L has
+  /// max(1, round(L/sublen)) subfaults along strike.
+  Table faults;
+};
+
 /// The tables of a fault (see docs/slipvel-rupture.md for their columns).
 struct Inputs {
   explicit Inputs(Table segments_table) : segments(std::move(segments_table)) {}
-  Table segments;                ///< the segments, one row each, in order along strike
-  std::optional<Table> patches;  ///< the patches, one row each
-  std::optional<Table> medium;   ///< a layered medium: depth, vs, den
+  explicit Inputs(Traces traced) : segments(Table::text("", "")), traces(std::move(traced)) {}
+  Table segments;                ///< the segments, one row each, in order along strike (unused with traces)
+  std::optional<Traces> traces;  ///< the faults by their traces, instead of segments
+  /// The patches, one row each; on traced faults a `fault` column instead of
+  /// `segment`, and s along the fault's whole trace from its first vertex.
+  std::optional<Table> patches;
+  std::optional<Table> medium;  ///< a layered medium: depth, vs, den
 };
 
-/// The hypocentre on a segment: its number from 1 and (s, d) on it (km).
+/// The hypocentre on a segment: its number from 1 and (s, d) on it (km). With
+/// Inputs::traces, on a fault: its number, s along its trace from the first
+/// vertex and d down dip (km).
 struct OnSegment {
   int segment;
   double s, d;
@@ -144,6 +164,10 @@ struct Options {
   /// vm, see mw_scales) scaled by one factor so that Mw is within 0.001 of it.
   std::optional<double> mw;
   MagnitudeScales mw_scales = MagnitudeScales::kSlipAndVm;
+  /// With Inputs::traces: the most a segment's strike may differ from the
+  /// direction of its trace's geodesic anywhere along it (degrees, greater
+  /// than 0 and at most 45).
+  double max_strike_drift = 0.5;
   /// How far (km, ≥ 0) a hypocentre by position may lie from the fault;
   /// unset: the larger of one subfault's diagonal and 5 km.
   std::optional<double> hypocentre_tolerance;

@@ -355,7 +355,7 @@ def bad_faults():
         key, _, value = line.partition(" ")
         if key == "case":
             cases.append({"name": value, "tables": {}, "options": [], "text-only": False})
-        elif key in ("segments", "patches", "medium"):
+        elif key in ("segments", "trace", "faults", "patches", "medium"):
             table = key
             cases[-1]["tables"][key] = ""
         elif key == "with":
@@ -372,7 +372,8 @@ KEYWORDS = {"--vr": ("vr", float), "--vr-fraction": ("vr_fraction", float), "--h
             "--hypocentre-at": ("hypocentre_at", lambda v: tuple(float(x) for x in v.split(":"))),
             "--mw": ("mw", float), "--dt": ("dt", float), "--nt": ("nt", int), "--fmax": ("fmax", float),
             "--rigidity": ("rigidity", float), "--mw-scales": ("mw_scales", str),
-            "--hypocentre-tolerance": ("hypocentre_tolerance", float)}
+            "--hypocentre-tolerance": ("hypocentre_tolerance", float),
+            "--max-strike-drift": ("max_strike_drift", float)}
 
 
 @pytest.mark.parametrize("case", bad_faults(), ids=lambda case: case["name"])
@@ -382,7 +383,7 @@ def test_a_bad_fault_is_refused_as_the_program_refuses_it(tmp_path, monkeypatch,
     if case["text-only"]:
         pytest.skip("hypocentre_at takes three numbers, not a text")
     monkeypatch.chdir(tmp_path)
-    tables = {"segments": ONE_SEGMENT, **case["tables"]}
+    tables = {**({} if "trace" in case["tables"] else {"segments": ONE_SEGMENT}), **case["tables"]}
     for name, text in tables.items():
         Path(f"{name}.csv").write_text(text)
     options, words = {}, case["options"]
@@ -397,8 +398,8 @@ def test_a_bad_fault_is_refused_as_the_program_refuses_it(tmp_path, monkeypatch,
         del keywords["hypocentre"]
     version = words[words.index("--srf-version") + 1] if "--srf-version" in words else "1.0"
     with pytest.raises(slipvel.ParameterError) as raised:
-        rupture = slipvel.build_rupture("segments.csv", "patches.csv" if "patches" in tables else None,
-                                        medium="medium.csv" if "medium" in tables else None, **keywords)
+        given = {name: f"{name}.csv" for name in ("segments", "trace", "faults", "medium") if name in tables}
+        rupture = slipvel.build_rupture(patches="patches.csv" if "patches" in tables else None, **given, **keywords)
         if "--moment-rate" in words:
             rupture.write_moment_rate("rate.csv")
         rupture.write_srf("r.srf", version)
@@ -472,8 +473,8 @@ def test_shape_is_deprecated_for_stages():
     (slipvel.slip_function, ["dt: float = 0.005", "nt: int = 4096", "ts: Optional[float] = None",
                              "-> slipvel.SlipFunction"]),
     (slipvel.SlipFunction.slip_until, ["t: Union[float, numpy.ndarray]) -> Union[float, numpy.ndarray]"]),
-    (slipvel.build_rupture, ["segments: Union[str, os.PathLike, Dict[", "vr: Optional[float] = None",
-                             "nt: int = 4096"]),
+    (slipvel.build_rupture, ["segments: Optional[Union[str, os.PathLike, Dict[", "vr: Optional[float] = None",
+                             "nt: int = 4096", "trace: Optional[Union[str, os.PathLike, Dict["]),
 ])
 def test_signatures_show_the_types_taken(function, shown):
     if "Not available" in function.__doc__:
@@ -761,3 +762,44 @@ def test_the_slip_field_is_a_unit_gaussian_of_its_grid():
     with pytest.raises(slipvel.ParameterError, match="du = 0: must be finite and greater than 0 km"):
         slipvel.slip_field(100, 30, (0, 1), correlation=(8, 5))
 
+
+
+TRACED = {"trace": "fault,lon,lat\n1,-117.60,34.00\n1,-117.35,34.10\n1,-117.10,34.25\n2,-117.10,34.25\n2,-116.9,34.3\n",
+          "faults": "fault,dip,wid,dtop,sublen,ndip,rake,slip,vm,tr\n1,75,18,0,3,6,180,1,2,1.5\n2,80,15,0,2,5,175,1,2,1.5\n",
+          "patches": "fault,s0,s1,d0,d1,slip\n1,20,30,3,12,2\n"}
+
+
+def test_faults_by_their_traces_give_the_programs_bytes(tmp_path):
+    needs_rupture()
+    for name, text in TRACED.items():
+        (tmp_path / f"{name}.csv").write_text(text)
+    paths = {name: tmp_path / f"{name}.csv" for name in TRACED}
+    done = subprocess.run([RUPTURE, "--trace", paths["trace"], "--faults", paths["faults"], "--patches",
+                           paths["patches"], "--hypocentre", "1:30:9", "--vr", "2.8", "--max-strike-drift", "0.2",
+                           "--srf", tmp_path / "program.srf"], capture_output=True, text=True, check=True)
+    rupture = slipvel.build_rupture(trace=paths["trace"], faults={"fault": [1, 2], "dip": [75, 80], "wid": [18, 15],
+                                                                  "dtop": [0, 0], "sublen": [3, 2], "ndip": [6, 5],
+                                                                  "rake": [180, 175], "slip": [1, 1], "vm": [2, 2],
+                                                                  "tr": [1.5, 1.5]},
+                                    patches=paths["patches"], hypocentre="1:30:9", vr=2.8, max_strike_drift=0.2)
+    rupture.write_srf(tmp_path / "module.srf")
+    assert (tmp_path / "module.srf").read_bytes() == (tmp_path / "program.srf").read_bytes()
+    assert rupture.hypocentre.segment == 2 and f"{paths['faults']}:2: subfaults of 3" in done.stderr
+
+
+@pytest.mark.parametrize("keywords, error, says", [
+    ({"segments": None}, slipvel.ParameterError, "give segments, or trace with faults: one of them"),
+    ({"trace": "trace.csv"}, slipvel.ParameterError, "give segments, or trace with faults: one of them"),
+    ({"segments": None, "trace": "trace.csv"}, slipvel.ParameterError, "give trace and faults together"),
+    ({"segments": None, "trace": "trace.csv", "faults": "faults.csv", "max_strike_drift": "1"}, TypeError,
+     "max_strike_drift must be"),
+])
+def test_a_fault_given_both_ways_or_half_is_refused(tmp_path, monkeypatch, keywords, error, says):
+    needs_rupture()
+    monkeypatch.chdir(tmp_path)
+    for name, text in TRACED.items():
+        Path(f"{name}.csv").write_text(text)
+    given = {"segments": EXAMPLES / "segments.csv", "hypocentre": "1:0:5", "vr": 2.8, **keywords}
+    with pytest.raises(error) as raised:
+        slipvel.build_rupture(**given)
+    assert says in str(raised.value)

@@ -58,15 +58,25 @@ std::optional<Fault> read_fault(const Inputs& inputs, const Options& options, co
     if (has_errors(said)) return std::nullopt;
     fault.medium = std::move(medium.medium);
   }
-  SegmentsRead segments = read_segments(inputs.segments, inputs.medium ? inputs.medium->name : "");
-  append(said, std::move(segments.problems));
+  const std::string medium = inputs.medium ? inputs.medium->name : "";
+  std::optional<TraceMap> traced;
+  if (inputs.traces) {
+    TracedRead read = read_traced(*inputs.traces, medium, options.max_strike_drift, options.spelling);
+    append(said, std::move(read.problems));
+    if (has_errors(said)) return std::nullopt;
+    fault.segments = std::move(read.segments);
+    traced = std::move(read.map);
+  } else {
+    SegmentsRead read = read_segments(inputs.segments, medium);
+    append(said, std::move(read.problems));
+    if (has_errors(said)) return std::nullopt;
+    fault.segments = std::move(read.segments);
+  }
+  check_how_segments_meet(fault.segments, Named{names.segments, names.segments_rows}, said);
   if (has_errors(said)) return std::nullopt;
-  const Named segments_table{names.segments, names.segments_rows};
-  check_how_segments_meet(segments.segments, segments_table, said);
-  if (has_errors(said)) return std::nullopt;
-  fault.segments = std::move(segments.segments);
+  const TraceMap* map = traced ? &*traced : nullptr;
   if (inputs.patches) {
-    PatchesRead patches = read_patches(*inputs.patches, fault.segments);
+    PatchesRead patches = read_patches(*inputs.patches, fault.segments, map);
     append(said, std::move(patches.problems));
     if (has_errors(said)) return std::nullopt;
     fault.patches = std::move(patches.patches);
@@ -74,11 +84,12 @@ std::optional<Fault> read_fault(const Inputs& inputs, const Options& options, co
   const std::optional<Hypocentre> hypocentre =
       std::holds_alternative<RandomPlace>(options.hypocentre)
           ? std::optional<Hypocentre>(random_hypocentre(fault.segments, *options.stochastic))
-          : place_hypocentre(options.hypocentre, fault.segments, options.hypocentre_tolerance, options.spelling, said);
+          : place_hypocentre(options.hypocentre, fault.segments, options.hypocentre_tolerance, options.spelling, said,
+                             map);
   if (!hypocentre) return std::nullopt;
   fault.hypocentre = *hypocentre;
   fault.velocity = options.velocity;
-  check_velocity(fault, segments_table, options.spelling, said);
+  check_velocity(fault, Named{names.segments, names.segments_rows}, options.spelling, said);
   if (has_errors(said)) return std::nullopt;
   return fault;
 }
@@ -277,9 +288,11 @@ Built build(const Inputs& inputs, const Options& options) {
   check_magnitude(options, said);
   check_heterogeneity(options, said);
   if (has_errors(said)) return built;
-  const bool segment_rows = std::holds_alternative<Columns>(inputs.segments.content);
+  // With traces, the segments' lines are their faults' rows.
+  const Table& segments = inputs.traces ? inputs.traces->faults : inputs.segments;
+  const bool segment_rows = std::holds_alternative<Columns>(segments.content);
   const bool patch_rows = inputs.patches && std::holds_alternative<Columns>(inputs.patches->content);
-  TableNames names{inputs.segments.name, inputs.patches ? inputs.patches->name : "", segment_rows, patch_rows,
+  TableNames names{segments.name, inputs.patches ? inputs.patches->name : "", segment_rows, patch_rows,
                    options.spelling};
   std::optional<Fault> fault = read_fault(inputs, options, names, said);
   if (!fault) return built;

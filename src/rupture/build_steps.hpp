@@ -91,6 +91,39 @@ struct SegmentsRead {
 };
 SegmentsRead read_segments(const Table& table, const std::string& medium);
 
+// A fault given by its trace, as the segments it was cut into: at every
+// vertex, and where the geodesic's direction drifts from a segment's strike.
+struct TracedFault {
+  int number = 0;              // its number in the tables
+  int line = 0;                // its row of the faults table
+  std::size_t first = 0;       // its first segment
+  std::vector<double> starts;  // along the trace from its first vertex (km): each segment's start, then the end
+  std::size_t segments() const { return starts.size() - 1; }
+  double length() const { return starts.back(); }
+};
+
+// The traced faults, in the order of the faults table (their segments' order).
+struct TraceMap {
+  std::vector<TracedFault> faults;
+  // The fault of this number, if any.
+  const TracedFault* fault(int number) const;
+  // The place s along a fault's trace (0 to its length) as a segment and s from that segment's centre.
+  std::pair<std::size_t, double> on_segment(const TracedFault& f, double s) const;
+  // The place s from segment k's centre as its fault and s along the fault's trace.
+  std::pair<const TracedFault*, double> along_trace(std::size_t k, double s) const;
+};
+
+// The segments of a trace table (fault,lon,lat) and a faults table (one row
+// a fault), or their problems; the segments' lines are their faults' rows.
+struct TracedRead {
+  std::vector<Segment> segments;
+  TraceMap map;
+  std::vector<Diagnostic> problems;  // in table order; usable only without any
+  bool from_columns = false;         // of the faults table
+};
+TracedRead read_traced(const Traces& traces, const std::string& medium, double max_strike_drift,
+                       OptionSpelling spelling);
+
 struct MediumRead {
   Medium medium;
   std::vector<Diagnostic> problems;
@@ -102,14 +135,19 @@ struct PatchesRead {
   std::vector<Diagnostic> problems;
   bool from_columns = false;
 };
-PatchesRead read_patches(const Table& table, const std::vector<Segment>& segments);
+// With `traced`, the patches lie on traced faults: a fault column instead of
+// segment, s along the whole trace from its first vertex; a patch across a
+// vertex is a patch on every segment it crosses (all at its line).
+PatchesRead read_patches(const Table& table, const std::vector<Segment>& segments, const TraceMap* traced = nullptr);
 
 // The hypocentre on the segments, or the problem (of the option `keyword`)
 // that keeps it off them. A hypocentre by position comes with the note of
 // where it landed.
+// With `traced`, OnSegment names a fault and s along its trace, and the note
+// of a hypocentre by position says where it landed so.
 std::optional<Hypocentre> place_hypocentre(const HypocentreGiven& given, const std::vector<Segment>& segments,
                                            std::optional<double> tolerance, OptionSpelling spelling,
-                                           std::vector<Diagnostic>& said);
+                                           std::vector<Diagnostic>& said, const TraceMap* traced = nullptr);
 
 // Two segments whose surfaces meet.
 struct Overlap {

@@ -1,6 +1,7 @@
 #include "geometry.hpp"
 
 #include <GeographicLib/Geodesic.hpp>
+#include <GeographicLib/GeodesicLine.hpp>
 #include <GeographicLib/Math.hpp>
 #include <algorithm>
 #include <cmath>
@@ -12,7 +13,23 @@ using GeographicLib::Math;
 
 constexpr double kMetresPerKm = 1000;
 
-namespace {}  // namespace
+namespace {
+
+// How far (degrees) a piece's strike lies from the geodesic's direction along
+// it, looked at in 16 steps: the direction changes monotonically but where
+// the geodesic crosses the equator, and smoothly there.
+double strike_drift(const GeographicLib::GeodesicLine& line, double from, double to, double stk) {
+  constexpr int kSteps = 16;
+  double most = 0;
+  for (int k = 0; k <= kSteps; ++k) {
+    double lat = 0, lon = 0, azimuth = 0;
+    line.Position(from + (to - from) * k / kSteps, lat, lon, azimuth);
+    most = std::max(most, std::abs(std::remainder(azimuth - stk, 360.0)));
+  }
+  return most;
+}
+
+}  // namespace
 
 double normalized_longitude(double lon, bool east) {
   const double low = east ? 0 : -180;
@@ -47,6 +64,33 @@ TopEdge top_edge_of_trace(double lon1, double lat1, double lon2, double lat2, bo
   double stk = azimuth_there < 0 ? azimuth_there + 360 : azimuth_there;
   if (stk >= 360) stk = 0;  // a tiny negative azimuth rounds up to 360
   return {normalized_longitude(lon, east), lat, stk, metres / kMetresPerKm};
+}
+
+std::vector<TopEdge> pieces_of_geodesic(double lon1, double lat1, double lon2, double lat2, bool east, double drift,
+                                        std::size_t most) {
+  const GeographicLib::GeodesicLine line = Geodesic::WGS84().InverseLine(lat1, lon1, lat2, lon2);
+  const double length = line.Distance();
+  double lat = 0, lon = 0, end_azimuth = 0;
+  line.Position(length, lat, lon, end_azimuth);
+  // Each piece's strike is near the middle of its directions: half the turn
+  // over it lies on either side.
+  const double turn = std::abs(std::remainder(end_azimuth - line.Azimuth(), 360.0));
+  for (auto count = static_cast<std::size_t>(std::max(1.0, std::ceil(turn / (2 * drift)))); count <= most; ++count) {
+    std::vector<TopEdge> pieces;
+    double from_lon = lon1, from_lat = lat1;
+    bool fits = true;
+    for (std::size_t k = 0; k < count && fits; ++k) {
+      const double from = length * static_cast<double>(k) / static_cast<double>(count);
+      const double to = length * static_cast<double>(k + 1) / static_cast<double>(count);
+      double to_lat = lat2, to_lon = lon2, unused = 0;
+      if (k + 1 < count) line.Position(to, to_lat, to_lon, unused);
+      pieces.push_back(top_edge_of_trace(from_lon, from_lat, to_lon, to_lat, east));
+      fits = strike_drift(line, from, to, pieces.back().stk) <= drift;
+      from_lon = to_lon, from_lat = to_lat;
+    }
+    if (fits) return pieces;
+  }
+  return {};
 }
 
 InPlane in_plane(const Segment& g, double lon, double lat, double depth) {

@@ -2,7 +2,9 @@
 // checks of how segments meet.
 #pragma once
 
+#include <cstddef>
 #include <utility>
+#include <vector>
 
 #include <slipvel/rupture.hpp>
 
@@ -48,6 +50,15 @@ struct TopEdge {
 // on the WGS84 ellipsoid; the centre's longitude in [0, 360) where `east`,
 // else [−180, 180).
 TopEdge top_edge_of_trace(double lon1, double lat1, double lon2, double lat2, bool east);
+
+// The geodesic from (lon1, lat1) to (lon2, lat2) (degrees) cut into the
+// fewest pieces of equal length whose strikes (each piece's direction at its
+// centre, see top_edge_of_trace) differ from the geodesic's own direction by
+// at most `drift` degrees anywhere along them; each piece as its top edge,
+// the first starting at the first point and the last ending at the second.
+// Empty when more than `most` pieces would be needed.
+std::vector<TopEdge> pieces_of_geodesic(double lon1, double lat1, double lon2, double lat2, bool east, double drift,
+                                        std::size_t most);
 
 // A point in a segment's own frame (the projection it is laid out in, where
 // its surface is a flat rectangle): s along strike and d down dip in the

@@ -142,16 +142,19 @@ std::pair<int, bool> Access::region_line(const Rupture& r, std::size_t n) {
 }
 
 std::vector<std::pair<int, bool>> Access::refused_regions(const Rupture& r, std::vector<std::vector<Problem>>& why) {
+  // Once a line: the segments of a traced fault, and the parts of a patch
+  // across a vertex, share their row.
   std::vector<std::pair<int, bool>> regions;
+  const auto add = [&](int line, bool patch, const std::vector<Problem>& refused) {
+    if (refused.empty() || std::find(regions.begin(), regions.end(), std::pair{line, patch}) != regions.end()) return;
+    regions.emplace_back(line, patch);
+    why.push_back(refused);
+  };
   for (std::size_t k = 0; k < r.segment_regions_.size(); ++k) {
-    if (r.segment_regions_[k].refused.empty()) continue;
-    regions.emplace_back(r.fault_.segments[k].line, false);
-    why.push_back(r.segment_regions_[k].refused);
+    add(r.fault_.segments[k].line, false, r.segment_regions_[k].refused);
   }
   for (std::size_t p = 0; p < r.patch_regions_.size(); ++p) {
-    if (r.patch_regions_[p].refused.empty()) continue;
-    regions.emplace_back(r.fault_.patches[p].line, true);
-    why.push_back(r.patch_regions_[p].refused);
+    add(r.fault_.patches[p].line, true, r.patch_regions_[p].refused);
   }
   return regions;
 }
@@ -166,9 +169,15 @@ std::vector<const Patch*> Access::empty_patches(const Rupture& r) {
       }
     }
   }
+  // A patch across a vertex of a trace is several, at one line: empty only if all are.
+  std::map<int, bool> line_used;
+  for (std::size_t p = 0; p < used.size(); ++p) line_used[r.fault_.patches[p].line] |= used[p];
   std::vector<const Patch*> empty;
   for (std::size_t p = 0; p < used.size(); ++p) {
-    if (!used[p]) empty.push_back(&r.fault_.patches[p]);
+    const int line = r.fault_.patches[p].line;
+    if (line_used[line]) continue;
+    empty.push_back(&r.fault_.patches[p]);
+    line_used[line] = true;  // said once
   }
   return empty;
 }

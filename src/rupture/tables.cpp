@@ -4,6 +4,8 @@
 #include <cstdio>
 #include <iterator>
 #include <limits>
+#include <map>
+#include <set>
 #include <tuple>
 #include <variant>
 
@@ -282,6 +284,254 @@ SegmentsRead read_segments(const Table& input, const std::string& medium) {
   return table;
 }
 
+namespace {
+
+enum TraceColumn { kTraceFault, kTraceLon, kTraceLat };
+const std::vector<NumberColumn> kTraceColumnRules = {
+    {"fault", "", 1, 99999, false, true, true},
+    {"lon", "degrees", -180, 360, false},
+    {"lat", "degrees", -90, 90, false},
+};
+
+// The faults table: a fault's number and subfault length, then the segments
+// table's rules for the rest.
+enum FaultColumn {
+  kFaultNumber,
+  kSublen,
+  kFaultDip,
+  kFaultWid,
+  kFaultDtop,
+  kFaultNdip,
+  kFaultRake,
+  kFaultSlip,
+  kFaultVm,
+  kFaultTr,
+  kFaultTs,
+  kFaultVs,
+  kFaultDen
+};
+const std::vector<NumberColumn> kFaultColumns = {
+    {"fault", "", 1, 99999, false, true, true},
+    {"sublen", "km", 0, kOpen, true},
+    kSegmentColumns[kDip],
+    kSegmentColumns[kWid],
+    kSegmentColumns[kDtop],
+    kSegmentColumns[kNdip],
+    kSegmentColumns[kRake],
+    kSegmentColumns[kSlip],
+    kSegmentColumns[kVm],
+    kSegmentColumns[kTr],
+    kSegmentColumns[kTs],
+    kSegmentColumns[kVs],
+    kSegmentColumns[kDen],
+};
+
+struct Vertex {
+  int line;
+  double lon, lat;
+};
+
+// Each fault's vertices in the order of the trace table, by number.
+struct TraceRows {
+  std::map<int, std::vector<Vertex>> vertices;
+  std::map<int, int> first_line;
+  bool east = false;
+};
+
+TraceRows read_trace_rows(const Table& input, std::vector<Diagnostic>& problems) {
+  const table::Csv csv = table::read_csv(input, table::columns_of(kTraceColumnRules));
+  problems.insert(problems.end(), csv.problems.begin(), csv.problems.end());
+  TraceRows rows;
+  int last = 0;  // the fault of the row before
+  for (const table::Row& row : csv.rows) {
+    const std::size_t before = problems.size();
+    const std::vector<std::optional<double>> v = table::read_values(csv, row, kTraceColumnRules, problems);
+    if (problems.size() > before) continue;
+    const Where where = csv.where(row.line);
+    const int fault = static_cast<int>(*v[kTraceFault]);
+    rows.east = rows.east || *v[kTraceLon] > 180;
+    std::vector<Vertex>& vertices = rows.vertices[fault];
+    if (fault != last && !vertices.empty()) {
+      problems.push_back(table::error(where, "fault",
+                                      "fault " + std::to_string(fault) +
+                                          " again: a fault's vertices must be "
+                                          "consecutive rows (its first at " +
+                                          table::place(csv.where(rows.first_line[fault])) + ")"));
+      continue;
+    }
+    if (vertices.empty()) rows.first_line[fault] = row.line;
+    last = fault;
+    if (!vertices.empty() && vertices.back().lon == *v[kTraceLon] && vertices.back().lat == *v[kTraceLat]) {
+      problems.push_back(table::error(where, "lon",
+                                      "the same point as " + table::place(csv.where(vertices.back().line)) +
+                                          ": consecutive vertices of a trace must differ"));
+      continue;
+    }
+    vertices.push_back({row.line, *v[kTraceLon], *v[kTraceLat]});
+  }
+  if (csv.problems.empty() && csv.rows.empty()) {
+    problems.push_back(table::error(csv.where(0), "", "no vertices: the table has no rows"));
+  }
+  for (const auto& [fault, vertices] : rows.vertices) {
+    if (vertices.size() == 1) {
+      problems.push_back(
+          table::error(csv.where(vertices.front().line), "fault",
+                       "fault " + std::to_string(fault) + " has one vertex: a trace needs two at least"));
+    }
+  }
+  return rows;
+}
+
+// The segments of one fault's trace: its pieces between vertices, each cut
+// where the direction drifts, with nstk from the subfault length.
+void cut_fault(const std::vector<Vertex>& vertices, const std::vector<std::optional<double>>& v, const Where& where,
+               bool east, double drift, TracedRead& read) {
+  TracedFault fault{static_cast<int>(*v[kFaultNumber]), where.line, read.segments.size(), {0.0}};
+  constexpr std::size_t kMostPieces = 99999;
+  for (std::size_t k = 1; k < vertices.size(); ++k) {
+    const Vertex& a = vertices[k - 1];
+    const Vertex& b = vertices[k];
+    const std::vector<TopEdge> pieces = pieces_of_geodesic(a.lon, a.lat, b.lon, b.lat, east, drift, kMostPieces);
+    if (pieces.empty()) {
+      read.problems.push_back(table::error(where, "fault",
+                                           "the trace from line " + std::to_string(a.line) + " to line " +
+                                               std::to_string(b.line) +
+                                               " would need more than 99999 segments to keep its "
+                                               "strike within the drift allowed"));
+      return;
+    }
+    for (const TopEdge& edge : pieces) {
+      Segment g;
+      g.line = where.line;
+      g.east_longitudes = east;
+      g.elon = edge.elon, g.elat = edge.elat, g.stk = edge.stk, g.len = edge.len;
+      g.dip = *v[kFaultDip], g.wid = *v[kFaultWid], g.dtop = *v[kFaultDtop];
+      const double along = std::round(edge.len / *v[kSublen]);
+      if (!(along <= 99999)) {
+        read.problems.push_back(table::error(where, "sublen",
+                                             "sublen = " + km(*v[kSublen]) + ": a segment of " + km(edge.len) +
+                                                 " would have " + text::shortest(along) +
+                                                 " subfaults along strike: at most 99999"));
+        return;
+      }
+      g.nstk = std::max(1, static_cast<int>(along));
+      g.ndip = static_cast<int>(*v[kFaultNdip]);
+      g.source = {*v[kFaultSlip], *v[kFaultVm], *v[kFaultTr], v[kFaultTs], *v[kFaultRake]};
+      g.vs = v[kFaultVs].value_or(0), g.den = v[kFaultDen].value_or(0);
+      if (auto problem = geometry_problem(g)) {
+        read.problems.push_back(table::error(where, problem->field, std::move(problem->text)));
+        return;
+      }
+      read.segments.push_back(g);
+      fault.starts.push_back(fault.starts.back() + g.len);
+    }
+  }
+  read.map.faults.push_back(std::move(fault));
+}
+
+}  // namespace
+
+const TracedFault* TraceMap::fault(int number) const {
+  for (const TracedFault& f : faults) {
+    if (f.number == number) return &f;
+  }
+  return nullptr;
+}
+
+std::pair<std::size_t, double> TraceMap::on_segment(const TracedFault& f, double s) const {
+  std::size_t k = 0;
+  while (k + 1 < f.segments() && s > f.starts[k + 1]) ++k;
+  const double half = (f.starts[k + 1] - f.starts[k]) / 2;
+  return {f.first + k, std::clamp(s - f.starts[k] - half, -half, half)};
+}
+
+std::pair<const TracedFault*, double> TraceMap::along_trace(std::size_t k, double s) const {
+  for (const TracedFault& f : faults) {
+    if (k < f.first || k >= f.first + f.segments()) continue;
+    const std::size_t piece = k - f.first;
+    return {&f, f.starts[piece] + (f.starts[piece + 1] - f.starts[piece]) / 2 + s};
+  }
+  return {nullptr, s};
+}
+
+TracedRead read_traced(const Traces& traces, const std::string& medium, double max_strike_drift,
+                       OptionSpelling spelling) {
+  TracedRead read;
+  if (!(max_strike_drift > 0 && max_strike_drift <= 45)) {
+    read.problems.push_back(said_at(Where::option("max_strike_drift"), Severity::kError, "max_strike_drift",
+                                    spelt("max_strike_drift", spelling) + " = " + text::shortest(max_strike_drift) +
+                                        ": must be greater than 0 and at most 45 degrees"));
+    return read;
+  }
+  const TraceRows rows = read_trace_rows(traces.trace, read.problems);
+  const table::Csv csv = table::read_csv(traces.faults, table::columns_of(kFaultColumns));
+  read.from_columns = csv.from_columns;
+  read.problems.insert(read.problems.end(), csv.problems.begin(), csv.problems.end());
+  if (!csv.problems.empty()) return read;
+  if (!medium.empty() && (csv.position[kFaultVs] || csv.position[kFaultDen])) {
+    read.problems.push_back(table::error(csv.where(0), csv.position[kFaultVs] ? "vs" : "den",
+                                         "vs and den columns, and the medium " + medium +
+                                             " gives every subfault vs and den by its depth: give them in one of "
+                                             "the two"));
+    return read;
+  }
+  std::map<int, int> row_of;  // each fault's row of the faults table
+  std::set<int> named;        // the faults the table names, its rows refused or not
+  long long subfaults = 0;
+  for (const table::Row& row : csv.rows) {
+    const std::size_t before = read.problems.size();
+    const std::vector<std::optional<double>> v = table::read_values(csv, row, kFaultColumns, read.problems);
+    if (v[kFaultNumber]) named.insert(static_cast<int>(*v[kFaultNumber]));
+    if (read.problems.size() > before) continue;
+    const Where where = csv.where(row.line);
+    const int number = static_cast<int>(*v[kFaultNumber]);
+    if (const auto [earlier, fresh] = row_of.emplace(number, row.line); !fresh) {
+      read.problems.push_back(table::error(
+          where, "fault",
+          "fault " + std::to_string(number) + " again: its row is " + table::place(csv.where(earlier->second))));
+      continue;
+    }
+    if (medium.empty()) {
+      if (auto problem = vs_den_problem(v[kFaultVs], v[kFaultDen])) {
+        read.problems.push_back(table::error(where, problem->field, std::move(problem->text)));
+        continue;
+      }
+    }
+    const auto trace = rows.vertices.find(number);
+    if (trace == rows.vertices.end()) {
+      read.problems.push_back(table::error(
+          where, "fault",
+          "fault " + std::to_string(number) + ": the trace table " + traces.trace.name + " has no vertices of it"));
+      continue;
+    }
+    if (trace->second.size() < 2) continue;  // said of the trace table
+    const std::size_t first = read.segments.size();
+    cut_fault(trace->second, v, where, rows.east, max_strike_drift, read);
+    for (std::size_t k = first; k < read.segments.size(); ++k) {
+      subfaults += static_cast<long long>(read.segments[k].nstk) * read.segments[k].ndip;
+    }
+  }
+  for (const auto& [number, vertices] : rows.vertices) {
+    if (!named.contains(number)) {
+      read.problems.push_back(table::error(
+          Where::table(traces.trace.name, vertices.front().line), "fault",
+          "fault " + std::to_string(number) + ": the faults table " + traces.faults.name + " has no row of it"));
+    }
+  }
+  if (csv.rows.empty()) read.problems.push_back(table::error(csv.where(0), "", "no faults: the table has no rows"));
+  if (subfaults > kMostSubfaults) {
+    read.problems.push_back(
+        table::error(csv.where(0), "sublen",
+                     std::to_string(subfaults) + " subfaults in all: at most " + std::to_string(kMostSubfaults)));
+  }
+  // The trace table's problems first, each table's in line order.
+  const std::string& trace = traces.trace.name;
+  std::stable_sort(read.problems.begin(), read.problems.end(), [&](const Diagnostic& a, const Diagnostic& b) {
+    return std::make_tuple(a.where.name != trace, a.where.line) < std::make_tuple(b.where.name != trace, b.where.line);
+  });
+  return read;
+}
+
 MediumRead read_medium(const Table& input) {
   const table::Csv csv = table::read_csv(input, table::columns_of(kLayerColumns));
   MediumRead table{{}, csv.problems};
@@ -318,46 +568,89 @@ MediumRead read_medium(const Table& input) {
   return table;
 }
 
-PatchesRead read_patches(const Table& input, const std::vector<Segment>& segments) {
-  const table::Csv csv = table::read_csv(input, table::columns_of(kPatchColumns));
+namespace {
+
+// A patch on a traced fault (s along its trace) as the patches of the
+// segments it crosses, each at its line.
+void cut_patch(const Patch& whole, const TracedFault& fault, std::vector<Patch>& patches) {
+  for (std::size_t k = 0; k < fault.segments(); ++k) {
+    const double start = fault.starts[k], end = fault.starts[k + 1], half = (end - start) / 2;
+    if (!(whole.s0 < end && start < whole.s1)) continue;
+    Patch part = whole;
+    part.segment = fault.first + k;
+    part.s0 = std::max(whole.s0, start) - start - half;
+    part.s1 = std::min(whole.s1, end) - start - half;
+    patches.push_back(part);
+  }
+}
+
+// Whether a patch on a traced fault lies wholly on it; if not, why.
+std::optional<Problem> outside_fault(const Patch& p, const TracedFault& f, const Segment& first) {
+  Segment whole = first;
+  whole.len = f.length();
+  Patch centred = p;
+  centred.s0 -= f.length() / 2, centred.s1 -= f.length() / 2;
+  if (!outside(centred, whole)) return std::nullopt;
+  if (!(p.s0 < p.s1) || !(p.d0 < p.d1)) return outside(p, whole);
+  return Problem{"s0", "s " + km(p.s0) + " to " + km(p.s1) + ", d " + km(p.d0) + " to " + km(p.d1) +
+                           ": a patch must lie wholly on its fault " + std::to_string(f.number) + " (s from 0 to " +
+                           km(f.length()) + " along its trace, d from 0 to " + km(first.wid) + ")"};
+}
+
+}  // namespace
+
+PatchesRead read_patches(const Table& input, const std::vector<Segment>& segments, const TraceMap* traced) {
+  std::vector<NumberColumn> columns = kPatchColumns;
+  if (traced) columns[kSegment].name = "fault";
+  const std::string& key = columns[kSegment].name;
+  const table::Csv csv = table::read_csv(input, table::columns_of(columns));
   PatchesRead table{{}, csv.problems, csv.from_columns};
-  std::vector<std::vector<std::size_t>> on_segment(segments.size());  // the patches read so far, by segment
+  std::vector<Patch> read;  // as given: on a segment, or on a fault (its index in the map) along its trace
+  std::vector<std::vector<std::size_t>> on(traced ? traced->faults.size() : segments.size());  // read, by place
   for (const table::Row& row : csv.rows) {
     const std::size_t before = table.problems.size();
-    const std::vector<std::optional<double>> v = table::read_values(csv, row, kPatchColumns, table.problems);
+    const std::vector<std::optional<double>> v = table::read_values(csv, row, columns, table.problems);
     if (table.problems.size() > before) continue;
     const Where where = csv.where(row.line);
     const auto number = static_cast<std::size_t>(*v[kSegment]);
-    if (number > segments.size()) {
+    const TracedFault* fault = traced ? traced->fault(static_cast<int>(number)) : nullptr;
+    if (traced ? fault == nullptr : number > segments.size()) {
       table.problems.push_back(table::error(
-          where, "segment",
-          "segment = " + std::to_string(number) + ": the segments table has " + segment_count(segments.size())));
+          where, key,
+          traced
+              ? "fault = " + std::to_string(number) + ": the faults table has no fault " + std::to_string(number)
+              : "segment = " + std::to_string(number) + ": the segments table has " + segment_count(segments.size())));
       continue;
     }
-    const Segment& segment = segments[number - 1];
+    const Segment& segment = segments[fault ? fault->first : number - 1];
     Patch patch{where.line,
-                number - 1,
+                fault ? static_cast<std::size_t>(fault - traced->faults.data()) : number - 1,
                 *v[kS0],
                 *v[kS1],
                 *v[kD0],
                 *v[kD1],
                 {*v[kPatchSlip], v[kPatchVm].value_or(segment.source.vm), v[kPatchTr].value_or(segment.source.tr),
                  v[kPatchTs], v[kPatchRake].value_or(segment.source.rake)}};
-    if (auto why = outside(patch, segment)) {
+    if (auto why = fault ? outside_fault(patch, *fault, segment) : outside(patch, segment)) {
       table.problems.push_back(table::error(where, why->field, std::move(why->text)));
       continue;
     }
-    for (const std::size_t e : on_segment[number - 1]) {
-      const Patch& earlier = table.patches[e];
+    for (const std::size_t e : on[patch.segment]) {
+      const Patch& earlier = read[e];
       if (overlap(earlier, patch)) {
         table.problems.push_back(table::error(where, "s0",
                                               "overlaps the patch of " +
                                                   table::place(where_in(csv.name, earlier.line, csv.from_columns)) +
-                                                  " on segment " + std::to_string(number)));
+                                                  " on " + key + " " + std::to_string(number)));
       }
     }
-    on_segment[number - 1].push_back(table.patches.size());
-    table.patches.push_back(patch);
+    on[patch.segment].push_back(read.size());
+    read.push_back(patch);
+  }
+  if (!traced) {
+    table.patches = std::move(read);
+  } else {
+    for (const Patch& p : read) cut_patch(p, traced->faults[p.segment], table.patches);
   }
   table::sort_by_line(table.problems);
   return table;
@@ -375,6 +668,42 @@ std::string given_text(const NearestTo& h) {
 
 Diagnostic option_error(const std::string& keyword, std::string text) {
   return said_at(Where::option(keyword), Severity::kError, keyword, std::move(text));
+}
+
+// A hypocentre on a traced fault, s along its trace.
+std::optional<Hypocentre> on_fault(const OnSegment& h, const std::vector<Segment>& segments, const TraceMap& traced,
+                                   OptionSpelling spelling, std::vector<Diagnostic>& said) {
+  const std::string given = spelt("hypocentre", spelling) + " " + given_text(h);
+  const TracedFault* fault = traced.fault(h.segment);
+  if (fault == nullptr) {
+    said.push_back(
+        option_error("hypocentre", given + ": fault " + std::to_string(h.segment) + " is not in the faults table"));
+    return std::nullopt;
+  }
+  const double wid = segments[fault->first].wid;
+  if (!(h.s >= 0 && h.s <= fault->length() && h.d >= 0 && h.d <= wid)) {
+    said.push_back(option_error("hypocentre", given + ": not on fault " + std::to_string(h.segment) +
+                                                  ", which has s from 0 to " + km(fault->length()) +
+                                                  " along its trace and d from 0 to " + km(wid)));
+    return std::nullopt;
+  }
+  const auto [k, s] = traced.on_segment(*fault, h.s);
+  return Hypocentre{k, s + 0.0, h.d + 0.0};
+}
+
+// A place as the messages name it: on a segment, or on a traced fault along
+// its trace; to the metre (what the user checks a landing by) or in shortest texts.
+std::string place_text(std::size_t k, double s, double d, const TraceMap* traced, bool to_the_metre) {
+  const auto length = [to_the_metre](double value) {
+    if (!to_the_metre) return km(value);
+    char text[48];
+    std::snprintf(text, sizeof text, "%.3f km", std::round(value * 1000) / 1000 + 0.0);  // + 0.0: no "-0.000"
+    return std::string(text);
+  };
+  if (const auto [fault, along] = traced ? traced->along_trace(k, s) : std::pair<const TracedFault*, double>{}; fault) {
+    return "fault " + std::to_string(fault->number) + " at s = " + length(along) + " along its trace, d = " + length(d);
+  }
+  return "segment " + std::to_string(k + 1) + " at s = " + length(s) + ", d = " + length(d);
 }
 
 std::optional<Hypocentre> on_segment(const OnSegment& h, const std::vector<Segment>& segments, OptionSpelling spelling,
@@ -398,7 +727,7 @@ std::optional<Hypocentre> on_segment(const OnSegment& h, const std::vector<Segme
 
 std::optional<Hypocentre> nearest_to(const NearestTo& h, const std::vector<Segment>& segments,
                                      std::optional<double> tolerance, OptionSpelling spelling,
-                                     std::vector<Diagnostic>& said) {
+                                     std::vector<Diagnostic>& said, const TraceMap* traced) {
   const std::string given = spelt("hypocentre_at", spelling) + " " + given_text(h);
   if (!(h.lon >= -180 && h.lon <= 360 && h.lat >= -90 && h.lat <= 90 && std::isfinite(h.dep))) {
     said.push_back(option_error("hypocentre_at", given + ": the longitude must be from -180 to 360 degrees, the "
@@ -421,16 +750,15 @@ std::optional<Hypocentre> nearest_to(const NearestTo& h, const std::vector<Segme
     const std::string rule = tolerance ? " (" + spelt("hypocentre_tolerance", spelling) + ")"
                                        : " (the larger of one of its subfaults' diagonal and " + km(kCatalogueError) +
                                              "; " + spelt("hypocentre_tolerance", spelling) + " sets another)";
-    said.push_back(option_error("hypocentre_at", given + ": " + km(distance) + " from the fault (nearest on segment " +
-                                                     std::to_string(nearest.segment + 1) + " at s = " + km(nearest.s) +
-                                                     ", d = " + km(nearest.d) + "): at most " + km(most) + rule));
+    said.push_back(option_error("hypocentre_at", given + ": " + km(distance) + " from the fault (nearest on " +
+                                                     place_text(nearest.segment, nearest.s, nearest.d, traced, false) +
+                                                     "): at most " + km(most) + rule));
     return std::nullopt;
   }
-  const auto metres = [](double value) { return std::round(value * 1000) / 1000 + 0.0; };  // no "-0.000"
-  char place[160];  // to the metre: what the user checks it by
-  std::snprintf(place, sizeof place, "on segment %zu at s = %.3f km, d = %.3f km, %.3f km from the point given",
-                nearest.segment + 1, metres(nearest.s), metres(nearest.d), metres(distance));
-  said.push_back(said_at(Where::option("hypocentre_at"), Severity::kNote, "hypocentre_at", given + ": " + place));
+  char off[64];
+  std::snprintf(off, sizeof off, ", %.3f km from the point given", std::round(distance * 1000) / 1000 + 0.0);
+  said.push_back(said_at(Where::option("hypocentre_at"), Severity::kNote, "hypocentre_at",
+                         given + ": on " + place_text(nearest.segment, nearest.s, nearest.d, traced, true) + off));
   return nearest;
 }
 
@@ -438,15 +766,17 @@ std::optional<Hypocentre> nearest_to(const NearestTo& h, const std::vector<Segme
 
 std::optional<Hypocentre> place_hypocentre(const HypocentreGiven& given, const std::vector<Segment>& segments,
                                            std::optional<double> tolerance, OptionSpelling spelling,
-                                           std::vector<Diagnostic>& said) {
-  if (const auto* h = std::get_if<OnSegment>(&given)) return on_segment(*h, segments, spelling, said);
+                                           std::vector<Diagnostic>& said, const TraceMap* traced) {
+  if (const auto* h = std::get_if<OnSegment>(&given)) {
+    return traced ? on_fault(*h, segments, *traced, spelling, said) : on_segment(*h, segments, spelling, said);
+  }
   if (tolerance && !(std::isfinite(*tolerance) && *tolerance >= 0)) {
     said.push_back(option_error("hypocentre_tolerance", spelt("hypocentre_tolerance", spelling) + " = " +
                                                             text::shortest(*tolerance) +
                                                             ": must be finite and at least 0 km"));
     return std::nullopt;
   }
-  return nearest_to(std::get<NearestTo>(given), segments, tolerance, spelling, said);
+  return nearest_to(std::get<NearestTo>(given), segments, tolerance, spelling, said, traced);
 }
 
 Where where_in(const std::string& table, int line, bool from_columns) {

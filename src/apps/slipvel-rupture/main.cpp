@@ -35,7 +35,8 @@ using namespace slipvel;
 using namespace slipvel::apps;
 
 struct Request {
-  std::string segments, patches, medium, hypocentre, hypocentre_at;
+  std::string segments, trace, faults, patches, medium, hypocentre, hypocentre_at;
+  double max_strike_drift = 0.5;
   double vr = 0, vr_fraction = 0;
   std::optional<double> mw;
   std::string mw_scales = "slip-and-vm";
@@ -121,16 +122,41 @@ void add_stochastic_options(CLI::App& app, Request& r) {
 }
 
 void add_options(CLI::App& app, Request& r) {
-  app.add_option("--segments", r.segments,
-                 "CSV of fault segments in order along strike: the top edge as elon,elat,stk,len (its centre and "
-                 "strike) or as lon1,lat1,lon2,lat2 (its trace), then dip,wid,dtop,nstk,ndip,rake,slip,vm,tr and "
-                 "optional ts,vs,den ('-': standard input)")
-      ->required()
-      ->type_name("FILE")
+  auto* segments =
+      app.add_option("--segments", r.segments,
+                     "CSV of fault segments in order along strike: the top edge as elon,elat,stk,len (its centre "
+                     "and strike) or as lon1,lat1,lon2,lat2 (its trace), then dip,wid,dtop,nstk,ndip,rake,slip,vm,tr "
+                     "and optional ts,vs,den ('-': standard input)")
+          ->type_name("FILE")
+          ->group("Fault");
+  auto* trace = app.add_option("--trace", r.trace,
+                               "instead of --segments, CSV of fault traces as polylines: fault,lon,lat, each "
+                               "fault's vertices in order (it dips to the right looking along them); cut into "
+                               "segments at every vertex and where the strike drifts")
+                    ->type_name("FILE")
+                    ->excludes(segments)
+                    ->group("Fault");
+  auto* faults = app.add_option("--faults", r.faults,
+                                "with --trace, CSV of one row per fault in order along strike: "
+                                "fault,dip,wid,dtop,sublen,ndip,rake,slip,vm,tr and optional ts,vs,den (sublen: the "
+                                "subfault length along strike, km)")
+                     ->type_name("FILE")
+                     ->excludes(segments)
+                     ->group("Fault");
+  trace->needs(faults);
+  faults->needs(trace);
+  app.add_option("--max-strike-drift", r.max_strike_drift,
+                 "with --trace, the most a segment's strike may differ from its trace's direction anywhere along "
+                 "it (degrees)")
+      ->transform(kDecimal)
+      ->type_name("DEG")
+      ->needs(trace)
+      ->default_str("0.5")
       ->group("Fault");
   app.add_option("--patches", r.patches,
                  "CSV of patches (asperities): segment,s0,s1,d0,d1,slip and optional vm,tr,ts,rake (empty: the "
-                 "segment's)")
+                 "segment's); with --trace, fault instead of segment and s along its whole trace from the first "
+                 "vertex")
       ->type_name("FILE")
       ->group("Fault");
   app.add_option("--medium", r.medium,
@@ -141,7 +167,8 @@ void add_options(CLI::App& app, Request& r) {
   auto* hypocentre =
       app.add_option("--hypocentre,--hypocenter", r.hypocentre,
                      "where the rupture starts: segment number (from 1), s along strike from its centre (km), d "
-                     "down dip from its top edge (km)")
+                     "down dip from its top edge (km); with --trace, FAULT:S:D, s along the fault's trace from its "
+                     "first vertex")
           ->type_name("SEG:S:D")
           ->group("Fault");
   app.add_option("--hypocentre-at,--hypocenter-at", r.hypocentre_at,
@@ -230,7 +257,11 @@ void add_options(CLI::App& app, Request& r) {
 }
 
 std::vector<NamedPath> inputs(const Request& r) {
-  return {{"--segments", r.segments}, {"--patches", r.patches}, {"--medium", r.medium}};
+  return {{"--segments", r.segments},
+          {"--trace", r.trace},
+          {"--faults", r.faults},
+          {"--patches", r.patches},
+          {"--medium", r.medium}};
 }
 std::vector<NamedPath> outputs(const Request& r) {
   return {{"--srf", r.srf}, {"--points", r.points}, {"--planes", r.planes}, {"--moment-rate", r.moment_rate}};
@@ -322,6 +353,9 @@ void refuse_unusable_options(const CLI::App& app, const Request& r, const Realis
     }
   }
   for (std::string& p : input_problems(inputs(r))) problems.push_back(std::move(p));
+  if (app.count("--segments") + app.count("--trace") == 0) {
+    problems.push_back("no fault: give --segments FILE, or --trace FILE with --faults FILE");
+  }
   if (r.srf.empty() && r.points.empty()) problems.push_back("nothing to write: give --srf FILE, --points FILE or both");
   if (app.count("--hypocentre") + app.count("--hypocentre-at") == 0 && !r.random_hypocentre) {
     problems.push_back("no hypocentre: give --hypocentre SEG:S:D or --hypocentre-at LON:LAT:DEP");
@@ -408,6 +442,7 @@ rupture::Options options_of(const CLI::App& app, const Request& r) {
   options.mw = r.mw;
   options.mw_scales = r.mw_scales == "slip" ? rupture::MagnitudeScales::kSlip : rupture::MagnitudeScales::kSlipAndVm;
   options.hypocentre_tolerance = r.hypocentre_tolerance;
+  options.max_strike_drift = r.max_strike_drift;
   options.sampling = r.sampling;
   options.rigidity = r.rigidity;
   options.jobs = r.jobs;
@@ -419,7 +454,9 @@ rupture::Inputs inputs_of(const Request& r) {
   const auto table = [](const std::string& option, const std::string& path) {
     return Table::text(shown_path(path), read_input({option, path}));
   };
-  rupture::Inputs inputs{table("--segments", r.segments)};
+  rupture::Inputs inputs =
+      r.trace.empty() ? rupture::Inputs(table("--segments", r.segments))
+                      : rupture::Inputs(rupture::Traces{table("--trace", r.trace), table("--faults", r.faults)});
   if (!r.patches.empty()) inputs.patches = table("--patches", r.patches);
   if (!r.medium.empty()) inputs.medium = table("--medium", r.medium);
   return inputs;
