@@ -62,7 +62,31 @@ void stop_on_errors(const std::vector<Diagnostic>& diagnostics) {
 
 std::string shown_path(const std::string& path) { return path == "-" ? "<stdin>" : path; }
 
-Program::Program(std::string name, std::string description) : app_(std::move(description), name) {
+namespace {
+
+// The text broken at blanks into lines of at most 79 characters, as --help
+// shows its first paragraph on a terminal of 80 columns.
+std::string wrapped(const std::string& text) {
+  constexpr std::size_t kWidth = 79;
+  std::string out, line;
+  std::size_t from = 0;
+  while (from < text.size()) {
+    std::size_t blank = text.find(' ', from);
+    if (blank == std::string::npos) blank = text.size();
+    const std::string word = text.substr(from, blank - from);
+    if (!line.empty() && line.size() + 1 + word.size() > kWidth) {
+      out += line + "\n";
+      line.clear();
+    }
+    line += (line.empty() ? "" : " ") + word;
+    from = blank + 1;
+  }
+  return out + line + "\n";  // a blank line before the usage
+}
+
+}  // namespace
+
+Program::Program(std::string name, std::string description) : app_(wrapped(description), name) {
   name_of_program = std::move(name);
   app_.footer(kExitStatuses);
   app_.set_version_flag("--version", name_of_program + " " + version());

@@ -676,9 +676,10 @@ int run(const CLI::App& app, const Request& r, const std::string& command_line) 
 
 int main(int argc, char** argv) {
   Program program("slipvel-rupture",
-                  "Builds a kinematic rupture from a fault description: segments with a background source, patches "
-                  "of their own source, a hypocentre and a rupture velocity. Every subfault gets the slip-velocity "
-                  "function of its region, starting when the rupture front reaches it.");
+                  "Builds a kinematic rupture from a fault description: segments (or polyline traces) with a "
+                  "background source, patches of their own source, a hypocentre and a rupture velocity. Every "
+                  "subfault gets the slip-velocity function of its region, starting when the rupture front reaches "
+                  "it.");
   Request r;
   add_options(program.app(), r);
   const std::string command_line = command_line_of(argc, argv);
