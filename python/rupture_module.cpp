@@ -46,6 +46,20 @@ std::string shown_value(const py::handle& value) {
   throw ParameterError(Problem{field, std::move(text)});
 }
 
+// A keyword's str, or nothing for None: TypeError for another kind.
+std::optional<std::string> text_of(const std::string& keyword, const py::object& value, const std::string& forms) {
+  if (value.is_none()) return std::nullopt;
+  if (!py::isinstance<py::str>(value)) refuse_type(keyword, forms, value);
+  return value.cast<std::string>();
+}
+
+// A keyword's bool, or nothing for None: TypeError for another kind.
+std::optional<bool> flag_of(const std::string& keyword, const py::object& value) {
+  if (value.is_none()) return std::nullopt;
+  if (!PyBool_Check(value.ptr())) refuse_type(keyword, "a bool", value);
+  return value.cast<bool>();
+}
+
 int jobs_of(const py::object& jobs) {
   if (jobs.is_none()) return static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
   if (!PyLong_Check(jobs.ptr()) || PyBool_Check(jobs.ptr())) refuse_type("jobs", "an int or None", jobs);
@@ -125,6 +139,17 @@ void refuse_lines(const std::vector<std::string>& problems, const std::string& f
   if (!found.empty()) throw ParameterError(std::move(found));
 }
 
+// OSError for a write that failed: errno and the message (path and reason),
+// as OSError(errno, text) makes them, so that callers can test e.errno.
+[[noreturn]] void raise_os_error(const apps::WriteError& e) {
+  if (e.error() != 0) {
+    PyErr_SetObject(PyExc_OSError, py::make_tuple(e.error(), e.what()).ptr());
+  } else {
+    PyErr_SetString(PyExc_OSError, e.what());
+  }
+  throw py::error_already_set();
+}
+
 // Writes one file through the programs' checks and atomic file: refused where
 // it is an input or cannot be written there (ParameterError), OSError where
 // the writing fails; the file takes its name only once it is whole.
@@ -139,8 +164,7 @@ void write_file(const std::string& method, const py::handle& path, const std::ve
     write(file);
     file.commit();
   } catch (const apps::WriteError& e) {
-    PyErr_SetString(PyExc_OSError, e.what());
-    throw py::error_already_set();
+    raise_os_error(e);
   }
 }
 
@@ -308,8 +332,7 @@ void write_file_atomically(const py::object& path, const py::bytes& data, const 
     py::gil_scoped_release writing;
     apps::write_atomically(target, bytes, apps::read_umask());
   } catch (const apps::WriteError& e) {
-    PyErr_SetString(PyExc_OSError, e.what());
-    throw py::error_already_set();
+    raise_os_error(e);
   }
 }
 
@@ -535,7 +558,7 @@ Rupture build_rupture(const FaultTables& tables, const Given<"Optional[str]">& h
                       const RealArgument& rigidity, const OptionalFloat& vr_fraction, const OptionalFloat& mw,
                       const Given<"Optional[Tuple[float, float, float]]">& hypocentre_at,
                       const Given<"Optional[int]">& jobs, const StochasticKeywords& heterogeneity,
-                      const std::string& mw_scales, const OptionalFloat& hypocentre_tolerance,
+                      const Given<"str">& mw_scales_given, const OptionalFloat& hypocentre_tolerance,
                       const RealArgument& max_strike_drift) {
   const std::optional<rupture::Stochastic> stochastic = stochastic_of(heterogeneity);
   const bool random = !heterogeneity.random_hypocentre.is_none();
@@ -557,6 +580,8 @@ Rupture build_rupture(const FaultTables& tables, const Given<"Optional[str]">& h
   if (!mw.object.is_none()) options.mw = real_number("mw", mw);
   options.spelling = OptionSpelling::kKeyword;
   options.jobs = jobs_of(jobs);
+  const std::string mw_scales =
+      text_of("mw_scales", mw_scales_given, "a str, \"slip-and-vm\" or \"slip\"").value_or("slip-and-vm");
   if (mw_scales != "slip-and-vm" && mw_scales != "slip") {
     refuse("mw_scales", "mw_scales = " + mw_scales + ": must be slip-and-vm (keeping vm*tr/slip) or slip");
   }
@@ -629,6 +654,9 @@ py::dict points_of(Rupture& r) {
 
 // "1.0", "1", 1, 1.0 and the same for 2.0, as the program's --srf-version.
 srf::Version version_of(const py::object& version) {
+  const bool number = (PyLong_Check(version.ptr()) || PyFloat_Check(version.ptr())) && !PyBool_Check(version.ptr());
+  if (!py::isinstance<py::str>(version) && !number)
+    refuse_type("version", "\"1.0\" or \"2.0\" (a str or a number)", version);
   const std::string text = py::str(version);
   if (text == "1" || text == "1.0") return srf::Version::k1;
   if (text == "2" || text == "2.0") return srf::Version::k2;
@@ -645,9 +673,13 @@ srf::Blocks blocks_of(const std::string& blocks) {
 
 // The layout write_srf's keywords ask for: a code's own (for_code), or
 // blocks and plane by hand, never both, as the programs' --srf-for.
-srf::Layout layout_of(const py::object& version, const std::optional<std::string>& for_code,
-                      const std::optional<std::string>& blocks, const std::optional<bool>& plane) {
+srf::Layout layout_of(const py::object& version, const py::object& for_code_given, const py::object& blocks_given,
+                      const py::object& plane_given) {
   const srf::Version v = version_of(version);
+  const std::optional<std::string> for_code =
+      text_of("for_code", for_code_given, "a str, \"sw4\", \"seissol\" or \"generic\", or None");
+  const std::optional<std::string> blocks = text_of("blocks", blocks_given, "a str, \"per-plane\" or \"one\", or None");
+  const std::optional<bool> plane = flag_of("plane", plane_given);
   if (!for_code) return {v, blocks_of(blocks.value_or("per-plane")), plane.value_or(true)};
   if (blocks || plane) {
     refuse(blocks ? "blocks" : "plane", std::string(blocks ? "blocks" : "plane") + " and for_code = " + *for_code +
@@ -662,8 +694,8 @@ srf::Layout layout_of(const py::object& version, const std::optional<std::string
 }
 
 void write_srf(const Rupture& r, const Given<"Union[str, os.PathLike]">& path,
-               const Given<"Union[str, float]">& version, const std::optional<std::string>& for_code,
-               const std::optional<std::string>& blocks, const std::optional<bool>& plane,
+               const Given<"Union[str, float]">& version, const Given<"Optional[str]">& for_code,
+               const Given<"Optional[str]">& blocks, const Given<"Optional[bool]">& plane,
                const Given<"Optional[int]">& jobs) {
   const srf::Layout layout = layout_of(version, for_code, blocks, plane);
   const int threads = jobs_of(jobs);
@@ -813,7 +845,7 @@ Raises ParameterError naming the value and the rule.)");
          const OptionalFloat& hurst, const OptionalFloat& slip_cv, const Given<"Optional[Tuple[float, float]]">& taper,
          const Given<"Optional[Tuple[float, float, float]]">& shallow, const OptionalFloat& rise_time,
          const OptionalFloat& vr_slip, const OptionalFloat& slip_floor, const OptionalFloat& rake_sigma,
-         const Given<"Optional[bool]">& random_hypocentre, const std::string& mw_scales,
+         const Given<"Optional[bool]">& random_hypocentre, const Given<"str">& mw_scales,
          const OptionalFloat& hypocentre_tolerance, const OptionalTable& trace, const OptionalTable& faults,
          const RealArgument& max_strike_drift) {
         return build_rupture({segments, trace, faults, patches, medium}, hypocentre, vr, dt, nt, fmax, rigidity,

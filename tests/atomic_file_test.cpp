@@ -176,5 +176,39 @@ TEST(SignalTest, TemporariesAreRemovedOnTermination) {
   }
 }
 
+// A signal that comes while a set of files takes its names waits until every
+// one has: the run then ends by it, leaving the whole new set (and no
+// temporary or backup); one before the commit leaves the whole old set.
+TEST(SignalTest, ASetOfFilesIsCommittedWholeOrNotAtAll) {
+  struct Case {
+    int signal;
+    bool during_commit;
+  };
+  for (const Case c : {Case{SIGINT, true}, Case{SIGTERM, true}, Case{SIGHUP, false}, Case{SIGTERM, false}}) {
+    SCOPED_TRACE(::testing::Message() << "signal " << c.signal << (c.during_commit ? " during" : " before"));
+    TempDir dir;
+    const char* names[] = {"r.srf", "p.csv", "pl.csv", "m.csv"};
+    for (const char* name : names) write_file(dir / name, "old");
+    const pid_t child = ::fork();
+    if (child == 0) {
+      remove_temporaries_on_signals();
+      StagedFiles files(022, Temporary::kNamed);
+      for (const char* name : names) files.add(dir / name).write("new");
+      if (!c.during_commit) ::raise(c.signal);
+      {
+        const CommitInProgress arriving;  // as the signal comes while the files are being renamed
+        ::raise(c.signal);
+        files.commit_all();
+      }
+      ::_exit(0);  // not reached: the signal ends the process once the set is whole
+    }
+    int status = 0;
+    ::waitpid(child, &status, 0);
+    EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == c.signal) << status;
+    for (const char* name : names) EXPECT_EQ(read_file(dir / name), c.during_commit ? "new" : "old") << name;
+    EXPECT_EQ(names_in(dir.path()), (std::vector<std::string>{"m.csv", "p.csv", "pl.csv", "r.srf"}));
+  }
+}
+
 }  // namespace
 }  // namespace slipvel::apps

@@ -2,6 +2,10 @@
 // both table programs: every case leaves every file as it was.
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <sys/file.h>
+#include <unistd.h>
+
 #include <filesystem>
 #include <map>
 
@@ -56,6 +60,8 @@ TEST(Outputs, UnusableOutputsAreRefusedBeforeAnythingIsWritten) {
       {"a missing folder", {"--srf", "nowhere/a.srf"}, "--srf nowhere/a.srf: no folder "},
       {"a folder as output", {"--srf", "folder"}, "--srf folder: is a folder, not a file"},
       {"a loop of links", {"--srf", "loop.srf"}, "--srf loop.srf: Too many levels of symbolic links"},
+      {"a link to a missing folder", {"--srf", "lost.srf"}, "--srf lost.srf (a link to "},
+      {"a link and its missing file", {"--srf", "ahead.srf", "--moment-rate", "b.srf"}, "name the same file b.srf"},
   };
   for (const auto& [program, input] :
        {std::pair{kBatch, std::string("points.csv")}, std::pair{kRupture, std::string("segments.csv")}}) {
@@ -73,6 +79,8 @@ TEST(Outputs, UnusableOutputsAreRefusedBeforeAnythingIsWritten) {
       write_file(dir / "a.srf", "older\n");
       std::filesystem::create_symlink("a.srf", dir / "link.srf");
       std::filesystem::create_symlink("loop.srf", dir / "loop.srf");
+      std::filesystem::create_symlink("nowhere/lost.srf", dir / "lost.srf");
+      std::filesystem::create_symlink("b.srf", dir / "ahead.srf");  // b.srf not made yet
       std::filesystem::create_directory(dir / "folder");
       const std::string given = c.from_standard_input ? "-" : input;
       std::vector<std::string> arguments =
@@ -92,6 +100,49 @@ TEST(Outputs, UnusableOutputsAreRefusedBeforeAnythingIsWritten) {
       EXPECT_EQ(f.out, "");
       EXPECT_EQ(snapshot(dir.path()), before);
     }
+  }
+}
+
+// Every run that writes files takes the lock of each folder it writes into,
+// whichever outputs it writes (not only an SRF file): while another run holds
+// one, the run stops with status 1 before writing anything.
+TEST(Outputs, EveryRunThatWritesFilesTakesItsFoldersLocks) {
+  struct Case {
+    std::string program;
+    std::vector<std::string> arguments;
+  };
+  const std::vector<std::string> rupture = {"--segments", "segments.csv", "--hypocentre", "1:0:1", "--vr", "2.8"};
+  const auto with = [&](std::vector<std::string> more) {
+    more.insert(more.begin(), rupture.begin(), rupture.end());
+    return more;
+  };
+  const Case cases[] = {
+      {kRupture, with({"--points", "sub/p.csv", "--planes", "sub/pl.csv"})},
+      {kRupture, with({"--srf", "-", "--points", "sub/p.csv"})},
+      {kRupture, with({"--srf", "r.srf", "--moment-rate", "sub/m.csv"})},
+      {kBatch, {"--table", "points.csv", "--srf", "-", "--moment-rate", "sub/m.csv"}},
+      {kBatch, {"--table", "points.csv", "--srf", "sub/r.srf"}},
+      {kBatch, {"--vm", "2", "-o", "sub"}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(::testing::PrintToString(c.arguments));
+    TempDir dir;
+    write_file(
+        dir / "segments.csv",
+        "elon,elat,stk,dip,len,wid,dtop,nstk,ndip,rake,slip,vm,tr\n-118.5,34.2,300,45,3,2,1,3,2,90,0.5,1.5,1.2\n");
+    write_file(dir / "points.csv", "id,lon,lat,dep,stk,dip,rake,area,tinit\np,-118,34,5,90,45,180,1e6,0\n");
+    std::filesystem::create_directory(dir / "sub");
+    const int held = ::open((dir / "sub").c_str(), O_RDONLY | O_DIRECTORY);
+    ASSERT_GE(held, 0);
+    ASSERT_EQ(::flock(held, LOCK_EX | LOCK_NB), 0);  // another run, writing into sub
+    const auto before = snapshot(dir.path());
+    Launch launch;
+    launch.folder = dir.path();
+    const Finished f = run_process(c.program, c.arguments, launch);
+    ::close(held);
+    EXPECT_EQ(f.exit_code(), 1);
+    EXPECT_NE(f.err.find("another run is writing into this folder"), std::string::npos) << f.err;
+    EXPECT_EQ(snapshot(dir.path()), before);
   }
 }
 

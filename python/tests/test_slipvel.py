@@ -625,6 +625,39 @@ def test_arguments_of_the_wrong_kind_name_the_forms_taken(keywords, error, says)
     assert says in str(raised.value)
 
 
+STOCHASTIC_KEYWORDS = {"seed", "realisation", "correlation", "hurst", "slip_cv", "taper", "shallow", "rise_time",
+                       "vr_slip", "slip_floor", "rake_sigma", "random_hypocentre"}
+
+
+def keywords_of(function):
+    """The keywords of a function of the module, as its signature line names them."""
+    signature = function.__doc__.splitlines()[0]
+    return [name for name in re.findall(r"(\w+): ", signature.split("(", 1)[1]) if name != "self"]
+
+
+def test_every_keyword_of_the_wrong_kind_is_a_type_error_naming_it(tmp_path):
+    needs_rupture()
+    base = {"segments": EXAMPLES / "segments.csv", "hypocentre": "1:0:5", "vr": 2.8}
+    for keyword in keywords_of(slipvel.build_rupture):
+        given = {**base, keyword: object()}
+        if keyword in STOCHASTIC_KEYWORDS:
+            given["stochastic"] = True
+        if keyword in ("vr_fraction", "hypocentre_at"):
+            del given["vr" if keyword == "vr_fraction" else "hypocentre"]
+        if keyword in ("trace", "faults"):
+            del given["segments"]
+            given.update({"trace": EXAMPLES / "segments.csv", "faults": EXAMPLES / "segments.csv", keyword: object()})
+        with pytest.raises(TypeError, match=f"^{keyword} must be "):
+            slipvel.build_rupture(**given)
+    rupture = slipvel.build_rupture(**base)
+    for method in ("write_srf", "write_points", "write_planes", "write_moment_rate"):
+        for keyword in keywords_of(getattr(rupture, method)):
+            arguments = {"path": tmp_path / "out", keyword: object()}
+            with pytest.raises(TypeError, match=f"^{keyword} must be "):
+                getattr(rupture, method)(**arguments)
+    assert os.listdir(tmp_path) == []
+
+
 def test_an_output_that_is_an_input_is_refused_and_left_as_it_was(tmp_path):
     needs_rupture()
     segments = tmp_path / "segments.csv"
@@ -636,6 +669,36 @@ def test_an_output_that_is_an_input_is_refused_and_left_as_it_was(tmp_path):
     assert segments.read_bytes() == (EXAMPLES / "segments.csv").read_bytes()
     with pytest.raises(slipvel.ParameterError, match="no folder"):
         rupture.write_srf(tmp_path / "nowhere" / "r.srf")
+
+
+WRITER = ("import os, sys, resource, slipvel\n"
+          "limit = int(sys.argv[3])\n"
+          "if limit: resource.setrlimit(resource.RLIMIT_FSIZE, (limit, limit))\n"
+          "r = slipvel.build_rupture(sys.argv[1], hypocentre=sys.argv[2], vr=2.8, jobs=1)\n"
+          "try:\n"
+          "    r.write_srf(sys.argv[4], '2.0')\n"
+          "except OSError as e:\n"
+          "    print(e.errno, e, file=sys.stderr); sys.exit(3)\n")
+
+
+def test_a_write_cut_short_or_raced_leaves_one_whole_file(tmp_path):
+    needs_rupture()
+    run = lambda hypocentre, limit=0: subprocess.Popen(  # noqa: E731
+        [sys.executable, "-c", WRITER, str(EXAMPLES / "segments.csv"), hypocentre, str(limit), str(tmp_path / "r.srf")],
+        env=dict(os.environ, PYTHONPATH=os.path.dirname(slipvel.__file__)), stderr=subprocess.PIPE, text=True)
+    whole = {}
+    for hypocentre in ("1:-8:9", "1:5:5"):
+        assert run(hypocentre).wait() == 0
+        whole[hypocentre] = (tmp_path / "r.srf").read_bytes()
+    # A file-size limit: OSError (EFBIG), the old file as it was, no temporary left.
+    cut = run("1:5:5", limit=100_000)
+    assert cut.wait() == 3 and "\n27 [Errno 27] " in "\n" + cut.stderr.read()
+    assert (tmp_path / "r.srf").read_bytes() == whole["1:5:5"] and os.listdir(tmp_path) == ["r.srf"]
+    # Two writers at once: one of the two whole files, never a mix.
+    for _ in range(3):
+        racing = [run("1:-8:9"), run("1:5:5")]
+        assert [p.wait() for p in racing] == [0, 0]
+        assert (tmp_path / "r.srf").read_bytes() in whole.values() and os.listdir(tmp_path) == ["r.srf"]
 
 
 def output_cases(root):

@@ -25,6 +25,9 @@ inline constexpr std::size_t kMostFrontNodes = 250'000'000;
 // The fastest a front may run as a fraction of vs: sqrt(3), the P-wave speed
 // of a Poisson solid; a rupture does not outrun the P wave.
 inline constexpr double kFastestFraction = 1.7320508075688772;
+// The longest the front may take to cross a fault (s): its times, their sums
+// in the front march and their differences stay finite.
+inline constexpr double kLongestCrossing = 1e300;
 
 // A table as messages name it, and its lines.
 struct Named {

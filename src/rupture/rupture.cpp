@@ -85,10 +85,23 @@ void check_velocity(const Fault& fault, const Named& table, OptionSpelling spell
   const auto error = [&](Where where, std::string field, std::string text) {
     said.push_back(said_at(std::move(where), Severity::kError, std::move(field), std::move(text)));
   };
+  // The front must cross the fault in a time the arithmetic holds: at the
+  // least speed, the unfolded fault's diagonal in at most kLongestCrossing.
+  double length = 0, width = 0;
+  for (const Segment& g : fault.segments) length += g.len, width = std::max(width, g.wid);
+  const double diagonal = std::hypot(length, width);
+  const auto crossing_problem = [&](double least_speed) -> std::string {
+    if (diagonal / least_speed <= kLongestCrossing) return "";
+    return ": too slow for finite rupture times (the front would take " + text::shortest(diagonal / least_speed) +
+           " s across the fault's " + text::shortest(diagonal) + " km at " + text::shortest(least_speed) +
+           " km/s, more than 1e300 s)";
+  };
   if (const auto* uniform = std::get_if<UniformSpeed>(&fault.velocity)) {
+    const std::string given = spelt("vr", spelling) + " = " + text::shortest(uniform->km_per_s);
     if (!(std::isfinite(uniform->km_per_s) && uniform->km_per_s > 0)) {
-      error(Where::option("vr"), "vr",
-            spelt("vr", spelling) + " = " + text::shortest(uniform->km_per_s) + ": must be greater than 0 km/s");
+      error(Where::option("vr"), "vr", given + ": must be greater than 0 km/s");
+    } else if (const std::string slow = crossing_problem(uniform->km_per_s); !slow.empty()) {
+      error(Where::option("vr"), "vr", given + slow);
     }
     return;
   }
@@ -100,6 +113,11 @@ void check_velocity(const Fault& fault, const Named& table, OptionSpelling spell
               ": must be greater than 0 and at most sqrt(3) = 1.7320508075688772 (a fraction of the shear-wave "
               "speed; faster than sqrt(3) vs outruns the P wave)");
     return;
+  }
+  double least_vs = std::numeric_limits<double>::infinity();
+  for (const Layer& layer : fault.medium.layers) least_vs = std::min(least_vs, layer.vs);
+  for (const Segment& g : fault.segments) {
+    if (fault.medium.empty() && g.vs > 0) least_vs = std::min(least_vs, g.vs);
   }
   for (const Segment& g : fault.segments) {
     if (fault.medium.empty() && !(g.vs > 0)) {
@@ -121,6 +139,12 @@ void check_velocity(const Fault& fault, const Named& table, OptionSpelling spell
   }
   for (const Segment& g : fault.segments) {
     if (fault.medium.empty()) too_slow(g.vs, table.at(g.line), "on this segment");
+  }
+  if (has_errors(said)) return;
+  if (const std::string slow = crossing_problem(fraction * least_vs / kMetresPerKm);
+      std::isfinite(least_vs) && !slow.empty()) {
+    error(Where::option("vr_fraction"), "vr_fraction", option + " = " + text::shortest(fraction) + slow);
+    return;
   }
   const auto [du, dd] = front_spacing(fault.segments);
   const std::size_t nodes = FrontTimes::nodes_for(strips_of(fault.segments), du, dd);

@@ -48,7 +48,17 @@ void forget_temporary(int slot) {
   if (slot >= 0) temporaries[static_cast<std::size_t>(slot)].state = 0;
 }
 
+// Sets of files being committed (renamed into place) and the signal that
+// came meanwhile: it waits until the last of them is whole.
+std::atomic<int> commits_running{0};
+std::atomic<int> deferred_signal{0};
+static_assert(std::atomic<int>::is_always_lock_free, "read and written in a signal handler");
+
 extern "C" void remove_temporaries_and_stop(int signal) {
+  if (commits_running.load() > 0) {
+    deferred_signal.store(signal);
+    return;
+  }
   for (TemporarySlot& slot : temporaries) {
     if (slot.state == 2) ::unlink(slot.name);
   }
@@ -62,23 +72,6 @@ std::string hidden_name(const std::filesystem::path& path, std::string_view suff
   name += path.filename().string();
   name += suffix;
   return (folder_of(path) / name).string();
-}
-
-// The file a path leads to through its symbolic links, also when that file
-// does not exist yet (a link made before its file): as a shell's redirection
-// writes through a link, never replacing the link itself.
-std::filesystem::path followed(const std::filesystem::path& given) {
-  std::error_code ignored;
-  constexpr int kMostLinks = 40;  // as the system's own limit (ELOOP)
-  std::filesystem::path path = given;
-  int hops = 0;
-  for (; hops < kMostLinks && std::filesystem::is_symlink(path, ignored); ++hops) {
-    const std::filesystem::path target = std::filesystem::read_symlink(path, ignored);
-    path = target.is_absolute() ? target : path.parent_path() / target;
-  }
-  if (hops == kMostLinks) return given;  // a loop: the path as given names it in messages
-  const std::filesystem::path resolved = std::filesystem::weakly_canonical(path, ignored);
-  return resolved.empty() ? given : resolved;
 }
 
 // Why `target` could not be replaced by a rename, or 0: a loop of links, a
@@ -99,6 +92,21 @@ int unreplaceable(const std::filesystem::path& target) {
 }
 
 }  // namespace
+
+// As a shell's redirection writes through a link, never replacing the link itself.
+std::filesystem::path followed(const std::filesystem::path& given) {
+  std::error_code ignored;
+  constexpr int kMostLinks = 40;  // as the system's own limit (ELOOP)
+  std::filesystem::path path = given;
+  int hops = 0;
+  for (; hops < kMostLinks && std::filesystem::is_symlink(path, ignored); ++hops) {
+    const std::filesystem::path target = std::filesystem::read_symlink(path, ignored);
+    path = target.is_absolute() ? target : path.parent_path() / target;
+  }
+  if (hops == kMostLinks) return given;  // a loop: the path as given names it in messages
+  const std::filesystem::path resolved = std::filesystem::weakly_canonical(path, ignored);
+  return resolved.empty() ? given : resolved;
+}
 
 // Linux says the mask in /proc/self/status without changing it; elsewhere it
 // is set and put back, which a thread making a file meanwhile would see.
@@ -150,7 +158,7 @@ AtomicFile::~AtomicFile() {
   forget_temporary(slot_);
 }
 
-void AtomicFile::fail(int error) { throw WriteError(path_.string() + ": " + std::strerror(error)); }
+void AtomicFile::fail(int error) { throw WriteError(path_.string() + ": " + std::strerror(error), error); }
 
 void AtomicFile::write(std::span<const std::string_view> pieces) {
   if (const int error = write_all(fd_, pieces); error != 0) fail(error);
@@ -235,12 +243,12 @@ bool written_directly(const std::filesystem::path& path) {
 
 FolderLock::FolderLock(const std::filesystem::path& folder) {
   fd_ = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (fd_ < 0) throw WriteError(folder.string() + ": " + std::strerror(errno));
+  if (fd_ < 0) throw WriteError(folder.string() + ": " + std::strerror(errno), errno);
   if (::flock(fd_, LOCK_EX | LOCK_NB) != 0) {
     const int error = errno;
     ::close(fd_);
     if (error == EWOULDBLOCK) throw FolderBusy(folder.string() + ": another run is writing into this folder");
-    throw WriteError(folder.string() + ": " + std::strerror(error));
+    throw WriteError(folder.string() + ": " + std::strerror(error), error);
   }
 }
 
@@ -273,7 +281,9 @@ Backup back_up(const std::filesystem::path& target) {
   for (;;) {
     backup.name = hidden_name(target, ".old." + std::to_string(::getpid()) + "." + std::to_string(counter++));
     if (::link(target.c_str(), backup.name.c_str()) == 0) break;
-    if (errno != EEXIST) throw WriteError(target.string() + ": cannot keep the old file: " + std::strerror(errno));
+    if (errno != EEXIST) {
+      throw WriteError(target.string() + ": cannot keep the old file: " + std::strerror(errno), errno);
+    }
   }
   backup.slot = remember_temporary(backup.name);
   return backup;
@@ -287,7 +297,15 @@ void drop(Backup& backup) {
 
 }  // namespace
 
+CommitInProgress::CommitInProgress() { ++commits_running; }
+
+CommitInProgress::~CommitInProgress() {
+  if (--commits_running > 0) return;
+  if (const int signal = deferred_signal.exchange(0); signal != 0) remove_temporaries_and_stop(signal);
+}
+
 void StagedFiles::commit_all() {
+  const CommitInProgress whole;  // a signal meanwhile stops the run once every file has its name, or none
   std::vector<AtomicFile*> renamed;
   for (const auto& file : files_) {
     file->stage();
@@ -296,7 +314,7 @@ void StagedFiles::commit_all() {
   // Nothing is replaced unless every target can be.
   for (const AtomicFile* file : renamed) {
     if (const int error = unreplaceable(file->path_); error != 0) {
-      throw WriteError(file->path_.string() + ": " + std::strerror(error));
+      throw WriteError(file->path_.string() + ": " + std::strerror(error), error);
     }
   }
   std::vector<Backup> backups;
@@ -322,7 +340,8 @@ void StagedFiles::commit_all() {
       }
     }
     for (Backup& b : backups) drop(b);
-    throw WriteError(file.path_.string() + ": " + std::strerror(error) + " (the files written before it are put back)");
+    throw WriteError(file.path_.string() + ": " + std::strerror(error) + " (the files written before it are put back)",
+                     error);
   }
   for (Backup& b : backups) drop(b);
   for (AtomicFile* file : renamed) {
@@ -331,12 +350,6 @@ void StagedFiles::commit_all() {
     file->temporary_.clear();
   }
   for (const auto& file : files_) file->committed_ = true;
-}
-
-std::optional<FolderLock> lock_folder_of(const std::filesystem::path& path) {
-  if (written_directly(path)) return std::nullopt;
-  std::error_code ignored;
-  return std::optional<FolderLock>(std::in_place, followed(std::filesystem::absolute(path, ignored)).parent_path());
 }
 
 FolderLocks lock_folders_of(const std::vector<std::filesystem::path>& paths) {

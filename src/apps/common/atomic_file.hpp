@@ -15,10 +15,15 @@
 
 namespace slipvel::apps {
 
-// A result file that could not be written: its path and the system's reason.
+// A result file that could not be written: its path and the system's reason,
+// and that reason's errno where the system gave one (0 where not).
 class WriteError : public std::runtime_error {
  public:
-  using std::runtime_error::runtime_error;
+  explicit WriteError(const std::string& what, int error = 0) : std::runtime_error(what), error_(error) {}
+  int error() const noexcept { return error_; }
+
+ private:
+  int error_;
 };
 
 // The process's file-creation mask.
@@ -41,6 +46,11 @@ enum class Temporary { kUnnamedWherePossible, kNamed };
 // something other than a regular file (a device, a FIFO, a socket) is written
 // directly, never replaced. A symbolic link is followed: the file it leads to
 // is replaced (or made, when it does not exist yet) and the link stays.
+// The file a path leads to through its symbolic links, also when that file
+// does not exist yet (a link made before its file), as AtomicFile writes it;
+// the path as given for a loop of links.
+std::filesystem::path followed(const std::filesystem::path& given);
+
 class AtomicFile : public Sink {
  public:
   AtomicFile(std::filesystem::path path, mode_t umask, Temporary temporary = Temporary::kUnnamedWherePossible);
@@ -73,8 +83,22 @@ class AtomicFile : public Sink {
 
 // On SIGINT, SIGTERM or SIGHUP, removes the temporary files of every
 // AtomicFile not yet committed, then ends the process by that signal as it
-// would have ended. (SIGKILL cannot be caught: see the README.)
+// would have ended; a signal that comes while a set of files is being
+// committed (CommitInProgress) waits until the set is whole. (SIGKILL cannot
+// be caught: see the README.)
 void remove_temporaries_on_signals();
+
+// While one lives, the signals remove_temporaries_on_signals handles wait:
+// the last one to end stops the process by the signal that came meanwhile.
+// StagedFiles::commit_all holds one, so an interrupted run leaves every file
+// of a set new or every one as it was.
+class CommitInProgress {
+ public:
+  CommitInProgress();
+  ~CommitInProgress();
+  CommitInProgress(const CommitInProgress&) = delete;
+  CommitInProgress& operator=(const CommitInProgress&) = delete;
+};
 
 // True for an output that AtomicFile writes directly (see there).
 bool written_directly(const std::filesystem::path& path);
@@ -125,10 +149,6 @@ class StagedFiles {
   std::filesystem::path refused_target_;
   std::vector<std::unique_ptr<AtomicFile>> files_;
 };
-
-// A lock on the folder a result file is made in, as a batch's output folder is
-// locked; none for a file written directly.
-std::optional<FolderLock> lock_folder_of(const std::filesystem::path& path);
 
 // Locks on every folder the files are made in (each once; none for files
 // written directly or empty paths). Throws FolderBusy as FolderLock does.

@@ -1,5 +1,7 @@
 #include "common/outputs.hpp"
 
+#include "common/atomic_file.hpp"
+
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -22,6 +24,7 @@ struct Target {
   mode_t mode = 0;
   fs::path name;  // absolute, links in its folders resolved
   int error = 0;  // why it could not be looked at (a loop of links, ...), 0 if it could
+  fs::path link;  // where a link to a missing file leads; empty for any other path
 };
 
 Target target_of(const std::string& path, bool output) {
@@ -39,6 +42,8 @@ Target target_of(const std::string& path, bool output) {
   if (path != "-" && errno != ENOENT) t.error = errno;
   std::error_code ignored;
   t.name = fs::weakly_canonical(fs::absolute(path, ignored), ignored);
+  // A link to a file not made yet: the file is made where the link leads.
+  if (output && path != "-" && fs::is_symlink(path, ignored)) t.name = t.link = followed(fs::absolute(path, ignored));
   return t;
 }
 
@@ -63,7 +68,8 @@ std::string unwritable(const NamedPath& out, const Target& t) {
   if (t.exists) return S_ISDIR(t.mode) ? given(out) + ": is a folder, not a file" : "";
   const fs::path folder = t.name.parent_path();
   std::error_code ignored;
-  if (!fs::is_directory(folder, ignored)) return given(out) + ": no folder " + folder.string();
+  const std::string named = t.link.empty() ? given(out) : given(out) + " (a link to " + t.link.string() + ")";
+  if (!fs::is_directory(folder, ignored)) return named + ": no folder " + folder.string();
   if (::access(folder.c_str(), W_OK | X_OK) != 0)
     return given(out) + ": the folder " + folder.string() + " is not writable";
   return "";

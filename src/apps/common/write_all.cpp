@@ -61,7 +61,7 @@ void print_checked(std::FILE* stream, std::string_view text) {
   const bool written = std::fwrite(text.data(), 1, text.size(), stream) == text.size() && std::fflush(stream) == 0;
   if (!written) {
     const std::string name = stream == stdout ? "standard output" : "standard error";
-    throw WriteError(name + ": " + (errno != 0 ? std::strerror(errno) : "could not be written"));
+    throw WriteError(name + ": " + (errno != 0 ? std::strerror(errno) : "could not be written"), errno);
   }
 }
 

@@ -211,7 +211,7 @@ double time_step(const Request& r, const std::vector<srf::PointSource>& points) 
 // goes to standard output).
 void write_rupture(const Request& r, const Settings& settings, const std::vector<srf::PointSource>& points,
                    const std::vector<srf::Plane>& planes, const srf::Layout& layout, const RuptureMoment& moment) {
-  const std::optional<FolderLock> lock = lock_folder_of(r.srf);
+  const FolderLocks locks = lock_folders_of({r.srf, r.moment_rate});
   StagedFiles files(settings.umask);
   {
     Progress progress(points.size(), settings.progress);
