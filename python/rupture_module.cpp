@@ -910,8 +910,15 @@ def realisations(*arguments, n, **keywords):
     if n < 1:
         raise ParameterError(f"n = {n}: must be at least 1")
     keywords["stochastic"] = True
+    import warnings
     for k in range(n):
-        yield build_rupture(*arguments, realisation=k, **keywords)
+        # Each warning said again at the caller's line, under the caller's filters.
+        with warnings.catch_warnings(record=True) as said:
+            warnings.simplefilter("always")
+            rupture = build_rupture(*arguments, realisation=k, **keywords)
+        for warning in said:
+            warnings.warn(warning.message, warning.category, stacklevel=2)
+        yield rupture
 )",
            m.attr("__dict__"));
 }

@@ -806,11 +806,22 @@ def test_stochastic_keywords_are_refused_as_the_options_are(keywords, error, say
     assert says in str(raised.value)
 
 
-def test_realisations_take_n_as_a_count():
+def test_realisations_take_n_as_a_count_and_warn_at_the_callers_line():
     with pytest.raises(TypeError, match="n must be an int"):
         next(slipvel.realisations(EXAMPLES / "segments.csv", n=2.0))
     with pytest.raises(slipvel.ParameterError, match="n = 0: must be at least 1"):
         next(slipvel.realisations(EXAMPLES / "segments.csv", n=0))
+    needs_rupture()
+    scenario = dict(trace=EXAMPLES / "scenario-trace.csv", faults=EXAMPLES / "scenario-faults.csv",
+                    hypocentre="1:10:5", vr=2.8, dt=0.025)
+    with warnings.catch_warnings(record=True) as said:
+        warnings.simplefilter("always")
+        ruptures = list(slipvel.realisations(n=2, **scenario))
+    assert len(ruptures) == 2 and said and all(w.filename == __file__ for w in said)
+    with warnings.catch_warnings():
+        warnings.simplefilter("error", slipvel.RuptureWarning)  # the caller's filters hold
+        with pytest.raises(slipvel.RuptureWarning, match="the front crosses a subfault"):
+            next(slipvel.realisations(n=2, **scenario))
 
 
 def test_the_slip_field_is_a_unit_gaussian_of_its_grid():
