@@ -24,6 +24,9 @@ py::array_t<double> read_only_view(const std::shared_ptr<const void>& owner, con
 // module; raises it instead where the warnings filter makes it an error.
 void warn(py::handle category, const std::string& message);
 
+// Whether a value is a numpy integer (timedelta64 not counted).
+bool is_integer(const py::handle& value);
+
 // nt must be an int (or a numpy integer), never a float, a bool or a string;
 // one too large for any C integer is a ParameterError, not a failed cast.
 int sample_count(const py::object& nt);

@@ -60,12 +60,20 @@ std::optional<bool> flag_of(const std::string& keyword, const py::object& value)
   return value.cast<bool>();
 }
 
+// An int, or a numpy integer, as `keyword` takes it (TypeError for another kind).
+py::int_ integer_argument(const std::string& keyword, const py::object& value, const std::string& forms) {
+  const bool integer = (PyLong_Check(value.ptr()) && !PyBool_Check(value.ptr())) || is_integer(value);
+  if (!integer) refuse_type(keyword, forms, value);
+  return py::int_(value);
+}
+
 int jobs_of(const py::object& jobs) {
   if (jobs.is_none()) return static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
-  if (!PyLong_Check(jobs.ptr()) || PyBool_Check(jobs.ptr())) refuse_type("jobs", "an int or None", jobs);
-  const long long n = jobs.cast<long long>();
-  if (n < 1 || n > 4096) refuse("jobs", "jobs = " + std::to_string(n) + ": must be from 1 to 4096");
-  return static_cast<int>(n);
+  const py::int_ n = integer_argument("jobs", jobs, "an int or None");
+  if (n < py::int_(1) || n > py::int_(4096)) {
+    refuse("jobs", "jobs = " + std::string(py::str(py::object(n))) + ": must be from 1 to 4096");
+  }
+  return n.cast<int>();
 }
 
 // A path argument (str or os.PathLike) as the file system names it.
@@ -86,12 +94,19 @@ std::string read_bytes(const std::string& path) {
   return py::bytes(py::module_::import("pathlib").attr("Path")(path).attr("read_bytes")());
 }
 
-// A column's values: a 1-D numpy array of numbers, or a sequence of real
-// numbers and None (an empty field).
+// A column's values: a 1-D numpy array of numbers (a masked array's masked
+// values empty fields), or a sequence of real numbers and None (an empty
+// field).
 std::vector<std::optional<double>> column_values(const std::string& keyword, const std::string& name,
                                                  const py::handle& values) {
   const std::string what = keyword + "[" + std::string(py::repr(py::str(name))) + "]";
   std::vector<std::optional<double>> column;
+  static const py::object masked = py::module_::import("numpy").attr("ma").attr("MaskedArray");
+  if (py::isinstance(values, masked)) {
+    const py::array data = values.attr("data");
+    if (data.ndim() != 1) refuse_type(what, "a 1-D numpy array of numbers or a list of numbers and None", values);
+    return column_values(keyword, name, values.attr("tolist")());  // masked values become None
+  }
   if (py::isinstance<py::array>(values)) {
     const py::array array = py::reinterpret_borrow<py::array>(values);
     const char kind = array.dtype().kind();
@@ -450,8 +465,7 @@ rupture::RuptureVelocity velocity_of(const py::object& vr, const py::object& vr_
 // kind, ParameterError beyond the range.
 std::uint64_t whole_number(const std::string& keyword, const py::object& value, std::uint64_t most,
                            const std::string& range) {
-  if (!PyLong_Check(value.ptr()) || PyBool_Check(value.ptr())) refuse_type(keyword, "an int", value);
-  const py::int_ number(value);
+  const py::int_ number = integer_argument(keyword, value, "an int");
   if (number < py::int_(0) || number > py::int_(most)) {
     refuse(keyword, keyword + " = " + std::string(py::str(value)) + ": must be a whole number from 0 to " + range);
   }
@@ -558,7 +572,7 @@ Rupture build_rupture(const FaultTables& tables, const Given<"Optional[str]">& h
                       const RealArgument& rigidity, const OptionalFloat& vr_fraction, const OptionalFloat& mw,
                       const Given<"Optional[Tuple[float, float, float]]">& hypocentre_at,
                       const Given<"Optional[int]">& jobs, const StochasticKeywords& heterogeneity,
-                      const Given<"str">& mw_scales_given, const OptionalFloat& hypocentre_tolerance,
+                      const Given<"Optional[str]">& mw_scales_given, const OptionalFloat& hypocentre_tolerance,
                       const RealArgument& max_strike_drift) {
   const std::optional<rupture::Stochastic> stochastic = stochastic_of(heterogeneity);
   const bool random = !heterogeneity.random_hypocentre.is_none();
@@ -580,14 +594,19 @@ Rupture build_rupture(const FaultTables& tables, const Given<"Optional[str]">& h
   if (!mw.object.is_none()) options.mw = real_number("mw", mw);
   options.spelling = OptionSpelling::kKeyword;
   options.jobs = jobs_of(jobs);
-  const std::string mw_scales =
-      text_of("mw_scales", mw_scales_given, "a str, \"slip-and-vm\" or \"slip\"").value_or("slip-and-vm");
+  const std::optional<std::string> mw_scales_text =
+      text_of("mw_scales", mw_scales_given, "a str, \"slip-and-vm\" or \"slip\", or None");
+  if (mw_scales_text && mw.object.is_none()) refuse("mw_scales", "mw_scales: needs mw (what it scales to)");
+  const std::string mw_scales = mw_scales_text.value_or("slip-and-vm");
   if (mw_scales != "slip-and-vm" && mw_scales != "slip") {
     refuse("mw_scales", "mw_scales = " + mw_scales + ": must be slip-and-vm (keeping vm*tr/slip) or slip");
   }
   options.mw_scales = mw_scales == "slip" ? rupture::MagnitudeScales::kSlip : rupture::MagnitudeScales::kSlipAndVm;
   if (!hypocentre_tolerance.object.is_none()) {
     options.hypocentre_tolerance = real_number("hypocentre_tolerance", hypocentre_tolerance);
+    if (hypocentre_at.object.is_none()) {
+      refuse("hypocentre_tolerance", "hypocentre_tolerance: needs hypocentre_at (how far it may lie from the fault)");
+    }
   }
   options.max_strike_drift = real_number("max_strike_drift", max_strike_drift);
   Rupture made;
@@ -845,7 +864,7 @@ Raises ParameterError naming the value and the rule.)");
          const OptionalFloat& hurst, const OptionalFloat& slip_cv, const Given<"Optional[Tuple[float, float]]">& taper,
          const Given<"Optional[Tuple[float, float, float]]">& shallow, const OptionalFloat& rise_time,
          const OptionalFloat& vr_slip, const OptionalFloat& slip_floor, const OptionalFloat& rake_sigma,
-         const Given<"Optional[bool]">& random_hypocentre, const Given<"str">& mw_scales,
+         const Given<"Optional[bool]">& random_hypocentre, const Given<"Optional[str]">& mw_scales,
          const OptionalFloat& hypocentre_tolerance, const OptionalTable& trace, const OptionalTable& faults,
          const RealArgument& max_strike_drift) {
         return build_rupture({segments, trace, faults, patches, medium}, hypocentre, vr, dt, nt, fmax, rigidity,
@@ -863,7 +882,7 @@ Raises ParameterError naming the value and the rule.)");
       py::arg("slip_cv") = py::none(), py::arg("taper") = py::none(), py::arg("shallow") = py::none(),
       py::arg("rise_time") = py::none(), py::arg("vr_slip") = py::none(), py::arg("slip_floor") = py::none(),
       py::arg("rake_sigma") = py::none(), py::arg("random_hypocentre") = py::none(),
-      py::arg("mw_scales") = "slip-and-vm", py::arg("hypocentre_tolerance") = py::none(), py::arg("trace") = py::none(),
+      py::arg("mw_scales") = py::none(), py::arg("hypocentre_tolerance") = py::none(), py::arg("trace") = py::none(),
       py::arg("faults") = py::none(), py::arg("max_strike_drift") = 0.5,
       R"(Builds and checks a rupture from a fault's tables, as slipvel-rupture does.
 
@@ -883,7 +902,7 @@ vr            rupture velocity (km/s), the same everywhere
 vr_fraction   rupture velocity as a fraction of the local vs (0 < F <= sqrt(3), the P wave), instead of vr
 medium        a layered medium table (depth km, vs m/s, den kg/m^3), the same way, or None
 mw            scale every region's slip by one factor to reach this moment magnitude (-2 to 10), or None;
-              mw_scales="slip-and-vm" (the default) scales vm with it, keeping each region's vm*tr/slip,
+              mw_scales="slip-and-vm" (the default, None) scales vm with it, keeping each region's vm*tr/slip,
               "slip" the slips alone
 hypocentre_tolerance  how far (km) hypocentre_at may lie from the fault (default: the larger of one
               subfault's diagonal and 5 km)
@@ -901,7 +920,7 @@ Raises ParameterError with every problem (its .diagnostics name the table and li
 "segments row 2" for columns, or the keyword), TypeError for an argument of the wrong kind, OSError when a table
 cannot be read. Values likely a mistake warn with slipvel.RuptureWarning; Rupture.notes says what was done.)");
   // The realisations of one scenario, one by one: a Python generator over build_rupture.
-  py::exec(R"(
+  py::exec(R"py(
 def realisations(*arguments, n, **keywords):
     """Yields realisations 0, 1, ..., n - 1 of the stochastic rupture build_rupture(*arguments, **keywords)
     makes (stochastic=True is implied), each the very rupture of realisation=k."""
@@ -909,6 +928,10 @@ def realisations(*arguments, n, **keywords):
         raise TypeError(f"n must be an int, not {type(n).__name__} {n!r}")
     if n < 1:
         raise ParameterError(f"n = {n}: must be at least 1")
+    for own in ("realisation", "stochastic"):
+        if own in keywords:
+            raise TypeError(f"realisations() sets {own} itself (realisation=k for k in 0 to n - 1, stochastic=True); "
+                            f"for one realisation, call build_rupture(..., stochastic=True, realisation=k)")
     keywords["stochastic"] = True
     import warnings
     for k in range(n):
@@ -919,7 +942,7 @@ def realisations(*arguments, n, **keywords):
         for warning in said:
             warnings.warn(warning.message, warning.category, stacklevel=2)
         yield rupture
-)",
+)py",
            m.attr("__dict__"));
 }
 

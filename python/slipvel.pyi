@@ -177,7 +177,7 @@ def build_rupture(segments: Table | None = None, patches: Table | None = None, *
                   slip_cv: float | None = None, taper: tuple[float, float] | None = None,
                   shallow: tuple[float, float, float] | None = None, rise_time: float | None = None,
                   vr_slip: float | None = None, slip_floor: float | None = None, rake_sigma: float | None = None,
-                  random_hypocentre: bool | None = None, mw_scales: str = "slip-and-vm",
+                  random_hypocentre: bool | None = None, mw_scales: str | None = None,
                   hypocentre_tolerance: float | None = None, trace: Table | None = None,
                   faults: Table | None = None, max_strike_drift: float = 0.5) -> Rupture: ...
 

@@ -1,4 +1,5 @@
 // The Python module: the library's public interface, with numpy arrays.
+#include <algorithm>
 #include <pybind11/eval.h>
 #include <pybind11/numpy.h>
 #include <pybind11/pybind11.h>
@@ -46,10 +47,6 @@ struct ArgumentTypes {
 };
 ArgumentTypes argument_types;
 
-// numpy counts timedelta64 among its integers, and so among numbers.Real.
-bool is_integer(const py::handle& value) {
-  return py::isinstance(value, argument_types.integer) && !py::isinstance(value, argument_types.timedelta);
-}
 
 // The common kinds first, without numbers.Real's slower check: int and
 // float, numpy's floats and integers, arrays.
@@ -62,6 +59,11 @@ bool is_real(const py::handle& value) {
 }
 
 }  // namespace
+
+// numpy counts timedelta64 among its integers, and so among numbers.Real.
+bool is_integer(const py::handle& value) {
+  return py::isinstance(value, argument_types.integer) && !py::isinstance(value, argument_types.timedelta);
+}
 
 // nt must be an int (or a numpy integer), never a float, a bool or a string;
 // one too large for any C integer is a ParameterError, not a failed cast.
@@ -409,6 +411,21 @@ void define_function(py::module_& m) {
            "fit the file's columns (times of 1000 s or more, dt below 0.0001 s).");
 }
 
+// A message of many lines as the programs show it: the first 20, then how
+// many more there are (every one is in .problems and .diagnostics).
+std::string shown_message(const std::string& message) {
+  constexpr std::size_t kShown = 20;
+  std::size_t end = 0;  // the line end after line kShown
+  for (std::size_t line = 0; line < kShown; ++line) {
+    end = message.find('\n', line == 0 ? 0 : end + 1);
+    if (end == std::string::npos) return message;
+  }
+  const std::size_t more = static_cast<std::size_t>(std::count(message.begin() + static_cast<std::ptrdiff_t>(end),
+                                                               message.end(), '\n'));
+  return message.substr(0, end) + "\n... and " + std::to_string(more) + (more == 1 ? " more problem" : " more problems") +
+         " (every one in .problems and .diagnostics)";
+}
+
 // ParameterError: a ValueError with the library's message, its problems as
 // (field, text) tuples and the same as Diagnostic objects. The type lives as
 // long as the interpreter.
@@ -421,7 +438,7 @@ void define_parameter_error(py::module_& m) {
       py::list problems, diagnostics;
       for (const Problem& p : e.problems()) problems.append(py::make_tuple(p.field, p.text));
       for (const Diagnostic& d : e.diagnostics()) diagnostics.append(py::cast(d));
-      py::object error = type(e.what());
+      py::object error = type(shown_message(e.what()));
       error.attr("problems") = problems;
       error.attr("diagnostics") = diagnostics;
       PyErr_SetObject(type.ptr(), error.ptr());

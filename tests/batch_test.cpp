@@ -149,6 +149,7 @@ TEST_F(Batch, WrongOptionsAreUsageErrors) {
       {"--table", "t.csv", "--srf", "r.srf", "--srf-blocks", "two"},
       {"--table", "t.csv", "--srf", "r.srf", "--srf-for", "sw5"},
       {"--srf-for", "sw4"},
+      {"--table", "t.csv", "--srf", "r.srf", "--srf-for", "sw4"},
       {"--table", "t.csv", "--srf", "r.srf", "--srf-for", "sw4", "--srf-blocks", "one"}};
   for (const auto& arguments : cases) {
     const Finished f = run(arguments);

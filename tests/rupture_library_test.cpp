@@ -585,6 +585,21 @@ TEST(RuptureLibrary, AMagnitudeScalesEachRegionsShape) {
       EXPECT_EQ(source.vm, scales == rupture::MagnitudeScales::kSlip ? 2 : 2 * r.slip_factor());
     }
   }
+  // A magnitude far too large for the fault: built, each scaled source beyond
+  // what ruptures show warned about once per row of the table.
+  rupture::Options options(rupture::OnSegment{1, 0, 5}, rupture::UniformSpeed{2.8});
+  options.mw = 9.5;
+  const rupture::Built b = built(kOneSegment, options);
+  ASSERT_TRUE(b.rupture);
+  std::vector<std::string> said;
+  for (const Diagnostic& d : without_coarse_subfaults(b.diagnostics)) {
+    if (d.severity == Severity::kWarning) said.push_back(rendered(d).substr(0, rendered(d).find(": scaled by") + 1));
+  }
+  ASSERT_EQ(said.size(), 2u) << ::testing::PrintToString(rendered_all(b.diagnostics));
+  EXPECT_EQ(said[0], "segments.csv:2:");
+  EXPECT_NE(rendered(without_coarse_subfaults(b.diagnostics)[1]).find("m/s: outside 0.1 to 10 m/s"), std::string::npos);
+  EXPECT_NE(rendered(without_coarse_subfaults(b.diagnostics)[2]).find("m: above 50 m, more than any earthquake"),
+            std::string::npos);
 }
 
 // A catalogue hypocentre a kilometre off the mapped fault lands on it

@@ -145,8 +145,9 @@ std::vector<std::string> scenario(const std::vector<std::string>& more) {
   std::vector<std::string> arguments = {"--segments",    "segments.csv", "--patches",    "patches.csv",   "--medium",
                                         "medium.csv",    "--hypocentre", "1:0:5",        "--vr-fraction", "0.8",
                                         "--mw",          "6.8",          "--stochastic", "--seed",        "20261210",
-                                        "--srf-version", "2.0",          "--quiet"};
+                                        "--quiet"};
   arguments.insert(arguments.end(), more.begin(), more.end());
+  if (std::find(more.begin(), more.end(), "--srf") != more.end()) arguments.insert(arguments.end(), {"--srf-version", "2.0"});
   return arguments;
 }
 
@@ -216,6 +217,7 @@ TEST(StochasticProgram, RefusesBadOptionsBeforeWritingAnything) {
       {{"--realisations", "0"}, "--realisations = 0: must be at least 1"},
       {{"--realisation", "-1"}, "--realisation = -1: must be at least 0"},
       {{"--rise-time", "0"}, "--rise-time = 0: must be finite and greater than 0 s"},
+      {{"--rise-time", "100"}, "--rise-time = 100: its stopping time 1.5*100 s lies beyond the record"},
       {{"--shallow", "5:0:2"}, "--shallow = 5:0:2: the depth (km) must be at least 0 and both factors"},
       {{"--shallow", "5:0.7"}, "--shallow \"5:0.7\": must be DEPTH:VR:TR"},
       {{"--taper", "0.6:0.2"}, "--taper = 0.6:0.2: each must be from 0 to 0.5"},
@@ -224,6 +226,8 @@ TEST(StochasticProgram, RefusesBadOptionsBeforeWritingAnything) {
       {{"--realisations", "2", "--points", "-"}, "--points -: 2 realisations cannot share standard output"},
       {{"--realisations", "2", "--points", "r.srf"}, "--srf and --points name the same file r-0000.srf"},
       {{"--realisations", "2", "--realisation", "1"}, "--realisations excludes --realisation"},
+      {{"--realisations", "2", "--summary", "r-0001.srf"}, "--srf and --summary name the same file r-0001.srf"},
+      {{"--realisations", "2", "--points", "/dev/null"}, "--points /dev/null: 2 realisations cannot share one device"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.says);
@@ -253,6 +257,46 @@ TEST(StochasticProgram, RefusesBadOptionsBeforeWritingAnything) {
   }
 }
 
+// Every realisation's names are checked before anything is written, not the
+// first one's alone: a later realisation's file that is an input is refused.
+// Standard output and devices are never numbered: with one realisation they
+// are written as named (the moment line then on standard error), a summary
+// on standard output once, whole.
+TEST(StochasticProgram, EveryRealisationsNamesAreCheckedAndStandardOutputIsNeverNumbered) {
+  {
+    TempDir dir;
+    write_tables(dir);
+    write_file(dir / "m-0001.csv", kMedium);
+    std::vector<std::string> arguments = scenario({"--realisations", "2", "--moment-rate", "m.csv", "--points", "p.csv"});
+    std::replace(arguments.begin(), arguments.end(), std::string("medium.csv"), std::string("m-0001.csv"));
+    const Finished f = run_process(kRupture, arguments, in(dir));
+    EXPECT_EQ(f.exit_code(), 2);
+    EXPECT_NE(f.err.find("--moment-rate m-0001.csv would overwrite the input --medium m-0001.csv"), std::string::npos)
+        << f.err;
+    EXPECT_EQ(read_file(dir / "m-0001.csv"), kMedium);
+    EXPECT_EQ(file_names(dir.path()).size(), 4u);
+  }
+  {
+    TempDir dir;
+    write_tables(dir);
+    const Finished f = run_process(kRupture, scenario({"--realisation", "3", "--srf", "-"}), in(dir));
+    ASSERT_EQ(f.exit_code(), 0) << f.err;
+    EXPECT_TRUE(f.out.starts_with("2.0\nPLANE 2\n")) << f.out.substr(0, 40);
+    EXPECT_NE(f.err.find("0003: points="), std::string::npos) << f.err;
+    EXPECT_EQ(file_names(dir.path()).size(), 3u);  // no file named after "-"
+  }
+  {
+    TempDir dir;
+    write_tables(dir);
+    const Finished f =
+        run_process(kRupture, scenario({"--realisations", "2", "--points", "p.csv", "--summary", "-"}), in(dir));
+    ASSERT_EQ(f.exit_code(), 0) << f.err;
+    EXPECT_TRUE(f.out.starts_with("# slipvel-rupture ")) << f.out;
+    EXPECT_EQ(split_lines(f.out).size(), 4u);  // the comment, the header, two rows: once
+    EXPECT_NE(f.err.find("0001: points="), std::string::npos) << f.err;
+  }
+}
+
 // A disk that fills: status 1, and no file of a realisation left in part.
 TEST(StochasticProgram, AFullDiskLeavesNoPartOfARealisation) {
   TempDir dir;
@@ -263,6 +307,24 @@ TEST(StochasticProgram, AFullDiskLeavesNoPartOfARealisation) {
   EXPECT_EQ(f.exit_code(), 1);
   EXPECT_NE(f.err.find("File too large"), std::string::npos) << f.err;
   EXPECT_EQ(file_names(dir.path()), (std::vector<std::string>{"medium.csv", "patches.csv", "segments.csv"}));
+
+  // A limit that the first realisation's points table fits under (136,982
+  // bytes) and the second's does not (143,539): the first stays whole, said
+  // and summarized, the second leaves nothing.
+  TempDir later;
+  write_tables(later);
+  launch = in(later);
+  launch.file_size_limit = 140000;
+  const Finished g = run_process(
+      kRupture, scenario({"--realisations", "3", "--points", "p.csv", "--summary", "s.csv", "-j", "1"}), launch);
+  EXPECT_EQ(g.exit_code(), 1);
+  EXPECT_NE(g.err.find("p-0001.csv: File too large"), std::string::npos) << g.err;
+  EXPECT_TRUE(g.out.starts_with("0000: points=750 ")) << g.out;
+  EXPECT_EQ(file_names(later.path()),
+            (std::vector<std::string>{"medium.csv", "p-0000.csv", "patches.csv", "s.csv", "segments.csv"}));
+  const std::vector<std::string> summary = split_lines(read_file(later / "s.csv"));
+  ASSERT_EQ(summary.size(), 3u);
+  EXPECT_TRUE(summary[2].starts_with("0,20261210,")) << summary[2];
 }
 
 }  // namespace

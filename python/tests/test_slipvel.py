@@ -658,6 +658,50 @@ def test_every_keyword_of_the_wrong_kind_is_a_type_error_naming_it(tmp_path):
     assert os.listdir(tmp_path) == []
 
 
+@pytest.mark.parametrize("keywords, error, says", [
+    ({"jobs": 2 ** 70}, slipvel.ParameterError, "jobs = 1180591620717411303424: must be from 1 to 4096"),
+    ({"jobs": np.int32(2)}, None, None),
+    ({"stochastic": True, "seed": np.int64(5)}, None, None),
+    ({"mw_scales": "slip"}, slipvel.ParameterError, "mw_scales: needs mw"),
+    ({"hypocentre_tolerance": 3}, slipvel.ParameterError, "hypocentre_tolerance: needs hypocentre_at"),
+])
+def test_integers_of_numpy_and_keywords_that_need_another(keywords, error, says):
+    needs_rupture()
+    scenario = dict(trace=EXAMPLES / "scenario-trace.csv", faults=EXAMPLES / "scenario-faults.csv",
+                    hypocentre="1:10:5", vr=2.8, dt=0.025)
+    with warnings.catch_warnings():
+        warnings.simplefilter("ignore", slipvel.RuptureWarning)
+        if error is None:
+            assert len(slipvel.build_rupture(**scenario, **keywords)) == 3000
+            return
+        with pytest.raises(error, match=re.escape(says)):
+            slipvel.build_rupture(**scenario, **keywords)
+
+
+def test_a_long_refusal_shows_twenty_lines_and_keeps_every_problem(tmp_path):
+    needs_rupture()
+    rows = "".join("0,0,90,95,30,15,1,6,3,90,1,1,1\n" for _ in range(25))
+    (tmp_path / "s.csv").write_text("elon,elat,stk,dip,len,wid,dtop,nstk,ndip,rake,slip,vm,tr\n" + rows)
+    with pytest.raises(slipvel.ParameterError) as raised:
+        slipvel.build_rupture(tmp_path / "s.csv", hypocentre="1:0:5", vr=2.8)
+    lines = str(raised.value).splitlines()
+    assert len(lines) == 21 and lines[-1].startswith("... and 5 more problems")
+    assert len(raised.value.problems) == len(raised.value.diagnostics) == 25
+
+
+def test_a_masked_value_is_an_empty_field():
+    needs_rupture()
+    segments = {"elon": [-118.5], "elat": [34.2], "stk": [300], "dip": [45], "len": [30], "wid": [15], "dtop": [1],
+                "nstk": [6], "ndip": [3], "rake": [90], "slip": [0.5], "vm": [1.5], "tr": [1.2],
+                "ts": np.ma.array([9.0], mask=[True])}
+    with warnings.catch_warnings():
+        warnings.simplefilter("ignore", slipvel.RuptureWarning)
+        rupture = slipvel.build_rupture(segments, hypocentre="1:0:5", vr=2.8)
+    assert rupture.points["ts"][0] == 1.5 * 1.2  # the default, not the masked 9
+    with pytest.raises(TypeError, match="must be a 1-D numpy array"):
+        slipvel.build_rupture({**segments, "ts": np.ma.array([[9.0]], mask=[[True]])}, hypocentre="1:0:5", vr=2.8)
+
+
 def test_an_output_that_is_an_input_is_refused_and_left_as_it_was(tmp_path):
     needs_rupture()
     segments = tmp_path / "segments.csv"
@@ -811,6 +855,8 @@ def test_realisations_take_n_as_a_count_and_warn_at_the_callers_line():
         next(slipvel.realisations(EXAMPLES / "segments.csv", n=2.0))
     with pytest.raises(slipvel.ParameterError, match="n = 0: must be at least 1"):
         next(slipvel.realisations(EXAMPLES / "segments.csv", n=0))
+    with pytest.raises(TypeError, match="realisations\\(\\) sets realisation itself"):
+        next(slipvel.realisations(EXAMPLES / "segments.csv", n=2, realisation=1))
     needs_rupture()
     scenario = dict(trace=EXAMPLES / "scenario-trace.csv", faults=EXAMPLES / "scenario-faults.csv",
                     hypocentre="1:10:5", vr=2.8, dt=0.025)

@@ -116,17 +116,18 @@ void warn_about_empty_patches(const Rupture& rupture, std::vector<Diagnostic>& s
 }
 
 // The slowest crossing of a subfault by the front: its larger side over the
-// local rupture speed (vr, or vr_fraction times vs at its centre). A front
-// that takes T s a subfault puts ripples near 1/T Hz into the moment rate.
+// local rupture speed (a stochastic rupture's own, else vr, or vr_fraction
+// times vs at its centre). A front that takes T s a subfault puts ripples
+// near 1/T Hz into the moment rate.
 struct SlowestCrossing {
   double seconds = 0, side = 0, speed = 0;  // s, km, km/s
   std::size_t segment = 0;
 
-  void add(const Fault& fault, std::size_t segment, double vs) {
+  void add(const Fault& fault, std::size_t segment, double vs, const float* varied_speed) {
     const Segment& g = fault.segments[segment];
-    const double local = std::holds_alternative<UniformSpeed>(fault.velocity)
-                             ? std::get<UniformSpeed>(fault.velocity).km_per_s
-                             : std::get<FractionOfVs>(fault.velocity).fraction * vs / 1000;
+    const double local = varied_speed                                         ? *varied_speed
+                         : std::holds_alternative<UniformSpeed>(fault.velocity) ? std::get<UniformSpeed>(fault.velocity).km_per_s
+                                                                              : std::get<FractionOfVs>(fault.velocity).fraction * vs / 1000;
     const double larger = std::max(g.len / g.nstk, g.wid / g.ndip);
     if (!(larger / local > seconds)) return;
     seconds = larger / local, side = larger, speed = local, this->segment = segment;
@@ -193,7 +194,8 @@ RuptureMoment sum_moment(const Rupture& rupture, const Inputs& inputs, const Opt
           moment.add(point, point_rigidity(point.where, rupture.rigidity()));
           default_moment.add(point, kDefaultRigidity);
           const std::size_t segment = rupture.subfault(n).segment;
-          slowest.add(fault, segment, point.where.vs);
+          const Varied* varied = Access::varied(rupture);
+          slowest.add(fault, segment, point.where.vs, varied ? &varied->speed[n] : nullptr);
           // vs and den of a medium are its layer's; the rest the subfault's segment's.
           const Where at_segment = segments.at(fault.segments[segment].line);
           for (const Problem& p : srf::implausible_values(point.where)) {
@@ -260,6 +262,21 @@ void check_magnitude(const Options& options, std::vector<Diagnostic>& said) {
                              ", the moment magnitudes of earthquakes"));
 }
 
+// A mean rise time whose stopping time (1.5 times it) lies beyond the
+// record: most subfaults would be refused one by one; the option is.
+void check_rise_time_fits(const Stochastic& stochastic, const Parameters& sampling, OptionSpelling spelling,
+                          std::vector<Diagnostic>& said) {
+  const double record = static_cast<double>(sampling.nt - 1) * sampling.dt;
+  if (!stochastic.rise_time || !(*stochastic.rise_time > 0) || !(record > 0) || 1.5 * *stochastic.rise_time <= record) {
+    return;
+  }
+  said.push_back(said_at(Where::option("rise_time"), Severity::kError, "rise_time",
+                         spelt("rise_time", spelling) + " = " + text::shortest(*stochastic.rise_time) +
+                             ": its stopping time 1.5*" + text::shortest(*stochastic.rise_time) +
+                             " s lies beyond the record (nt - 1)*dt = " + text::shortest(record) +
+                             " s; a larger nt or dt, or a shorter rise time"));
+}
+
 // The options of a stochastic rupture, or the random hypocentre without one.
 void check_heterogeneity(const Options& options, std::vector<Diagnostic>& said) {
   if (options.stochastic && options.mw_scales == MagnitudeScales::kSlip) {
@@ -270,6 +287,7 @@ void check_heterogeneity(const Options& options, std::vector<Diagnostic>& said) 
   }
   if (options.stochastic) {
     check_stochastic(*options.stochastic, options.velocity, options.spelling, said);
+    check_rise_time_fits(*options.stochastic, options.sampling, options.spelling, said);
   } else if (std::holds_alternative<RandomPlace>(options.hypocentre)) {
     said.push_back(said_at(Where::option("random_hypocentre"), Severity::kError, "random_hypocentre",
                            spelt("random_hypocentre", options.spelling) +

@@ -48,6 +48,7 @@ struct Varied {
   std::vector<Source> sources;
   std::vector<std::uint32_t> source_of;  // of each subfault
   std::vector<double> rake;              // of each subfault (degrees)
+  std::vector<float> speed;              // of each subfault: the front's local speed (km/s), for the warnings
 };
 
 struct Access {

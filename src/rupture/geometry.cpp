@@ -5,6 +5,7 @@
 #include <GeographicLib/Math.hpp>
 #include <algorithm>
 #include <cmath>
+#include <optional>
 
 namespace slipvel::rupture::detail {
 
@@ -66,31 +67,57 @@ TopEdge top_edge_of_trace(double lon1, double lat1, double lon2, double lat2, bo
   return {normalized_longitude(lon, east), lat, stk, metres / kMetresPerKm};
 }
 
+namespace {
+
+// The geodesic cut into `count` pieces of equal length, or nothing where one
+// of them drifts more than `drift` from the geodesic's direction along it.
+std::optional<std::vector<TopEdge>> cut_into(const GeographicLib::GeodesicLine& line, double lon1, double lat1,
+                                             double lon2, double lat2, bool east, double drift, std::size_t count) {
+  const double length = line.Distance();
+  std::vector<TopEdge> pieces;
+  double from_lon = lon1, from_lat = lat1;
+  for (std::size_t k = 0; k < count; ++k) {
+    const double from = length * static_cast<double>(k) / static_cast<double>(count);
+    const double to = length * static_cast<double>(k + 1) / static_cast<double>(count);
+    double to_lat = lat2, to_lon = lon2, unused = 0;
+    if (k + 1 < count) line.Position(to, to_lat, to_lon, unused);
+    pieces.push_back(top_edge_of_trace(from_lon, from_lat, to_lon, to_lat, east));
+    if (strike_drift(line, from, to, pieces.back().stk) > drift) return std::nullopt;
+    from_lon = to_lon, from_lat = to_lat;
+  }
+  return pieces;
+}
+
+}  // namespace
+
 std::vector<TopEdge> pieces_of_geodesic(double lon1, double lat1, double lon2, double lat2, bool east, double drift,
                                         std::size_t most) {
   const GeographicLib::GeodesicLine line = Geodesic::WGS84().InverseLine(lat1, lon1, lat2, lon2);
-  const double length = line.Distance();
   double lat = 0, lon = 0, end_azimuth = 0;
-  line.Position(length, lat, lon, end_azimuth);
+  line.Position(line.Distance(), lat, lon, end_azimuth);
   // Each piece's strike is near the middle of its directions: half the turn
-  // over it lies on either side.
+  // over it lies on either side. From that many, doubling until the pieces
+  // fit, then halving the gap back to the fewest that do: a few dozen cuts
+  // however fast the direction turns.
   const double turn = std::abs(std::remainder(end_azimuth - line.Azimuth(), 360.0));
-  for (auto count = static_cast<std::size_t>(std::max(1.0, std::ceil(turn / (2 * drift)))); count <= most; ++count) {
-    std::vector<TopEdge> pieces;
-    double from_lon = lon1, from_lat = lat1;
-    bool fits = true;
-    for (std::size_t k = 0; k < count && fits; ++k) {
-      const double from = length * static_cast<double>(k) / static_cast<double>(count);
-      const double to = length * static_cast<double>(k + 1) / static_cast<double>(count);
-      double to_lat = lat2, to_lon = lon2, unused = 0;
-      if (k + 1 < count) line.Position(to, to_lat, to_lon, unused);
-      pieces.push_back(top_edge_of_trace(from_lon, from_lat, to_lon, to_lat, east));
-      fits = strike_drift(line, from, to, pieces.back().stk) <= drift;
-      from_lon = to_lon, from_lat = to_lat;
-    }
-    if (fits) return pieces;
+  std::size_t failing = 0, fitting = std::min(most, static_cast<std::size_t>(std::max(1.0, std::ceil(turn / (2 * drift)))));
+  std::optional<std::vector<TopEdge>> best = cut_into(line, lon1, lat1, lon2, lat2, east, drift, fitting);
+  while (!best && fitting < most) {
+    failing = fitting;
+    fitting = std::min(most, 2 * fitting);
+    best = cut_into(line, lon1, lat1, lon2, lat2, east, drift, fitting);
   }
-  return {};
+  if (!best) return {};
+  while (fitting - failing > 1) {
+    const std::size_t middle = failing + (fitting - failing) / 2;
+    if (auto fewer = cut_into(line, lon1, lat1, lon2, lat2, east, drift, middle)) {
+      best = std::move(fewer);
+      fitting = middle;
+    } else {
+      failing = middle;
+    }
+  }
+  return *best;
 }
 
 InPlane in_plane(const Segment& g, double lon, double lat, double depth) {

@@ -1,5 +1,6 @@
 // Scaling a fault's slips to a target moment magnitude.
 #include <cmath>
+#include <set>
 #include <limits>
 #include <optional>
 
@@ -43,20 +44,32 @@ int line_of(const Fault& fault, std::size_t region) {
   return region < segments ? fault.segments[region].line : fault.patches[region - segments].line;
 }
 
-// The peak slip velocities real ruptures show (m/s); a scaled vm outside them is likely a mistake.
-constexpr double kLeastPlausibleVm = 0.1, kMostPlausibleVm = 10;
+// The peak slip velocities (m/s) and the slips (m) real ruptures show; a
+// scaled source outside them is likely a mistake (a magnitude too large for
+// the fault, a slip in the wrong unit).
+constexpr double kLeastPlausibleVm = 0.1, kMostPlausibleVm = 10, kMostPlausibleSlip = 50;
 
-void warn_about_scaled_vm(const Fault& fault, double factor, double mw, const Named& segments, const Named& patches,
-                          std::vector<Diagnostic>& said) {
+void warn_about_scaled_sources(const Fault& fault, double factor, double mw, const Named& segments,
+                               const Named& patches, std::vector<Diagnostic>& said) {
   const std::size_t count = fault.segments.size();
+  std::set<std::pair<int, bool>> said_of;  // the regions of a line (a traced fault's segments) said once
   for (std::size_t r = 0; r < count + fault.patches.size(); ++r) {
     const RegionSource& source = r < count ? fault.segments[r].source : fault.patches[r - count].source;
-    if (!(source.slip > 0) || (source.vm >= kLeastPlausibleVm && source.vm <= kMostPlausibleVm)) continue;
-    said.push_back(said_at((r < count ? segments : patches).at(line_of(fault, r)), Severity::kWarning, "vm",
-                           "scaled by " + text::shortest(factor) + " for Mw " + text::shortest(mw) +
-                               ": vm = " + text::shortest(source.vm) + " m/s: outside " +
-                               text::shortest(kLeastPlausibleVm) + " to " + text::shortest(kMostPlausibleVm) +
-                               " m/s, the peak slip velocities of real ruptures"));
+    const Where where = (r < count ? segments : patches).at(line_of(fault, r));
+    const std::string scaled = "scaled by " + text::shortest(factor) + " for Mw " + text::shortest(mw) + ": ";
+    if (!(source.slip > 0) || !said_of.emplace(line_of(fault, r), r >= count).second) continue;
+    if (source.vm < kLeastPlausibleVm || source.vm > kMostPlausibleVm) {
+      said.push_back(said_at(where, Severity::kWarning, "vm",
+                             scaled + "vm = " + text::shortest(source.vm) + " m/s: outside " +
+                                 text::shortest(kLeastPlausibleVm) + " to " + text::shortest(kMostPlausibleVm) +
+                                 " m/s, the peak slip velocities of real ruptures"));
+    }
+    if (source.slip > kMostPlausibleSlip) {
+      said.push_back(said_at(where, Severity::kWarning, "slip",
+                             scaled + "slip = " + text::shortest(source.slip) + " m: above " +
+                                 text::shortest(kMostPlausibleSlip) +
+                                 " m, more than any earthquake has shown (a magnitude too large for this fault?)"));
+    }
   }
 }
 
@@ -126,7 +139,7 @@ std::optional<double> scale_to_magnitude(Fault& fault, double mw, bool scale_vm,
       said.push_back(said_at(
           Where::option("mw"), Severity::kNote, "mw",
           option + ": every region's slip" + (scale_vm ? " and vm" : "") + " scaled by " + text::shortest(factor)));
-      if (scale_vm) warn_about_scaled_vm(fault, factor, mw, segments, patches, said);
+      if (scale_vm) warn_about_scaled_sources(fault, factor, mw, segments, patches, said);
       return factor;
     }
     (*moment < target ? low : high) = factor;

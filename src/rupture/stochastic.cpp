@@ -5,6 +5,7 @@
 #include <array>
 #include <bit>
 #include <cmath>
+#include <cstdio>
 #include <map>
 #include <numbers>
 
@@ -15,6 +16,7 @@
 #include "parallel.hpp"
 #include "random.hpp"
 #include "slip_field.hpp"
+#include "slip_range.hpp"
 
 namespace slipvel::rupture::detail {
 namespace {
@@ -23,6 +25,31 @@ constexpr double kMetresPerKm = 1000;
 // What real ruptures show; a realisation beyond it is likely a mistake.
 constexpr double kMostPlausibleSlip = 50;  // m
 constexpr double kMostPlausibleVm = 10;    // m/s
+
+std::string three_digits(double value) {
+  char text[32];
+  std::snprintf(text, sizeof text, "%.3g", value);
+  return text;
+}
+
+// What would keep a subfault the function refuses carried, by what refused
+// it: a rise time too short for fmax (it follows the slip), a slip below or
+// above what the function carries for the region's vm*tr/slip, a stopping
+// time beyond the record.
+std::string carrying_hint(const Problem& problem, const Parameters& p) {
+  if (problem.field == "tr") return "a higher slip floor or fmax keeps such a subfault carried: its tr follows its slip";
+  if (problem.field == "nt" || problem.field == "ts") {
+    return "a larger nt or dt, or a shorter rise time, gives its ts room in the record";
+  }
+  if (problem.field == "slip") {
+    const std::vector<slipvel::detail::SlipInterval> carried = slipvel::detail::carried_slips(p);
+    if (!carried.empty() && p.slip > carried.back().high) {
+      return "a region of larger vm*tr/slip keeps such a subfault carried";
+    }
+    return "a region of smaller vm*tr/slip, or a higher slip floor, keeps such a subfault carried";
+  }
+  return "a higher slip floor or fmax, or another vm*tr/slip of its region, keeps such a subfault carried";
+}
 
 // What each subfault is, found once without its position on the Earth.
 struct Place {
@@ -327,6 +354,8 @@ class Realisation {
     auto varied = std::make_shared<Varied>();
     varied->source_of.resize(places_.size());
     varied->rake = rake_;
+    varied->speed.resize(places_.size());
+    for (std::size_t n = 0; n < places_.size(); ++n) varied->speed[n] = static_cast<float>(speed(n));
     std::map<SourceKey, std::uint32_t> seen;
     const Parameters& sampling = Access::sampling(rupture_);
     for (std::size_t n = 0; n < places_.size(); ++n) {
@@ -355,8 +384,8 @@ class Realisation {
         error(at_region(places_[source.first].region), problem.field,
               prefix() + "subfault " + rupture_.id(source.first) + " (slip = " + text::shortest(p.slip) +
                   " m, vm = " + text::shortest(p.vm) + " m/s, tr = " + text::shortest(p.tr) +
-                  " s, ts = " + text::shortest(*p.ts) + " s): " + problem.text +
-                  " (a higher slip floor or fmax, or a region of smaller vm*tr/slip, keeps such a subfault carried)");
+                  " s, ts = " + text::shortest(*p.ts) + " s): " + problem.text + " (" + carrying_hint(problem, p) +
+                  ")");
       }
     }
     varied_ = varied;
@@ -471,9 +500,9 @@ void check_stochastic(const Stochastic& s, const RuptureVelocity& velocity, Opti
   if (const auto* fraction = std::get_if<FractionOfVs>(&velocity);
       fraction && fraction->fraction * (1 + s.vr_slip) > kFastestFraction) {
     refuse("vr_slip", number(s.vr_slip),
-           "with vr_fraction " + number(fraction->fraction) + " the front runs at up to " +
-               number(fraction->fraction * (1 + s.vr_slip)) + " vs where slip is high: faster than the P wave (" +
-               "sqrt(3) vs)");
+           "with " + spelt("vr_fraction", spelling) + " " + number(fraction->fraction) + " the front runs at up to " +
+               three_digits(fraction->fraction * (1 + s.vr_slip)) +
+               " vs where slip is high: faster than the P wave (sqrt(3) vs)");
   }
 }
 

@@ -1,3 +1,4 @@
+#include <GeographicLib/Geodesic.hpp>
 #include <algorithm>
 #include <array>
 #include <cmath>
@@ -331,21 +332,38 @@ struct Vertex {
   double lon, lat;
 };
 
+// The most segments the piece between two vertices is cut into.
+constexpr std::size_t kMostPiecesBetweenVertices = 10000;
+
+// Whether two vertices are one place on the Earth, to 1e-9 degrees (0.1 mm):
+// longitudes a turn apart are one, and at a pole every longitude is.
+bool same_place(const Vertex& a, const Vertex& b) {
+  constexpr double kSamePlace = 1e-9;  // degrees
+  if (!(std::abs(a.lat - b.lat) < kSamePlace)) return false;
+  return std::abs(a.lat) == 90 || std::abs(std::remainder(a.lon - b.lon, 360.0)) < kSamePlace;
+}
+
 // Each fault's vertices in the order of the trace table, by number.
 struct TraceRows {
   std::map<int, std::vector<Vertex>> vertices;
   std::map<int, int> first_line;
   bool east = false;
+  bool from_columns = false;  // rows of columns: messages count rows
 };
 
 TraceRows read_trace_rows(const Table& input, std::vector<Diagnostic>& problems) {
   const table::Csv csv = table::read_csv(input, table::columns_of(kTraceColumnRules));
   problems.insert(problems.end(), csv.problems.begin(), csv.problems.end());
   TraceRows rows;
-  int last = 0;  // the fault of the row before
+  rows.from_columns = csv.from_columns;
+  int last = 0;                // the fault of the row before
+  std::set<int> with_refusals;  // faults with a row refused: said once, not again as too few vertices
+  bool any_refused = false;
   for (const table::Row& row : csv.rows) {
     const std::size_t before = problems.size();
     const std::vector<std::optional<double>> v = table::read_values(csv, row, kTraceColumnRules, problems);
+    if (v[kTraceFault] && problems.size() > before) with_refusals.insert(static_cast<int>(*v[kTraceFault]));
+    any_refused = any_refused || problems.size() > before;
     if (problems.size() > before) continue;
     const Where where = csv.where(row.line);
     const int fault = static_cast<int>(*v[kTraceFault]);
@@ -361,10 +379,11 @@ TraceRows read_trace_rows(const Table& input, std::vector<Diagnostic>& problems)
     }
     if (vertices.empty()) rows.first_line[fault] = row.line;
     last = fault;
-    if (!vertices.empty() && vertices.back().lon == *v[kTraceLon] && vertices.back().lat == *v[kTraceLat]) {
+    if (!vertices.empty() && same_place(vertices.back(), {row.line, *v[kTraceLon], *v[kTraceLat]})) {
       problems.push_back(table::error(where, "lon",
                                       "the same point as " + table::place(csv.where(vertices.back().line)) +
                                           ": consecutive vertices of a trace must differ"));
+      with_refusals.insert(fault);
       continue;
     }
     vertices.push_back({row.line, *v[kTraceLon], *v[kTraceLat]});
@@ -373,7 +392,7 @@ TraceRows read_trace_rows(const Table& input, std::vector<Diagnostic>& problems)
     problems.push_back(table::error(csv.where(0), "", "no vertices: the table has no rows"));
   }
   for (const auto& [fault, vertices] : rows.vertices) {
-    if (vertices.size() == 1) {
+    if (vertices.size() == 1 && !with_refusals.contains(fault) && !any_refused) {
       problems.push_back(
           table::error(csv.where(vertices.front().line), "fault",
                        "fault " + std::to_string(fault) + " has one vertex: a trace needs two at least"));
@@ -382,22 +401,42 @@ TraceRows read_trace_rows(const Table& input, std::vector<Diagnostic>& problems)
   return rows;
 }
 
+// Vertices farther apart than this (km) are nearly antipodal: many
+// geodesics, or none well defined, join them.
+constexpr double kFarthestVertices = 19900;
+
+// What keeps the piece between two vertices from being cut into segments, if
+// anything: vertices nearly antipodal, or a direction that turns too fast.
+std::optional<std::string> piece_problem(const Vertex& a, double metres, double drift,
+                                         const std::vector<TopEdge>& pieces) {
+  if (metres / 1000 > kFarthestVertices) {
+    return "this vertex and the one of line " + std::to_string(a.line) + " lie " + km(metres / 1000) +
+           " apart, nearly antipodal: no one geodesic joins them; give a vertex between them";
+  }
+  if (!pieces.empty()) return std::nullopt;
+  return "the trace from line " + std::to_string(a.line) + " to here turns too fast for " +
+         std::to_string(kMostPiecesBetweenVertices) + " segments to keep their strike within " +
+         text::shortest(drift) + " degrees of it (a trace near a pole turns fast; so does a long one at a small " +
+         "drift)";
+}
+
 // The segments of one fault's trace: its pieces between vertices, each cut
-// where the direction drifts, with nstk from the subfault length.
+// where the direction drifts, with nstk from the subfault length. A problem
+// of a piece names the trace table's line of its second vertex.
 void cut_fault(const std::vector<Vertex>& vertices, const std::vector<std::optional<double>>& v, const Where& where,
-               bool east, double drift, TracedRead& read) {
+               const Named& trace, bool east, double drift, TracedRead& read) {
   TracedFault fault{static_cast<int>(*v[kFaultNumber]), where.line, read.segments.size(), {0.0}};
-  constexpr std::size_t kMostPieces = 99999;
   for (std::size_t k = 1; k < vertices.size(); ++k) {
     const Vertex& a = vertices[k - 1];
     const Vertex& b = vertices[k];
-    const std::vector<TopEdge> pieces = pieces_of_geodesic(a.lon, a.lat, b.lon, b.lat, east, drift, kMostPieces);
-    if (pieces.empty()) {
-      read.problems.push_back(table::error(where, "fault",
-                                           "the trace from line " + std::to_string(a.line) + " to line " +
-                                               std::to_string(b.line) +
-                                               " would need more than 99999 segments to keep its "
-                                               "strike within the drift allowed"));
+    double metres = 0;
+    GeographicLib::Geodesic::WGS84().Inverse(a.lat, a.lon, b.lat, b.lon, metres);
+    std::vector<TopEdge> pieces;
+    if (metres / 1000 <= kFarthestVertices) {
+      pieces = pieces_of_geodesic(a.lon, a.lat, b.lon, b.lat, east, drift, kMostPiecesBetweenVertices);
+    }
+    if (auto problem = piece_problem(a, metres, drift, pieces)) {
+      read.problems.push_back(table::error(trace.at(b.line), "lon", std::move(*problem)));
       return;
     }
     for (const TopEdge& edge : pieces) {
@@ -464,6 +503,7 @@ TracedRead read_traced(const Traces& traces, const std::string& medium, double m
     return read;
   }
   const TraceRows rows = read_trace_rows(traces.trace, read.problems);
+  const bool trace_read = read.problems.empty();  // else the faults are not checked against it
   const table::Csv csv = table::read_csv(traces.faults, table::columns_of(kFaultColumns));
   read.from_columns = csv.from_columns;
   read.problems.insert(read.problems.end(), csv.problems.begin(), csv.problems.end());
@@ -498,6 +538,7 @@ TracedRead read_traced(const Traces& traces, const std::string& medium, double m
       }
     }
     const auto trace = rows.vertices.find(number);
+    if (!trace_read) continue;
     if (trace == rows.vertices.end()) {
       read.problems.push_back(table::error(
           where, "fault",
@@ -506,13 +547,13 @@ TracedRead read_traced(const Traces& traces, const std::string& medium, double m
     }
     if (trace->second.size() < 2) continue;  // said of the trace table
     const std::size_t first = read.segments.size();
-    cut_fault(trace->second, v, where, rows.east, max_strike_drift, read);
+    cut_fault(trace->second, v, where, Named{traces.trace.name, rows.from_columns}, rows.east, max_strike_drift, read);
     for (std::size_t k = first; k < read.segments.size(); ++k) {
       subfaults += static_cast<long long>(read.segments[k].nstk) * read.segments[k].ndip;
     }
   }
   for (const auto& [number, vertices] : rows.vertices) {
-    if (!named.contains(number)) {
+    if (trace_read && !named.contains(number)) {
       read.problems.push_back(table::error(
           Where::table(traces.trace.name, vertices.front().line), "fault",
           "fault " + std::to_string(number) + ": the faults table " + traces.faults.name + " has no row of it"));
@@ -831,7 +872,8 @@ std::variant<OnSegment, Diagnostic> parse_on_segment(std::string_view text, cons
   const auto values = three_numbers(text, true);
   if (!values) {
     return form_error(keyword, spelling, text,
-                      "SEG:S:D, the segment's number (from 1) and s, d on it (km), as 1:-5.5:12");
+                      "SEG:S:D, the segment's number (from 1) and s, d on it (km), as 1:-5.5:12 (with traces, "
+                      "FAULT:S:D: the fault's number and s along its trace)");
   }
   return OnSegment{static_cast<int>((*values)[0]), (*values)[1], (*values)[2]};
 }

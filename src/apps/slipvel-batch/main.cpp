@@ -129,6 +129,10 @@ void refuse_empty_paths(const CLI::App& app, const Request& r) {
   for (const auto& [option, path] : paths) {
     if (app.count(option) > 0 && path.empty()) throw Refusal(option + ": an empty path names nothing to use");
   }
+  // SW4 reads the PLANE block, which only --planes gives a table's points.
+  if (r.srf_for == "sw4" && r.planes.empty()) {
+    throw Refusal("--srf-for sw4 needs --planes: SW4 requires the PLANE block, and a points table has none");
+  }
 }
 
 // The inputs and where the outputs go, checked before anything is computed.

@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <charconv>
+#include <chrono>
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
@@ -171,7 +172,7 @@ void add_options(CLI::App& app, Request& r) {
                      "first vertex")
           ->type_name("SEG:S:D")
           ->group("Fault");
-  app.add_option("--hypocentre-at,--hypocenter-at", r.hypocentre_at,
+  auto* at = app.add_option("--hypocentre-at,--hypocenter-at", r.hypocentre_at,
                  "where the rupture starts: longitude, latitude (degrees) and depth (km); the fault's nearest point")
       ->type_name("LON:LAT:DEP")
       ->excludes(hypocentre)
@@ -187,7 +188,7 @@ void add_options(CLI::App& app, Request& r) {
       ->type_name("F")
       ->excludes(vr)
       ->group("Fault");
-  app.add_option("--mw", r.mw,
+  auto* mw = app.add_option("--mw", r.mw,
                  "scale every region's slip and vm by one factor to reach this moment magnitude (-2 to 10), "
                  "keeping each region's vm*tr/slip: the function stays self-similar")
       ->transform(kDecimal)
@@ -198,12 +199,14 @@ void add_options(CLI::App& app, Request& r) {
       ->type_name("WHAT")
       ->check(CLI::IsMember({"slip-and-vm", "slip"}))
       ->capture_default_str()
+      ->needs(mw)
       ->group("Fault");
   app.add_option("--hypocentre-tolerance,--hypocenter-tolerance", r.hypocentre_tolerance,
                  "how far (km) --hypocentre-at may lie from the fault [default: the larger of one subfault's "
                  "diagonal and 5 km]")
       ->transform(kDecimal)
       ->type_name("KM")
+      ->needs(at)
       ->group("Fault");
   const auto sampling = [&app](const char* name, auto& value, const char* meaning, const char* unit,
                                const CLI::Validator& number) {
@@ -212,14 +215,15 @@ void add_options(CLI::App& app, Request& r) {
   sampling("--dt", r.sampling.dt, "time step of the slip-rate samples (s)", "S", kDecimal);
   sampling("--nt", r.sampling.nt, "number of samples, a power of two: (nt-1)*dt must reach every ts", "N", kWhole);
   sampling("--fmax", r.sampling.fmax, "highest frequency (Hz); sets td = 1/(3.141592654*fmax)", "HZ", kDecimal);
-  app.add_option("--srf", r.srf, "write the rupture as a Standard Rupture Format file ('-': standard output)")
-      ->type_name("FILE")
-      ->group("Output");
+  auto* srf = app.add_option("--srf", r.srf, "write the rupture as a Standard Rupture Format file ('-': standard output)")
+                  ->type_name("FILE")
+                  ->group("Output");
   app.add_option("--srf-version", r.srf_version,
                  "SRF version, 1.0 (read by more codes) or 2.0 (needs vs, den: from --medium or every segment)")
       ->type_name("V")
       ->transform(kSrfVersion)
       ->capture_default_str()
+      ->needs(srf)
       ->group("Output");
   auto* blocks = app.add_option("--srf-blocks", r.srf_blocks,
                                 "POINTS blocks: per-plane (one per segment in a 2.0 file with several segments) or "
@@ -227,12 +231,15 @@ void add_options(CLI::App& app, Request& r) {
                      ->type_name("LAYOUT")
                      ->transform(kSrfBlocks)
                      ->capture_default_str()
+                     ->needs(srf)
                      ->group("Output");
   auto* no_plane = app.add_flag("--srf-no-plane", r.srf_no_plane,
-                                "write no PLANE block, only the points (as SeisSol's SRF converter reads)")
+                                "write no PLANE block, only the points (as SeisSol's SRF converter reads); the "
+                                "points are then one block")
                        ->disable_flag_override()
+                       ->needs(srf)
                        ->group("Output");
-  add_srf_for(app, r.srf_for, {blocks, no_plane});
+  add_srf_for(app, r.srf_for, {blocks, no_plane})->needs(srf);
   app.add_option("--points", r.points, "write the points table slipvel-batch --table FILE --srf reads")
       ->type_name("FILE")
       ->group("Output");
@@ -283,8 +290,10 @@ Realisations realisations_of(const CLI::App& app, const Request& r) {
 
 // An output of realisation k: the number before the file name's extension,
 // four digits at least ("r.srf" → "r-0000.srf", "out/r" → "out/r-0000").
+// Standard output, a device or a FIFO is written as it is named: a name
+// made from it would be a new file beside it (in /dev, say).
 std::string numbered(const std::string& path, int k, bool number) {
-  if (!number || path.empty()) return path;
+  if (!number || path.empty() || written_directly(path)) return path;
   char digits[16];
   std::snprintf(digits, sizeof digits, "-%04d", k);
   const std::size_t slash = path.rfind('/');
@@ -317,9 +326,13 @@ void add_stochastic_problems(const CLI::App& app, const Request& r, std::vector<
   }
   if (app.count("--realisations") > 0 && r.realisations > 1) {
     for (const auto& [option, path] : outputs(r)) {
-      if (path == "-")
+      if (path == "-") {
         problems.push_back(option + " -: " + std::to_string(r.realisations) +
                            " realisations cannot share standard output; give a file");
+      } else if (!path.empty() && written_directly(path)) {
+        problems.push_back(option + " " + path + ": " + std::to_string(r.realisations) +
+                           " realisations cannot share one device or FIFO; give a file");
+      }
     }
   }
   if (r.random_hypocentre && app.count("--hypocentre") + app.count("--hypocentre-at") > 0) {
@@ -327,12 +340,17 @@ void add_stochastic_problems(const CLI::App& app, const Request& r, std::vector<
   }
 }
 
-// Two realisations' files of one name: the names made from the outputs collide.
+// Two files of one name: the names made from the outputs collide, across
+// realisations or with the summary.
 void add_colliding_names(const Request& r, const Realisations& chosen, std::vector<std::string>& problems) {
   std::map<std::string, std::string> taken;  // absolute name → the option and realisation
+  if (!r.summary.empty() && !written_directly(r.summary)) {
+    std::error_code ignored;
+    taken.emplace(std::filesystem::absolute(r.summary, ignored).lexically_normal().string(), "--summary");
+  }
   for (const int k : chosen.numbers) {
     for (const auto& [option, path] : outputs_of(r, k, chosen.numbered)) {
-      if (path.empty() || path == "-") continue;
+      if (path.empty() || written_directly(path)) continue;
       std::error_code ignored;
       const std::string name = std::filesystem::absolute(path, ignored).lexically_normal().string();
       const std::string who = option + " of realisation " + std::to_string(k);
@@ -364,8 +382,9 @@ void refuse_unusable_options(const CLI::App& app, const Request& r, const Realis
     problems.push_back("no rupture velocity: give --vr KM/S or --vr-fraction F");
   }
   add_stochastic_problems(app, r, problems);
-  if (problems.empty()) {
-    std::vector<NamedPath> written = outputs_of(r, chosen.numbers.front(), chosen.numbered);
+  // Every realisation's files against the inputs and the summary, as its names make them.
+  for (std::size_t i = 0; problems.empty() && i < chosen.numbers.size(); ++i) {
+    std::vector<NamedPath> written = outputs_of(r, chosen.numbers[i], chosen.numbered);
     if (!r.summary.empty()) written.push_back({"--summary", r.summary});
     problems = output_problems(written, inputs(r));
   }
@@ -508,7 +527,8 @@ std::vector<std::string> write_rupture(const Request& r, const rupture::Rupture&
 
 // Whether any output goes to standard output: the moment lines then go to standard error.
 bool any_on_standard_output(const Request& r) {
-  const auto out = outputs(r);
+  auto out = outputs(r);
+  out.push_back({"--summary", r.summary});
   return std::any_of(out.begin(), out.end(),
                      [](const NamedPath& o) { return !o.path.empty() && is_standard_output(o.path); });
 }
@@ -523,10 +543,22 @@ struct Done {
   std::vector<std::string> files;
 };
 
+// A CSV field as RFC 4180 writes it: quoted, its quotes doubled, where it
+// holds a comma, a quote or a line end (a file name may).
+std::string csv_field(const std::string& text) {
+  if (text.find_first_of(",\"\r\n") == std::string::npos) return text;
+  std::string quoted = "\"";
+  for (const char c : text) quoted += c == '"' ? std::string("\"\"") : std::string(1, c);
+  return quoted + "\"";
+}
+
 // The summary of the realisations written: a comment line with the program's
 // version and command line, then one row each.
 std::string summary_text(const std::vector<Done>& done, const std::string& command_line) {
-  std::string text = "# slipvel-rupture " + std::string(version()) + ": " + command_line + "\n";
+  std::string comment = "# slipvel-rupture " + std::string(version()) + ": " + command_line;
+  std::replace(comment.begin(), comment.end(), '\n', ' ');  // one line, whatever the arguments hold
+  std::replace(comment.begin(), comment.end(), '\r', ' ');
+  std::string text = comment + "\n";
   text +=
       "realisation,seed,M0_Nm,Mw,mean_slip_m,max_slip_m,mean_rise_time_s,hypocentre_lon,hypocentre_lat,"
       "hypocentre_dep_km,duration_s,files\n";
@@ -539,26 +571,38 @@ std::string summary_text(const std::vector<Done>& done, const std::string& comma
     }
     std::string files;
     for (const std::string& f : d.files) files += (files.empty() ? "" : " ") + f;
-    text += "," + files + "\n";
+    text += "," + csv_field(files) + "\n";
   }
   return text;
 }
 
 // Realisations as they are made on several jobs, said and summarized in
-// their order whatever order they finish in.
+// their order whatever order they finish in. The summary is written when the
+// first realisation is done, again at most every second and at the end, so
+// that an interrupted run leaves one listing what it wrote (and never the
+// summary of an earlier run beside its files).
 class Ensemble {
  public:
-  Ensemble(const Request& r, const Realisations& chosen) : r_(r), chosen_(chosen), done_(chosen.numbers.size()) {}
+  Ensemble(const Request& r, const Realisations& chosen, std::string command_line)
+      : r_(r), chosen_(chosen), command_line_(std::move(command_line)), done_(chosen.numbers.size()) {}
 
   void finish(std::size_t index, Done done) {
     const std::lock_guard lock(mutex_);
     done_[index] = std::move(done);
-    while (said_ < done_.size() && done_[said_]) {
-      const Done& d = *done_[said_++];
-      const std::string line = moment_line(d.moment);
-      print_checked(any_on_standard_output(r_) ? stderr : stdout,
-                    chosen_.numbered ? numbered_line(d.number, line) : line);
+    while (said_ < done_.size() && done_[said_]) say(*done_[said_++]);
+    const auto now = std::chrono::steady_clock::now();
+    if (!summarized_ || now - summarized_at_ >= std::chrono::seconds(1)) save_summary(now, false);
+  }
+
+  // At the end, or when the run stops early: the moment lines of the
+  // realisations written that were waiting for an earlier one, and the
+  // summary of all written.
+  void close() {
+    const std::lock_guard lock(mutex_);
+    for (; said_ < done_.size(); ++said_) {
+      if (done_[said_]) say(*done_[said_]);
     }
+    save_summary(std::chrono::steady_clock::now(), true);
   }
 
   // Says each warning and note once, however many realisations find it.
@@ -571,16 +615,39 @@ class Ensemble {
     present(fresh);
   }
 
-  std::vector<Done> written() const {
+  // The numbers of the realisations written, as "0-3, 5".
+  std::string written_numbers() const {
     const std::lock_guard lock(mutex_);
+    std::string text;
+    for (std::size_t i = 0; i < done_.size(); ++i) {
+      if (!done_[i]) continue;
+      std::size_t last = i;
+      while (last + 1 < done_.size() && done_[last + 1]) ++last;
+      text += (text.empty() ? "" : ", ") + std::to_string(chosen_.numbers[i]) +
+              (last > i ? "-" + std::to_string(chosen_.numbers[last]) : "");
+      i = last;
+    }
+    return text.empty() ? "none" : text;
+  }
+
+ private:
+  void say(const Done& d) {
+    const std::string line = moment_line(d.moment);
+    print_checked(any_on_standard_output(r_) ? stderr : stdout, chosen_.numbered ? numbered_line(d.number, line) : line);
+  }
+
+  // A summary on standard output or a device is written once, at the end.
+  void save_summary(std::chrono::steady_clock::time_point now, bool last) {
+    summarized_ = true;
+    summarized_at_ = now;
+    if (r_.summary.empty() || (!last && written_directly(r_.summary))) return;
     std::vector<Done> all;
     for (const auto& d : done_) {
       if (d) all.push_back(*d);
     }
-    return all;
+    write_atomically(r_.summary, summary_text(all, command_line_), read_umask());
   }
 
- private:
   static std::string numbered_line(int number, const std::string& line) {
     char prefix[24];
     std::snprintf(prefix, sizeof prefix, "%04d: ", number);
@@ -589,10 +656,13 @@ class Ensemble {
 
   const Request& r_;
   const Realisations& chosen_;
+  const std::string command_line_;
   mutable std::mutex mutex_;
   std::vector<std::optional<Done>> done_;
   std::size_t said_ = 0;
   std::set<std::string> said_lines_;
+  bool summarized_ = false;
+  std::chrono::steady_clock::time_point summarized_at_;
 };
 
 // A realisation the library refuses once the run has begun: the files of the
@@ -632,9 +702,19 @@ Done make_realisation(const Request& r, const rupture::Inputs& inputs, rupture::
           std::move(files)};
 }
 
+// The command line as a shell takes it back: each argument that holds
+// anything but letters, digits and -_./:=+,@% single-quoted.
 std::string command_line_of(int argc, char** argv) {
   std::string line;
-  for (int i = 0; i < argc; ++i) line += (i == 0 ? "" : " ") + std::string(argv[i]);
+  for (int i = 0; i < argc; ++i) {
+    const std::string argument = argv[i];
+    const bool plain = !argument.empty() && argument.find_first_not_of(
+                                               "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789"
+                                               "-_./:=+,@%") == std::string::npos;
+    std::string shown = "'";
+    for (const char c : argument) shown += c == '\'' ? std::string("'\\''") : std::string(1, c);
+    line += (i == 0 ? "" : " ") + (plain ? argument : shown + "'");
+  }
   return line;
 }
 
@@ -647,7 +727,7 @@ int run(const CLI::App& app, const Request& r, const std::string& command_line) 
   std::vector<std::filesystem::path> written{r.summary};
   for (const NamedPath& o : outputs_of(r, chosen.numbers.front(), chosen.numbered)) written.emplace_back(o.path);
   const FolderLocks locks = lock_folders_of(written);
-  Ensemble ensemble(r, chosen);
+  Ensemble ensemble(r, chosen, command_line);
   const bool progress_line = !r.quiet && ::isatty(STDERR_FILENO) && chosen.numbers.size() == 1;
   // The first realisation checks the tables and options before anything is written.
   try {
@@ -663,12 +743,16 @@ int run(const CLI::App& app, const Request& r, const std::string& command_line) 
     });
   } catch (const RealisationRefused& e) {
     if (e.number() == chosen.numbers.front()) stop_on_errors(e.diagnostics());  // nothing written yet
-    say("realisation " + std::to_string(e.number()) + " is refused; the realisations written before it stay:");
+    ensemble.close();
+    say("realisation " + std::to_string(e.number()) + " is refused; the realisations written stay whole (" +
+        ensemble.written_numbers() + (r.summary.empty() ? "" : ", listed in " + r.summary) + "):");
     present(e.diagnostics());
-    if (!r.summary.empty()) write_atomically(r.summary, summary_text(ensemble.written(), command_line), read_umask());
     throw AlreadySaid();
+  } catch (const WriteError&) {
+    ensemble.close();  // what was written before the failure, said and summarized
+    throw;
   }
-  if (!r.summary.empty()) write_atomically(r.summary, summary_text(ensemble.written(), command_line), read_umask());
+  ensemble.close();
   return kDone;
 }
 
