@@ -15,6 +15,7 @@
 #include "expected_run.hpp"
 #include "number_text.hpp"
 #include "run_process.hpp"
+#include "srf_fields.hpp"
 #include "srf_reader.hpp"
 
 namespace slipvel::testing {
@@ -457,6 +458,43 @@ TEST(Srf, SamplesAreWrittenAsPrintfWritesThem) {
     }
   }
   EXPECT_EQ(differences, 0);
+}
+
+// A point's text, its samples made a block at a time, against the samples
+// slip_rate makes one step mean after the other, each written by printf: the
+// sources slipvel-batch's distinct-point benchmark draws and others, at
+// steps from 0.1 ms to 50 ms and steps that put a sample on tb or tr.
+TEST(Srf, PointTextsHoldTheStepMeansOneAfterTheOther) {
+  std::mt19937_64 engine(35);
+  std::uniform_real_distribution<double> unit(0, 1);
+  int points = 0;
+  while (points < 200) {
+    Parameters p;
+    p.vm = 0.5 + 4 * unit(engine);
+    p.slip = p.vm * (0.15 + 0.3 * unit(engine));
+    p.tr = 1 + 2 * unit(engine);
+    p.dt = points % 4 == 3 ? p.tr / 300 : std::pow(10.0, -4 + 2.7 * unit(engine));
+    srf::PointSource point;
+    try {
+      point = srf::point_source({-118, 34, 5, 90, 45, 180, 1e6, 0.5, 3300, 2700}, p);
+    } catch (const ParameterError&) {
+      continue;  // a slip the function does not carry
+    }
+    if (points % 4 == 2) point.parameters.dt = point.shape->tb / 32;
+    ++points;
+    const srf::SlipRate rate = srf::slip_rate(point);
+    std::string expected;
+    for (std::size_t k = 0; k < rate.samples.size(); ++k) {
+      char field[32];
+      std::snprintf(field, sizeof field, "%13.5e", rate.samples[k]);
+      expected += field;
+      if (k % 6 == 5 || k + 1 == rate.samples.size()) expected += '\n';
+    }
+    const std::string text = srf::point_text(point, srf::Version::k2);
+    const std::size_t second_line = text.find('\n', text.find('\n') + 1);
+    ASSERT_EQ(text.substr(second_line + 1), expected)
+        << "vm " << p.vm << ", slip " << p.slip << ", tr " << p.tr << ", dt " << point.parameters.dt;
+  }
 }
 
 }  // namespace

@@ -13,6 +13,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdint>
 #include <functional>
 #include <span>
 
@@ -74,7 +75,38 @@ class SlipCurve {
     return at_tr_ + (c_ * since - (ar_ * (since * since)) / 2);
   }
 
+  // in_order(k·dt) for k = first, first + 1, … into out[0..count), dt > 0:
+  // the very values, each stage's times in a loop of their own, with no
+  // test of the stage at every time.
+  void in_order_at_steps(std::int64_t first, std::int64_t count, double dt, double* out) const {
+    const std::int64_t end = first + count;
+    std::int64_t k = first;
+    for (; k < end && k <= 0; ++k) *out++ = 0;  // k·dt <= 0
+    for (const std::int64_t to = std::min(end, first_step_after(tb_, dt)); k < to; ++k) {
+      *out++ = parabola(static_cast<double>(k) * dt);
+    }
+    for (const std::int64_t to = std::min(end, first_step_after(tr_, dt)); k < to; ++k) {
+      *out++ = at_tb_ + inverse_root(static_cast<double>(k) * dt);
+    }
+    for (; k < end; ++k) {
+      const double since = std::min(static_cast<double>(k) * dt, ts_) - tr_;
+      *out++ = at_tr_ + (c_ * since - (ar_ * (since * since)) / 2);
+    }
+  }
+
  private:
+  // The least k >= 0 whose time k·dt, as computed, lies beyond t: where a
+  // stage that runs through t ends. Found from t/dt and settled by the same
+  // products the stages compare.
+  static std::int64_t first_step_after(double t, double dt) {
+    const double estimate = t / dt;
+    if (!(estimate < 0x1p62)) return INT64_MAX;
+    std::int64_t k = estimate > 0 ? static_cast<std::int64_t>(estimate) : 0;
+    while (k > 0 && static_cast<double>(k - 1) * dt > t) --k;
+    while (static_cast<double>(k) * dt <= t) ++k;
+    return k;
+  }
+
   double parabola(double t) const { return am_ * ((t * t) / 2 - ((t * t) * t) / six_td_); }
   double inverse_root(double t) const { return two_b_ * (std::sqrt(t - eps_) - root_at_tb_); }
   // The stages in turn for a shape whose onset is not before tr (one the

@@ -27,7 +27,7 @@ namespace {
 
 using text::shortest;
 
-constexpr std::size_t kSamplesPerLine = 6;
+constexpr std::int64_t kSamplesPerLine = 6;
 // nt1 is a %6d field.
 constexpr double kMostSamples = 999999;
 
@@ -321,6 +321,38 @@ double samples_of(const PointSource& point, const detail::SlipCurve& curve, std:
   return static_cast<double>(last + 2);  // and the one zero after it
 }
 
+// The samples 0 through `last` of an ordered curve and the one zero after
+// them, six to a line, a block at a time: S at the block's steps stage by
+// stage, then their step means (as StepMeans has them, times 100 for cm/s),
+// then their texts, each loop free of the others' tests.
+char* put_ordered_samples(char* out, const detail::SlipCurve& curve, double dt, std::int64_t last) {
+  constexpr std::int64_t kBlock = 32 * kSamplesPerLine;  // whole lines: every block starts one
+  double slips[kBlock], rates[kBlock];
+  detail::SampleWriter writer;
+  const std::int64_t count = last + 2;
+  double before = 0;  // S(-dt)
+  for (std::int64_t first = 0; first < count; first += kBlock) {
+    const std::int64_t size = std::min(kBlock, count - first);
+    const std::int64_t slipping = std::min(size, last + 1 - first);
+    curve.in_order_at_steps(first, slipping, dt, slips);
+    for (std::int64_t i = 0; i < slipping; ++i) {
+      rates[i] = std::max(0.0, (slips[i] - before) / dt) * 100;
+      before = slips[i];
+    }
+    for (std::int64_t i = slipping; i < size; ++i) rates[i] = 0.0;
+    std::int64_t i = 0;
+    for (; i + kSamplesPerLine <= size; i += kSamplesPerLine) {
+      for (std::int64_t j = 0; j < kSamplesPerLine; ++j) out = writer.put(out, rates[i + j]);
+      *out++ = '\n';
+    }
+    if (i < size) {
+      for (; i < size; ++i) out = writer.put(out, rates[i]);
+      *out++ = '\n';
+    }
+  }
+  return out;
+}
+
 // The two header lines of a point; nullptr when a value does not fit.
 char* put_head(char* out, const PointSource& point, double slip_cm, double samples, Version version) {
   out = put_line(out, point_line1(point.where, point.parameters.dt, version));
@@ -482,7 +514,7 @@ std::size_t point_text_capacity(const PointSource& point) {
   double samples = 0;
   if (point.shape) samples = std::ceil(*point.parameters.ts / point.parameters.dt) + 3;
   const auto count = static_cast<std::size_t>(std::min(samples, kMostSamples + 1));
-  return 2 * kLineCapacity + count * detail::kSrfSampleWidth + count / kSamplesPerLine + 1;
+  return 2 * kLineCapacity + count * detail::kSrfSampleWidth + count / std::size_t{kSamplesPerLine} + 1;
 }
 
 char* put_point_text(char* out, const PointSource& point, Version version) {
@@ -496,6 +528,7 @@ char* put_point_text(char* out, const PointSource& point, Version version) {
   const double samples = samples_of(point, curve, last);
   char* end = last < 0 ? nullptr : put_head(out, point, curve(*point.parameters.ts) * 100, samples, version);
   if (end == nullptr) check_point(point, version);  // throws, naming the value
+  if (curve.ordered()) return put_ordered_samples(end, curve, point.parameters.dt, last);
   // Each sample worked out and written in one pass, then the one zero after
   // the last non-zero one.
   return with_sample_means(curve, point.parameters.dt, [&](auto means) {

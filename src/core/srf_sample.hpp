@@ -92,6 +92,50 @@ inline constexpr std::array<double, 33> kDecades = [] {
   std::memcpy(out + 5, third, 2);
 }
 
+// "00" to "99" as the two low bytes of a word, in memory order.
+inline constexpr std::array<std::uint16_t, 100> kDigitPairWords = [] {
+  std::array<std::uint16_t, 100> words{};
+  for (std::size_t i = 0; i < words.size(); ++i) {
+    const auto low = static_cast<std::uint16_t>(static_cast<unsigned char>(kDigitPairs[2 * i]));
+    const auto high = static_cast<std::uint16_t>(static_cast<unsigned char>(kDigitPairs[2 * i + 1]));
+    words[i] = std::endian::native == std::endian::little ? static_cast<std::uint16_t>(low | high << 8)
+                                                          : static_cast<std::uint16_t>(low << 8 | high);
+  }
+  return words;
+}();
+
+// The first five bytes of a positive sample whose first digit pair is i,
+// "  d.d", as the low bytes of a word in little-endian memory order.
+inline constexpr std::array<std::uint64_t, 100> kSampleHeads = [] {
+  std::array<std::uint64_t, 100> heads{};
+  for (std::size_t i = 0; i < heads.size(); ++i) {
+    const auto digit = [&](std::size_t k) { return std::uint64_t{static_cast<unsigned char>(kDigitPairs[2 * i + k])}; };
+    heads[i] = 0x2020 | digit(0) << 16 | std::uint64_t{'.'} << 24 | digit(1) << 32;
+  }
+  return heads;
+}();
+
+// What a minus sign adds to a head: '-' in place of its second blank.
+inline constexpr std::uint64_t kMinusInHead = std::uint64_t{'-' - ' '} << 8;
+
+// The 13 characters of a sample of six digits (100000 to 999999) whose
+// exponent text "e±XX" is the high half of `exponent_word`, as two stores of
+// eight bytes (the second over the last three of the first): the pairs of
+// digits by multiplications as put_six_digits has them, set into words
+// rather than stored a byte at a time. Little-endian memory order only.
+[[gnu::always_inline]] inline void put_sample_words(char* out, bool negative, std::uint32_t digits,
+                                                    std::uint64_t exponent_word) {
+  std::uint64_t y = std::uint64_t{digits} * 429497;
+  const std::uint64_t head = kSampleHeads[y >> 32] + (negative ? kMinusInHead : 0);
+  y = (y & 0xFFFFFFFF) * 100;
+  const std::uint64_t second = kDigitPairWords[y >> 32];
+  y = (y & 0xFFFFFFFF) * 100;
+  const std::uint64_t third = kDigitPairWords[y >> 32];
+  const std::uint64_t tail = second | third << 16 | exponent_word;
+  std::memcpy(out, &head, 8);
+  std::memcpy(out + 5, &tail, 8);
+}
+
 // The sample of any value the slow way: zero, values the fast digits decline.
 char* put_srf_sample_slowly(char* out, double value);
 
@@ -112,9 +156,14 @@ class SampleWriter {
         const auto truncated = static_cast<std::int64_t>(scaled);
         const double fraction = scaled - static_cast<double>(truncated);  // exact
         if (std::fabs(fraction - 0.5) > 0x1p-32) {
-          std::memcpy(out, value < 0 ? " -" : "  ", 2);
-          put_six_digits(out + 2, static_cast<std::uint32_t>(truncated) + (fraction > 0.5 ? 1 : 0));
-          std::memcpy(out + 9, exponent_text_, 4);
+          const auto digits = static_cast<std::uint32_t>(truncated) + (fraction > 0.5 ? 1 : 0);
+          if constexpr (std::endian::native == std::endian::little) {
+            put_sample_words(out, value < 0, digits, exponent_word_);
+          } else {
+            std::memcpy(out, value < 0 ? " -" : "  ", 2);
+            put_six_digits(out + 2, digits);
+            std::memcpy(out + 9, exponent_text_, 4);
+          }
           return out + kSrfSampleWidth;
         }
       }
@@ -122,6 +171,9 @@ class SampleWriter {
                magnitude >= 1e-16 && magnitude < 1e15 && six_digits(magnitude, digits, exponent_)) {
       put_sample_digits(out, value < 0, digits, exponent_);
       std::memcpy(exponent_text_, out + 9, 4);
+      std::uint32_t exponent_bytes = 0;
+      std::memcpy(&exponent_bytes, exponent_text_, 4);
+      exponent_word_ = std::uint64_t{exponent_bytes} << 32;
       low_ = kDecades[static_cast<std::size_t>(exponent_ + 16)];
       high_ = kDecades[static_cast<std::size_t>(exponent_ + 17)];
       power_ = kExactPowersOfTen[static_cast<std::size_t>(exponent_ <= 5 ? 5 - exponent_ : exponent_ - 5)];
@@ -134,6 +186,7 @@ class SampleWriter {
   double low_ = 1, high_ = 0, power_ = 1;
   int exponent_ = 0;
   char exponent_text_[4] = {'e', '+', '0', '0'};
+  std::uint64_t exponent_word_ = 0;  // exponent_text_ as the high half of a word in memory order
 };
 
 // Writes `count` samples, the values next() gives in turn, `per_line` to a
