@@ -38,6 +38,7 @@ namespace slipvel::rupture {
 
 namespace detail {
 class FrontTimes;
+class PatchIndex;
 struct Access;
 struct Varied;
 // How messages name the tables a rupture was read from, and its options.
@@ -274,6 +275,8 @@ class Rupture {
   std::vector<double> centre_u_;    // U of each segment's centre on the unfolded fault (km)
   std::vector<srf::Plane> planes_;
   std::vector<std::vector<std::size_t>> patches_of_;  // each segment's patches, by index
+  // each segment's patches by place, indexes into patches_of_
+  std::shared_ptr<const std::vector<detail::PatchIndex>> patch_index_;
   std::vector<Region> segment_regions_, patch_regions_;
   std::shared_ptr<const detail::FrontTimes> front_times_;  // with a FractionOfVs: the solved rupture times
   std::shared_ptr<const detail::Varied> varied_;           // a Stochastic rupture's sources and rakes

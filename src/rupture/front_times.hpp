@@ -55,7 +55,12 @@ class FrontTimes {
   // std::invalid_argument on strips that are empty, not consecutive or not
   // finite, a hypocentre off the fault, spacings that are not positive, more
   // than 2³²−1 columns or rows, or a speed that is not finite and positive.
-  FrontTimes(std::vector<Strip> strips, const Speed& speed, double u_start, double d_start, double du, double dd);
+  //
+  // `by_depth`: the speed depends on the strip and d alone, not on u (a
+  // layered medium), so the march takes each row's slownesses from a table
+  // made once per strip rather than asking for them at every node.
+  FrontTimes(std::vector<Strip> strips, const Speed& speed, double u_start, double d_start, double du, double dd,
+             bool by_depth = false);
 
   // T (s) at (u, d) (km) of strip `strip`, a place of that closed strip,
   // interpolated bilinearly between the nodes around it, with the cone of

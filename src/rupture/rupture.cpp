@@ -15,6 +15,7 @@
 #include "build_steps.hpp"
 #include "front_times.hpp"
 #include "geometry.hpp"
+#include "patch_index.hpp"
 
 namespace slipvel::rupture {
 
@@ -67,7 +68,8 @@ std::shared_ptr<const FrontTimes> solve_front_times(const Fault& fault, double f
     return fraction * vs_den_at(fault, g, depth_at(g, d)).first / kMetresPerKm;
   };
   const Hypocentre& h = fault.hypocentre;
-  return std::make_shared<const FrontTimes>(strips_of(fault.segments), speed, centre_u[h.segment] + h.s, h.d, du, dd);
+  return std::make_shared<const FrontTimes>(strips_of(fault.segments), speed, centre_u[h.segment] + h.s, h.d, du, dd,
+                                            true);  // the speed follows the depth alone
 }
 
 }  // namespace
@@ -214,6 +216,13 @@ Rupture::Rupture(Fault fault, const Parameters& sampling, double rigidity, bool 
   }
   patches_of_.resize(fault_.segments.size());
   for (std::size_t p = 0; p < fault_.patches.size(); ++p) patches_of_[fault_.patches[p].segment].push_back(p);
+  auto indexes = std::make_shared<std::vector<PatchIndex>>();
+  for (std::size_t k = 0; k < fault_.segments.size(); ++k) {
+    const Segment& g = fault_.segments[k];
+    PatchIndex& index = indexes->emplace_back(-g.len / 2, g.len, g.wid, patches_of_[k].size());
+    for (std::size_t n = 0; n < patches_of_[k].size(); ++n) index.add(n, fault_.patches[patches_of_[k][n]]);
+  }
+  patch_index_ = std::move(indexes);
   const Hypocentre& h = fault_.hypocentre;
   for (std::size_t k = 0; k < fault_.segments.size(); ++k) {
     const Segment& g = fault_.segments[k];
@@ -260,7 +269,9 @@ std::string Rupture::id(std::size_t n) const {
 }
 
 std::optional<std::size_t> Rupture::patch_at(std::size_t k, double s, double d) const {
-  for (const std::size_t p : patches_of_[k]) {
+  // The first of the segment's patches that holds the place, among those near it.
+  for (const std::size_t n : (*patch_index_)[k].near(s, d)) {
+    const std::size_t p = patches_of_[k][n];
     const Patch& q = fault_.patches[p];
     if (q.s0 <= s && s < q.s1 && q.d0 <= d && d < q.d1) return p;
   }
