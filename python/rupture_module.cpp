@@ -557,6 +557,7 @@ Rupture build_rupture(const FaultTables& tables, const Given<"Optional[str]">& h
   if (!mw.object.is_none()) options.mw = real_number("mw", mw);
   options.spelling = OptionSpelling::kKeyword;
   options.jobs = jobs_of(jobs);
+  options.stop = python_signals();
   if (mw_scales != "slip-and-vm" && mw_scales != "slip") {
     refuse("mw_scales", "mw_scales = " + mw_scales + ": must be slip-and-vm (keeping vm*tr/slip) or slip");
   }
@@ -675,7 +676,7 @@ void write_srf(const Rupture& r, const Given<"Union[str, os.PathLike]">& path,
   if (has_errors(problems)) throw ParameterError(rupture::errors_of(std::move(problems)));
   for (const Diagnostic& d : problems) warn(rupture_warning, rendered(d));
   write_file("write_srf", path, r.inputs, [&](Sink& sink) {
-    rupture::write_srf(*r.built, layout, sink, {threads, {}});
+    rupture::write_srf(*r.built, layout, sink, {threads, {}, python_signals()});
   });
 }
 

@@ -10,6 +10,7 @@
 #include <functional>
 #include <map>
 #include <numbers>
+#include <thread>
 
 #include <slipvel/rupture.hpp>
 #include <slipvel/text.hpp>
@@ -809,6 +810,54 @@ TEST(RuptureLibrary, PatchesFoundByPlaceAreThoseAScanFinds) {
       EXPECT_EQ(f.patch, scanned) << "subfault " << b.rupture->id(n);
     }
   }
+}
+
+// A StopRequest that says stop ends every long call with Stopped, asked on
+// the caller's thread only, and a writer stopped so hands over no more.
+TEST(RuptureLibrary, EveryLongCallStopsWhenAskedTo) {
+  const std::string segments =
+      "elon,elat,stk,dip,len,wid,dtop,nstk,ndip,rake,slip,vm,tr\n"
+      "-118.5,34.2,300,45,60,20,0,300,100,90,0.5,1.5,1.2\n";
+  const std::string medium = "depth,vs,den\n0,2000,2300\n4,3200,2600\n";
+  struct Case {
+    const char* name;
+    rupture::Options options;
+    bool medium;
+  };
+  rupture::Options stochastic = on(1, 0, 10, 2.8);
+  stochastic.stochastic = rupture::Stochastic{};
+  stochastic.sampling.fmax = 2;
+  const Case cases[] = {
+      {"a uniform speed", on(1, 0, 10, 2.8), false},
+      {"a front march", {rupture::OnSegment{1, 0, 10}, rupture::FractionOfVs{0.8}}, true},
+      {"a stochastic rupture", stochastic, true},
+  };
+  const std::thread::id caller = std::this_thread::get_id();
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    for (const int after : {0, 3}) {
+      rupture::Options options = c.options;
+      options.jobs = 2;
+      int asked = 0;
+      bool elsewhere = false;
+      options.stop = [&] {
+        elsewhere = elsewhere || std::this_thread::get_id() != caller;
+        return ++asked > after;
+      };
+      EXPECT_THROW(built(segments, options, "", c.medium ? medium : ""), Stopped);
+      EXPECT_FALSE(elsewhere);
+      EXPECT_EQ(asked, after + 1);
+    }
+  }
+  const rupture::Built whole = built(segments, on(1, 0, 10, 2.8));
+  ASSERT_TRUE(whole.rupture);
+  StringSink all, stopped;
+  rupture::write_srf(*whole.rupture, {}, all);
+  int asked = 0;
+  EXPECT_THROW(rupture::write_srf(*whole.rupture, {}, stopped, {2, {}, [&] { return ++asked > 5; }}), Stopped);
+  EXPECT_EQ(asked, 6);
+  EXPECT_LT(stopped.text().size(), all.text().size() / 10);
+  EXPECT_EQ(all.text().substr(0, stopped.text().size()), stopped.text());
 }
 
 }  // namespace

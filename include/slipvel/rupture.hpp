@@ -182,6 +182,9 @@ struct Options {
   int jobs = 1;
   /// Heterogeneous slip and one realisation of it; unset: every region slips uniformly.
   std::optional<Stochastic> stochastic;
+  /// Asked between pieces of the work (chunks of subfaults, stretches of the
+  /// front march); true stops build() with Stopped.
+  StopRequest stop;
 };
 
 /// Subfault (i, j) of a segment: i = 0…nstk−1 along strike, j = 0…ndip−1 down dip.
@@ -255,7 +258,7 @@ class Rupture {
   friend struct detail::Access;
   // `fronts`: solve the rupture times of a FractionOfVs now (a Stochastic
   // rupture solves its own).
-  Rupture(Fault fault, const Parameters& sampling, double rigidity, bool fronts = true);
+  Rupture(Fault fault, const Parameters& sampling, double rigidity, bool fronts = true, const StopRequest& stop = {});
 
   struct Region {
     Parameters parameters;

@@ -603,7 +603,7 @@ void write_srf(Sink& sink, const Points& points, const std::vector<Plane>& plane
     sink.write(std::span<const std::string_view>(pieces));
     if (options.progress) options.progress(range.last);
   };
-  detail::for_each_chunk_in_order<std::vector<PointText>>(points.count, options.jobs, make, use);
+  detail::for_each_chunk_in_order<std::vector<PointText>>(points.count, options.jobs, make, use, {}, options.stop);
   if (points.count == 0) sink.write(points_line(0));
 }
 

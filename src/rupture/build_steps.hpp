@@ -48,8 +48,9 @@ struct Varied {
 };
 
 struct Access {
-  static Rupture make(Fault fault, const Parameters& sampling, double rigidity, bool fronts = true) {
-    return Rupture(std::move(fault), sampling, rigidity, fronts);
+  static Rupture make(Fault fault, const Parameters& sampling, double rigidity, bool fronts = true,
+                      const StopRequest& stop = {}) {
+    return Rupture(std::move(fault), sampling, rigidity, fronts, stop);
   }
   static void set_varied(Rupture& r, std::shared_ptr<const Varied> varied) { r.varied_ = std::move(varied); }
   static void set_front_times(Rupture& r, std::shared_ptr<const FrontTimes> times) {
@@ -195,7 +196,7 @@ void check_stochastic(const Stochastic& stochastic, const RuptureVelocity& veloc
 // subfaults' sources, rakes and rupture times; false with the problems said
 // where a subfault's source is refused.
 bool vary(Rupture& rupture, const Stochastic& stochastic, double target, OptionSpelling spelling, int jobs,
-          std::vector<Diagnostic>& said);
+          std::vector<Diagnostic>& said, const StopRequest& stop = {});
 
 // The strips of the unfolded fault, the segments end to end.
 std::vector<Strip> strips_of(const std::vector<Segment>& segments);

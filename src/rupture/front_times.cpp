@@ -170,14 +170,16 @@ class FrontTimes::Marcher {
     }
   }
 
-  void march() {
-    while (!front_.empty()) {
+  void march(const StopRequest& stop) {
+    constexpr std::size_t kNodesBetweenAsking = std::size_t{1} << 15;
+    for (std::size_t settled = 0; !front_.empty();) {
       const Node node = front_.top().node;
       front_.pop();
       std::uint8_t& accepted = accepted_[f_.column_start_[node.column] + node.row];
       if (accepted) continue;  // pushed again since with an earlier time, and accepted then
       accepted = 1;
       update_around(node);
+      if (++settled % kNodesBetweenAsking == 0 && stop && stop()) throw Stopped();
     }
   }
 
@@ -334,7 +336,7 @@ class FrontTimes::Marcher {
 };
 
 FrontTimes::FrontTimes(std::vector<Strip> strips, const Speed& speed, double u_start, double d_start, double du,
-                       double dd, bool by_depth)
+                       double dd, bool by_depth, const StopRequest& stop)
     : strips_(std::move(strips)), layout_(lay_out(strips_, du, dd)), u_start_(u_start), d_start_(d_start) {
   if (layout_.grids.empty()) throw std::invalid_argument("FrontTimes: more than 2^32-1 columns or rows");
   const auto holds_start = [&](const Strip& s) { return in_strip(s, u_start, d_start); };
@@ -361,7 +363,7 @@ FrontTimes::FrontTimes(std::vector<Strip> strips, const Speed& speed, double u_s
 
   Marcher marcher(*this, speed, by_depth);
   marcher.start();
-  marcher.march();
+  marcher.march(stop);
 }
 
 double FrontTimes::at(std::size_t strip, double u, double d) const {

@@ -8,6 +8,8 @@
 #include <functional>
 #include <vector>
 
+#include <slipvel/slipvel.hpp>
+
 namespace slipvel::rupture::detail {
 
 // A strip of the unfolded fault: u0 ≤ u ≤ u1 along strike, 0 ≤ d ≤ width
@@ -59,8 +61,9 @@ class FrontTimes {
   // `by_depth`: the speed depends on the strip and d alone, not on u (a
   // layered medium), so the march takes each row's slownesses from a table
   // made once per strip rather than asking for them at every node.
+  // `stop` is asked every few thousand nodes the march settles.
   FrontTimes(std::vector<Strip> strips, const Speed& speed, double u_start, double d_start, double du, double dd,
-             bool by_depth = false);
+             bool by_depth = false, const StopRequest& stop = {});
 
   // T (s) at (u, d) (km) of strip `strip`, a place of that closed strip,
   // interpolated bilinearly between the nodes around it, with the cone of

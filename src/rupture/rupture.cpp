@@ -61,7 +61,7 @@ Parameters source_of(const RegionSource& region, const Parameters& sampling) {
 }
 
 std::shared_ptr<const FrontTimes> solve_front_times(const Fault& fault, double fraction,
-                                                    const std::vector<double>& centre_u) {
+                                                    const std::vector<double>& centre_u, const StopRequest& stop) {
   const auto [du, dd] = front_spacing(fault.segments);
   const auto speed = [&fault, fraction](std::size_t k, double, double d) {
     const Segment& g = fault.segments[k];
@@ -69,7 +69,7 @@ std::shared_ptr<const FrontTimes> solve_front_times(const Fault& fault, double f
   };
   const Hypocentre& h = fault.hypocentre;
   return std::make_shared<const FrontTimes>(strips_of(fault.segments), speed, centre_u[h.segment] + h.s, h.d, du, dd,
-                                            true);  // the speed follows the depth alone
+                                            true, stop);  // the speed follows the depth alone
 }
 
 }  // namespace
@@ -206,7 +206,7 @@ std::vector<Access::RegionSource> Access::region_sources(const Rupture& r) {
 
 }  // namespace detail
 
-Rupture::Rupture(Fault fault, const Parameters& sampling, double rigidity, bool fronts)
+Rupture::Rupture(Fault fault, const Parameters& sampling, double rigidity, bool fronts, const StopRequest& stop)
     : fault_(std::move(fault)), sampling_(sampling), rigidity_(rigidity), first_{0} {
   double before = 0;
   for (const Segment& g : fault_.segments) {
@@ -242,7 +242,7 @@ Rupture::Rupture(Fault fault, const Parameters& sampling, double rigidity, bool 
   for (const Segment& g : fault_.segments) segment_regions_.push_back(region(g.source));
   for (const Patch& p : fault_.patches) patch_regions_.push_back(region(p.source));
   if (const auto* fraction = std::get_if<FractionOfVs>(&fault_.velocity); fraction && fronts) {
-    front_times_ = solve_front_times(fault_, fraction->fraction, centre_u_);
+    front_times_ = solve_front_times(fault_, fraction->fraction, centre_u_, stop);
   }
   const Segment& g = fault_.segments[h.segment];
   const auto [lon, lat] = position(g, h.s, h.d);
