@@ -184,7 +184,7 @@ RuptureMoment sum_moment(const Rupture& rupture, const Inputs& inputs, const Opt
       rupture.size(), options.jobs,
       [&](slipvel::detail::ChunkRange range, std::vector<srf::PointSource>& points) {
         points.clear();
-        for (std::size_t n = range.first; n < range.last; ++n) points.push_back(rupture.point_source(n));
+        for (std::size_t n = range.first; n < range.last; ++n) points.push_back(Access::unplaced_source(rupture, n));
       },
       [&](slipvel::detail::ChunkRange range, const std::vector<srf::PointSource>& points) {
         for (std::size_t i = 0; i < points.size(); ++i) {

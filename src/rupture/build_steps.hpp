@@ -80,6 +80,9 @@ struct Access {
   };
   static std::vector<RegionSource> region_sources(const Rupture& r);
   static const Parameters& sampling(const Rupture& r) { return r.sampling_; }
+  // Point n with its source but without its position on the Earth (lon and
+  // lat 0): for the sums over the subfaults, which need no geodesic.
+  static srf::PointSource unplaced_source(const Rupture& r, std::size_t n) { return r.point_source_of(n, false); }
 };
 
 // The segments of a table, or its problems. `medium` names the medium table

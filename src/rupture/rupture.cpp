@@ -282,7 +282,9 @@ const Rupture::Region& Rupture::region_of(const Subfault& f) const {
   return f.patch ? patch_regions_[*f.patch] : segment_regions_[f.segment];
 }
 
-srf::Point Rupture::point(std::size_t n) const {
+srf::Point Rupture::point(std::size_t n) const { return point_of(n, true); }
+
+srf::Point Rupture::point_of(std::size_t n, bool placed) const {
   const Subfault f = subfault(n);
   const Segment& g = fault_.segments[f.segment];
   const Hypocentre& h = fault_.hypocentre;
@@ -290,7 +292,7 @@ srf::Point Rupture::point(std::size_t n) const {
   // Along the unfolded fault from the hypocentre: exact on the hypocentre's own segment.
   const double du = (centre_u(f.segment) - centre_u(h.segment)) + (s - h.s);
   const double dd = d - h.d;
-  const auto [lon, lat] = position(g, s, d);
+  const auto [lon, lat] = placed ? position(g, s, d) : std::pair{0.0, 0.0};
   const double rake = varied_ ? varied_->rake[n] : f.patch ? fault_.patches[*f.patch].source.rake : g.source.rake;
   const double depth = depth_at(g, d);
   const auto [vs, den] = vs_den_at(fault_, g, depth);
@@ -299,13 +301,15 @@ srf::Point Rupture::point(std::size_t n) const {
   return {lon, lat, depth, g.stk, g.dip, rake, subfault_area(g), tinit, vs, den};
 }
 
-srf::PointSource Rupture::point_source(std::size_t n) const {
+srf::PointSource Rupture::point_source(std::size_t n) const { return point_source_of(n, true); }
+
+srf::PointSource Rupture::point_source_of(std::size_t n, bool placed) const {
   if (varied_) {
     const Varied::Source& source = varied_->sources[varied_->source_of[n]];
-    return {point(n), source.parameters, source.shape};
+    return {point_of(n, placed), source.parameters, source.shape};
   }
   const Region& r = region_of(subfault(n));
-  return {point(n), r.parameters, r.shape};
+  return {point_of(n, placed), r.parameters, r.shape};
 }
 
 Rupture::Realised Rupture::realised() const {
