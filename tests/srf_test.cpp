@@ -17,6 +17,7 @@
 #include "run_process.hpp"
 #include "srf_fields.hpp"
 #include "srf_reader.hpp"
+#include "srf_sample.hpp"
 
 namespace slipvel::testing {
 namespace {
@@ -494,6 +495,45 @@ TEST(Srf, PointTextsHoldTheStepMeansOneAfterTheOther) {
     const std::size_t second_line = text.find('\n', text.find('\n') + 1);
     ASSERT_EQ(text.substr(second_line + 1), expected)
         << "vm " << p.vm << ", slip " << p.slip << ", tr " << p.tr << ", dt " << point.parameters.dt;
+  }
+}
+
+// The writer of lines of samples not below 0 against printf, run by run:
+// decades moving inside a line (up, down, back and forth across one
+// boundary), ties of the fifth decimal and their neighbours, zeros, values
+// beyond the fast digits, and random magnitudes, in runs of every length.
+TEST(Srf, LinesOfSamplesAreWrittenAsPrintfWritesThem) {
+  std::mt19937_64 engine(36);
+  std::uniform_real_distribution<double> unit(0, 1);
+  std::vector<std::vector<double>> runs;
+  std::vector<double> up, down, across, ties, edges, random;
+  for (double v = 1e-3; v < 1e5; v *= 1.7) up.push_back(v);
+  for (double v = 3e4; v > 1e-4; v /= 1.9) down.push_back(v);
+  for (int i = 0; i < 60; ++i) across.push_back(i % 3 == 0 ? 100.7 : i % 3 == 1 ? 99.96 : 9.9999949);
+  for (int i = 0; i < 60; ++i) {
+    const double tie = (static_cast<double>(100000 + engine() % 900000) * 10 + 5) / kPowersOfTen[engine() % 9];
+    for (const double v : {tie, std::nextafter(tie, 0.0), std::nextafter(tie, 1e300)}) ties.push_back(v);
+  }
+  edges = {0.0, 1e-16, 9.99999e-17, 999999.5, 9.999995, 1e15, 1e16, 1e-300, 0.0, 4.9e-324, 1.0, 10.0, 99999.95};
+  for (int i = 0; i < 3000; ++i) random.push_back(std::pow(10.0, -18 + 36 * unit(engine)));
+  runs = {up, down, across, ties, edges, random};
+  for (const std::vector<double>& run : runs) {
+    for (std::size_t start = 0; start < std::min<std::size_t>(run.size(), 7); ++start) {
+      for (std::size_t length = 1; start + length <= run.size(); length += 1 + length / 3) {
+        std::string expected;
+        for (std::size_t k = 0; k < length; ++k) {
+          char field[32];
+          std::snprintf(field, sizeof field, "%13.5e", run[start + k]);
+          expected += field;
+          if (k % 6 == 5 || k + 1 == length) expected += '\n';
+        }
+        std::string lines(length * 14 + 8, '?');
+        detail::SampleWriter writer;
+        const char* const end = writer.put_lines_not_negative(lines.data(), run.data() + start, length, 6);
+        ASSERT_EQ(std::string(static_cast<const char*>(lines.data()), end), expected)
+            << "from " << start << ", " << length << " values";
+      }
+    }
   }
 }
 
