@@ -133,13 +133,18 @@ std::size_t FrontTimes::nodes_for(const std::vector<Strip>& strips, double du, d
 // updated from the accepted nodes around them.
 class FrontTimes::Marcher {
  public:
-  Marcher(FrontTimes& f, const Speed& speed, bool by_depth)
+  Marcher(FrontTimes& f, const Speed& speed, bool by_depth, std::size_t most_kept_cells)
       : f_(f),
         speed_(speed),
         accepted_(f.time_.size(), 0),
         rows_(by_depth ? row_slownesses() : RowSlownesses{}),
         down_dip_(f.layout_.row_gap) {
     for (const StripGrid& g : f.layout_.grids) along_strip_.emplace_back(g.gap);
+    std::uint32_t deepest = 0;
+    for (const StripGrid& g : f.layout_.grids) deepest = std::max(deepest, g.last_row);
+    halves_ = 2 * std::size_t{deepest} + 1;
+    const std::size_t cells = (f.column_u_.size() - 1) * halves_;
+    if (!by_depth && cells <= most_kept_cells) cells_.assign(cells, -1);
   }
 
   // Puts the nodes near the hypocentre on the front with the time along the
@@ -285,8 +290,15 @@ class FrontTimes::Marcher {
     if (other_row < 0 || other_row > f_.layout_.grids[k].last_row || row > f_.layout_.grids[k].last_row) {
       return kInfinity;
     }
-    const double u = (f_.column_u_[c] + f_.column_u_[c + side_u]) / 2;
-    return slowness_at(k, u, static_cast<std::uint32_t>(2 * std::int64_t{row} + side_d));
+    const auto half = static_cast<std::uint32_t>(2 * std::int64_t{row} + side_d);
+    if (!rows_.empty()) return rows_[k][half];
+    // Kept once asked for: each cell is asked for from each of its corners.
+    double* const kept = cells_.empty() ? nullptr : &cells_[(side_u < 0 ? c - 1 : c) * halves_ + half];
+    if (kept != nullptr && *kept >= 0) return *kept;
+    const double u = (f_.column_u_[c] + f_.column_u_[c + side_u]) / 2;  // the same sum from either column
+    const double s = slowness(k, u, (half / 2.0) * f_.layout_.row_gap);
+    if (kept != nullptr) *kept = s;
+    return s;
   }
 
   // Each cell's slowness is taken uniform, sampled at its centre: the march
@@ -331,12 +343,16 @@ class FrontTimes::Marcher {
   std::vector<std::uint8_t> accepted_;  // 1 for a node whose time is final
   std::priority_queue<Entry, std::vector<Entry>, Later> front_;
   RowSlownesses rows_;  // empty: the speed varies along u too
+  // With a speed that varies along u: each cell's slowness once asked for
+  // (-1 before), by the interval right of its column and its half-row.
+  mutable std::vector<double> cells_;
+  std::size_t halves_ = 1;
   AxisWeights down_dip_;
   std::vector<AxisWeights> along_strip_;  // of each strip
 };
 
 FrontTimes::FrontTimes(std::vector<Strip> strips, const Speed& speed, double u_start, double d_start, double du,
-                       double dd, bool by_depth, const StopRequest& stop)
+                       double dd, bool by_depth, const StopRequest& stop, std::size_t most_kept_cells)
     : strips_(std::move(strips)), layout_(lay_out(strips_, du, dd)), u_start_(u_start), d_start_(d_start) {
   if (layout_.grids.empty()) throw std::invalid_argument("FrontTimes: more than 2^32-1 columns or rows");
   const auto holds_start = [&](const Strip& s) { return in_strip(s, u_start, d_start); };
@@ -361,7 +377,7 @@ FrontTimes::FrontTimes(std::vector<Strip> strips, const Speed& speed, double u_s
   column_u_.push_back(strips_.back().u1);
   time_.assign(column_start_.back(), kInfinity);
 
-  Marcher marcher(*this, speed, by_depth);
+  Marcher marcher(*this, speed, by_depth, most_kept_cells);
   marcher.start();
   marcher.march(stop);
 }

@@ -61,9 +61,14 @@ class FrontTimes {
   // `by_depth`: the speed depends on the strip and d alone, not on u (a
   // layered medium), so the march takes each row's slownesses from a table
   // made once per strip rather than asking for them at every node.
-  // `stop` is asked every few thousand nodes the march settles.
+  // `stop` is asked every few thousand nodes the march settles. A speed that
+  // varies along u is kept for each cell once asked for where the grid has
+  // at most `most_kept_cells` cells (16 bytes a node while solving).
   FrontTimes(std::vector<Strip> strips, const Speed& speed, double u_start, double d_start, double du, double dd,
-             bool by_depth = false, const StopRequest& stop = {});
+             bool by_depth = false, const StopRequest& stop = {}, std::size_t most_kept_cells = kMostKeptCells);
+
+  // The most cells whose slowness the march keeps by default.
+  static constexpr std::size_t kMostKeptCells = std::size_t{1} << 25;
 
   // T (s) at (u, d) (km) of strip `strip`, a place of that closed strip,
   // interpolated bilinearly between the nodes around it, with the cone of
