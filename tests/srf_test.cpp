@@ -537,5 +537,43 @@ TEST(Srf, LinesOfSamplesAreWrittenAsPrintfWritesThem) {
   }
 }
 
+// A file's POINTS blocks against its points' texts one by one with their
+// POINTS lines: blocks that start inside a chunk of the writer, on a
+// chunk's first point and its second, for one job and three.
+TEST(Srf, BlocksStartWhereverChunksDo) {
+  const auto points_of = [](std::size_t count) {
+    std::vector<srf::PointSource> points;
+    for (std::size_t n = 0; n < count; ++n) {
+      Parameters p;
+      p.vm = 1 + static_cast<double>(n % 7) * 0.3;
+      p.slip = p.vm * 0.3;
+      points.push_back(
+          srf::point_source({-118, 34, 5, 90, 45, 180, 1e6, 0.01 * static_cast<double>(n), 3300, 2700}, p));
+    }
+    return points;
+  };
+  const std::vector<std::vector<int>> cases = {{3, 700}, {256, 256, 1}, {257, 255}, {1, 255, 256, 2}, {513}};
+  for (const std::vector<int>& sizes : cases) {
+    std::vector<srf::Plane> planes;
+    for (const int n : sizes) planes.push_back({-118, 34, n, 1, 10, 5, 90, 45, 1, 0, 2});
+    std::size_t count = 0;
+    for (const int n : sizes) count += static_cast<std::size_t>(n);
+    const std::vector<srf::PointSource> points = points_of(count);
+    std::string expected;
+    for (std::size_t k = 0, first = 0; k < sizes.size(); first += static_cast<std::size_t>(sizes[k++])) {
+      expected += "POINTS " + std::to_string(sizes[k]) + "\n";
+      for (int i = 0; i < sizes[k]; ++i)
+        expected += srf::point_text(points[first + static_cast<std::size_t>(i)], srf::Version::k2);
+    }
+    for (const int jobs : {1, 3}) {
+      StringSink sink;
+      srf::write_srf(sink, {points.size(), [&](std::size_t n) { return points[n]; }}, planes,
+                     {srf::Version::k2, srf::Blocks::kPerPlane, true}, {jobs, {}});
+      const std::string& text = sink.text();
+      ASSERT_EQ(text.substr(text.find("POINTS")), expected) << sizes.size() << " planes, " << jobs << " jobs";
+    }
+  }
+}
+
 }  // namespace
 }  // namespace slipvel::testing

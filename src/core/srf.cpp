@@ -551,17 +551,21 @@ std::string point_text(const PointSource& point, Version version) {
 
 namespace {
 
-// The text of one point, made by a job and written later. Its buffer is kept
-// for the point at the same place of a later chunk: freeing and taking fresh
-// memory for every point cost more system time than writing the file.
-struct PointText {
+// The texts of a chunk's points, made by a job and written later, end to end
+// in one buffer kept for the chunks after it (grown to at least twice its
+// size when one needs more): a buffer a point took a page of the heap, and a
+// system call, for each, and freeing and taking fresh memory for every chunk
+// cost more system time than writing the file.
+struct ChunkText {
+  std::vector<PointSource> points;  // the chunk's, each made once
   std::unique_ptr<char[]> bytes;
-  std::size_t size = 0, capacity = 0;
+  std::size_t capacity = 0;
+  std::vector<std::size_t> starts;  // of each point's text, then the end of the last
 
   char* room(std::size_t needed) {
     if (capacity < needed) {
-      bytes = std::make_unique_for_overwrite<char[]>(needed);
-      capacity = needed;
+      capacity = std::max(needed, 2 * capacity);
+      bytes = std::make_unique_for_overwrite<char[]>(capacity);
     }
     return bytes.get();
   }
@@ -569,10 +573,9 @@ struct PointText {
 
 }  // namespace
 
-// The points' texts are made a chunk at a time on every job and handed to
-// the sink in order, a chunk in one gathered write: a write per point cost
-// more system time than the bytes themselves, and copying them into one
-// buffer first cost a tenth of the work of making them.
+// The points' texts are made a chunk at a time on every job, end to end in
+// the chunk's buffer, and handed to the sink in order, a chunk in one
+// gathered write (the POINTS lines between its pieces).
 void write_srf(Sink& sink, const Points& points, const std::vector<Plane>& planes, const Layout& layout,
                const WriteOptions& options) {
   std::vector<std::size_t> block_starts;  // where each POINTS block starts, in point order
@@ -584,32 +587,42 @@ void write_srf(Sink& sink, const Points& points, const std::vector<Plane>& plane
   std::size_t block = 0;
   std::vector<std::string> block_lines;
   std::vector<std::string_view> pieces;
-  const auto make = [&](detail::ChunkRange range, std::vector<PointText>& texts) {
-    texts.resize(range.last - range.first);
-    for (std::size_t i = 0; i < texts.size(); ++i) {
-      const PointSource point = points.at(range.first + i);
-      // Written straight into its buffer: nothing cleared first, nothing copied.
-      char* const text = texts[i].room(point_text_capacity(point));
-      texts[i].size = static_cast<std::size_t>(put_point_text(text, point, layout.version) - text);
+  const auto make = [&](detail::ChunkRange range, ChunkText& chunk) {
+    chunk.points.clear();
+    std::size_t needed = 0;
+    for (std::size_t n = range.first; n < range.last; ++n) {
+      needed += point_text_capacity(chunk.points.emplace_back(points.at(n)));
+    }
+    // Written straight into the buffer: nothing cleared first, nothing copied.
+    char* const text = chunk.room(needed);
+    char* end = text;
+    chunk.starts.assign(1, 0);
+    for (const PointSource& point : chunk.points) {
+      end = put_point_text(end, point, layout.version);
+      chunk.starts.push_back(static_cast<std::size_t>(end - text));
     }
   };
-  const auto use = [&](detail::ChunkRange range, const std::vector<PointText>& texts) {
+  const auto use = [&](detail::ChunkRange range, const ChunkText& chunk) {
     block_lines.clear();
     block_lines.reserve(block_starts.size());  // the pieces point into them: never moved
     pieces.clear();
-    for (std::size_t i = 0; i < texts.size(); ++i) {
-      const std::size_t point = range.first + i;
+    const char* const text = chunk.bytes.get();
+    std::size_t from = 0;  // the chunk's text not yet in a piece
+    for (std::size_t point = range.first; point < range.last; ++point) {
       if (block < block_starts.size() && point == block_starts[block]) {
+        const std::size_t at = chunk.starts[point - range.first];
+        if (at > from) pieces.emplace_back(text + from, at - from);
+        from = at;
         const std::size_t end = block + 1 < block_starts.size() ? block_starts[block + 1] : points.count;
         pieces.push_back(block_lines.emplace_back(points_line(end - point)));
         ++block;
       }
-      pieces.emplace_back(texts[i].bytes.get(), texts[i].size);
     }
+    pieces.emplace_back(text + from, chunk.starts.back() - from);
     sink.write(std::span<const std::string_view>(pieces));
     if (options.progress) options.progress(range.last);
   };
-  detail::for_each_chunk_in_order<std::vector<PointText>>(points.count, options.jobs, make, use, {}, options.stop);
+  detail::for_each_chunk_in_order<ChunkText>(points.count, options.jobs, make, use, {}, options.stop);
   if (points.count == 0) sink.write(points_line(0));
 }
 
