@@ -20,6 +20,12 @@ namespace slipvel::python {
 // whatever a caller does, the result's values stay as they are.
 py::array_t<double> read_only_view(const std::shared_ptr<const void>& owner, const std::vector<double>& values);
 
+// The library's StopRequest for a long call made with the GIL released:
+// whether Python has a signal to act on (Ctrl-C), run by PyErr_CheckSignals
+// with the GIL taken again. Its exception (KeyboardInterrupt) is then set,
+// and raised when the call returns with Stopped.
+StopRequest python_signals();
+
 // Issues a Python warning of `category` at the line that called into the
 // module; raises it instead where the warnings filter makes it an error.
 void warn(py::handle category, const std::string& message);

@@ -90,6 +90,17 @@ std::string path_argument(const std::string& keyword, const py::handle& value) {
   return *path;
 }
 
+// Whether `value` is a path that a file would be written to directly (a
+// FIFO, a device); false for anything else, which write_file then judges.
+bool written_directly(const py::handle& value) {
+  try {
+    const std::optional<std::string> path = path_of(value);
+    return path && !path->empty() && apps::written_directly(*path);
+  } catch (const py::error_already_set&) {
+    return false;  // the same error comes back where the path is read for writing
+  }
+}
+
 std::string read_bytes(const std::string& path) {
   return py::bytes(py::module_::import("pathlib").attr("Path")(path).attr("read_bytes")());
 }
@@ -598,6 +609,7 @@ Rupture build_rupture(const FaultTables& tables, const Given<"Optional[str]">& h
       text_of("mw_scales", mw_scales_given, "a str, \"slip-and-vm\" or \"slip\", or None");
   if (mw_scales_text && mw.object.is_none()) refuse("mw_scales", "mw_scales: needs mw (what it scales to)");
   const std::string mw_scales = mw_scales_text.value_or("slip-and-vm");
+  options.stop = python_signals();
   if (mw_scales != "slip-and-vm" && mw_scales != "slip") {
     refuse("mw_scales", "mw_scales = " + mw_scales + ": must be slip-and-vm (keeping vm*tr/slip) or slip");
   }
@@ -718,15 +730,21 @@ void write_srf(const Rupture& r, const Given<"Union[str, os.PathLike]">& path,
                const Given<"Optional[int]">& jobs) {
   const srf::Layout layout = layout_of(version, for_code, blocks, plane);
   const int threads = jobs_of(jobs);
+  // Each subfault's fields are checked while the staged file is written;
+  // where the fault alone has a problem or a warning (issued only once
+  // nothing is refused), or the file is written directly (a FIFO keeps what
+  // it is sent), every one is found first.
+  const bool direct = written_directly(path);
   std::vector<Diagnostic> problems;
   {
     py::gil_scoped_release checking;
-    problems = rupture::srf_problems(*r.built, layout, threads);
+    problems = rupture::srf_fault_problems(*r.built, layout);
+    if (!problems.empty() || direct) problems = rupture::srf_problems(*r.built, layout, threads);
   }
   if (has_errors(problems)) throw ParameterError(rupture::errors_of(std::move(problems)));
   for (const Diagnostic& d : problems) warn(rupture_warning, rendered(d));
   write_file("write_srf", path, r.inputs, [&](Sink& sink) {
-    rupture::write_srf(*r.built, layout, sink, {threads, {}});
+    rupture::write_srf(*r.built, layout, sink, {threads, {}, python_signals()});
   });
 }
 

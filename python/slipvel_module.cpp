@@ -116,6 +116,18 @@ struct Spectrum {
 };
 
 }  // namespace
+
+StopRequest python_signals() {
+  auto signalled = std::make_shared<bool>(false);  // asked on one thread: the caller's
+  return [signalled] {
+    if (!*signalled) {
+      const py::gil_scoped_acquire taken;
+      *signalled = PyErr_CheckSignals() != 0;
+    }
+    return *signalled;
+  };
+}
+
 }  // namespace slipvel::python
 
 namespace slipvel::python {
@@ -442,6 +454,9 @@ void define_parameter_error(py::module_& m) {
       error.attr("problems") = problems;
       error.attr("diagnostics") = diagnostics;
       PyErr_SetObject(type.ptr(), error.ptr());
+    } catch (const Stopped&) {
+      // Stopped for a signal: its exception (KeyboardInterrupt) is set already.
+      if (!PyErr_Occurred()) PyErr_SetNone(PyExc_KeyboardInterrupt);
     }
   });
 }

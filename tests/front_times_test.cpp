@@ -182,5 +182,51 @@ TEST(FrontTimes, RefusesWhatIsNotAFault) {
   EXPECT_THROW(FrontTimes(steps, speed, 1, 0.5, 1, 1).at(0, 1, 1.5), std::invalid_argument);
 }
 
+// A speed that varies along u too, each cell's slowness kept once asked
+// for, against the march that asks for it every time, bit for bit at every
+// node, and asked for once a cell; and a layered speed by its rows' table
+// against the same speed asked for everywhere.
+TEST(FrontTimes, KeptSlownessesGiveTheSameTimes) {
+  const std::vector<Strip> strips = {{0, 6, 3}, {6, 10, 2}, {10, 11, 3}};
+  struct Field {
+    const char* name;
+    Speed speed;
+  };
+  const Field fields[] = {
+      {"smooth", [](std::size_t, double u, double d) { return 2 + std::sin(u) + 0.3 * std::cos(3 * d); }},
+      {"patchy",
+       [](std::size_t k, double u, double d) {
+         return 1 + static_cast<double>((k + static_cast<int>(u) * 7 + static_cast<int>(2 * d) * 3) % 5);
+       }},
+  };
+  for (const Field& f : fields) {
+    SCOPED_TRACE(f.name);
+    std::size_t asked = 0;
+    const Speed counted = [&](std::size_t k, double u, double d) {
+      ++asked;
+      return f.speed(k, u, d);
+    };
+    const FrontTimes kept(strips, counted, 2.3, 1.1, 0.25, 0.2);
+    const std::size_t asked_kept = asked;
+    asked = 0;
+    const FrontTimes every(strips, counted, 2.3, 1.1, 0.25, 0.2, false, {}, 0);
+    EXPECT_LT(asked_kept, asked / 2);
+    EXPECT_LT(asked_kept, 3 * kept.nodes());
+    for (std::size_t k = 0; k < strips.size(); ++k) {
+      for (double u = strips[k].u0; u <= strips[k].u1; u += 0.125) {
+        for (double d = 0; d <= strips[k].width; d += 0.1) {
+          ASSERT_EQ(kept.at(k, u, d), every.at(k, u, d)) << "strip " << k << " at " << u << ", " << d;
+        }
+      }
+    }
+  }
+  const Speed layered = [](std::size_t k, double, double d) { return d < 1.05 ? 1.5 + 0.1 * k : 3.0; };
+  const FrontTimes by_rows(strips, layered, 2.3, 1.1, 0.25, 0.2, true),
+      asked(strips, layered, 2.3, 1.1, 0.25, 0.2, false, {}, 0);
+  for (double u = 0; u <= 6; u += 0.125) {
+    for (double d = 0; d <= 3; d += 0.1) ASSERT_EQ(by_rows.at(0, u, d), asked.at(0, u, d)) << u << ", " << d;
+  }
+}
+
 }  // namespace
 }  // namespace slipvel::rupture::detail

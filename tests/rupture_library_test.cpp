@@ -10,6 +10,7 @@
 #include <functional>
 #include <map>
 #include <numbers>
+#include <thread>
 
 #include <slipvel/rupture.hpp>
 #include <slipvel/text.hpp>
@@ -748,6 +749,130 @@ TEST(RuptureLibrary, PatchesAndTheHypocentreOfATracedFaultMeasureAlongItsTrace) 
   std::snprintf(expected, sizeof expected, "on fault 1 at s = %.3f km along its trace, d = 7.500 km",
                 along_trace(r, n));
   EXPECT_NE(rendered(said[0]).find(expected), std::string::npos) << rendered(said[0]);
+}
+
+// Patches found by place rather than one after the other: each subfault's
+// patch and each overlap against the test's own scan of every patch, for
+// patches in rows and columns, sizes from a sliver to the whole segment, on
+// bucket edges and sharing edges, and one overlapping many.
+TEST(RuptureLibrary, PatchesFoundByPlaceAreThoseAScanFinds) {
+  struct Rect {
+    double s0, s1, d0, d1;
+  };
+  const auto grid_of = [](int n, int m, double len, double wid) {
+    std::vector<Rect> rects;
+    for (int j = 0; j < m; ++j) {
+      for (int i = 0; i < n; ++i) {
+        rects.push_back({-len / 2 + i * len / n, -len / 2 + (i + 1) * len / n, j * wid / m, (j + 1) * wid / m});
+      }
+    }
+    return rects;
+  };
+  struct Case {
+    const char* name;
+    std::vector<Rect> patches;
+  };
+  std::vector<Rect> crossed = grid_of(6, 3, 12, 6);
+  crossed.push_back({-6, 6, 0, 6});  // over every one
+  std::vector<Rect> slivers = grid_of(12, 2, 12, 6);
+  slivers.push_back({-0.25, 0.25, 0, 6});
+  const Case cases[] = {
+      {"one per subfault", grid_of(12, 6, 12, 6)},
+      {"a few larger than the buckets", grid_of(3, 2, 12, 6)},
+      {"the whole segment", {{-6, 6, 0, 6}}},
+      {"one of many over the others", crossed},
+      {"a sliver across a row", slivers},
+      {"sharing edges, apart", {{-6, -1, 0, 2}, {-1, 4, 0, 2}, {-6, 6, 2, 2.5}, {4, 6, 0, 2}, {-3, 3, 2.5, 6}}},
+      {"one inside another", {{-5, 5, 1, 5}, {-1, 1, 2, 3}, {0.5, 0.75, 2.5, 2.75}}},
+  };
+  const std::string segments =
+      "elon,elat,stk,dip,len,wid,dtop,nstk,ndip,rake,slip,vm,tr\n"
+      "-118.5,34.2,0,60,12,6,0,12,6,90,0.5,1.5,1.2\n";
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    std::string table = "segment,s0,s1,d0,d1,slip\n";
+    for (std::size_t p = 0; p < c.patches.size(); ++p) {
+      const Rect& r = c.patches[p];
+      table += "1," + text::shortest(r.s0) + "," + text::shortest(r.s1) + "," + text::shortest(r.d0) + "," +
+               text::shortest(r.d1) + "," + text::shortest(0.4 + 0.01 * static_cast<double>(p % 10)) + "\n";
+    }
+    std::vector<std::string> overlaps;
+    for (std::size_t p = 0; p < c.patches.size(); ++p) {
+      for (std::size_t e = 0; e < p; ++e) {
+        const Rect &a = c.patches[e], &b = c.patches[p];
+        if (a.s0 < b.s1 && b.s0 < a.s1 && a.d0 < b.d1 && b.d0 < a.d1) {
+          overlaps.push_back("patches.csv:" + std::to_string(p + 2) +
+                             ": overlaps the patch of patches.csv:" + std::to_string(e + 2) + " on segment 1");
+        }
+      }
+    }
+    const rupture::Built b = built(segments, on(1, 0, 3, 2.8), table);
+    std::vector<std::string> said;
+    for (const Diagnostic& d : b.diagnostics) {
+      if (d.severity == Severity::kError) said.push_back(rendered(d));
+    }
+    EXPECT_EQ(said, overlaps);
+    if (!overlaps.empty()) continue;
+    ASSERT_TRUE(b.rupture);
+    for (std::size_t n = 0; n < b.rupture->size(); ++n) {
+      const rupture::Subfault f = b.rupture->subfault(n);
+      const double s = -6 + (f.i + 0.5), d = 0.5 + f.j;
+      std::optional<std::size_t> scanned;
+      for (std::size_t p = 0; p < c.patches.size() && !scanned; ++p) {
+        const Rect& r = c.patches[p];
+        if (r.s0 <= s && s < r.s1 && r.d0 <= d && d < r.d1) scanned = p;
+      }
+      EXPECT_EQ(f.patch, scanned) << "subfault " << b.rupture->id(n);
+    }
+  }
+}
+
+// A StopRequest that says stop ends every long call with Stopped, asked on
+// the caller's thread only, and a writer stopped so hands over no more.
+TEST(RuptureLibrary, EveryLongCallStopsWhenAskedTo) {
+  const std::string segments =
+      "elon,elat,stk,dip,len,wid,dtop,nstk,ndip,rake,slip,vm,tr\n"
+      "-118.5,34.2,300,45,60,20,0,300,100,90,0.5,1.5,1.2\n";
+  const std::string medium = "depth,vs,den\n0,2000,2300\n4,3200,2600\n";
+  struct Case {
+    const char* name;
+    rupture::Options options;
+    bool medium;
+  };
+  rupture::Options stochastic = on(1, 0, 10, 2.8);
+  stochastic.stochastic = rupture::Stochastic{};
+  stochastic.sampling.fmax = 2;
+  const Case cases[] = {
+      {"a uniform speed", on(1, 0, 10, 2.8), false},
+      {"a front march", {rupture::OnSegment{1, 0, 10}, rupture::FractionOfVs{0.8}}, true},
+      {"a stochastic rupture", stochastic, true},
+  };
+  const std::thread::id caller = std::this_thread::get_id();
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    for (const int after : {0, 3}) {
+      rupture::Options options = c.options;
+      options.jobs = 2;
+      int asked = 0;
+      bool elsewhere = false;
+      options.stop = [&] {
+        elsewhere = elsewhere || std::this_thread::get_id() != caller;
+        return ++asked > after;
+      };
+      EXPECT_THROW(built(segments, options, "", c.medium ? medium : ""), Stopped);
+      EXPECT_FALSE(elsewhere);
+      EXPECT_EQ(asked, after + 1);
+    }
+  }
+  const rupture::Built whole = built(segments, on(1, 0, 10, 2.8));
+  ASSERT_TRUE(whole.rupture);
+  StringSink all, stopped;
+  rupture::write_srf(*whole.rupture, {}, all);
+  int asked = 0;
+  EXPECT_THROW(rupture::write_srf(*whole.rupture, {}, stopped, {2, {}, [&] { return ++asked > 5; }}), Stopped);
+  EXPECT_EQ(asked, 6);
+  EXPECT_LT(stopped.text().size(), all.text().size() / 10);
+  EXPECT_EQ(all.text().substr(0, stopped.text().size()), stopped.text());
 }
 
 }  // namespace

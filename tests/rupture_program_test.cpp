@@ -417,5 +417,50 @@ TEST(RuptureProgram, AFailedWriteLeavesNoOtherFile) {
   EXPECT_EQ(file_names(dir.path()), (std::vector<std::string>{"points.csv", "segments.csv"}));
 }
 
+// A subfault's SRF field that does not fit is found while the files are
+// written: the run says every such problem as checking them all first does,
+// with status 2, the warnings once, and no file written, whatever else it writes.
+TEST(RuptureProgram, AFieldFoundTooWideWhileWritingLeavesNoFile) {
+  TempDir dir;
+  write_file(dir / "segments.csv",
+             "elon,elat,stk,dip,len,wid,dtop,nstk,ndip,rake,slip,vm,tr,vs,den\n"
+             "-118.5,34.2,300,45,30,15,1,6,3,90,0.5,1.5,1.2,3300,2700\n"
+             "-118.7,34.35,300,45,20,15,1,4,3,90,0.5,1.5,1.2,3300,2700\n");
+  const std::string refusal =
+      "slipvel-rupture: segments.csv:2: subfault 1-0-0 (i = 0, j = 0) and 17 more of this segment: tinit = ";
+  struct Case {
+    std::vector<std::string> options;
+    std::string warning;  // said once, before the refusal
+  };
+  const Case cases[] = {
+      {{"--srf", "r.srf"}, ""},
+      {{"--srf", "r.srf", "--points", "p.csv", "--planes", "q.csv", "--moment-rate", "m.csv"}, ""},
+      {{"--srf", "r.srf", "--srf-version", "1.0", "--points", "p.csv"}, "SRF 1.0 carries no rigidity"},
+  };
+  for (const Case& c : cases) {
+    std::vector<std::string> arguments = {"--segments", "segments.csv", "--hypocentre", "1:0:5", "--vr", "1e-6"};
+    arguments.insert(arguments.end(), c.options.begin(), c.options.end());
+    const Finished f = run_process(kRupture, arguments, in(dir));
+    SCOPED_TRACE(f.err);
+    EXPECT_EQ(f.exit_code(), 2);
+    EXPECT_EQ(f.out, "");
+    const std::size_t at = f.err.find(refusal);
+    ASSERT_NE(at, std::string::npos);
+    EXPECT_NE(f.err.find("segments.csv:3: subfault 2-0-0 (i = 0, j = 0) and 11 more of this segment: tinit = ", at),
+              std::string::npos);
+    if (!c.warning.empty()) {
+      EXPECT_LT(f.err.find(c.warning), at);
+      EXPECT_EQ(f.err.find(c.warning, f.err.find(c.warning) + 1), std::string::npos);
+    }
+    EXPECT_EQ(file_names(dir.path()), std::vector<std::string>{"segments.csv"});
+  }
+  // To standard output, which keeps what it is sent, every problem is found first.
+  const Finished f = run_process(
+      kRupture, {"--segments", "segments.csv", "--hypocentre", "1:0:5", "--vr", "1e-6", "--srf", "-"}, in(dir));
+  EXPECT_EQ(f.exit_code(), 2);
+  EXPECT_EQ(f.out, "");
+  EXPECT_NE(f.err.find(refusal), std::string::npos) << f.err;
+}
+
 }  // namespace
 }  // namespace slipvel::testing

@@ -1,6 +1,9 @@
 #include <gtest/gtest.h>
 
+#include <bit>
 #include <cmath>
+#include <cstdint>
+#include <random>
 #include <stdexcept>
 #include <vector>
 
@@ -158,6 +161,40 @@ TEST(Trial, OutsideTheBracketTheParabolaStandsAlone) {
     EXPECT_EQ(eps, onset) << onset;
     EXPECT_EQ(b, 0.0) << onset;
     EXPECT_EQ(c, 0.0) << onset;
+  }
+}
+
+// The stage-by-stage values of a curve at its steps against in_order at
+// each time, bit for bit: random sources and steps, steps that put a time
+// exactly on tb or tr (the earlier stage's), and runs that start anywhere.
+TEST(SlipCurve, StepsStageByStageAreInOrderAtEachTime) {
+  std::mt19937_64 engine(34);
+  std::uniform_real_distribution<double> unit(0, 1);
+  int curves = 0;
+  while (curves < 300) {
+    Parameters p;
+    p.vm = 1 + 3 * unit(engine);
+    p.slip = p.vm * (0.2 + 0.2 * unit(engine));
+    p.tr = 0.5 + 2.5 * unit(engine);
+    p.ts = stopping_time(p);
+    const Shape shape = search_shape(p);
+    const SlipCurve curve(shape, p);
+    if (!curve.ordered()) continue;
+    ++curves;
+    // A step from 1e-4 to 0.05 s, or one that divides tb or tr exactly.
+    const double steps[] = {std::pow(10.0, -4 + 2.7 * unit(engine)), shape.tb / 16, p.tr / 400, p.tr / 7};
+    for (const double dt : steps) {
+      const auto count = static_cast<std::int64_t>(*p.ts / dt) + 3;
+      const auto first = static_cast<std::int64_t>(unit(engine) * static_cast<double>(count)) - 1;
+      std::vector<double> got(static_cast<std::size_t>(count));
+      curve.in_order_at_steps(first, count, dt, got.data());
+      for (std::int64_t k = 0; k < count; ++k) {
+        const double t = static_cast<double>(first + k) * dt;
+        ASSERT_EQ(std::bit_cast<std::uint64_t>(got[static_cast<std::size_t>(k)]),
+                  std::bit_cast<std::uint64_t>(curve.in_order(t)))
+            << "dt " << dt << ", step " << first + k << " of a curve with tb " << shape.tb << ", tr " << p.tr;
+      }
+    }
   }
 }
 

@@ -15,7 +15,9 @@
 #include "expected_run.hpp"
 #include "number_text.hpp"
 #include "run_process.hpp"
+#include "srf_fields.hpp"
 #include "srf_reader.hpp"
+#include "srf_sample.hpp"
 
 namespace slipvel::testing {
 namespace {
@@ -457,6 +459,120 @@ TEST(Srf, SamplesAreWrittenAsPrintfWritesThem) {
     }
   }
   EXPECT_EQ(differences, 0);
+}
+
+// A point's text, its samples made a block at a time, against the samples
+// slip_rate makes one step mean after the other, each written by printf: the
+// sources slipvel-batch's distinct-point benchmark draws and others, at
+// steps from 0.1 ms to 50 ms and steps that put a sample on tb or tr.
+TEST(Srf, PointTextsHoldTheStepMeansOneAfterTheOther) {
+  std::mt19937_64 engine(35);
+  std::uniform_real_distribution<double> unit(0, 1);
+  int points = 0;
+  while (points < 200) {
+    Parameters p;
+    p.vm = 0.5 + 4 * unit(engine);
+    p.slip = p.vm * (0.15 + 0.3 * unit(engine));
+    p.tr = 1 + 2 * unit(engine);
+    p.dt = points % 4 == 3 ? p.tr / 300 : std::pow(10.0, -4 + 2.7 * unit(engine));
+    srf::PointSource point;
+    try {
+      point = srf::point_source({-118, 34, 5, 90, 45, 180, 1e6, 0.5, 3300, 2700}, p);
+    } catch (const ParameterError&) {
+      continue;  // a slip the function does not carry
+    }
+    if (points % 4 == 2) point.parameters.dt = point.shape->tb / 32;
+    ++points;
+    const srf::SlipRate rate = srf::slip_rate(point);
+    std::string expected;
+    for (std::size_t k = 0; k < rate.samples.size(); ++k) {
+      char field[32];
+      std::snprintf(field, sizeof field, "%13.5e", rate.samples[k]);
+      expected += field;
+      if (k % 6 == 5 || k + 1 == rate.samples.size()) expected += '\n';
+    }
+    const std::string text = srf::point_text(point, srf::Version::k2);
+    const std::size_t second_line = text.find('\n', text.find('\n') + 1);
+    ASSERT_EQ(text.substr(second_line + 1), expected)
+        << "vm " << p.vm << ", slip " << p.slip << ", tr " << p.tr << ", dt " << point.parameters.dt;
+  }
+}
+
+// The writer of lines of samples not below 0 against printf, run by run:
+// decades moving inside a line (up, down, back and forth across one
+// boundary), ties of the fifth decimal and their neighbours, zeros, values
+// beyond the fast digits, and random magnitudes, in runs of every length.
+TEST(Srf, LinesOfSamplesAreWrittenAsPrintfWritesThem) {
+  std::mt19937_64 engine(36);
+  std::uniform_real_distribution<double> unit(0, 1);
+  std::vector<std::vector<double>> runs;
+  std::vector<double> up, down, across, ties, edges, random;
+  for (double v = 1e-3; v < 1e5; v *= 1.7) up.push_back(v);
+  for (double v = 3e4; v > 1e-4; v /= 1.9) down.push_back(v);
+  for (int i = 0; i < 60; ++i) across.push_back(i % 3 == 0 ? 100.7 : i % 3 == 1 ? 99.96 : 9.9999949);
+  for (int i = 0; i < 60; ++i) {
+    const double tie = (static_cast<double>(100000 + engine() % 900000) * 10 + 5) / kPowersOfTen[engine() % 9];
+    for (const double v : {tie, std::nextafter(tie, 0.0), std::nextafter(tie, 1e300)}) ties.push_back(v);
+  }
+  edges = {0.0, 1e-16, 9.99999e-17, 999999.5, 9.999995, 1e15, 1e16, 1e-300, 0.0, 4.9e-324, 1.0, 10.0, 99999.95};
+  for (int i = 0; i < 3000; ++i) random.push_back(std::pow(10.0, -18 + 36 * unit(engine)));
+  runs = {up, down, across, ties, edges, random};
+  for (const std::vector<double>& run : runs) {
+    for (std::size_t start = 0; start < std::min<std::size_t>(run.size(), 7); ++start) {
+      for (std::size_t length = 1; start + length <= run.size(); length += 1 + length / 3) {
+        std::string expected;
+        for (std::size_t k = 0; k < length; ++k) {
+          char field[32];
+          std::snprintf(field, sizeof field, "%13.5e", run[start + k]);
+          expected += field;
+          if (k % 6 == 5 || k + 1 == length) expected += '\n';
+        }
+        std::string lines(length * 14 + 8, '?');
+        detail::SampleWriter writer;
+        const char* const end = writer.put_lines_not_negative(lines.data(), run.data() + start, length, 6);
+        ASSERT_EQ(std::string(static_cast<const char*>(lines.data()), end), expected)
+            << "from " << start << ", " << length << " values";
+      }
+    }
+  }
+}
+
+// A file's POINTS blocks against its points' texts one by one with their
+// POINTS lines: blocks that start inside a chunk of the writer, on a
+// chunk's first point and its second, for one job and three.
+TEST(Srf, BlocksStartWhereverChunksDo) {
+  const auto points_of = [](std::size_t count) {
+    std::vector<srf::PointSource> points;
+    for (std::size_t n = 0; n < count; ++n) {
+      Parameters p;
+      p.vm = 1 + static_cast<double>(n % 7) * 0.3;
+      p.slip = p.vm * 0.3;
+      points.push_back(
+          srf::point_source({-118, 34, 5, 90, 45, 180, 1e6, 0.01 * static_cast<double>(n), 3300, 2700}, p));
+    }
+    return points;
+  };
+  const std::vector<std::vector<int>> cases = {{3, 700}, {256, 256, 1}, {257, 255}, {1, 255, 256, 2}, {513}};
+  for (const std::vector<int>& sizes : cases) {
+    std::vector<srf::Plane> planes;
+    for (const int n : sizes) planes.push_back({-118, 34, n, 1, 10, 5, 90, 45, 1, 0, 2});
+    std::size_t count = 0;
+    for (const int n : sizes) count += static_cast<std::size_t>(n);
+    const std::vector<srf::PointSource> points = points_of(count);
+    std::string expected;
+    for (std::size_t k = 0, first = 0; k < sizes.size(); first += static_cast<std::size_t>(sizes[k++])) {
+      expected += "POINTS " + std::to_string(sizes[k]) + "\n";
+      for (int i = 0; i < sizes[k]; ++i)
+        expected += srf::point_text(points[first + static_cast<std::size_t>(i)], srf::Version::k2);
+    }
+    for (const int jobs : {1, 3}) {
+      StringSink sink;
+      srf::write_srf(sink, {points.size(), [&](std::size_t n) { return points[n]; }}, planes,
+                     {srf::Version::k2, srf::Blocks::kPerPlane, true}, {jobs, {}});
+      const std::string& text = sink.text();
+      ASSERT_EQ(text.substr(text.find("POINTS")), expected) << sizes.size() << " planes, " << jobs << " jobs";
+    }
+  }
 }
 
 }  // namespace

@@ -38,6 +38,7 @@ namespace slipvel::rupture {
 
 namespace detail {
 class FrontTimes;
+class PatchIndex;
 struct Access;
 struct Varied;
 // How messages name the tables a rupture was read from, and its options.
@@ -181,6 +182,9 @@ struct Options {
   int jobs = 1;
   /// Heterogeneous slip and one realisation of it; unset: every region slips uniformly.
   std::optional<Stochastic> stochastic;
+  /// Asked between pieces of the work (chunks of subfaults, stretches of the
+  /// front march); true stops build() with Stopped.
+  StopRequest stop;
 };
 
 /// Subfault (i, j) of a segment: i = 0…nstk−1 along strike, j = 0…ndip−1 down dip.
@@ -254,7 +258,7 @@ class Rupture {
   friend struct detail::Access;
   // `fronts`: solve the rupture times of a FractionOfVs now (a Stochastic
   // rupture solves its own).
-  Rupture(Fault fault, const Parameters& sampling, double rigidity, bool fronts = true);
+  Rupture(Fault fault, const Parameters& sampling, double rigidity, bool fronts = true, const StopRequest& stop = {});
 
   struct Region {
     Parameters parameters;
@@ -262,6 +266,10 @@ class Rupture {
     std::vector<Problem> refused;
   };
   const Region& region_of(const Subfault& f) const;
+  // Point n as point() gives it, with its position on the Earth (a geodesic)
+  // where `placed`, else lon and lat 0: what the moment's sums need.
+  srf::Point point_of(std::size_t n, bool placed) const;
+  srf::PointSource point_source_of(std::size_t n, bool placed) const;
   // The patch of segment k whose region holds the place (s, d), if any.
   std::optional<std::size_t> patch_at(std::size_t k, double s, double d) const;
   double centre_u(std::size_t k) const { return centre_u_[k]; }
@@ -274,6 +282,8 @@ class Rupture {
   std::vector<double> centre_u_;    // U of each segment's centre on the unfolded fault (km)
   std::vector<srf::Plane> planes_;
   std::vector<std::vector<std::size_t>> patches_of_;  // each segment's patches, by index
+  // each segment's patches by place, indexes into patches_of_
+  std::shared_ptr<const std::vector<detail::PatchIndex>> patch_index_;
   std::vector<Region> segment_regions_, patch_regions_;
   std::shared_ptr<const detail::FrontTimes> front_times_;  // with a FractionOfVs: the solved rupture times
   std::shared_ptr<const detail::Varied> varied_;           // a Stochastic rupture's sources and rakes
@@ -321,9 +331,18 @@ std::variant<NearestTo, Diagnostic> parse_position(std::string_view text, const 
 /// code), a 1.0 file of a rupture with vs and den read at a default rigidity.
 std::vector<Diagnostic> srf_problems(const Rupture& rupture, const srf::Layout& layout, int jobs = 1);
 
-/// Writes the rupture as an SRF file (see srf::write_srf). Throws
-/// ParameterError with the errors of srf_problems, before writing anything,
-/// where there are any.
+/// The problems of srf_problems that follow from the fault and the layout
+/// alone (vs and den, each region's slip1 and nt1, the PLANE block) and its
+/// warnings: all of srf_problems but each subfault's values against their
+/// fields, which writing the file checks as it goes.
+std::vector<Diagnostic> srf_fault_problems(const Rupture& rupture, const srf::Layout& layout);
+
+/// Writes the rupture as an SRF file (see srf::write_srf), each subfault's
+/// values checked against their fields as its text is made. Throws
+/// ParameterError with the errors of srf_problems where there are any:
+/// before writing anything for those of srf_fault_problems, else on reaching
+/// the first subfault whose value does not fit, when the sink has taken the
+/// points before it (a staged file is then discarded by its owner).
 void write_srf(const Rupture& rupture, const srf::Layout& layout, Sink& sink, const srf::WriteOptions& options = {});
 
 /// Writes the points table (<slipvel/points.hpp>), which slipvel-batch reads

@@ -24,6 +24,7 @@
 // Functions that throw say so; the others throw nothing but std::bad_alloc.
 #pragma once
 
+#include <functional>
 #include <memory>
 #include <optional>
 #include <span>
@@ -65,6 +66,19 @@ struct Problem {
   std::string field;  ///< the value's name: "slip", "dt", "vs", ...
   std::string text;   ///< the line, "name = value: rule"
   friend bool operator==(const Problem&, const Problem&) = default;
+};
+
+/// Asked between the pieces of a long computation (a chunk of points, a
+/// stretch of the front march) whether to stop, from the thread that started
+/// it alone, so it may do what that thread may (an interpreter's check for a
+/// signal); true stops the computation with Stopped. Empty: never asked.
+using StopRequest = std::function<bool()>;
+
+/// Thrown by a computation stopped on request (StopRequest): it kept nothing
+/// and wrote nothing more.
+class Stopped : public std::runtime_error {
+ public:
+  Stopped() : std::runtime_error("stopped on request") {}
 };
 
 /// Thrown for values that cannot work. problems() lists each problem with the

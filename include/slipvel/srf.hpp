@@ -94,6 +94,8 @@ struct WriteOptions {
   int jobs = 1;  ///< threads that make the points' texts
   /// Told the number of points written so far, from the writer's thread; may be empty.
   std::function<void(std::size_t)> progress;
+  /// Asked before each chunk of points is written; true stops the writer with Stopped.
+  StopRequest stop = {};
 };
 
 /// Writes the whole file to `sink`: the version, the PLANE block (unless the

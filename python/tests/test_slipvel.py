@@ -3,9 +3,11 @@ import os
 import pickle
 import pydoc
 import re
+import signal
 import subprocess
 import sys
 import threading
+import time
 import warnings
 from pathlib import Path
 
@@ -923,3 +925,40 @@ def test_a_fault_given_both_ways_or_half_is_refused(tmp_path, monkeypatch, keywo
     with pytest.raises(error) as raised:
         slipvel.build_rupture(**given)
     assert says in str(raised.value)
+
+
+# A long call stops on Ctrl-C: the process gets SIGINT a second into the call
+# and ends within two seconds with KeyboardInterrupt, leaving no file.
+INTERRUPTED_CALLS = {
+    "a front march over a medium": "slipvel.build_rupture(SEGMENTS, medium=MEDIUM, hypocentre='1:0:10', "
+                                   "vr_fraction=0.8, jobs=2)",
+    "an SRF file": "R.write_srf(OUT, jobs=2)",
+}
+
+
+@pytest.mark.parametrize("call", INTERRUPTED_CALLS.values(), ids=INTERRUPTED_CALLS.keys())
+def test_a_long_call_stops_on_ctrl_c(tmp_path, call):
+    needs_rupture()
+    segments = tmp_path / "segments.csv"
+    segments.write_text("elon,elat,stk,dip,len,wid,dtop,nstk,ndip,rake,slip,vm,tr\n"
+                        "-118.5,34.2,300,45,200,40,0,2000,1000,90,0.5,1.5,1.2\n")
+    code = (f"import slipvel, sys\nSEGMENTS, MEDIUM, OUT = {str(segments)!r}, {str(EXAMPLES / 'medium.csv')!r}, "
+            f"{str(tmp_path / 'r.srf')!r}\n"
+            "R = slipvel.build_rupture(SEGMENTS, hypocentre='1:0:10', vr=2.8, dt=0.05, jobs=2) if 'R.' in "
+            f"{call!r} else None\n"
+            f"print('calling', flush=True)\n{call}\nprint('finished', flush=True)\n")
+    with subprocess.Popen([sys.executable, "-c", code], stdout=subprocess.PIPE, stderr=subprocess.PIPE,
+                          text=True) as process:
+        assert process.stdout.readline() == "calling\n"
+        time.sleep(1)
+        process.send_signal(signal.SIGINT)
+        sent = time.monotonic()
+        try:
+            out, err = process.communicate(timeout=30)
+        finally:
+            process.kill()
+        took = time.monotonic() - sent
+    assert "finished" not in out
+    assert err.rstrip().endswith("KeyboardInterrupt"), err
+    assert took < 2, f"{took:.2f} s from SIGINT to the end"
+    assert sorted(p.name for p in tmp_path.iterdir()) == ["segments.csv"]

@@ -33,14 +33,15 @@ std::size_t jobs_of(int jobs) { return static_cast<std::size_t>(std::max(1, jobs
 }  // namespace
 
 void for_each_index(std::size_t count, int jobs, const std::function<void(std::size_t)>& work,
-                    const ThreadStart& may_start) {
+                    const ThreadStart& may_start, const StopRequest& stop_request) {
   std::atomic<std::size_t> next{0};
   std::atomic<bool> stop{false};
   std::exception_ptr first_error;
   std::mutex error_mutex;
-  const auto worker = [&] {
+  const auto run = [&](bool asks) {
     for (std::size_t i; !stop && (i = next++) < count;) {
       try {
+        if (asks && stop_request && stop_request()) throw Stopped();
         work(i);
       } catch (...) {
         const std::lock_guard lock(error_mutex);
@@ -51,8 +52,9 @@ void for_each_index(std::size_t count, int jobs, const std::function<void(std::s
   };
   {
     const std::size_t helpers = count == 0 ? 0 : std::min(jobs_of(jobs), count) - 1;  // the caller works too
-    const std::vector<std::jthread> pool = start_threads(helpers, worker, may_start);
-    worker();
+    const std::vector<std::jthread> pool = start_threads(
+        helpers, [&] { run(false); }, may_start);
+    run(true);  // the caller's thread asks whether to stop
   }
   if (first_error) std::rethrow_exception(first_error);
 }
@@ -62,7 +64,8 @@ void for_each_index(std::size_t count, int jobs, const std::function<void(std::s
 // start, the caller makes each chunk itself before using it.
 void run_chunks_in_order(std::size_t count, int jobs, std::size_t slots,
                          const std::function<void(std::size_t, ChunkRange)>& make,
-                         const std::function<void(std::size_t, ChunkRange)>& use, const ThreadStart& may_start) {
+                         const std::function<void(std::size_t, ChunkRange)>& use, const ThreadStart& may_start,
+                         const StopRequest& stop_request) {
   const std::size_t chunks = (count + kChunkItems - 1) / kChunkItems;
   const auto range_of = [&](std::size_t c) {
     return ChunkRange{c * kChunkItems, std::min(count, (c + 1) * kChunkItems)};
@@ -101,6 +104,12 @@ void run_chunks_in_order(std::size_t count, int jobs, std::size_t slots,
   };
   std::vector<std::jthread> pool = start_threads(std::min(jobs_of(jobs), chunks), maker, may_start);
   for (std::size_t c = 0; c < chunks; ++c) {
+    try {
+      if (stop_request && stop_request()) throw Stopped();
+    } catch (...) {
+      fail(std::current_exception());
+      break;
+    }
     if (pool.empty()) {
       try {
         make(c % slots, range_of(c));

@@ -27,7 +27,7 @@ namespace {
 
 using text::shortest;
 
-constexpr std::size_t kSamplesPerLine = 6;
+constexpr std::int64_t kSamplesPerLine = 6;
 // nt1 is a %6d field.
 constexpr double kMostSamples = 999999;
 
@@ -321,6 +321,44 @@ double samples_of(const PointSource& point, const detail::SlipCurve& curve, std:
   return static_cast<double>(last + 2);  // and the one zero after it
 }
 
+// rates[i] = max(0, (slips[i + 1] − slips[i])/dt)·100 for i < count, the
+// step means of StepMeans in cm/s: two at a time where SSE2 is there, maxpd
+// giving max's (0 < x) ? x : 0 (+0 for -0 and for not a number).
+void step_means_in_cm(const double* slips, std::int64_t count, double dt, double* rates) {
+  std::int64_t i = 0;
+#if defined(__SSE2__)
+  const __m128d step = _mm_set1_pd(dt), zero = _mm_setzero_pd(), hundred = _mm_set1_pd(100);
+  for (; i + 2 <= count; i += 2) {
+    const __m128d mean = _mm_div_pd(_mm_sub_pd(_mm_loadu_pd(slips + i + 1), _mm_loadu_pd(slips + i)), step);
+    _mm_storeu_pd(rates + i, _mm_mul_pd(_mm_max_pd(mean, zero), hundred));
+  }
+#endif
+  for (; i < count; ++i) rates[i] = std::max(0.0, (slips[i + 1] - slips[i]) / dt) * 100;
+}
+
+// The samples 0 through `last` of an ordered curve and the one zero after
+// them, six to a line, a block at a time: S at the block's steps stage by
+// stage, then their step means (as StepMeans has them, times 100 for cm/s),
+// then their texts, each loop free of the others' tests.
+char* put_ordered_samples(char* out, const detail::SlipCurve& curve, double dt, std::int64_t last) {
+  constexpr std::int64_t kBlock = 32 * kSamplesPerLine;  // whole lines: every block starts one
+  double slips[kBlock + 1], rates[kBlock];               // slips[0]: S at the step before the block
+  detail::SampleWriter writer;
+  const std::int64_t count = last + 2;
+  slips[0] = 0;  // S(-dt)
+  for (std::int64_t first = 0; first < count; first += kBlock) {
+    const std::int64_t size = std::min(kBlock, count - first);
+    const std::int64_t slipping = std::min(size, last + 1 - first);
+    curve.in_order_at_steps(first, slipping, dt, slips + 1);
+    step_means_in_cm(slips, slipping, dt, rates);
+    for (std::int64_t i = slipping; i < size; ++i) rates[i] = 0.0;
+    slips[0] = slips[slipping];
+    // Each rate is +0 or above: max(0.0, x) gives +0 for x <= 0 and for not a number.
+    out = writer.put_lines_not_negative(out, rates, static_cast<std::size_t>(size), kSamplesPerLine);
+  }
+  return out;
+}
+
 // The two header lines of a point; nullptr when a value does not fit.
 char* put_head(char* out, const PointSource& point, double slip_cm, double samples, Version version) {
   out = put_line(out, point_line1(point.where, point.parameters.dt, version));
@@ -482,7 +520,7 @@ std::size_t point_text_capacity(const PointSource& point) {
   double samples = 0;
   if (point.shape) samples = std::ceil(*point.parameters.ts / point.parameters.dt) + 3;
   const auto count = static_cast<std::size_t>(std::min(samples, kMostSamples + 1));
-  return 2 * kLineCapacity + count * detail::kSrfSampleWidth + count / kSamplesPerLine + 1;
+  return 2 * kLineCapacity + count * detail::kSrfSampleWidth + count / std::size_t{kSamplesPerLine} + 1;
 }
 
 char* put_point_text(char* out, const PointSource& point, Version version) {
@@ -496,6 +534,7 @@ char* put_point_text(char* out, const PointSource& point, Version version) {
   const double samples = samples_of(point, curve, last);
   char* end = last < 0 ? nullptr : put_head(out, point, curve(*point.parameters.ts) * 100, samples, version);
   if (end == nullptr) check_point(point, version);  // throws, naming the value
+  if (curve.ordered()) return put_ordered_samples(end, curve, point.parameters.dt, last);
   // Each sample worked out and written in one pass, then the one zero after
   // the last non-zero one.
   return with_sample_means(curve, point.parameters.dt, [&](auto means) {
@@ -512,17 +551,21 @@ std::string point_text(const PointSource& point, Version version) {
 
 namespace {
 
-// The text of one point, made by a job and written later. Its buffer is kept
-// for the point at the same place of a later chunk: freeing and taking fresh
-// memory for every point cost more system time than writing the file.
-struct PointText {
+// The texts of a chunk's points, made by a job and written later, end to end
+// in one buffer kept for the chunks after it (grown to at least twice its
+// size when one needs more): a buffer a point took a page of the heap, and a
+// system call, for each, and freeing and taking fresh memory for every chunk
+// cost more system time than writing the file.
+struct ChunkText {
+  std::vector<PointSource> points;  // the chunk's, each made once
   std::unique_ptr<char[]> bytes;
-  std::size_t size = 0, capacity = 0;
+  std::size_t capacity = 0;
+  std::vector<std::size_t> starts;  // of each point's text, then the end of the last
 
   char* room(std::size_t needed) {
     if (capacity < needed) {
-      bytes = std::make_unique_for_overwrite<char[]>(needed);
-      capacity = needed;
+      capacity = std::max(needed, 2 * capacity);
+      bytes = std::make_unique_for_overwrite<char[]>(capacity);
     }
     return bytes.get();
   }
@@ -530,10 +573,9 @@ struct PointText {
 
 }  // namespace
 
-// The points' texts are made a chunk at a time on every job and handed to
-// the sink in order, a chunk in one gathered write: a write per point cost
-// more system time than the bytes themselves, and copying them into one
-// buffer first cost a tenth of the work of making them.
+// The points' texts are made a chunk at a time on every job, end to end in
+// the chunk's buffer, and handed to the sink in order, a chunk in one
+// gathered write (the POINTS lines between its pieces).
 void write_srf(Sink& sink, const Points& points, const std::vector<Plane>& planes, const Layout& layout,
                const WriteOptions& options) {
   std::vector<std::size_t> block_starts;  // where each POINTS block starts, in point order
@@ -545,32 +587,42 @@ void write_srf(Sink& sink, const Points& points, const std::vector<Plane>& plane
   std::size_t block = 0;
   std::vector<std::string> block_lines;
   std::vector<std::string_view> pieces;
-  const auto make = [&](detail::ChunkRange range, std::vector<PointText>& texts) {
-    texts.resize(range.last - range.first);
-    for (std::size_t i = 0; i < texts.size(); ++i) {
-      const PointSource point = points.at(range.first + i);
-      // Written straight into its buffer: nothing cleared first, nothing copied.
-      char* const text = texts[i].room(point_text_capacity(point));
-      texts[i].size = static_cast<std::size_t>(put_point_text(text, point, layout.version) - text);
+  const auto make = [&](detail::ChunkRange range, ChunkText& chunk) {
+    chunk.points.clear();
+    std::size_t needed = 0;
+    for (std::size_t n = range.first; n < range.last; ++n) {
+      needed += point_text_capacity(chunk.points.emplace_back(points.at(n)));
+    }
+    // Written straight into the buffer: nothing cleared first, nothing copied.
+    char* const text = chunk.room(needed);
+    char* end = text;
+    chunk.starts.assign(1, 0);
+    for (const PointSource& point : chunk.points) {
+      end = put_point_text(end, point, layout.version);
+      chunk.starts.push_back(static_cast<std::size_t>(end - text));
     }
   };
-  const auto use = [&](detail::ChunkRange range, const std::vector<PointText>& texts) {
+  const auto use = [&](detail::ChunkRange range, const ChunkText& chunk) {
     block_lines.clear();
     block_lines.reserve(block_starts.size());  // the pieces point into them: never moved
     pieces.clear();
-    for (std::size_t i = 0; i < texts.size(); ++i) {
-      const std::size_t point = range.first + i;
+    const char* const text = chunk.bytes.get();
+    std::size_t from = 0;  // the chunk's text not yet in a piece
+    for (std::size_t point = range.first; point < range.last; ++point) {
       if (block < block_starts.size() && point == block_starts[block]) {
+        const std::size_t at = chunk.starts[point - range.first];
+        if (at > from) pieces.emplace_back(text + from, at - from);
+        from = at;
         const std::size_t end = block + 1 < block_starts.size() ? block_starts[block + 1] : points.count;
         pieces.push_back(block_lines.emplace_back(points_line(end - point)));
         ++block;
       }
-      pieces.emplace_back(texts[i].bytes.get(), texts[i].size);
     }
+    pieces.emplace_back(text + from, chunk.starts.back() - from);
     sink.write(std::span<const std::string_view>(pieces));
     if (options.progress) options.progress(range.last);
   };
-  detail::for_each_chunk_in_order<std::vector<PointText>>(points.count, options.jobs, make, use);
+  detail::for_each_chunk_in_order<ChunkText>(points.count, options.jobs, make, use, {}, options.stop);
   if (points.count == 0) sink.write(points_line(0));
 }
 

@@ -185,7 +185,7 @@ RuptureMoment sum_moment(const Rupture& rupture, const Inputs& inputs, const Opt
       rupture.size(), options.jobs,
       [&](slipvel::detail::ChunkRange range, std::vector<srf::PointSource>& points) {
         points.clear();
-        for (std::size_t n = range.first; n < range.last; ++n) points.push_back(rupture.point_source(n));
+        for (std::size_t n = range.first; n < range.last; ++n) points.push_back(Access::unplaced_source(rupture, n));
       },
       [&](slipvel::detail::ChunkRange range, const std::vector<srf::PointSource>& points) {
         for (std::size_t i = 0; i < points.size(); ++i) {
@@ -211,7 +211,8 @@ RuptureMoment sum_moment(const Rupture& rupture, const Inputs& inputs, const Opt
             found.add(at_segment, "subfault " + rupture.id(n) + ": ", *p);
           }
         }
-      });
+      },
+      {}, options.stop);
   if (const auto* fraction = std::get_if<FractionOfVs>(&fault.velocity); fraction && fraction->fraction > 1) {
     said.push_back(said_at(Where::option("vr_fraction"), Severity::kWarning, "vr_fraction",
                            spelt("vr_fraction", options.spelling) + " " + text::shortest(fraction->fraction) +
@@ -322,14 +323,15 @@ Built build(const Inputs& inputs, const Options& options) {
     if (!scaled) return built;
     factor = *scaled;
   }
-  Rupture rupture = Access::make(std::move(*fault), options.sampling, options.rigidity, !options.stochastic);
+  Rupture rupture =
+      Access::make(std::move(*fault), options.sampling, options.rigidity, !options.stochastic, options.stop);
   Access::set_names(rupture, std::move(names));
   Access::set_slip_factor(rupture, factor);
   check_regions(rupture, said);
   if (has_errors(said)) return built;
   if (options.stochastic) {
     const double target = options.mw ? std::pow(10.0, 1.5 * *options.mw + 9.1) : uniform_moment(rupture);
-    if (!vary(rupture, *options.stochastic, target, options.spelling, options.jobs, said)) return built;
+    if (!vary(rupture, *options.stochastic, target, options.spelling, options.jobs, said, options.stop)) return built;
   }
   warn_about_empty_patches(rupture, said);
   double at_default_rigidity = 0;

@@ -52,8 +52,9 @@ struct Varied {
 };
 
 struct Access {
-  static Rupture make(Fault fault, const Parameters& sampling, double rigidity, bool fronts = true) {
-    return Rupture(std::move(fault), sampling, rigidity, fronts);
+  static Rupture make(Fault fault, const Parameters& sampling, double rigidity, bool fronts = true,
+                      const StopRequest& stop = {}) {
+    return Rupture(std::move(fault), sampling, rigidity, fronts, stop);
   }
   static void set_varied(Rupture& r, std::shared_ptr<const Varied> varied) { r.varied_ = std::move(varied); }
   static void set_front_times(Rupture& r, std::shared_ptr<const FrontTimes> times) {
@@ -83,6 +84,9 @@ struct Access {
   };
   static std::vector<RegionSource> region_sources(const Rupture& r);
   static const Parameters& sampling(const Rupture& r) { return r.sampling_; }
+  // Point n with its source but without its position on the Earth (lon and
+  // lat 0): for the sums over the subfaults, which need no geodesic.
+  static srf::PointSource unplaced_source(const Rupture& r, std::size_t n) { return r.point_source_of(n, false); }
 };
 
 // The segments of a table, or its problems. `medium` names the medium table
@@ -199,7 +203,7 @@ void check_stochastic(const Stochastic& stochastic, const RuptureVelocity& veloc
 // subfaults' sources, rakes and rupture times; false with the problems said
 // where a subfault's source is refused.
 bool vary(Rupture& rupture, const Stochastic& stochastic, double target, OptionSpelling spelling, int jobs,
-          std::vector<Diagnostic>& said);
+          std::vector<Diagnostic>& said, const StopRequest& stop = {});
 
 // The strips of the unfolded fault, the segments end to end.
 std::vector<Strip> strips_of(const std::vector<Segment>& segments);

@@ -36,14 +36,26 @@ struct Later {
 
 // One axis's upwind difference as weight·(T − time)²: first order from the
 // nearest accepted node, second order when the next one along is accepted too.
-// A weight of 0 means the axis has no accepted node upwind.
+// A weight of 0 means the axis has no accepted node upwind; `root` is the
+// weight's square root.
 struct Upwind {
-  double weight = 0, time = 0;
+  double weight = 0, root = 0, time = 0;
 };
 
-Upwind upwind(double gap, double nearest, bool has_next, double next) {
-  if (has_next && next <= nearest) return {9 / (4 * gap * gap), (4 * nearest - next) / 3};
-  return {1 / (gap * gap), nearest};
+// The two weights of an axis of spacing `gap` and their roots, worked out
+// once for the axis rather than at every update.
+struct AxisWeights {
+  double first, first_root, second, second_root;
+  explicit AxisWeights(double gap)
+      : first(1 / (gap * gap)),
+        first_root(std::sqrt(first)),
+        second(9 / (4 * gap * gap)),
+        second_root(std::sqrt(second)) {}
+};
+
+Upwind upwind(const AxisWeights& axis, double nearest, bool has_next, double next) {
+  if (has_next && next <= nearest) return {axis.second, axis.second_root, (4 * nearest - next) / 3};
+  return {axis.first, axis.first_root, nearest};
 }
 
 // The least T ≥ both upwind times with Σ weight·(T − time)² = slowness²,
@@ -52,7 +64,7 @@ double solve(Upwind a, Upwind b, double slowness) {
   if (a.weight == 0) std::swap(a, b);
   if (a.weight == 0) return kInfinity;
   if (b.weight != 0 && b.time < a.time) std::swap(a, b);
-  const double one_axis = a.time + slowness / std::sqrt(a.weight);
+  const double one_axis = a.time + slowness / a.root;
   if (b.weight == 0 || one_axis <= b.time) return one_axis;
   const double lag = b.time - a.time;
   const double sum = a.weight + b.weight;
@@ -121,7 +133,19 @@ std::size_t FrontTimes::nodes_for(const std::vector<Strip>& strips, double du, d
 // updated from the accepted nodes around them.
 class FrontTimes::Marcher {
  public:
-  Marcher(FrontTimes& f, const Speed& speed) : f_(f), speed_(speed), accepted_(f.time_.size(), 0) {}
+  Marcher(FrontTimes& f, const Speed& speed, bool by_depth, std::size_t most_kept_cells)
+      : f_(f),
+        speed_(speed),
+        accepted_(f.time_.size(), 0),
+        rows_(by_depth ? row_slownesses() : RowSlownesses{}),
+        down_dip_(f.layout_.row_gap) {
+    for (const StripGrid& g : f.layout_.grids) along_strip_.emplace_back(g.gap);
+    std::uint32_t deepest = 0;
+    for (const StripGrid& g : f.layout_.grids) deepest = std::max(deepest, g.last_row);
+    halves_ = 2 * std::size_t{deepest} + 1;
+    const std::size_t cells = (f.column_u_.size() - 1) * halves_;
+    if (!by_depth && cells <= most_kept_cells) cells_.assign(cells, -1);
+  }
 
   // Puts the nodes near the hypocentre on the front with the time along the
   // straight line from it, in each strip that holds the hypocentre. They stay
@@ -151,14 +175,16 @@ class FrontTimes::Marcher {
     }
   }
 
-  void march() {
-    while (!front_.empty()) {
+  void march(const StopRequest& stop) {
+    constexpr std::size_t kNodesBetweenAsking = std::size_t{1} << 15;
+    for (std::size_t settled = 0; !front_.empty();) {
       const Node node = front_.top().node;
       front_.pop();
       std::uint8_t& accepted = accepted_[f_.column_start_[node.column] + node.row];
       if (accepted) continue;  // pushed again since with an earlier time, and accepted then
       accepted = 1;
       update_around(node);
+      if (++settled % kNodesBetweenAsking == 0 && stop && stop()) throw Stopped();
     }
   }
 
@@ -177,6 +203,29 @@ class FrontTimes::Marcher {
     const double v = speed_(strip, u, d);
     if (!finite_positive(v)) throw std::invalid_argument("FrontTimes: a speed is not finite and positive");
     return 1 / v;
+  }
+
+  // Each strip's slownesses on its rows and half-way between them: entry h
+  // at d = (h/2)·row gap, the very d the march asks for (row·gap on a row,
+  // (row ± 1/2)·gap at a cell's centre).
+  using RowSlownesses = std::vector<std::vector<double>>;
+  RowSlownesses row_slownesses() const {
+    RowSlownesses rows(f_.strips_.size());
+    for (std::size_t k = 0; k < rows.size(); ++k) {
+      const std::uint32_t halves = 2 * f_.layout_.grids[k].last_row + 1;
+      rows[k].resize(halves);
+      for (std::uint32_t h = 0; h < halves; ++h) {
+        rows[k][h] = slowness(k, f_.strips_[k].u0, (h / 2.0) * f_.layout_.row_gap);
+      }
+    }
+    return rows;
+  }
+
+  // The slowness at half-row `half` of strip k, at u: from the table where
+  // there is one.
+  double slowness_at(std::size_t k, double u, std::uint32_t half) const {
+    if (!rows_.empty()) return rows_[k][half];
+    return slowness(k, u, (half / 2.0) * f_.layout_.row_gap);
   }
 
   // The time along the straight line from the hypocentre to (u, d) of strip k, which holds both.
@@ -210,7 +259,7 @@ class FrontTimes::Marcher {
     };
     if (!in_column(r1)) return {};
     const bool has_next = in_column(r2);
-    return upwind(f_.layout_.row_gap, time(c, static_cast<std::uint32_t>(r1)), has_next,
+    return upwind(down_dip_, time(c, static_cast<std::uint32_t>(r1)), has_next,
                   has_next ? time(c, static_cast<std::uint32_t>(r2)) : 0);
   }
 
@@ -219,7 +268,8 @@ class FrontTimes::Marcher {
   // same spacing.
   Upwind along_u(std::size_t c, std::uint32_t row, int side) const {
     if (!has_side(c, side)) return {};
-    const StripGrid& grid = f_.layout_.grids[strip_towards(c, side)];
+    const std::size_t k = strip_towards(c, side);
+    const StripGrid& grid = f_.layout_.grids[k];
     const std::size_t c1 = c + side;
     if (row > grid.last_row || !done(c1, row)) return {};
     bool has_next = false;
@@ -227,7 +277,7 @@ class FrontTimes::Marcher {
       const StripGrid& beyond = f_.layout_.grids[strip_towards(c1, side)];
       has_next = beyond.gap == grid.gap && row <= beyond.last_row && done(c1 + side, row);
     }
-    return upwind(grid.gap, time(c1, row), has_next, has_next ? time(c1 + side, row) : 0);
+    return upwind(along_strip_[k], time(c1, row), has_next, has_next ? time(c1 + side, row) : 0);
   }
 
   // The slowness of the cell from column c to its neighbour on `side_u` and
@@ -240,8 +290,15 @@ class FrontTimes::Marcher {
     if (other_row < 0 || other_row > f_.layout_.grids[k].last_row || row > f_.layout_.grids[k].last_row) {
       return kInfinity;
     }
-    const double u = (f_.column_u_[c] + f_.column_u_[c + side_u]) / 2;
-    return slowness(k, u, (row + side_d / 2.0) * f_.layout_.row_gap);
+    const auto half = static_cast<std::uint32_t>(2 * std::int64_t{row} + side_d);
+    if (!rows_.empty()) return rows_[k][half];
+    // Kept once asked for: each cell is asked for from each of its corners.
+    double* const kept = cells_.empty() ? nullptr : &cells_[(side_u < 0 ? c - 1 : c) * halves_ + half];
+    if (kept != nullptr && *kept >= 0) return *kept;
+    const double u = (f_.column_u_[c] + f_.column_u_[c + side_u]) / 2;  // the same sum from either column
+    const double s = slowness(k, u, (half / 2.0) * f_.layout_.row_gap);
+    if (kept != nullptr) *kept = s;
+    return s;
   }
 
   // Each cell's slowness is taken uniform, sampled at its centre: the march
@@ -262,7 +319,7 @@ class FrontTimes::Marcher {
     for (int i = 0; i < 2; ++i) {
       if (u_terms[i].weight == 0) continue;
       double along = std::min(cell(i, 0), cell(i, 1));
-      if (along == kInfinity) along = slowness(strip_towards(c, 2 * i - 1), f_.column_u_[c], row * f_.layout_.row_gap);
+      if (along == kInfinity) along = slowness_at(strip_towards(c, 2 * i - 1), f_.column_u_[c], 2 * row);
       best = std::min(best, solve(u_terms[i], {}, along));
     }
     for (int j = 0; j < 2; ++j) {
@@ -285,10 +342,17 @@ class FrontTimes::Marcher {
   const Speed& speed_;
   std::vector<std::uint8_t> accepted_;  // 1 for a node whose time is final
   std::priority_queue<Entry, std::vector<Entry>, Later> front_;
+  RowSlownesses rows_;  // empty: the speed varies along u too
+  // With a speed that varies along u: each cell's slowness once asked for
+  // (-1 before), by the interval right of its column and its half-row.
+  mutable std::vector<double> cells_;
+  std::size_t halves_ = 1;
+  AxisWeights down_dip_;
+  std::vector<AxisWeights> along_strip_;  // of each strip
 };
 
 FrontTimes::FrontTimes(std::vector<Strip> strips, const Speed& speed, double u_start, double d_start, double du,
-                       double dd)
+                       double dd, bool by_depth, const StopRequest& stop, std::size_t most_kept_cells)
     : strips_(std::move(strips)), layout_(lay_out(strips_, du, dd)), u_start_(u_start), d_start_(d_start) {
   if (layout_.grids.empty()) throw std::invalid_argument("FrontTimes: more than 2^32-1 columns or rows");
   const auto holds_start = [&](const Strip& s) { return in_strip(s, u_start, d_start); };
@@ -313,9 +377,9 @@ FrontTimes::FrontTimes(std::vector<Strip> strips, const Speed& speed, double u_s
   column_u_.push_back(strips_.back().u1);
   time_.assign(column_start_.back(), kInfinity);
 
-  Marcher marcher(*this, speed);
+  Marcher marcher(*this, speed, by_depth, most_kept_cells);
   marcher.start();
-  marcher.march();
+  marcher.march(stop);
 }
 
 double FrontTimes::at(std::size_t strip, double u, double d) const {

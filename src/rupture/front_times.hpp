@@ -8,6 +8,8 @@
 #include <functional>
 #include <vector>
 
+#include <slipvel/slipvel.hpp>
+
 namespace slipvel::rupture::detail {
 
 // A strip of the unfolded fault: u0 ≤ u ≤ u1 along strike, 0 ≤ d ≤ width
@@ -55,7 +57,18 @@ class FrontTimes {
   // std::invalid_argument on strips that are empty, not consecutive or not
   // finite, a hypocentre off the fault, spacings that are not positive, more
   // than 2³²−1 columns or rows, or a speed that is not finite and positive.
-  FrontTimes(std::vector<Strip> strips, const Speed& speed, double u_start, double d_start, double du, double dd);
+  //
+  // `by_depth`: the speed depends on the strip and d alone, not on u (a
+  // layered medium), so the march takes each row's slownesses from a table
+  // made once per strip rather than asking for them at every node.
+  // `stop` is asked every few thousand nodes the march settles. A speed that
+  // varies along u is kept for each cell once asked for where the grid has
+  // at most `most_kept_cells` cells (16 bytes a node while solving).
+  FrontTimes(std::vector<Strip> strips, const Speed& speed, double u_start, double d_start, double du, double dd,
+             bool by_depth = false, const StopRequest& stop = {}, std::size_t most_kept_cells = kMostKeptCells);
+
+  // The most cells whose slowness the march keeps by default.
+  static constexpr std::size_t kMostKeptCells = std::size_t{1} << 25;
 
   // T (s) at (u, d) (km) of strip `strip`, a place of that closed strip,
   // interpolated bilinearly between the nodes around it, with the cone of

@@ -15,6 +15,7 @@
 #include "build_steps.hpp"
 #include "front_times.hpp"
 #include "geometry.hpp"
+#include "patch_index.hpp"
 
 namespace slipvel::rupture {
 
@@ -60,14 +61,15 @@ Parameters source_of(const RegionSource& region, const Parameters& sampling) {
 }
 
 std::shared_ptr<const FrontTimes> solve_front_times(const Fault& fault, double fraction,
-                                                    const std::vector<double>& centre_u) {
+                                                    const std::vector<double>& centre_u, const StopRequest& stop) {
   const auto [du, dd] = front_spacing(fault.segments);
   const auto speed = [&fault, fraction](std::size_t k, double, double d) {
     const Segment& g = fault.segments[k];
     return fraction * vs_den_at(fault, g, depth_at(g, d)).first / kMetresPerKm;
   };
   const Hypocentre& h = fault.hypocentre;
-  return std::make_shared<const FrontTimes>(strips_of(fault.segments), speed, centre_u[h.segment] + h.s, h.d, du, dd);
+  return std::make_shared<const FrontTimes>(strips_of(fault.segments), speed, centre_u[h.segment] + h.s, h.d, du, dd,
+                                            true, stop);  // the speed follows the depth alone
 }
 
 }  // namespace
@@ -228,7 +230,7 @@ std::vector<Access::RegionSource> Access::region_sources(const Rupture& r) {
 
 }  // namespace detail
 
-Rupture::Rupture(Fault fault, const Parameters& sampling, double rigidity, bool fronts)
+Rupture::Rupture(Fault fault, const Parameters& sampling, double rigidity, bool fronts, const StopRequest& stop)
     : fault_(std::move(fault)), sampling_(sampling), rigidity_(rigidity), first_{0} {
   double before = 0;
   for (const Segment& g : fault_.segments) {
@@ -238,6 +240,13 @@ Rupture::Rupture(Fault fault, const Parameters& sampling, double rigidity, bool 
   }
   patches_of_.resize(fault_.segments.size());
   for (std::size_t p = 0; p < fault_.patches.size(); ++p) patches_of_[fault_.patches[p].segment].push_back(p);
+  auto indexes = std::make_shared<std::vector<PatchIndex>>();
+  for (std::size_t k = 0; k < fault_.segments.size(); ++k) {
+    const Segment& g = fault_.segments[k];
+    PatchIndex& index = indexes->emplace_back(-g.len / 2, g.len, g.wid, patches_of_[k].size());
+    for (std::size_t n = 0; n < patches_of_[k].size(); ++n) index.add(n, fault_.patches[patches_of_[k][n]]);
+  }
+  patch_index_ = std::move(indexes);
   const Hypocentre& h = fault_.hypocentre;
   for (std::size_t k = 0; k < fault_.segments.size(); ++k) {
     const Segment& g = fault_.segments[k];
@@ -257,7 +266,7 @@ Rupture::Rupture(Fault fault, const Parameters& sampling, double rigidity, bool 
   for (const Segment& g : fault_.segments) segment_regions_.push_back(region(g.source));
   for (const Patch& p : fault_.patches) patch_regions_.push_back(region(p.source));
   if (const auto* fraction = std::get_if<FractionOfVs>(&fault_.velocity); fraction && fronts) {
-    front_times_ = solve_front_times(fault_, fraction->fraction, centre_u_);
+    front_times_ = solve_front_times(fault_, fraction->fraction, centre_u_, stop);
   }
   const Segment& g = fault_.segments[h.segment];
   const auto [lon, lat] = position(g, h.s, h.d);
@@ -284,7 +293,9 @@ std::string Rupture::id(std::size_t n) const {
 }
 
 std::optional<std::size_t> Rupture::patch_at(std::size_t k, double s, double d) const {
-  for (const std::size_t p : patches_of_[k]) {
+  // The first of the segment's patches that holds the place, among those near it.
+  for (const std::size_t n : (*patch_index_)[k].near(s, d)) {
+    const std::size_t p = patches_of_[k][n];
     const Patch& q = fault_.patches[p];
     if (q.s0 <= s && s < q.s1 && q.d0 <= d && d < q.d1) return p;
   }
@@ -295,7 +306,9 @@ const Rupture::Region& Rupture::region_of(const Subfault& f) const {
   return f.patch ? patch_regions_[*f.patch] : segment_regions_[f.segment];
 }
 
-srf::Point Rupture::point(std::size_t n) const {
+srf::Point Rupture::point(std::size_t n) const { return point_of(n, true); }
+
+srf::Point Rupture::point_of(std::size_t n, bool placed) const {
   const Subfault f = subfault(n);
   const Segment& g = fault_.segments[f.segment];
   const Hypocentre& h = fault_.hypocentre;
@@ -303,7 +316,7 @@ srf::Point Rupture::point(std::size_t n) const {
   // Along the unfolded fault from the hypocentre: exact on the hypocentre's own segment.
   const double du = (centre_u(f.segment) - centre_u(h.segment)) + (s - h.s);
   const double dd = d - h.d;
-  const auto [lon, lat] = position(g, s, d);
+  const auto [lon, lat] = placed ? position(g, s, d) : std::pair{0.0, 0.0};
   const double rake = varied_ ? varied_->rake[n] : f.patch ? fault_.patches[*f.patch].source.rake : g.source.rake;
   const double depth = depth_at(g, d);
   const auto [vs, den] = vs_den_at(fault_, g, depth);
@@ -312,13 +325,15 @@ srf::Point Rupture::point(std::size_t n) const {
   return {lon, lat, depth, g.stk, g.dip, rake, subfault_area(g), tinit, vs, den};
 }
 
-srf::PointSource Rupture::point_source(std::size_t n) const {
+srf::PointSource Rupture::point_source(std::size_t n) const { return point_source_of(n, true); }
+
+srf::PointSource Rupture::point_source_of(std::size_t n, bool placed) const {
   if (varied_) {
     const Varied::Source& source = varied_->sources[varied_->source_of[n]];
-    return {point(n), source.parameters, source.shape};
+    return {point_of(n, placed), source.parameters, source.shape};
   }
   const Region& r = region_of(subfault(n));
-  return {point(n), r.parameters, r.shape};
+  return {point_of(n, placed), r.parameters, r.shape};
 }
 
 Rupture::Realised Rupture::realised() const {

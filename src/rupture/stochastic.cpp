@@ -133,7 +133,7 @@ SourceKey key_of(const Own& own) {
 class Realisation {
  public:
   Realisation(Rupture& rupture, const Stochastic& stochastic, double target, OptionSpelling spelling, int jobs,
-              std::vector<Diagnostic>& said)
+              std::vector<Diagnostic>& said, const StopRequest& stop)
       : rupture_(rupture),
         fault_(rupture.fault()),
         stochastic_(stochastic),
@@ -141,6 +141,7 @@ class Realisation {
         spelling_(spelling),
         jobs_(jobs),
         said_(said),
+        stop_(stop),
         places_(places_of(rupture)),
         regions_(regions_of(fault_)),
         names_(Access::names(rupture)) {}
@@ -325,8 +326,9 @@ class Realisation {
     };
     const auto [du, dd] = front_spacing(fault_.segments);
     const Hypocentre& h = fault_.hypocentre;
-    Access::set_front_times(rupture_, std::make_shared<const FrontTimes>(
-                                          strips, at, Access::centre_u(rupture_, h.segment) + h.s, h.d, du, dd));
+    Access::set_front_times(
+        rupture_, std::make_shared<const FrontTimes>(strips, at, Access::centre_u(rupture_, h.segment) + h.s, h.d, du,
+                                                     dd, false, stop_));
   }
 
   // rake + DEG·g_r, g_r a second field; in the region's convention of angles.
@@ -368,14 +370,17 @@ class Realisation {
       varied->source_of[n] = at->second;
     }
     std::vector<std::vector<Problem>> refused(varied->sources.size());
-    slipvel::detail::for_each_index(varied->sources.size(), jobs_, [&](std::size_t s) {
-      Varied::Source& source = varied->sources[s];
-      try {
-        source.shape = srf::point_source({}, source.parameters).shape;
-      } catch (const ParameterError& e) {
-        refused[s] = e.problems();
-      }
-    });
+    slipvel::detail::for_each_index(
+        varied->sources.size(), jobs_,
+        [&](std::size_t s) {
+          Varied::Source& source = varied->sources[s];
+          try {
+            source.shape = srf::point_source({}, source.parameters).shape;
+          } catch (const ParameterError& e) {
+            refused[s] = e.problems();
+          }
+        },
+        {}, stop_);
     for (std::size_t s = 0; s < refused.size(); ++s) {
       if (refused[s].empty()) continue;
       const Varied::Source& source = varied->sources[s];
@@ -437,6 +442,7 @@ class Realisation {
   [[maybe_unused]] OptionSpelling spelling_;
   int jobs_;
   std::vector<Diagnostic>& said_;
+  const StopRequest& stop_;
   std::vector<Place> places_;
   std::vector<RegionValues> regions_;
   TableNames names_;
@@ -507,8 +513,8 @@ void check_stochastic(const Stochastic& s, const RuptureVelocity& velocity, Opti
 }
 
 bool vary(Rupture& rupture, const Stochastic& stochastic, double target, OptionSpelling spelling, int jobs,
-          std::vector<Diagnostic>& said) {
-  return Realisation(rupture, stochastic, target, spelling, jobs, said).make();
+          std::vector<Diagnostic>& said, const StopRequest& stop) {
+  return Realisation(rupture, stochastic, target, spelling, jobs, said, stop).make();
 }
 
 }  // namespace slipvel::rupture::detail

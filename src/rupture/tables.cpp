@@ -16,6 +16,7 @@
 #include "build_steps.hpp"
 #include "csv.hpp"
 #include "geometry.hpp"
+#include "patch_index.hpp"
 
 namespace slipvel::rupture::detail {
 namespace {
@@ -640,6 +641,38 @@ std::optional<Problem> outside_fault(const Patch& p, const TracedFault& f, const
 
 }  // namespace
 
+namespace {
+
+// The patches of one place (a segment, or a traced fault along its trace)
+// that overlap an earlier one of it, one problem for each such pair, each
+// patch checked against the earlier ones near it alone.
+void add_overlaps(const std::vector<Patch>& read, const std::vector<std::vector<std::size_t>>& on,
+                  const std::vector<Segment>& segments, const TraceMap* traced, const table::Csv& csv,
+                  const std::string& key, std::vector<Diagnostic>& problems) {
+  for (std::size_t place = 0; place < on.size(); ++place) {
+    if (on[place].empty()) continue;
+    const TracedFault* fault = traced ? &traced->faults[place] : nullptr;
+    const Segment& segment = segments[fault ? fault->first : place];
+    PatchIndex index = fault ? PatchIndex(0, fault->length(), segment.wid, on[place].size())
+                             : PatchIndex(-segment.len / 2, segment.len, segment.wid, on[place].size());
+    for (std::size_t n = 0; n < on[place].size(); ++n) {
+      const Patch& patch = read[on[place][n]];
+      for (const std::size_t e : index.near(patch)) {
+        const Patch& earlier = read[on[place][e]];
+        if (!overlap(earlier, patch)) continue;
+        const int number = fault ? fault->number : static_cast<int>(place + 1);
+        problems.push_back(table::error(csv.where(patch.line), "s0",
+                                        "overlaps the patch of " +
+                                            table::place(where_in(csv.name, earlier.line, csv.from_columns)) + " on " +
+                                            key + " " + std::to_string(number)));
+      }
+      index.add(n, patch);
+    }
+  }
+}
+
+}  // namespace
+
 PatchesRead read_patches(const Table& input, const std::vector<Segment>& segments, const TraceMap* traced) {
   std::vector<NumberColumn> columns = kPatchColumns;
   if (traced) columns[kSegment].name = "fault";
@@ -676,18 +709,10 @@ PatchesRead read_patches(const Table& input, const std::vector<Segment>& segment
       table.problems.push_back(table::error(where, why->field, std::move(why->text)));
       continue;
     }
-    for (const std::size_t e : on[patch.segment]) {
-      const Patch& earlier = read[e];
-      if (overlap(earlier, patch)) {
-        table.problems.push_back(table::error(where, "s0",
-                                              "overlaps the patch of " +
-                                                  table::place(where_in(csv.name, earlier.line, csv.from_columns)) +
-                                                  " on " + key + " " + std::to_string(number)));
-      }
-    }
     on[patch.segment].push_back(read.size());
     read.push_back(patch);
   }
+  add_overlaps(read, on, segments, traced, csv, key, table.problems);
   if (!traced) {
     table.patches = std::move(read);
   } else {

@@ -142,23 +142,46 @@ void warn_about_readers(const Rupture& rupture, const srf::Layout& layout, std::
   }
 }
 
-}  // namespace
-
-std::vector<Diagnostic> srf_problems(const Rupture& rupture, const srf::Layout& layout, int jobs) {
-  std::vector<Diagnostic> said;
+// The problems of srf_fault_problems, in the order found.
+void add_fault_problems(const Rupture& rupture, const srf::Layout& layout, std::vector<Diagnostic>& said) {
   warn_about_readers(rupture, layout, said);
   if (layout.version == srf::Version::k2) check_vs_den(rupture, said);
   check_regions(rupture, layout.version, said);
   if (layout.plane_block) check_planes(rupture, layout.version, said);
+}
+
+// The errors of srf_problems, for a write that found one.
+[[noreturn]] void refuse_srf(const Rupture& rupture, const srf::Layout& layout, int jobs) {
+  throw ParameterError(errors_of(srf_problems(rupture, layout, jobs)));
+}
+
+}  // namespace
+
+std::vector<Diagnostic> srf_fault_problems(const Rupture& rupture, const srf::Layout& layout) {
+  std::vector<Diagnostic> said;
+  add_fault_problems(rupture, layout, said);
+  in_table_order(rupture, said);  // a stable order: as srf_problems has them, less the subfaults'
+  return said;
+}
+
+std::vector<Diagnostic> srf_problems(const Rupture& rupture, const srf::Layout& layout, int jobs) {
+  std::vector<Diagnostic> said;
+  add_fault_problems(rupture, layout, said);
   check_points(rupture, layout.version, jobs, said);
   in_table_order(rupture, said);
   return said;
 }
 
+// The subfaults' values are checked as their texts are made: a value that
+// does not fit stops the writer, and the whole check then says every one.
 void write_srf(const Rupture& rupture, const srf::Layout& layout, Sink& sink, const srf::WriteOptions& options) {
-  std::vector<Diagnostic> problems = srf_problems(rupture, layout, options.jobs);
-  if (has_errors(problems)) throw ParameterError(errors_of(std::move(problems)));
-  srf::write_srf(sink, points_of(rupture), rupture.planes(), layout, options);
+  if (has_errors(srf_fault_problems(rupture, layout))) refuse_srf(rupture, layout, options.jobs);
+  try {
+    srf::write_srf(sink, points_of(rupture), rupture.planes(), layout, options);
+  } catch (const ParameterError&) {
+    if (has_errors(srf_problems(rupture, layout, options.jobs))) refuse_srf(rupture, layout, options.jobs);
+    throw;
+  }
 }
 
 void write_points(const Rupture& rupture, Sink& sink, int jobs) {
@@ -194,7 +217,7 @@ void write_moment_rate(const Rupture& rupture, Sink& sink, int jobs) {
       rupture.size(), jobs,
       [&](slipvel::detail::ChunkRange range, std::vector<srf::PointSource>& points) {
         points.clear();
-        for (std::size_t n = range.first; n < range.last; ++n) points.push_back(rupture.point_source(n));
+        for (std::size_t n = range.first; n < range.last; ++n) points.push_back(Access::unplaced_source(rupture, n));
       },
       [&](slipvel::detail::ChunkRange, const std::vector<srf::PointSource>& points) {
         for (const srf::PointSource& point : points) rate.add(point, point_rigidity(point.where, rupture.rigidity()));

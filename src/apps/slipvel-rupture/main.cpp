@@ -487,7 +487,8 @@ srf::Layout layout_of(const Request& r) {
   return {version, r.srf_blocks == "one" ? srf::Blocks::kOne : srf::Blocks::kPerPlane, !r.srf_no_plane};
 }
 
-// What the files asked for need of the rupture, found before anything is written.
+// What the files asked for need of the rupture: every problem, each
+// subfault's SRF fields checked too.
 std::vector<Diagnostic> unwritable(const Request& r, const rupture::Rupture& rupture, int jobs) {
   std::vector<Diagnostic> problems;
   if (!r.srf.empty()) problems = rupture::srf_problems(rupture, layout_of(r), jobs);
@@ -495,6 +496,22 @@ std::vector<Diagnostic> unwritable(const Request& r, const rupture::Rupture& rup
     for (Diagnostic& d : rupture::moment_rate_problems(rupture)) problems.push_back(std::move(d));
   }
   return problems;
+}
+
+// The same found before writing: all but each subfault's SRF fields, which
+// the writer checks as it makes their texts.
+std::vector<Diagnostic> unwritable_before_writing(const Request& r, const rupture::Rupture& rupture) {
+  std::vector<Diagnostic> problems;
+  if (!r.srf.empty()) problems = rupture::srf_fault_problems(rupture, layout_of(r));
+  if (!r.moment_rate.empty()) {
+    for (Diagnostic& d : rupture::moment_rate_problems(rupture)) problems.push_back(std::move(d));
+  }
+  return problems;
+}
+
+std::vector<Diagnostic> joined(std::vector<Diagnostic> first, const std::vector<Diagnostic>& then) {
+  first.insert(first.end(), then.begin(), then.end());
+  return first;
 }
 
 // One realisation's files, which take their names together once every one
@@ -679,21 +696,43 @@ class RealisationRefused : public std::exception {
   std::vector<Diagnostic> diagnostics_;
 };
 
-// Builds, checks and writes one realisation.
+// Whether every output is staged and takes its name only once whole (none
+// is standard output, a FIFO or a device, which keep what they are sent).
+bool all_staged(const std::vector<NamedPath>& named) {
+  return std::none_of(named.begin(), named.end(),
+                      [](const NamedPath& o) { return !o.path.empty() && written_directly(o.path); });
+}
+
+// Builds, checks and writes one realisation; `first`: the run's first,
+// which says its warnings before writing (the others once they are written).
+// Where every output is staged, a subfault's SRF field that does not fit is
+// found while the files are written, none of them committed: the refusal
+// then says what checking every problem before writing would have said.
 Done make_realisation(const Request& r, const rupture::Inputs& inputs, rupture::Options options, int number,
-                      const Realisations& chosen, int jobs, bool progress_line, Ensemble& ensemble) {
+                      const Realisations& chosen, int jobs, bool progress_line, bool first, Ensemble& ensemble) {
   if (options.stochastic) options.stochastic->realisation = static_cast<std::uint64_t>(number);
   options.jobs = jobs;
   const rupture::Built built = rupture::build(inputs, options);
+  const std::vector<NamedPath> named = outputs_of(r, number, chosen.numbered);
   std::vector<Diagnostic> problems = built.diagnostics;
   if (built.rupture) {
-    for (Diagnostic& d : unwritable(r, *built.rupture, jobs)) problems.push_back(std::move(d));
+    problems = joined(std::move(problems), all_staged(named) ? unwritable_before_writing(r, *built.rupture)
+                                                             : unwritable(r, *built.rupture, jobs));
   }
-  if (has_errors(problems)) throw RealisationRefused(number, problems);
-  ensemble.say_once(problems);  // warnings and notes
+  if (has_errors(problems)) {
+    throw RealisationRefused(number,
+                             built.rupture ? joined(built.diagnostics, unwritable(r, *built.rupture, jobs)) : problems);
+  }
+  if (first) ensemble.say_once(problems);  // warnings and notes
   const rupture::Rupture& rupture = *built.rupture;
-  std::vector<std::string> files =
-      write_rupture(r, rupture, outputs_of(r, number, chosen.numbered), jobs, progress_line);
+  std::vector<std::string> files;
+  try {
+    files = write_rupture(r, rupture, named, jobs, progress_line);
+  } catch (const ParameterError& e) {
+    // The first's warnings are said; its errors are those of the SRF file.
+    throw RealisationRefused(number, first ? e.diagnostics() : joined(built.diagnostics, unwritable(r, rupture, jobs)));
+  }
+  if (!first) ensemble.say_once(problems);
   return {number,
           options.stochastic ? options.stochastic->seed : 0,
           rupture.moment(),
@@ -732,14 +771,14 @@ int run(const CLI::App& app, const Request& r, const std::string& command_line) 
   // The first realisation checks the tables and options before anything is written.
   try {
     ensemble.finish(
-        0, make_realisation(r, inputs, options, chosen.numbers.front(), chosen, r.jobs, progress_line, ensemble));
+        0, make_realisation(r, inputs, options, chosen.numbers.front(), chosen, r.jobs, progress_line, true, ensemble));
     const std::size_t rest = chosen.numbers.size() - 1;
     const int parallel =
         static_cast<int>(std::min<std::size_t>(static_cast<std::size_t>(r.jobs), std::max<std::size_t>(rest, 1)));
     const int inner = std::max(1, r.jobs / parallel);
     detail::for_each_index(rest, parallel, [&](std::size_t i) {
-      ensemble.finish(i + 1,
-                      make_realisation(r, inputs, options, chosen.numbers[i + 1], chosen, inner, false, ensemble));
+      ensemble.finish(
+          i + 1, make_realisation(r, inputs, options, chosen.numbers[i + 1], chosen, inner, false, false, ensemble));
     });
   } catch (const RealisationRefused& e) {
     if (e.number() == chosen.numbers.front()) stop_on_errors(e.diagnostics());  // nothing written yet
