@@ -180,11 +180,13 @@ const CLI::Validator kSrfBlocks(
 
 namespace slipvel::apps {
 
-CLI::Option* add_srf_for(CLI::App& app, std::string& code, const std::vector<CLI::Option*>& by_hand) {
+CLI::Option* add_srf_for(CLI::App& app, std::string& code, const std::vector<CLI::Option*>& by_hand,
+                         const std::string& more) {
   CLI::Option* option = app.add_option("--srf-for", code,
                                        "the SRF layout a code reads whole: sw4 (the PLANE block and one POINTS "
                                        "block), seissol (no PLANE block, one POINTS block) or generic (a block per "
-                                       "plane in 2.0); the version stays --srf-version's")
+                                       "plane in 2.0); the version stays --srf-version's" +
+                                           more)
                             ->type_name("CODE")
                             ->check(CLI::IsMember({"sw4", "seissol", "generic"}))
                             ->group("Output");

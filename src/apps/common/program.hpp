@@ -82,8 +82,10 @@ extern const CLI::Validator kSrfVersion;
 extern const CLI::Validator kSrfBlocks;
 
 // --srf-for CODE: the layout a code reads whole (sw4, seissol or generic),
-// which the options of a layout chosen by hand (`by_hand`) exclude.
-CLI::Option* add_srf_for(CLI::App& app, std::string& code, const std::vector<CLI::Option*>& by_hand);
+// which the options of a layout chosen by hand (`by_hand`) exclude; `more`
+// ends its help with what the program adds.
+CLI::Option* add_srf_for(CLI::App& app, std::string& code, const std::vector<CLI::Option*>& by_hand,
+                         const std::string& more = "");
 
 // The reader a --srf-for CODE names.
 srf::Reader reader_of(const std::string& code);

@@ -97,7 +97,7 @@ void add_options(CLI::App& app, Request& r) {
                      ->capture_default_str()
                      ->group("Output")
                      ->needs(srf);
-  add_srf_for(app, r.srf_for, {blocks})->needs(srf);
+  add_srf_for(app, r.srf_for, {blocks}, "; sw4 needs --planes (its PLANE block)")->needs(srf);
   app.add_option("--rigidity", r.rigidity, "with --srf: rigidity (Pa) for the moment of points without vs and den")
       ->transform(kDecimal)
       ->type_name("PA")

@@ -172,11 +172,12 @@ void add_options(CLI::App& app, Request& r) {
                      "first vertex")
           ->type_name("SEG:S:D")
           ->group("Fault");
-  auto* at = app.add_option("--hypocentre-at,--hypocenter-at", r.hypocentre_at,
-                 "where the rupture starts: longitude, latitude (degrees) and depth (km); the fault's nearest point")
-      ->type_name("LON:LAT:DEP")
-      ->excludes(hypocentre)
-      ->group("Fault");
+  auto* at = app.add_option(
+                    "--hypocentre-at,--hypocenter-at", r.hypocentre_at,
+                    "where the rupture starts: longitude, latitude (degrees) and depth (km); the fault's nearest point")
+                 ->type_name("LON:LAT:DEP")
+                 ->excludes(hypocentre)
+                 ->group("Fault");
   auto* vr = app.add_option("--vr", r.vr, "rupture velocity, the same everywhere (km/s)")
                  ->transform(kDecimal)
                  ->type_name("KM/S")
@@ -189,11 +190,11 @@ void add_options(CLI::App& app, Request& r) {
       ->excludes(vr)
       ->group("Fault");
   auto* mw = app.add_option("--mw", r.mw,
-                 "scale every region's slip and vm by one factor to reach this moment magnitude (-2 to 10), "
-                 "keeping each region's vm*tr/slip: the function stays self-similar")
-      ->transform(kDecimal)
-      ->type_name("MW")
-      ->group("Fault");
+                            "scale every region's slip and vm by one factor to reach this moment magnitude (-2 to 10), "
+                            "keeping each region's vm*tr/slip: the function stays self-similar")
+                 ->transform(kDecimal)
+                 ->type_name("MW")
+                 ->group("Fault");
   app.add_option("--mw-scales", r.mw_scales,
                  "what --mw scales: slip-and-vm, or slip (the slips alone, vm as the tables give it)")
       ->type_name("WHAT")
@@ -215,9 +216,10 @@ void add_options(CLI::App& app, Request& r) {
   sampling("--dt", r.sampling.dt, "time step of the slip-rate samples (s)", "S", kDecimal);
   sampling("--nt", r.sampling.nt, "number of samples, a power of two: (nt-1)*dt must reach every ts", "N", kWhole);
   sampling("--fmax", r.sampling.fmax, "highest frequency (Hz); sets td = 1/(3.141592654*fmax)", "HZ", kDecimal);
-  auto* srf = app.add_option("--srf", r.srf, "write the rupture as a Standard Rupture Format file ('-': standard output)")
-                  ->type_name("FILE")
-                  ->group("Output");
+  auto* srf =
+      app.add_option("--srf", r.srf, "write the rupture as a Standard Rupture Format file ('-': standard output)")
+          ->type_name("FILE")
+          ->group("Output");
   app.add_option("--srf-version", r.srf_version,
                  "SRF version, 1.0 (read by more codes) or 2.0 (needs vs, den: from --medium or every segment)")
       ->type_name("V")
@@ -558,6 +560,7 @@ struct Done {
   rupture::Rupture::Realised realised;
   rupture::Start start;
   std::vector<std::string> files;
+  std::vector<Diagnostic> warnings;  // and notes, said with its moment line
 };
 
 // A CSV field as RFC 4180 writes it: quoted, its quotes doubled, where it
@@ -625,11 +628,7 @@ class Ensemble {
   // Says each warning and note once, however many realisations find it.
   void say_once(const std::vector<Diagnostic>& diagnostics) {
     const std::lock_guard lock(mutex_);
-    std::vector<Diagnostic> fresh;
-    for (const Diagnostic& d : diagnostics) {
-      if (said_lines_.insert(rendered(d)).second) fresh.push_back(d);
-    }
-    present(fresh);
+    say_fresh(diagnostics);
   }
 
   // The numbers of the realisations written, as "0-3, 5".
@@ -648,9 +647,21 @@ class Ensemble {
   }
 
  private:
+  void say_fresh(const std::vector<Diagnostic>& diagnostics) {
+    std::vector<Diagnostic> fresh;
+    for (const Diagnostic& d : diagnostics) {
+      if (said_lines_.insert(rendered(d)).second) fresh.push_back(d);
+    }
+    present(fresh);
+  }
+
+  // In the realisations' order, so that a run says the same whatever order
+  // its jobs finish in.
   void say(const Done& d) {
+    say_fresh(d.warnings);
     const std::string line = moment_line(d.moment);
-    print_checked(any_on_standard_output(r_) ? stderr : stdout, chosen_.numbered ? numbered_line(d.number, line) : line);
+    print_checked(any_on_standard_output(r_) ? stderr : stdout,
+                  chosen_.numbered ? numbered_line(d.number, line) : line);
   }
 
   // A summary on standard output or a device is written once, at the end.
@@ -704,7 +715,8 @@ bool all_staged(const std::vector<NamedPath>& named) {
 }
 
 // Builds, checks and writes one realisation; `first`: the run's first,
-// which says its warnings before writing (the others once they are written).
+// which says its warnings before writing (the others' with their moment
+// lines, in order).
 // Where every output is staged, a subfault's SRF field that does not fit is
 // found while the files are written, none of them committed: the refusal
 // then says what checking every problem before writing would have said.
@@ -732,13 +744,13 @@ Done make_realisation(const Request& r, const rupture::Inputs& inputs, rupture::
     // The first's warnings are said; its errors are those of the SRF file.
     throw RealisationRefused(number, first ? e.diagnostics() : joined(built.diagnostics, unwritable(r, rupture, jobs)));
   }
-  if (!first) ensemble.say_once(problems);
   return {number,
           options.stochastic ? options.stochastic->seed : 0,
           rupture.moment(),
           rupture.realised(),
           rupture.hypocentre(),
-          std::move(files)};
+          std::move(files),
+          first ? std::vector<Diagnostic>{} : std::move(problems)};
 }
 
 // The command line as a shell takes it back: each argument that holds
@@ -748,8 +760,8 @@ std::string command_line_of(int argc, char** argv) {
   for (int i = 0; i < argc; ++i) {
     const std::string argument = argv[i];
     const bool plain = !argument.empty() && argument.find_first_not_of(
-                                               "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789"
-                                               "-_./:=+,@%") == std::string::npos;
+                                                "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789"
+                                                "-_./:=+,@%") == std::string::npos;
     std::string shown = "'";
     for (const char c : argument) shown += c == '\'' ? std::string("'\\''") : std::string(1, c);
     line += (i == 0 ? "" : " ") + (plain ? argument : shown + "'");
