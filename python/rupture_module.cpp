@@ -899,9 +899,9 @@ Raises ParameterError naming the value and the rule.)");
       py::arg("realisation") = py::none(), py::arg("correlation") = py::none(), py::arg("hurst") = py::none(),
       py::arg("slip_cv") = py::none(), py::arg("taper") = py::none(), py::arg("shallow") = py::none(),
       py::arg("rise_time") = py::none(), py::arg("vr_slip") = py::none(), py::arg("slip_floor") = py::none(),
-      py::arg("rake_sigma") = py::none(), py::arg("random_hypocentre") = py::none(),
-      py::arg("mw_scales") = py::none(), py::arg("hypocentre_tolerance") = py::none(), py::arg("trace") = py::none(),
-      py::arg("faults") = py::none(), py::arg("max_strike_drift") = 0.5,
+      py::arg("rake_sigma") = py::none(), py::arg("random_hypocentre") = py::none(), py::arg("mw_scales") = py::none(),
+      py::arg("hypocentre_tolerance") = py::none(), py::arg("trace") = py::none(), py::arg("faults") = py::none(),
+      py::arg("max_strike_drift") = 0.5,
       R"(Builds and checks a rupture from a fault's tables, as slipvel-rupture does.
 
 segments      the segments table: a path (CSV), or columns, a dict of column name to a list (None: an empty

@@ -1,9 +1,9 @@
 // The Python module: the library's public interface, with numpy arrays.
-#include <algorithm>
 #include <pybind11/eval.h>
 #include <pybind11/numpy.h>
 #include <pybind11/pybind11.h>
 #include <pybind11/stl.h>
+#include <algorithm>
 
 #include <memory>
 #include <optional>
@@ -46,7 +46,6 @@ struct ArgumentTypes {
   py::handle real, floating, integer, timedelta;
 };
 ArgumentTypes argument_types;
-
 
 // The common kinds first, without numbers.Real's slower check: int and
 // float, numpy's floats and integers, arrays.
@@ -432,10 +431,10 @@ std::string shown_message(const std::string& message) {
     end = message.find('\n', line == 0 ? 0 : end + 1);
     if (end == std::string::npos) return message;
   }
-  const std::size_t more = static_cast<std::size_t>(std::count(message.begin() + static_cast<std::ptrdiff_t>(end),
-                                                               message.end(), '\n'));
-  return message.substr(0, end) + "\n... and " + std::to_string(more) + (more == 1 ? " more problem" : " more problems") +
-         " (every one in .problems and .diagnostics)";
+  const std::size_t more =
+      static_cast<std::size_t>(std::count(message.begin() + static_cast<std::ptrdiff_t>(end), message.end(), '\n'));
+  return message.substr(0, end) + "\n... and " + std::to_string(more) +
+         (more == 1 ? " more problem" : " more problems") + " (every one in .problems and .diagnostics)";
 }
 
 // ParameterError: a ValueError with the library's message, its problems as

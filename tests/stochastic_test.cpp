@@ -142,12 +142,13 @@ Launch in(const TempDir& dir) {
 }
 
 std::vector<std::string> scenario(const std::vector<std::string>& more) {
-  std::vector<std::string> arguments = {"--segments",    "segments.csv", "--patches",    "patches.csv",   "--medium",
-                                        "medium.csv",    "--hypocentre", "1:0:5",        "--vr-fraction", "0.8",
-                                        "--mw",          "6.8",          "--stochastic", "--seed",        "20261210",
-                                        "--quiet"};
+  std::vector<std::string> arguments = {"--segments",    "segments.csv", "--patches",    "patches.csv",
+                                        "--medium",      "medium.csv",   "--hypocentre", "1:0:5",
+                                        "--vr-fraction", "0.8",          "--mw",         "6.8",
+                                        "--stochastic",  "--seed",       "20261210",     "--quiet"};
   arguments.insert(arguments.end(), more.begin(), more.end());
-  if (std::find(more.begin(), more.end(), "--srf") != more.end()) arguments.insert(arguments.end(), {"--srf-version", "2.0"});
+  if (std::find(more.begin(), more.end(), "--srf") != more.end())
+    arguments.insert(arguments.end(), {"--srf-version", "2.0"});
   return arguments;
 }
 
@@ -267,7 +268,8 @@ TEST(StochasticProgram, EveryRealisationsNamesAreCheckedAndStandardOutputIsNever
     TempDir dir;
     write_tables(dir);
     write_file(dir / "m-0001.csv", kMedium);
-    std::vector<std::string> arguments = scenario({"--realisations", "2", "--moment-rate", "m.csv", "--points", "p.csv"});
+    std::vector<std::string> arguments =
+        scenario({"--realisations", "2", "--moment-rate", "m.csv", "--points", "p.csv"});
     std::replace(arguments.begin(), arguments.end(), std::string("medium.csv"), std::string("m-0001.csv"));
     const Finished f = run_process(kRupture, arguments, in(dir));
     EXPECT_EQ(f.exit_code(), 2);

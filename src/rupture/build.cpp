@@ -125,9 +125,10 @@ struct SlowestCrossing {
 
   void add(const Fault& fault, std::size_t segment, double vs, const float* varied_speed) {
     const Segment& g = fault.segments[segment];
-    const double local = varied_speed                                         ? *varied_speed
-                         : std::holds_alternative<UniformSpeed>(fault.velocity) ? std::get<UniformSpeed>(fault.velocity).km_per_s
-                                                                              : std::get<FractionOfVs>(fault.velocity).fraction * vs / 1000;
+    const double local = varied_speed ? *varied_speed
+                         : std::holds_alternative<UniformSpeed>(fault.velocity)
+                             ? std::get<UniformSpeed>(fault.velocity).km_per_s
+                             : std::get<FractionOfVs>(fault.velocity).fraction * vs / 1000;
     const double larger = std::max(g.len / g.nstk, g.wid / g.ndip);
     if (!(larger / local > seconds)) return;
     seconds = larger / local, side = larger, speed = local, this->segment = segment;

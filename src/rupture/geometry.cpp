@@ -100,7 +100,8 @@ std::vector<TopEdge> pieces_of_geodesic(double lon1, double lat1, double lon2, d
   // fit, then halving the gap back to the fewest that do: a few dozen cuts
   // however fast the direction turns.
   const double turn = std::abs(std::remainder(end_azimuth - line.Azimuth(), 360.0));
-  std::size_t failing = 0, fitting = std::min(most, static_cast<std::size_t>(std::max(1.0, std::ceil(turn / (2 * drift)))));
+  std::size_t failing = 0,
+              fitting = std::min(most, static_cast<std::size_t>(std::max(1.0, std::ceil(turn / (2 * drift)))));
   std::optional<std::vector<TopEdge>> best = cut_into(line, lon1, lat1, lon2, lat2, east, drift, fitting);
   while (!best && fitting < most) {
     failing = fitting;

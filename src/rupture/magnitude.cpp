@@ -1,8 +1,8 @@
 // Scaling a fault's slips to a target moment magnitude.
 #include <cmath>
-#include <set>
 #include <limits>
 #include <optional>
+#include <set>
 
 #include <slipvel/moment.hpp>
 #include <slipvel/rupture.hpp>

@@ -37,7 +37,8 @@ std::string three_digits(double value) {
 // above what the function carries for the region's vm*tr/slip, a stopping
 // time beyond the record.
 std::string carrying_hint(const Problem& problem, const Parameters& p) {
-  if (problem.field == "tr") return "a higher slip floor or fmax keeps such a subfault carried: its tr follows its slip";
+  if (problem.field == "tr")
+    return "a higher slip floor or fmax keeps such a subfault carried: its tr follows its slip";
   if (problem.field == "nt" || problem.field == "ts") {
     return "a larger nt or dt, or a shorter rise time, gives its ts room in the record";
   }
@@ -387,10 +388,9 @@ class Realisation {
       const Parameters& p = source.parameters;
       for (const Problem& problem : refused[s]) {
         error(at_region(places_[source.first].region), problem.field,
-              prefix() + "subfault " + rupture_.id(source.first) + " (slip = " + text::shortest(p.slip) +
-                  " m, vm = " + text::shortest(p.vm) + " m/s, tr = " + text::shortest(p.tr) +
-                  " s, ts = " + text::shortest(*p.ts) + " s): " + problem.text + " (" + carrying_hint(problem, p) +
-                  ")");
+              prefix() + "subfault " + rupture_.id(source.first) + " (slip = " + text::shortest(p.slip) + " m, vm = " +
+                  text::shortest(p.vm) + " m/s, tr = " + text::shortest(p.tr) + " s, ts = " + text::shortest(*p.ts) +
+                  " s): " + problem.text + " (" + carrying_hint(problem, p) + ")");
       }
     }
     varied_ = varied;

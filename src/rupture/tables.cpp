@@ -357,7 +357,7 @@ TraceRows read_trace_rows(const Table& input, std::vector<Diagnostic>& problems)
   problems.insert(problems.end(), csv.problems.begin(), csv.problems.end());
   TraceRows rows;
   rows.from_columns = csv.from_columns;
-  int last = 0;                // the fault of the row before
+  int last = 0;                 // the fault of the row before
   std::set<int> with_refusals;  // faults with a row refused: said once, not again as too few vertices
   bool any_refused = false;
   for (const table::Row& row : csv.rows) {
@@ -416,9 +416,8 @@ std::optional<std::string> piece_problem(const Vertex& a, double metres, double 
   }
   if (!pieces.empty()) return std::nullopt;
   return "the trace from line " + std::to_string(a.line) + " to here turns too fast for " +
-         std::to_string(kMostPiecesBetweenVertices) + " segments to keep their strike within " +
-         text::shortest(drift) + " degrees of it (a trace near a pole turns fast; so does a long one at a small " +
-         "drift)";
+         std::to_string(kMostPiecesBetweenVertices) + " segments to keep their strike within " + text::shortest(drift) +
+         " degrees of it (a trace near a pole turns fast; so does a long one at a small " + "drift)";
 }
 
 // The segments of one fault's trace: its pieces between vertices, each cut
