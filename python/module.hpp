@@ -30,6 +30,10 @@ StopRequest python_signals();
 // module; raises it instead where the warnings filter makes it an error.
 void warn(py::handle category, const std::string& message);
 
+// Adds a UserWarning subclass `slipvel.<name>` to the module and returns it
+// (the module keeps it for the interpreter's life).
+py::handle define_warning(py::module_& m, const char* name, const char* doc);
+
 // Whether a value is a numpy integer (timedelta64 not counted).
 bool is_integer(const py::handle& value);
 

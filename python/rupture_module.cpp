@@ -774,14 +774,10 @@ py::object start_of(const Rupture& r) {
 }
 
 void define_rupture_warning(py::module_& m) {
-  PyObject* type = PyErr_NewExceptionWithDoc(
-      "slipvel.RuptureWarning",
+  rupture_warning = define_warning(
+      m, "RuptureWarning",
       "A rupture's value that keeps every rule but is likely a mistake (a unit mixed up, segments that cross or "
-      "leave a gap, a patch that changes nothing): the rupture is made all the same.",
-      PyExc_UserWarning, nullptr);
-  if (type == nullptr) throw py::error_already_set();
-  rupture_warning = type;  // this reference is never given back
-  m.attr("RuptureWarning") = rupture_warning;
+      "leave a gap, a patch that changes nothing): the rupture is made all the same.");
 }
 
 void define_rupture_class(py::module_& m) {

@@ -22,6 +22,14 @@ void warn(py::handle category, const std::string& message) {
   if (PyErr_WarnEx(category.ptr(), message.c_str(), 1) != 0) throw py::error_already_set();
 }
 
+py::handle define_warning(py::module_& m, const char* name, const char* doc) {
+  const std::string qualified = std::string("slipvel.") + name;
+  PyObject* type = PyErr_NewExceptionWithDoc(qualified.c_str(), doc, PyExc_UserWarning, nullptr);
+  if (type == nullptr) throw py::error_already_set();
+  m.attr(name) = py::handle(type);  // this reference is never given back
+  return type;
+}
+
 py::array_t<double> read_only_view(const std::shared_ptr<const void>& owner, const std::vector<double>& values) {
   py::capsule keeper(new std::shared_ptr<const void>(owner),
                      [](void* p) { delete static_cast<std::shared_ptr<const void>*>(p); });
@@ -513,14 +521,10 @@ void define_diagnostic(py::module_& m) {
 }
 
 void define_sampling_warning(py::module_& m) {
-  PyObject* type = PyErr_NewExceptionWithDoc(
-      "slipvel.SamplingWarning",
+  sampling_warning = define_warning(
+      m, "SamplingWarning",
       "Samples that fall short of the function they sample: fmax above the Nyquist frequency 1/(2*dt), or a "
-      "sampled slip more than 1 % off the slip asked. The function is made all the same.",
-      PyExc_UserWarning, nullptr);
-  if (type == nullptr) throw py::error_already_set();
-  sampling_warning = type;  // this reference is never given back
-  m.attr("SamplingWarning") = sampling_warning;
+      "sampled slip more than 1 % off the slip asked. The function is made all the same.");
 }
 
 }  // namespace

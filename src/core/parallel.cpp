@@ -106,23 +106,13 @@ void run_chunks_in_order(std::size_t count, int jobs, std::size_t slots,
   for (std::size_t c = 0; c < chunks; ++c) {
     try {
       if (stop_request && stop_request()) throw Stopped();
-    } catch (...) {
-      fail(std::current_exception());
-      break;
-    }
-    if (pool.empty()) {
-      try {
+      if (pool.empty()) {
         make(c % slots, range_of(c));
-      } catch (...) {
-        fail(std::current_exception());
-        break;
+      } else {
+        std::unique_lock lock(mutex);
+        changed.wait(lock, [&] { return stop || made[c % slots] != 0; });
+        if (stop) break;
       }
-    } else {
-      std::unique_lock lock(mutex);
-      changed.wait(lock, [&] { return stop || made[c % slots] != 0; });
-      if (stop) break;
-    }
-    try {
       use(c % slots, range_of(c));
     } catch (...) {
       fail(std::current_exception());

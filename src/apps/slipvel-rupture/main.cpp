@@ -489,22 +489,16 @@ srf::Layout layout_of(const Request& r) {
   return {version, r.srf_blocks == "one" ? srf::Blocks::kOne : srf::Blocks::kPerPlane, !r.srf_no_plane};
 }
 
-// What the files asked for need of the rupture: every problem, each
-// subfault's SRF fields checked too.
-std::vector<Diagnostic> unwritable(const Request& r, const rupture::Rupture& rupture, int jobs) {
+// What the files asked for need of the rupture. `each_subfault`: each
+// subfault's SRF fields checked too, else left to the writer, which checks
+// them as it makes their texts.
+std::vector<Diagnostic> unwritable(const Request& r, const rupture::Rupture& rupture, int jobs,
+                                   bool each_subfault = true) {
   std::vector<Diagnostic> problems;
-  if (!r.srf.empty()) problems = rupture::srf_problems(rupture, layout_of(r), jobs);
-  if (!r.moment_rate.empty()) {
-    for (Diagnostic& d : rupture::moment_rate_problems(rupture)) problems.push_back(std::move(d));
+  if (!r.srf.empty()) {
+    problems = each_subfault ? rupture::srf_problems(rupture, layout_of(r), jobs)
+                             : rupture::srf_fault_problems(rupture, layout_of(r));
   }
-  return problems;
-}
-
-// The same found before writing: all but each subfault's SRF fields, which
-// the writer checks as it makes their texts.
-std::vector<Diagnostic> unwritable_before_writing(const Request& r, const rupture::Rupture& rupture) {
-  std::vector<Diagnostic> problems;
-  if (!r.srf.empty()) problems = rupture::srf_fault_problems(rupture, layout_of(r));
   if (!r.moment_rate.empty()) {
     for (Diagnostic& d : rupture::moment_rate_problems(rupture)) problems.push_back(std::move(d));
   }
@@ -728,8 +722,7 @@ Done make_realisation(const Request& r, const rupture::Inputs& inputs, rupture::
   const std::vector<NamedPath> named = outputs_of(r, number, chosen.numbered);
   std::vector<Diagnostic> problems = built.diagnostics;
   if (built.rupture) {
-    problems = joined(std::move(problems), all_staged(named) ? unwritable_before_writing(r, *built.rupture)
-                                                             : unwritable(r, *built.rupture, jobs));
+    problems = joined(std::move(problems), unwritable(r, *built.rupture, jobs, !all_staged(named)));
   }
   if (has_errors(problems)) {
     throw RealisationRefused(number,
