@@ -706,6 +706,48 @@ TEST(RuptureLibrary, ATracedFaultKeepsItsStrikeWithinTheDrift) {
   }
 }
 
+// A trace drawn vertex by vertex every 100 m makes a segment of each piece,
+// whose balls hold hundreds of its neighbours: each pair is still checked,
+// so a second fault across it, or the trace folded back onto itself, warns,
+// and the trace alone does not.
+TEST(RuptureLibrary, AFinelyDrawnTraceIsCheckedPieceByPiece) {
+  constexpr double kDegreesPerKmEast = 1 / 92.4, kDegreesPerKmNorth = 1 / 110.9;  // at 34 N
+  const auto vertex = [&](int fault, double east, double north) {
+    return std::to_string(fault) + "," + text::shortest(-117 + east * kDegreesPerKmEast) + "," +
+           text::shortest(34 + north * kDegreesPerKmNorth) + "\n";
+  };
+  std::string wiggly = "fault,lon,lat\n", folded = wiggly;
+  for (int i = 0; i <= 200; ++i) wiggly += vertex(1, 0.1 * i, 0.02 * std::sin(0.7 * i));
+  const std::string crossed = wiggly + [&] {
+    std::string across;
+    for (int i = 0; i <= 100; ++i) across += vertex(2, 10.05, 0.1 * i - 5);
+    return across;
+  }();
+  for (int i = 0; i <= 100; ++i) folded += vertex(1, 0.1 * i, 0);
+  for (int i = 99; i >= 0; --i) folded += vertex(1, 0.1 * i, 0.03);
+  const std::string one = "fault,dip,wid,dtop,sublen,ndip,rake,slip,vm,tr\n1,90,10,0,0.1,10,180,1,2,1.5\n";
+  const std::string two = one + "2,90,10,0,0.1,10,180,1,2,1.5\n";
+  struct Case {
+    const char* name;
+    std::string trace, faults;
+    bool warns;
+  };
+  const Case cases[] = {{"a wiggly trace", wiggly, one, false},
+                        {"another fault across it", crossed, two, true},
+                        {"the trace folded back 30 m beside itself", folded, one, true}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    const rupture::Built b = traced(c.trace, c.faults, {rupture::OnSegment{1, 0.05, 5}, rupture::UniformSpeed{3}});
+    ASSERT_TRUE(b.rupture) << ::testing::PrintToString(rendered_all(b.diagnostics));
+    EXPECT_GE(b.rupture->planes().size(), 200u);
+    const std::vector<std::string> lines = rendered_all(b.diagnostics);
+    const bool crossing = std::any_of(lines.begin(), lines.end(), [](const std::string& line) {
+      return line.find("the segments cross or overlap") != std::string::npos;
+    });
+    EXPECT_EQ(crossing, c.warns) << ::testing::PrintToString(lines);
+  }
+}
+
 // On a traced fault, patches and the hypocentre measure s along the whole
 // trace from its first vertex: a patch across a vertex covers the subfaults
 // of both segments whose centres lie in it, and the hypocentre lands on the

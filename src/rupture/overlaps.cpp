@@ -122,6 +122,35 @@ std::optional<Overlap> near_centre(const std::vector<Segment>& segments, std::si
   return nearest;
 }
 
+// Segments up to this size (km, the diagonal) map into each other's frames
+// nearly affinely: a point of one lies off the affine map of its corners by
+// about size²/(2R), R the Earth's radius, 0.8 km at 100 km.
+constexpr double kAffineSize = 100;
+constexpr double kTwiceSagittaPerSize2 = 1 / 3000.0;  // 1/km: 2/R, R = 6371 km, rounded up
+
+// Whether the corners of `a`, in the frame of `b`, all lie beyond one side of
+// `b`'s rectangle, or of its plane, by more than a subfault of `a` and twice
+// that departure: then no centre of `a` lies over `b` near its surface and
+// `a` lies over none of it. Four points decide what near_centre would find
+// from every centre of `a`; larger segments are never judged clear.
+bool clear_of(const Segment& a, const Segment& b) {
+  const double size = std::max(std::hypot(a.len, a.wid), std::hypot(b.len, b.wid));
+  if (!(size <= kAffineSize)) return false;
+  const double margin = subfault_side(a) + size * size * kTwiceSagittaPerSize2;
+  bool before = true, after = true, above = true, below = true, in_front = true, behind = true;
+  for (const auto& [s, d] :
+       {Corner{-a.len / 2, 0}, Corner{a.len / 2, 0}, Corner{a.len / 2, a.wid}, Corner{-a.len / 2, a.wid}}) {
+    const InPlane p = place_in(a, s, d, b);
+    before = before && p.s < -b.len / 2 - margin;
+    after = after && p.s > b.len / 2 + margin;
+    above = above && p.d < -margin;
+    below = below && p.d > b.wid + margin;
+    in_front = in_front && p.off < -margin;
+    behind = behind && p.off > margin;
+  }
+  return before || after || above || below || in_front || behind;
+}
+
 }  // namespace
 
 std::vector<Overlap> detail::overlapping_segments(const std::vector<Segment>& segments) {
@@ -143,6 +172,9 @@ std::vector<Overlap> detail::overlapping_segments(const std::vector<Segment>& se
       if (balls[b].centre[0] - balls[b].radius > balls[a].centre[0] + balls[a].radius) break;
       if (apart(balls[a], balls[b])) continue;
       const std::size_t first = std::min(a, b), second = std::max(a, b);
+      // Pieces of a finely drawn trace: a ball many pieces across holds
+      // many pieces, most of them clear of each other along strike.
+      if (clear_of(segments[second], segments[first]) && clear_of(segments[first], segments[second])) continue;
       if (laid_over(segments[second], segments[first]) || laid_over(segments[first], segments[second])) {
         found.push_back({first, second, true, second, 0, 0, 0});
         continue;
